@@ -1,0 +1,34 @@
+# korvend_library(<name> [DEPS <targets>...])
+# One static library per source folder, made of every .cpp in it (not in
+# sub-folders that have a CMakeLists.txt of their own). A folder without
+# sources yet gives an INTERFACE library, so dependants link it already.
+function(korvend_library name)
+  cmake_parse_arguments(KL "" "" "DEPS;EXCLUDE" ${ARGN})
+  file(GLOB _srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.c)
+  foreach(_ex ${KL_EXCLUDE})
+    list(FILTER _srcs EXCLUDE REGEX "/${_ex}$")
+  endforeach()
+  if(_srcs)
+    add_library(${name} STATIC ${_srcs})
+    target_link_libraries(${name} PUBLIC ${KL_DEPS})
+  else()
+    add_library(${name} INTERFACE)
+    target_link_libraries(${name} INTERFACE ${KL_DEPS})
+  endif()
+endfunction()
+
+# korvend_test_suite(<name> [DEPS <targets>...] [LABELS <labels>...])
+# One GoogleTest program per test folder, made of every *_test.cpp in it.
+function(korvend_test_suite name)
+  cmake_parse_arguments(KT "" "" "DEPS;LABELS" ${ARGN})
+  file(GLOB _srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
+  if(NOT _srcs)
+    return()
+  endif()
+  add_executable(${name} ${_srcs})
+  target_link_libraries(${name} PRIVATE ${KT_DEPS} GTest::gtest GTest::gtest_main GTest::gmock)
+  gtest_discover_tests(${name}
+    WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
+    PROPERTIES LABELS "${KT_LABELS}" ENVIRONMENT "KORVEND_BUILD=${CMAKE_BINARY_DIR};KORVEND_SOURCE=${CMAKE_SOURCE_DIR}"
+    DISCOVERY_TIMEOUT 60)
+endfunction()

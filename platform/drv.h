@@ -1,0 +1,37 @@
+#pragma once
+// The device seam: every open of a board device node and every driver
+// request goes through here, so that the same daemon code runs on the board
+// (requests go to the kernel) and on the simulated board (requests are
+// answered in-process). read/write/poll/close stay plain system calls: the
+// simulated board hands out real descriptors.
+#include <cstddef>
+
+namespace drv {
+
+// Opens a fixed path of the sysroot table (given as the board names it, e.g.
+// sysroot::hal). Returns a descriptor or -1 with errno set, like open(2).
+int open(const char* path, int flags);
+
+// A driver request whose argument is a record in memory.
+int ioctl_ptr(int fd, unsigned long code, void* rec, std::size_t size);
+
+// A driver request whose argument is the number itself ("by value").
+int ioctl_val(int fd, unsigned long code, unsigned long value);
+
+// What a build puts behind the seam. The board build uses the kernel; the
+// simulated board installs its own at start.
+class Backend {
+ public:
+  virtual ~Backend() = default;
+  virtual int open(const char* path, int flags) = 0;
+  virtual int ioctl_ptr(int fd, unsigned long code, void* rec, std::size_t size) = 0;
+  virtual int ioctl_val(int fd, unsigned long code, unsigned long value) = 0;
+};
+
+// Replaces the backend (nullptr restores the kernel one). Not owned.
+void install(Backend* backend);
+
+// The kernel backend, for a simulated device that falls back to it.
+Backend& kernel();
+
+}  // namespace drv

@@ -1,0 +1,3 @@
+#include "runtime/main/entry.h"
+
+int korvend_main(int, char**) { return 0; }

@@ -1,0 +1,3 @@
+#include "runtime/main/entry.h"
+
+int main(int argc, char** argv) { return korvend_main(argc, argv); }
