@@ -114,7 +114,7 @@ TEST_F(BoardTest, EachWriteIsOneFrameAndEachSendOneRead) {
 }
 
 TEST_F(BoardTest, PathsWithoutAModelArePlainFilesUnderTheRoot) {
-  std::filesystem::create_directories(root_ + "/dev/misc");
+  std::filesystem::create_directories(std::filesystem::path(sysroot::path(sysroot::watchdog)).parent_path());
   int fd = drv::open(sysroot::watchdog, O_WRONLY | O_CREAT);
   ASSERT_GE(fd, 0);
   ASSERT_EQ(::write(fd, "START", 5), 5);
