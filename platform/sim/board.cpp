@@ -248,7 +248,6 @@ bool Board::listen() {
   }
   listener_ = std::move(sock);
   socketPath_ = path;
-  owner_ = ::getpid();
   acceptEvent_.Bind("sim::Board::OnAccept", &Board::OnAccept, this);
   acceptEvent_.Schedule(listener_, POLLIN);
   return true;
@@ -257,7 +256,7 @@ bool Board::listen() {
 void Board::close_control() {
   acceptEvent_.Release();
   clients_.clear();
-  if (listener_.valid() && owner_ == ::getpid()) ::unlink(socketPath_.c_str());
+  if (listener_.valid()) ::unlink(socketPath_.c_str());
   listener_.close();
 }
 

@@ -13,8 +13,6 @@
 //   - control commands for tests, registered with add_command():
 //       board.add_command("loop", "loop T: loop trunk T back",
 //                         [](const sim::Board::Args& a, sim::Board::Reply& r) { ... });
-#include <sys/types.h>
-
 #include <functional>
 #include <map>
 #include <memory>
@@ -79,7 +77,7 @@ class Board : public drv::Backend {
 
  private:
   struct Client;
-  using Key = std::pair<dev_t, ino_t>;
+  using Key = std::pair<unsigned long, unsigned long>;  // st_dev, st_ino
 
   Board();
   static bool keyOf(int fd, Key& key);
@@ -101,7 +99,6 @@ class Board : public drv::Backend {
   Fd listener_;
   Event acceptEvent_;
   std::string socketPath_;
-  pid_t owner_ = -1;  // the process that made the socket removes it
   std::vector<std::unique_ptr<Client>> clients_;
   std::vector<std::unique_ptr<Client>> goneClients_;
   Dpc reaper_;  // frees closed devices and clients outside their callbacks

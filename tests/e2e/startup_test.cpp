@@ -179,6 +179,25 @@ TEST(Startup, MissingWatchdogIsReportedAndTheDaemonRuns) {
   EXPECT_EQ(d.exitCode(), 0);
 }
 
+// Daemon mode detaches: the starting process exits 0 and the pid file holds
+// the daemon's own pid; SIGTERM to that pid stops it and removes the file.
+TEST(Startup, DaemonModeDetachesAndThePidFileHoldsTheDaemon) {
+  Root root;
+  Daemon starter(e2e::simBinary(), root.dir(), {"-D", "--port", std::to_string(e2e::freePort())}, root.dir());
+  EXPECT_EQ(starter.exitCode(), 0);
+  const std::string pidFile = root.path(std::string(sysroot::run_dir) + "server.pid");
+  ASSERT_TRUE(e2e::waitFor([&] { return !e2e::readFile(pidFile).empty(); }));
+  const pid_t daemon = std::stoi(e2e::readFile(pidFile));
+  EXPECT_NE(daemon, starter.pid());
+  EXPECT_EQ(::kill(daemon, 0), 0);
+  ::kill(daemon, SIGTERM);
+  EXPECT_TRUE(e2e::waitFor([&] { return !e2e::exists(pidFile); }));
+  const std::string wd = e2e::readFile(root.path(sysroot::watchdog));
+  EXPECT_EQ(wd.substr(0, 5), "START");
+  EXPECT_EQ(wd.substr(wd.size() - 4), "STOP");
+  EXPECT_FALSE(e2e::exists(root.path(sysroot::sim_board_socket)));
+}
+
 // simboardctl against a running daemon: the journal is empty (the watchdog
 // is a plain file, not a modelled device), unknown requests are refused.
 TEST(SimBoard, SimboardctlReadsTheJournal) {
