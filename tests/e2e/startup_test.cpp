@@ -191,11 +191,11 @@ TEST(Startup, DaemonModeDetachesAndThePidFileHoldsTheDaemon) {
   EXPECT_NE(daemon, starter.pid());
   EXPECT_EQ(::kill(daemon, 0), 0);
   ::kill(daemon, SIGTERM);
-  EXPECT_TRUE(e2e::waitFor([&] { return !e2e::exists(pidFile); }));
+  EXPECT_TRUE(e2e::waitFor(
+      [&] { return !e2e::exists(pidFile) && !e2e::exists(root.path(sysroot::sim_board_socket)); }));
   const std::string wd = e2e::readFile(root.path(sysroot::watchdog));
   EXPECT_EQ(wd.substr(0, 5), "START");
   EXPECT_EQ(wd.substr(wd.size() - 4), "STOP");
-  EXPECT_FALSE(e2e::exists(root.path(sysroot::sim_board_socket)));
 }
 
 // simboardctl against a running daemon: the journal is empty (the watchdog
