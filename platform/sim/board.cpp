@@ -8,6 +8,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -146,6 +147,7 @@ std::vector<Device*> Board::devices(const std::string& path) const {
   std::vector<Device*> out;
   for (const auto& d : open_)
     if (d.second->path() == path) out.push_back(d.second.get());
+  std::sort(out.begin(), out.end(), [](const Device* a, const Device* b) { return a->serial_ < b->serial_; });
   return out;
 }
 
@@ -176,6 +178,7 @@ int Board::open(const char* path, int flags) {
   boardEnd.NonBlock();
   Key key;
   keyOf(daemonEnd.get(), key);
+  device->serial_ = ++opens_;
   device->attach(this, path, flags, std::move(boardEnd));
   open_[key] = std::move(device);
   record(request + " -> 0");

@@ -13,6 +13,7 @@
 //   - control commands for tests, registered with add_command():
 //       board.add_command("loop", "loop T: loop trunk T back",
 //                         [](const sim::Board::Args& a, sim::Board::Reply& r) { ... });
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
@@ -101,6 +102,7 @@ class Board : public drv::Backend {
   std::string socketPath_;
   std::vector<std::unique_ptr<Client>> clients_;
   std::vector<std::unique_ptr<Client>> goneClients_;
+  std::uint64_t opens_ = 0;
   Dpc reaper_;  // frees closed devices and clients outside their callbacks
 };
 

@@ -65,6 +65,7 @@ class Device {
   Fd end_;
   Event event_;
   bool closed_ = false;
+  std::uint64_t serial_ = 0;  // order of the opens
 };
 
 // Makes the devices of one device node (or of several, when registered for

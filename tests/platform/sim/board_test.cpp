@@ -107,9 +107,14 @@ TEST_F(BoardTest, EachWriteIsOneFrameAndEachSendOneRead) {
   EXPECT_EQ(::read(fd, buf, sizeof buf), 3);
   EXPECT_EQ(std::string(buf, 3), "abc");
   EXPECT_EQ(::read(fd, buf, sizeof buf), 2);
+  int second = drv::open(sysroot::hal, O_RDWR);
   std::vector<sim::Device*> open = board().devices(sysroot::hal);
-  ASSERT_EQ(open.size(), 1u);
-  EXPECT_EQ(board().device_of(fd), open[0]);
+  ASSERT_EQ(open.size(), 2u);
+  EXPECT_EQ(board().device_of(fd), open[0]);  // oldest first
+  EXPECT_EQ(board().device_of(second), open[1]);
+  ASSERT_TRUE(open[1]->send("ev", 2));
+  EXPECT_EQ(::read(second, buf, sizeof buf), 2);
+  ::close(second);
   ::close(fd);
 }
 
