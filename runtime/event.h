@@ -64,6 +64,7 @@ class EventHandler : public F_dual_list_item<EventHandler> {
   bool attached_ = false;
   short revents_ = 0;
   Where where_ = Where::none;  // which list of the loop holds it
+  std::uint32_t entry_ = 0;    // its poll entry in the pass under way
 };
 
 class Event : public EventHandler {

@@ -66,6 +66,8 @@ void Multiplexer::detach(EventHandler* h) {
     std::cerr << "indvalid Multiplexer::detach " << h->event_name() << std::endl;
     return;
   }
+  // Its poll entry, if the pass under way has one, no longer belongs to it.
+  if (h->entry_ < entryOwners_.size() && entryOwners_[h->entry_] == h) entryOwners_[h->entry_] = nullptr;
   list_of(h->where_).remove(h);
   h->where_ = Where::none;
 }
@@ -235,6 +237,7 @@ void Multiplexer::pass(int cap) {
   for (EventHandler* h = polled_.head(); h; h = F_dual_list<EventHandler>::next(h), ++i) {
     h->shedule_event(entries_[i]);
     entryOwners_[i] = h;
+    h->entry_ = static_cast<std::uint32_t>(i);
   }
 
   if (cap >= 0) {
@@ -273,11 +276,11 @@ void Multiplexer::pass(int cap) {
 }
 
 void Multiplexer::dispatch() {
-  // Pair each result with the handler whose entry it is: a deferred call may
-  // have detached a handler after the entries were filled.
+  // Pair each result with the handler whose entry it is; a handler that a
+  // deferred call detached (or destroyed) after the entries were filled has
+  // lost its entry.
   for (std::size_t i = 0; i < entries_.size(); ++i) {
-    EventHandler* h = entryOwners_[i];
-    if (h->where_ == Where::polled) h->revents_ = entries_[i].revents;
+    if (EventHandler* h = entryOwners_[i]) h->revents_ = entries_[i].revents;
   }
   while (!terminate_) {
     EventHandler* h = polled_.remove_from_head();

@@ -162,6 +162,35 @@ TEST(Multiplexer, ResultsStayWithTheirHandlerWhenADeferredCallDetachesOne) {
   EXPECT_EQ(b.seen, (std::vector<short>{POLLIN}));
 }
 
+struct Destroyer {
+  Dpc dpc;
+  std::unique_ptr<Watcher>* victim;
+  int calls = 0;
+  void OnDpc() {
+    if (++calls < 2) return;
+    victim->reset();
+    dpc.Deactivate();
+  }
+};
+
+TEST(Multiplexer, HandlerDestroyedByADeferredCallJustBeforePollIsNotTouched) {
+  std::vector<std::string> log;
+  Pipe p1, p2;
+  auto a = std::make_unique<Watcher>("a", &log);
+  Watcher b("b", &log);
+  a->ev.Schedule(p1.r, POLLIN);
+  b.ev.Schedule(p2.r, POLLIN);
+  multiplexer.run_once(0);
+  Destroyer d;
+  d.victim = &a;
+  d.dpc.Bind(&d, &Destroyer::OnDpc);
+  d.dpc.Activate();
+  p1.put();
+  p2.put();
+  multiplexer.run_once(1000);  // ASan reports any use of the destroyed one
+  EXPECT_EQ(log, (std::vector<std::string>{"b"}));
+}
+
 TEST(Multiplexer, DuplicateAttachAndUnknownDetachAreReported) {
   std::vector<std::string> log;
   Pipe p;
