@@ -166,3 +166,40 @@ TEST(Timers, TestClockRunsMinutesOfTimersInstantly) {
 }
 
 }  // namespace
+
+namespace {
+
+struct Provider : TimerPoolPlugin {
+  int value;
+  int asked = 0;
+  Provider* unhookOther = nullptr;
+  explicit Provider(int v) : value(v) {}
+  int timeout() override {
+    ++asked;
+    if (unhookOther) unhookOther->timerUnhook();
+    return value;
+  }
+};
+
+TEST(TimerPoolPlugin, LoopTakesTheSmallestTimeoutAndAProviderMayUnhookAnother) {
+  EXPECT_EQ(multiplexer.timerPoll_schedule(), 2147483647);
+  Provider none(-1), slow(30), fast(7);
+  none.timerHook();
+  slow.timerHook();
+  fast.timerHook();
+  fast.timerHook();  // hooked once all the same
+  EXPECT_EQ(multiplexer.timerPoll_schedule(), 7);
+  EXPECT_EQ(fast.asked, 1);
+  none.unhookOther = &fast;  // asked first, it takes fast out of the walk
+  EXPECT_EQ(multiplexer.timerPoll_schedule(), 30);
+  EXPECT_EQ(fast.asked, 1);
+  EXPECT_FALSE(fast.hooked());
+  none.unhookOther = nullptr;
+  {
+    Provider gone(1);
+    gone.timerHook();
+  }  // its destructor unhooks it
+  EXPECT_EQ(multiplexer.timerPoll_schedule(), 30);
+}
+
+}  // namespace
