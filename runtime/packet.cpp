@@ -24,16 +24,6 @@ Packet_pool& packet_pool() {
   return pool;
 }
 
-void SmartPtrAssertion() {
-  std::clog << "SMART POINTER ASSERTION!" << std::endl;
-  std::terminate();
-}
-
-void SharedPtrAssertion() {
-  std::clog << "SHARED POINTER ASSERTION!" << std::endl;
-  std::terminate();
-}
-
 bool Packet::make_unique() {
   if (!p_ || p_->ref_count <= 1) return true;
   _Packet* fresh = packet_pool().allocate();
