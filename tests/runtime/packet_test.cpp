@@ -248,14 +248,6 @@ TEST(PacketPoolTest, ExhaustionThrowsOrFailsAndTheFirstFreedBufferComesBack) {
   EXPECT_EQ(1024u, packet_pool().available());
 }
 
-TEST(PacketPoolTest, AFreshPoolHandsOutBuffersInArrayOrder) {
-  Packet a, b;
-  a.reserve_head(0);
-  b.reserve_head(0);
-  EXPECT_EQ(sizeof(_Packet) + 2 * sizeof(void*),
-            reinterpret_cast<char*>(b.get()) - reinterpret_cast<char*>(a.get()));
-}
-
 // Fatal reports: the text, the failed condition and the snapshot.
 
 using PacketDeathTest = ::testing::Test;
