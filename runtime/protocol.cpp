@@ -19,44 +19,44 @@ void Protocol::local_deactivate() {
 }
 
 void Protocol::transmit(Packet& p) {
-  if (prev)
-    prev->message(p);
+  if (lower())
+    lower()->message(p);
   else if (owner_)
     owner_->transmit(p);
 }
 
 void Protocol::on_message(Packet& p) {
-  if (next)
-    next->receive(p);
+  if (upper())
+    upper()->receive(p);
   else if (owner_)
     owner_->on_message(p);
 }
 
 void Protocol::on_activate() {
-  if (next)
-    next->local_activate();
+  if (upper())
+    upper()->local_activate();
   else if (owner_)
     owner_->on_activated(this);
 }
 
 void Protocol::on_deactivate(Protocol_status status) {
   if (status->success()) {
-    if (prev)
-      prev->deactivate();
+    if (lower())
+      lower()->deactivate();
     else if (owner_)
       owner_->on_deactivated(this, status);
   } else {
     // An error climbs to the top and takes nothing more down.
-    if (next)
-      next->on_deactivate(status);
+    if (upper())
+      upper()->on_deactivate(status);
     else if (owner_)
       owner_->on_deactivated(this, status);
   }
 }
 
 void Protocol::on_status(Protocol_status status) {
-  if (next)
-    next->on_status(status);
+  if (upper())
+    upper()->on_status(status);
   else if (owner_)
     owner_->on_status(status);
 }
@@ -66,8 +66,8 @@ void Protocol::message(Packet&) {}
 void Protocol::receive(Packet&) {}
 
 void Protocol::activate() {
-  if (prev)
-    prev->activate();
+  if (lower())
+    lower()->activate();
   else
     local_activate();
 }
@@ -89,16 +89,16 @@ void Protocol::prepare_tail(Packet& p) {
 // The descent stays inside this list: an enclosing family's lower layers are
 // the family's business.
 void Protocol::descend_prepare_head(Packet& p) {
-  if (prev) prev->prepare_head(p);
+  if (lower()) lower()->prepare_head(p);
 }
 
 void Protocol::descend_prepare_tail(Packet& p) {
-  if (prev) prev->prepare_tail(p);
+  if (lower()) lower()->prepare_tail(p);
 }
 
 Protocol_status Protocol::initialize() {
-  if (prev) {
-    Protocol_status below = prev->initialize();
+  if (lower()) {
+    Protocol_status below = lower()->initialize();
     if (!below->success()) return below;
   }
   return local_initialize();
@@ -127,7 +127,7 @@ void ProtocolsList::add_protocol_tail(Protocol* p) {
 }
 
 Protocol* ProtocolsList::search(const Protocol_name& name) const {
-  for (Protocol* p = head(); p; p = p->next)
+  for (Protocol* p = head(); p; p = p->upper())
     if (p->compare_name(name)) return p;
   return nullptr;
 }

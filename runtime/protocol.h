@@ -71,8 +71,8 @@ class Protocol : public F_dual_list_item<Protocol>, public Protocol_info {
   Protocol_status initialize();
 
   ProtocolsList* owner() const { return owner_; }
-  Protocol* upper() const { return next; }
-  Protocol* lower() const { return prev; }
+  Protocol* upper() const { return dl_next; }
+  Protocol* lower() const { return dl_prev; }
 
  protected:
   void descend_prepare_head(Packet& p);
