@@ -113,7 +113,11 @@ class Daemon {
   Daemon(const std::string& binary, const std::string& root, const std::vector<std::string>& args,
          const std::string& logDir)
       : out_(logDir + "/daemon.out"), err_(logDir + "/daemon.err") {
-    std::vector<std::string> argv{binary};
+    // In the board's build the program runs under the emulator.
+    std::vector<std::string> argv;
+    const char* emulator = std::getenv("KORVEND_EMULATOR");
+    if (emulator && *emulator) argv.push_back(emulator);
+    argv.push_back(binary);
     argv.insert(argv.end(), args.begin(), args.end());
     std::vector<char*> cargv;
     for (auto& a : argv) cargv.push_back(a.data());
@@ -129,7 +133,7 @@ class Daemon {
         ::unsetenv("KORVEND_ROOT");
       else
         ::putenv(const_cast<char*>(env.c_str()));
-      ::execv(binary.c_str(), cargv.data());
+      ::execv(cargv[0], cargv.data());
       ::_exit(127);
     }
     ::close(out);
