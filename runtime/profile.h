@@ -4,8 +4,9 @@
 //
 //   static Profile::Point point("Tpkt_protocol::message");
 //   point.begin(); ...; point.end();
-#include <cstdint>
 #include <iosfwd>
+
+#include "runtime/measure.h"
 
 namespace Profile {
 
@@ -23,16 +24,12 @@ class Point {
 
   const char* name() const { return name_; }
   Point* next() const { return next_; }
+  const Measure& measure() const { return measure_; }
 
  private:
   Point* next_;
   const char* name_;
-  std::uint32_t min_ = 0;
-  std::uint32_t max_ = 0;
-  std::uint32_t last_ = 0;
-  bool first_ = true;
-  std::uint32_t start_ = 0;
-  std::uint32_t counter_ = 0;
+  Measure measure_;  // never reset
 };
 
 // Head of the list of points, most recently constructed first.

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "platform/sysroot.h"
+#include "tests/temp_root.h"
 
 namespace e2e {
 
@@ -75,36 +76,16 @@ inline std::size_t count(const std::string& text, const std::string& word) {
   return n;
 }
 
-// A fresh root (mktemp -d) with what the board has before the daemon runs:
-// the run and log directories and the watchdog device (a plain file).
-// Paths under it come from the daemon's own path table.
-class Root {
+// A fresh root with what the board has before the daemon runs: the run and
+// log directories and the watchdog device (a plain file).
+class Root : public TempRoot {
  public:
   Root() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "kv.XXXXXX").string();
-    if (::mkdtemp(tmpl.data())) dir_ = tmpl;
-    sysroot::set_root(dir_);
-    std::filesystem::create_directories(path(sysroot::run_dir));
-    std::filesystem::create_directories(parent(sysroot::status_dump));
-    std::filesystem::create_directories(parent(sysroot::watchdog));
+    make_parent(std::string(sysroot::run_dir) + "server.pid");
+    make_parent(sysroot::status_dump);
+    make_parent(sysroot::watchdog);
     std::ofstream(path(sysroot::watchdog)).flush();
   }
-  ~Root() {
-    sysroot::set_root("");
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
-  }
-  Root(const Root&) = delete;
-  Root& operator=(const Root&) = delete;
-
-  const std::string& dir() const { return dir_; }
-  std::string path(const std::string& fixed) const { return sysroot::path(fixed); }
-  std::string parent(const std::string& fixed) const {
-    return std::filesystem::path(sysroot::path(fixed)).parent_path().string();
-  }
-
- private:
-  std::string dir_;
 };
 
 // One run of a daemon binary; killed at destruction if still running.

@@ -19,6 +19,7 @@
 #include "runtime/dpc.h"
 #include "runtime/event.h"
 #include "runtime/test_clock.h"
+#include "tests/temp_root.h"
 
 namespace {
 
@@ -244,16 +245,9 @@ TEST(MultiplexerDeathTest, NothingToWaitForAborts) {
 class WatchdogTest : public testing::Test {
  protected:
   void SetUp() override {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "kv.XXXXXX").string();
-    ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
-    root_ = tmpl;
-    ASSERT_TRUE(sysroot::set_root(root_));
-    wd_ = sysroot::path(sysroot::watchdog);
-    std::filesystem::create_directories(std::filesystem::path(wd_).parent_path());
-  }
-  void TearDown() override {
-    sysroot::set_root("");
-    std::filesystem::remove_all(root_);
+    ASSERT_TRUE(root_.ok());
+    wd_ = root_.path(sysroot::watchdog);
+    root_.make_parent(sysroot::watchdog);
   }
   std::string contents() {
     std::ifstream f(wd_);
@@ -261,7 +255,8 @@ class WatchdogTest : public testing::Test {
     s << f.rdbuf();
     return s.str();
   }
-  std::string root_, wd_;
+  TempRoot root_;
+  std::string wd_;
 };
 
 struct ClockStepper {

@@ -17,28 +17,20 @@
 #include "runtime/linux_run.h"
 #include "runtime/proc_lookup.h"
 #include "runtime/timestamp.h"
+#include "tests/temp_root.h"
 
 namespace {
 
 class RootTest : public testing::Test {
  protected:
-  void SetUp() override {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "kv.XXXXXX").string();
-    ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
-    root_ = tmpl;
-    ASSERT_TRUE(sysroot::set_root(root_));
-  }
-  void TearDown() override {
-    sysroot::set_root("");
-    std::filesystem::remove_all(root_);
-  }
+  void SetUp() override { ASSERT_TRUE(root_.ok()); }
   static std::string read(const std::string& path) {
     std::ifstream f(path);
     std::stringstream s;
     s << f.rdbuf();
     return s.str();
   }
-  std::string root_;
+  TempRoot root_;
 };
 
 TEST_F(RootTest, PidFileHoldsOnlyTheDigitsAndIsRemovedAtTheEnd) {

@@ -16,6 +16,7 @@
 #include "platform/drv.h"
 #include "platform/sysroot.h"
 #include "runtime/multiplexer.h"
+#include "tests/temp_root.h"
 
 namespace {
 
@@ -46,10 +47,7 @@ struct Refusing : sim::DeviceModel {
 class BoardTest : public testing::Test {
  protected:
   void SetUp() override {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "kv.XXXXXX").string();
-    ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
-    root_ = tmpl;
-    ASSERT_TRUE(sysroot::set_root(root_));
+    ASSERT_TRUE(root_.ok());
     board().add_model(sysroot::hal, std::make_unique<sim::ModelOf<EchoDevice>>());
     board().add_model(sysroot::mcc_ctl, std::make_unique<Refusing>());
     board().clear_journal();
@@ -59,11 +57,9 @@ class BoardTest : public testing::Test {
     board().close_control();
     drv::install(nullptr);
     for (int i = 0; i < 3; ++i) multiplexer.run_once(0);  // let closed devices go
-    sysroot::set_root("");
-    std::filesystem::remove_all(root_);
   }
   static sim::Board& board() { return sim::Board::instance(); }
-  std::string root_;
+  TempRoot root_;
 };
 
 TEST_F(BoardTest, ModelledDeviceAnswersRequestsAndTheJournalRecordsThem) {
@@ -119,7 +115,7 @@ TEST_F(BoardTest, EachWriteIsOneFrameAndEachSendOneRead) {
 }
 
 TEST_F(BoardTest, PathsWithoutAModelArePlainFilesUnderTheRoot) {
-  std::filesystem::create_directories(std::filesystem::path(sysroot::path(sysroot::watchdog)).parent_path());
+  root_.make_parent(sysroot::watchdog);
   int fd = drv::open(sysroot::watchdog, O_WRONLY | O_CREAT);
   ASSERT_GE(fd, 0);
   ASSERT_EQ(::write(fd, "START", 5), 5);
