@@ -46,7 +46,7 @@ TEST(DaemonMode, StreamsGoToTheSystemLogAndSurviveALogDaemonRestart) {
   auto rx = std::make_unique<testlog::Receiver>(root.logSocket());
   ASSERT_TRUE(rx->ok());
   const pid_t starter =
-      testproc::Spawn({testproc::Sibling("log_probe"), "syslog", kIdent}, {"KORVEND_ROOT=" + root.dir()});
+      testproc::Spawn(testproc::With(testproc::BuildProgram("tests/runtime/log_probe"), {"syslog", kIdent}), {"KORVEND_ROOT=" + root.dir()});
   ASSERT_GT(starter, 0);
   // The process that was started returns at once; its child carries on.
   const int status = testproc::WaitExit(starter);
@@ -80,7 +80,7 @@ TEST(DaemonMode, StreamsGoToTheSystemLogAndSurviveALogDaemonRestart) {
 
 TEST(DaemonMode, LogFilesTakeAllThreeStreams) {
   testlog::TempRoot root;
-  const pid_t starter = testproc::Spawn({testproc::Sibling("log_probe"), "files", root.dir()});
+  const pid_t starter = testproc::Spawn(testproc::With(testproc::BuildProgram("tests/runtime/log_probe"), {"files", root.dir()}));
   ASSERT_GT(starter, 0);
   const int status = testproc::WaitExit(starter);
   ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
@@ -157,7 +157,7 @@ TEST(DaemonMode, BusyboxSyslogdReadsTheRecordsAsTheDaemonFacility) {
   if (!syslogd->whyNot().empty()) GTEST_SKIP() << syslogd->whyNot();
 
   const pid_t starter =
-      testproc::Spawn({testproc::Sibling("log_probe"), "syslog", kIdent}, {"KORVEND_ROOT=" + root.dir()});
+      testproc::Spawn(testproc::With(testproc::BuildProgram("tests/runtime/log_probe"), {"syslog", kIdent}), {"KORVEND_ROOT=" + root.dir()});
   ASSERT_EQ(testproc::WaitExit(starter), 0);
   // Lines as busybox writes them: "Mmm dd hh:mm:ss host facility.severity text".
   const std::string pidLine = " daemon.debug korvend-T250428-2012: pid ";

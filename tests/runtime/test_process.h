@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdio>
 #include <climits>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -22,14 +23,33 @@ extern char** environ;
 
 namespace testproc {
 
-// A program built next to the running test program.
-inline std::string Sibling(const std::string& name) {
-  char self[PATH_MAX];
-  const std::string exe = std::string(sysroot::proc_dir) + "/self/exe";
-  const ssize_t n = ::readlink(exe.c_str(), self, sizeof self - 1);
-  if (n <= 0) return name;
-  std::string dir(self, static_cast<size_t>(n));
-  return dir.substr(0, dir.rfind('/') + 1) + name;
+// The command that starts one of the build's programs, given by its path in
+// the build tree ("tests/runtime/log_probe"): through the emulator in the
+// board's build, where the test itself runs emulated.
+inline std::vector<std::string> BuildProgram(const std::string& relPath) {
+  std::vector<std::string> argv;
+  const char* emulator = std::getenv("KORVEND_EMULATOR");
+  if (emulator && *emulator) argv.emplace_back(emulator);
+  const char* build = std::getenv("KORVEND_BUILD");
+  std::string dir;
+  if (build && *build) {
+    dir = build;
+  } else {
+    // Run by hand: the test program lies in <build>/tests/<folder>/.
+    char self[PATH_MAX];
+    const std::string exe = std::string(sysroot::proc_dir) + "/self/exe";
+    const ssize_t n = ::readlink(exe.c_str(), self, sizeof self - 1);
+    dir = n > 0 ? std::string(self, static_cast<size_t>(n)) : std::string(".");
+    for (int up = 0; up < 3; ++up) dir = dir.substr(0, dir.rfind('/'));
+  }
+  argv.push_back(dir + "/" + relPath);
+  return argv;
+}
+
+// argv with more arguments after it.
+inline std::vector<std::string> With(std::vector<std::string> argv, const std::vector<std::string>& more) {
+  argv.insert(argv.end(), more.begin(), more.end());
+  return argv;
 }
 
 // Starts argv with extra "NAME=value" entries added to the environment and
