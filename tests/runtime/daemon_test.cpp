@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/sysroot.h"
+#include "tests/runtime/busybox_syslogd.h"
 #include "tests/runtime/syslog_receiver.h"
 #include "tests/runtime/test_process.h"
 
@@ -105,55 +106,11 @@ TEST(DaemonMode, LogFilesTakeAllThreeStreams) {
       << text;
 }
 
-// busybox syslogd, run in a mount namespace of its own where the test root's
-// device directory stands in for the real one, so that it binds the socket
-// the probe uses.
-class BusyboxSyslogd {
- public:
-  BusyboxSyslogd(const testlog::TempRoot& root, const std::string& messages) {
-    if (std::system("command -v busybox >/dev/null 2>&1 && command -v unshare >/dev/null 2>&1") != 0) {
-      mWhyNot = "busybox or unshare is not installed";
-      return;
-    }
-    const std::string devDir = std::filesystem::path(sysroot::syslog_socket).parent_path().string();
-    const std::string script = "mount --bind '" + root.dir() + devDir + "' " + devDir +
-                               " && exec busybox syslogd -n -O '" + messages + "'";
-    // It binds its socket before it logs that it started.
-    auto starts = [&] {
-      const std::string text = testproc::ReadFile(messages);
-      size_t n = 0;
-      for (size_t at = text.find("syslogd started"); at != std::string::npos; at = text.find("syslogd started", at + 1))
-        ++n;
-      return n;
-    };
-    const size_t before = starts();
-    mPid = testproc::Spawn({"unshare", ::getuid() == 0 ? "-m" : "-Urm", "sh", "-c", script});
-    const bool up = mPid > 0 && testproc::WaitFor([&] { return starts() > before; });
-    if (!up) {
-      stop();
-      mWhyNot = "busybox syslogd did not start in a private mount namespace";
-    }
-  }
-  ~BusyboxSyslogd() { stop(); }
-  void stop() {
-    if (mPid > 0) {
-      ::kill(mPid, SIGTERM);
-      testproc::WaitExit(mPid);
-    }
-    mPid = -1;
-  }
-  const std::string& whyNot() const { return mWhyNot; }
-
- private:
-  pid_t mPid = -1;
-  std::string mWhyNot;
-};
-
 TEST(DaemonMode, BusyboxSyslogdReadsTheRecordsAsTheDaemonFacility) {
   KillOnExit guard;
   testlog::TempRoot root;
   const std::string messages = root.dir() + "/messages";
-  auto syslogd = std::make_unique<BusyboxSyslogd>(root, messages);
+  auto syslogd = std::make_unique<testlog::BusyboxSyslogd>(root.dir(), messages);
   if (!syslogd->whyNot().empty()) GTEST_SKIP() << syslogd->whyNot();
 
   const pid_t starter =
@@ -179,7 +136,7 @@ TEST(DaemonMode, BusyboxSyslogdReadsTheRecordsAsTheDaemonFacility) {
 
   // Restart the log daemon; the next line reaches the new one.
   syslogd.reset();
-  syslogd = std::make_unique<BusyboxSyslogd>(root, messages);
+  syslogd = std::make_unique<testlog::BusyboxSyslogd>(root.dir(), messages);
   ASSERT_EQ(syslogd->whyNot(), "");
   ASSERT_EQ(::kill(guard.pid, SIGUSR1), 0);
   EXPECT_TRUE(testproc::WaitFor([&] {
