@@ -13,6 +13,7 @@
 #include "platform/sysroot.h"
 #include "tests/runtime/busybox_syslogd.h"
 #include "tests/runtime/syslog_receiver.h"
+#include "tests/temp_root.h"
 #include "tests/runtime/test_process.h"
 
 namespace {
@@ -43,8 +44,9 @@ struct KillOnExit {
 
 TEST(DaemonMode, StreamsGoToTheSystemLogAndSurviveALogDaemonRestart) {
   KillOnExit guard;
-  testlog::TempRoot root;
-  auto rx = std::make_unique<testlog::Receiver>(root.logSocket());
+  TempRoot root;
+  root.make_parent(sysroot::syslog_socket);
+  auto rx = std::make_unique<testlog::Receiver>(root.path(sysroot::syslog_socket));
   ASSERT_TRUE(rx->ok());
   const pid_t starter =
       testproc::Spawn(testproc::With(testproc::BuildProgram("tests/runtime/log_probe"), {"syslog", kIdent}), {"KORVEND_ROOT=" + root.dir()});
@@ -69,7 +71,7 @@ TEST(DaemonMode, StreamsGoToTheSystemLogAndSurviveALogDaemonRestart) {
 
   // The log daemon restarts; the next lines reach the new one.
   rx.reset();
-  rx = std::make_unique<testlog::Receiver>(root.logSocket());
+  rx = std::make_unique<testlog::Receiver>(root.path(sysroot::syslog_socket));
   ASSERT_TRUE(rx->ok());
   ASSERT_EQ(::kill(daemonPid, SIGUSR1), 0);
   got = Collect(*rx, "<29>" + tag + "flushed at exit");
@@ -80,7 +82,7 @@ TEST(DaemonMode, StreamsGoToTheSystemLogAndSurviveALogDaemonRestart) {
 }
 
 TEST(DaemonMode, LogFilesTakeAllThreeStreams) {
-  testlog::TempRoot root;
+  TempRoot root;
   const pid_t starter = testproc::Spawn(testproc::With(testproc::BuildProgram("tests/runtime/log_probe"), {"files", root.dir()}));
   ASSERT_GT(starter, 0);
   const int status = testproc::WaitExit(starter);
@@ -108,7 +110,8 @@ TEST(DaemonMode, LogFilesTakeAllThreeStreams) {
 
 TEST(DaemonMode, BusyboxSyslogdReadsTheRecordsAsTheDaemonFacility) {
   KillOnExit guard;
-  testlog::TempRoot root;
+  TempRoot root;
+  root.make_parent(sysroot::syslog_socket);
   const std::string messages = root.dir() + "/messages";
   auto syslogd = std::make_unique<testlog::BusyboxSyslogd>(root.dir(), messages);
   if (!syslogd->whyNot().empty()) GTEST_SKIP() << syslogd->whyNot();

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "tests/runtime/syslog_receiver.h"
+#include "tests/temp_root.h"
 
 namespace {
 
@@ -45,7 +46,7 @@ std::string Read(const std::string& path) {
 class LogFileTest : public ::testing::Test {
  protected:
   std::string File(const char* stamp) { return root.dir() + "/" + stamp + ".log"; }
-  testlog::TempRoot root;
+  TempRoot root;
 };
 
 TEST_F(LogFileTest, LinesArePrefixedOnceEvenWhenWrittenInPieces) {

@@ -14,6 +14,7 @@
 
 #include "platform/sysroot.h"
 #include "tests/runtime/syslog_receiver.h"
+#include "tests/temp_root.h"
 
 namespace {
 
@@ -22,12 +23,11 @@ const char kIdent[] = "korvend-T250428-2012";
 class SysLogManagerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_FALSE(root.dir().empty());
-    ASSERT_TRUE(sysroot::set_root(root.dir()));
+    ASSERT_TRUE(root.ok());
+    root.make_parent(sysroot::syslog_socket);
   }
-  void TearDown() override { sysroot::set_root(""); }
 
-  testlog::TempRoot root;
+  TempRoot root;
 };
 
 // Whatever the process writes to descriptor 2 while it lives.
@@ -60,7 +60,7 @@ class StderrCapture {
 };
 
 TEST_F(SysLogManagerTest, RecordMatchesWhatLoggerWrites) {
-  testlog::Receiver rx(root.logSocket());
+  testlog::Receiver rx(root.path(sysroot::syslog_socket));
   ASSERT_TRUE(rx.ok());
   SysLogManager m;
   m.openlog(kIdent, LOG_NDELAY, 0);
@@ -75,13 +75,13 @@ TEST_F(SysLogManagerTest, RecordMatchesWhatLoggerWrites) {
   const std::string record = d.substr(0, d.size() - 1);
   EXPECT_EQ(testlog::MaskStamp(record), "<27>STAMP korvend-T250428-2012: abc");
 
-  const std::string reference = testlog::LoggerRecord(root.logSocket(), "daemon.err", kIdent, "abc", rx);
+  const std::string reference = testlog::LoggerRecord(root.path(sysroot::syslog_socket), "daemon.err", kIdent, "abc", rx);
   if (reference.empty()) GTEST_SKIP() << "logger (util-linux) not available: record bytes not compared";
   EXPECT_EQ(testlog::MaskStamp(record), testlog::MaskStamp(reference));
 }
 
 TEST_F(SysLogManagerTest, RecordsOfOneFlushTravelInOneDatagram) {
-  testlog::Receiver rx(root.logSocket());
+  testlog::Receiver rx(root.path(sysroot::syslog_socket));
   SysLogManager m;
   m.openlog(kIdent, LOG_NDELAY, 0);
   m.syslog(LOG_DAEMON | LOG_DEBUG, "line%d", 1);
@@ -101,7 +101,7 @@ TEST_F(SysLogManagerTest, RecordsOfOneFlushTravelInOneDatagram) {
 }
 
 TEST_F(SysLogManagerTest, IdentityPidAndFacility) {
-  testlog::Receiver rx(root.logSocket());
+  testlog::Receiver rx(root.path(sysroot::syslog_socket));
   SysLogManager m;
   std::string d;
   struct {
@@ -131,7 +131,7 @@ TEST_F(SysLogManagerTest, IdentityPidAndFacility) {
 }
 
 TEST_F(SysLogManagerTest, LongMessageIsCutAt1023Characters) {
-  testlog::Receiver rx(root.logSocket());
+  testlog::Receiver rx(root.path(sysroot::syslog_socket));
   SysLogManager m;
   m.openlog(kIdent, LOG_NDELAY, 0);
   const std::string text(5000, 'x');
@@ -153,7 +153,7 @@ TEST_F(SysLogManagerTest, LongMessageIsCutAt1023Characters) {
 }
 
 TEST_F(SysLogManagerTest, BatchGoesOutWhenNearlyFull) {
-  testlog::Receiver rx(root.logSocket());
+  testlog::Receiver rx(root.path(sysroot::syslog_socket));
   int big = 1 << 20;
   ::setsockopt(rx.fd(), SOL_SOCKET, SO_RCVBUF, &big, sizeof big);
   SysLogManager m;
@@ -181,7 +181,7 @@ TEST_F(SysLogManagerTest, BatchGoesOutWhenNearlyFull) {
 }
 
 TEST_F(SysLogManagerTest, MaskedSeverityIsNeitherSentNorPrinted) {
-  testlog::Receiver rx(root.logSocket());
+  testlog::Receiver rx(root.path(sysroot::syslog_socket));
   SysLogManager m;
   m.openlog(kIdent, LOG_NDELAY | LOG_PERROR, 0);
   EXPECT_EQ(m.setlogmask(LOG_UPTO(LOG_NOTICE)), 0xff);
@@ -205,7 +205,7 @@ TEST_F(SysLogManagerTest, MaskedSeverityIsNeitherSentNorPrinted) {
 }
 
 TEST_F(SysLogManagerTest, FailedSendDropsTheConnectionAndTheNextRecordReconnects) {
-  auto rx = std::make_unique<testlog::Receiver>(root.logSocket());
+  auto rx = std::make_unique<testlog::Receiver>(root.path(sysroot::syslog_socket));
   SysLogManager m;
   m.openlog(kIdent, LOG_NDELAY, 0);
   m.syslog(LOG_DAEMON | LOG_INFO, "one");
@@ -222,7 +222,7 @@ TEST_F(SysLogManagerTest, FailedSendDropsTheConnectionAndTheNextRecordReconnects
   EXPECT_FALSE(m.connected());
   EXPECT_EQ(m.pendingRecords(), 0);
 
-  rx = std::make_unique<testlog::Receiver>(root.logSocket());  // and comes back
+  rx = std::make_unique<testlog::Receiver>(root.path(sysroot::syslog_socket));  // and comes back
   m.syslog(LOG_DAEMON | LOG_INFO, "two");
   EXPECT_TRUE(m.connected());
   m.sendmsg();
@@ -233,7 +233,7 @@ TEST_F(SysLogManagerTest, FailedSendDropsTheConnectionAndTheNextRecordReconnects
 }
 
 TEST_F(SysLogManagerTest, ConnectsLazilyAndCloselogForgetsIdentityAndBatch) {
-  testlog::Receiver rx(root.logSocket());
+  testlog::Receiver rx(root.path(sysroot::syslog_socket));
   SysLogManager m;
   EXPECT_EQ(m.identity(), "syslog-tm");
   m.openlog(kIdent, 0, 0);  // no LOG_NDELAY: no socket yet
@@ -256,7 +256,7 @@ TEST_F(SysLogManagerTest, ConnectsLazilyAndCloselogForgetsIdentityAndBatch) {
 }
 
 TEST_F(SysLogManagerTest, StreamLogSocketIsUsedWhenTheDatagramOneIsRefused) {
-  testlog::Receiver listener(root.logSocket(), SOCK_STREAM);
+  testlog::Receiver listener(root.path(sysroot::syslog_socket), SOCK_STREAM);
   ASSERT_TRUE(listener.ok());
   SysLogManager m;
   m.openlog(kIdent, LOG_NDELAY, 0);
@@ -285,7 +285,7 @@ TEST_F(SysLogManagerTest, StreamLogSocketIsUsedWhenTheDatagramOneIsRefused) {
 }
 
 TEST_F(SysLogManagerTest, ConsoleTakesTheRecordWhenNoLogSocketAnswers) {
-  const std::string console = root.dir() + sysroot::console;
+  const std::string console = root.path(sysroot::console);
   { std::ofstream(console).flush(); }
   SysLogManager m;
   m.openlog(kIdent, LOG_CONS, LOG_DAEMON);

@@ -1,6 +1,6 @@
 #pragma once
-// Test side of the system log: a socket bound where the daemon looks for
-// "/dev/log" under a test root, and helpers to read what arrives.
+// Test side of the system log: a socket bound where the daemon looks for its
+// log socket under a test root, and helpers to read what arrives.
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -9,35 +9,12 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <cctype>
 #include <string>
 #include <vector>
 
-#include "platform/sysroot.h"
 
 namespace testlog {
-
-// A fresh short directory under the system's temporary directory (socket
-// paths must stay short), removed with everything in it.
-class TempRoot {
- public:
-  TempRoot() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "kv.XXXXXX").string();
-    if (::mkdtemp(tmpl.data())) mDir = tmpl;
-    std::filesystem::create_directories(mDir + std::filesystem::path(sysroot::syslog_socket).parent_path().string());
-  }
-  ~TempRoot() {
-    std::error_code ec;
-    std::filesystem::remove_all(mDir, ec);
-  }
-  const std::string& dir() const { return mDir; }
-  // Where the daemon finds its system log socket under this root.
-  std::string logSocket() const { return mDir + sysroot::syslog_socket; }
-
- private:
-  std::string mDir;
-};
 
 class Receiver {
  public:

@@ -9,6 +9,7 @@
 #include "platform/sysroot.h"
 #include "runtime/syslog_manager.h"
 #include "tests/runtime/syslog_receiver.h"
+#include "tests/temp_root.h"
 
 namespace {
 
@@ -17,16 +18,14 @@ namespace {
 class ManagedStreamTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(sysroot::set_root(root.dir()));
-    rx = std::make_unique<testlog::Receiver>(root.logSocket());
+    ASSERT_TRUE(root.ok());
+    root.make_parent(sysroot::syslog_socket);
+    rx = std::make_unique<testlog::Receiver>(root.path(sysroot::syslog_socket));
     ASSERT_TRUE(rx->ok());
     syslogManager.openlog("korvend-T250428-2012", LOG_NDELAY, 0);
     ASSERT_TRUE(syslogManager.connected());
   }
-  void TearDown() override {
-    syslogManager.closelog();
-    sysroot::set_root("");
-  }
+  void TearDown() override { syslogManager.closelog(); }
 
   std::vector<std::string> NextDatagram() {
     std::string d;
@@ -36,7 +35,7 @@ class ManagedStreamTest : public ::testing::Test {
     return out;
   }
 
-  testlog::TempRoot root;
+  TempRoot root;
   std::unique_ptr<testlog::Receiver> rx;
 };
 
