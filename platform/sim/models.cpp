@@ -1,5 +1,6 @@
 #include "platform/sim/board.h"
 #include "platform/sim/hal_model.h"
+#include "platform/sim/stream_commands.h"
 
 namespace sim {
 
@@ -8,6 +9,7 @@ namespace sim {
 // A device node without a model is a plain file under the root (the
 // watchdog is one: it accumulates what the daemon writes).
 void install_models(Board& board) {
+  install_stream_commands(board);
   // The TDM fabric: "/dev/hal" (matrix and lines).
   install_hal(board);
 }
