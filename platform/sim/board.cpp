@@ -269,8 +269,9 @@ int Board::open(const char* path, int flags) {
   Key key;
   keyOf(daemonEnd.get(), key);
   device->serial_ = ++opens_;
+  const int boardFd = boardEnd.get();
   device->attach(this, path, flags, std::move(boardEnd));
-  device->on_open(daemonEnd.get());
+  device->on_open(daemonEnd.get(), boardFd);
   open_[key] = std::move(device);
   record(request + " -> 0");
   return daemonEnd.release();

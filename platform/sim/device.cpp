@@ -23,7 +23,7 @@ void Device::on_write(const std::uint8_t*, std::size_t) {}
 
 void Device::on_close() {}
 
-void Device::on_open(int) {}
+void Device::on_open(int, int) {}
 
 void Device::on_writable() {}
 

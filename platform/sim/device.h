@@ -46,9 +46,9 @@ class Device {
   virtual void on_write(const std::uint8_t* data, std::size_t len);
   // The daemon closed its last descriptor of this device.
   virtual void on_close();
-  // The open has just been made; daemon_fd is the daemon's end (a model may
-  // tune it, e.g. its socket buffer, to give the daemon a driver's queue).
-  virtual void on_open(int daemon_fd);
+  // The open has just been made: the daemon's end and the board's (a model
+  // may tune them, e.g. their socket buffers, to give a driver's queues).
+  virtual void on_open(int daemon_fd, int board_fd);
   // The daemon's end has room again after send() failed (asked for with
   // want_writable).
   virtual void on_writable();

@@ -1,5 +1,6 @@
 #include "platform/sim/board.h"
 #include "platform/sim/hal_model.h"
+#include "platform/sim/mcc_model.h"
 #include "platform/sim/stream_commands.h"
 
 namespace sim {
@@ -10,8 +11,9 @@ namespace sim {
 // watchdog is one: it accumulates what the daemon writes).
 void install_models(Board& board) {
   install_stream_commands(board);
-  // The TDM fabric: "/dev/hal" (matrix and lines).
+  // The TDM fabric: "/dev/hal" (matrix and lines), "/dev/mcc/ctl" channels.
   install_hal(board);
+  install_mcc(board);
 }
 
 }  // namespace sim
