@@ -61,7 +61,7 @@ TEST(ChildWatch, BoardBuildWithoutRootRunsUntilSigtermWithTheChildWatchAsItsOnly
   ASSERT_TRUE(e2e::waitFor([&] { return !d.out().empty(); })) << d.err();
   ASSERT_EQ(d.out().rfind("Starting server [", 0), 0u) << d.out() << d.err();
 
-  const std::string dump = std::string(sysroot::proc_dir) + "/" + std::to_string(d.pid()) + "/root" + logDir + "/" +
+  const std::string dump = std::string(sysroot::proc_dir) + "/" + std::to_string(d.pid()) + "/" + "root" + logDir + "/" +
                            statusDump.filename().string();
   d.signal(SIGUSR2);
   ASSERT_TRUE(e2e::waitFor([&] { return dumpComplete(dump); })) << d.err();
