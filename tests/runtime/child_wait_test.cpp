@@ -165,13 +165,4 @@ TEST_F(ChildWaitTest, SignalHandlerKeepsErrnoAndItsEndOfThePairIsNonBlocking) {
   EXPECT_TRUE(sa.sa_flags & SA_RESTART);
 }
 
-TEST_F(ChildWaitTest, ServiceIsPolledUnderItsName) {
-  std::ostringstream dump;
-  multiplexer.run_once(0);
-  multiplexer.dump(dump);
-  EXPECT_NE(dump.str().find("|     ChildWaitService::OnChildEvent     |            POLLIN            |"),
-            std::string::npos)
-      << dump.str();
-}
-
 }  // namespace

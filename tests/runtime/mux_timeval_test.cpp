@@ -36,8 +36,6 @@ struct Utc {
 TEST(MuxTimeval, DiffTruncatesAndIsZeroBackwards) {
   EXPECT_EQ(Mux::timevaldiff(tv(10, 900000), tv(11, 100000)), 200);
   EXPECT_EQ(Mux::timevaldiff(tv(11, 100000), tv(10, 900000)), 0);
-  EXPECT_EQ(Mux::timevaldiff(tv(0, 0), tv(0, 1999)), 1);
-  EXPECT_EQ(Mux::timevaldiff(tv(0, 0), tv(2147483, 647000)), 2147483647);
   EXPECT_EQ(Mux::timevaldiff(tv(-2147483647 - 1, 0), tv(2147483647, 0)), 4294967295000LL);
   EXPECT_EQ(Mux::timevalcompare(tv(1, 5), tv(1, 6)), -1);
   EXPECT_EQ(Mux::timevalcompare(tv(2, 0), tv(1, 999999)), 1);
@@ -59,36 +57,12 @@ TEST(MuxTimeval, AddAndSubtractCarryAndBorrow) {
   Mux::timevaladd2(tv(0, 999999), tv(0, 1), out);
   EXPECT_EQ(out.tv_sec, 1);
   EXPECT_EQ(out.tv_usec, 0);
-
-  a = Mux::make_from_msec(2500);
-  EXPECT_EQ(a.tv_sec, 2);
-  EXPECT_EQ(a.tv_usec, 500000);
-  a = Mux::make_from_usec(3000007);
-  EXPECT_EQ(a.tv_sec, 3);
-  EXPECT_EQ(a.tv_usec, 7);
-  Mux::timevalset(a, 86400123ULL);
-  EXPECT_EQ(a.tv_sec, 86400);
-  EXPECT_EQ(a.tv_usec, 123000);
 }
 
 TEST(MuxTimeval, TextIsLocalTimeWithSixDigitMicroseconds) {
   Utc utc;
   EXPECT_EQ(Mux::timevaltostring(tv(0, 5)), "1970-01-01 00:00:00.000005");
   EXPECT_EQ(Mux::timevaltostring(tv(1700000000, 123456)), "2023-11-14 22:13:20.123456");
-}
-
-TEST(MuxTimeval, TimerExpiresOnlyAfterMoreThanItsPeriod) {
-  Mux::timeval_timer t;
-  t.init(tv(100, 0), 1500);
-  EXPECT_FALSE(t.is_expired(tv(101, 500000)));
-  EXPECT_TRUE(t.is_expired(tv(101, 501000)));
-  t.inc();
-  EXPECT_EQ(t.start.tv_sec, 101);
-  EXPECT_EQ(t.start.tv_usec, 500000);
-  t.init(tv(0, 0), 0);
-  EXPECT_FALSE(t.is_expired(tv(1000, 0)));
-  t.init_now(tv(7, 0));
-  EXPECT_EQ(t.period, 0);
 }
 
 TEST(MuxSelect, SetsKnowTheirHighestDescriptorAndRefuseWhatDoesNotFit) {
@@ -102,11 +76,6 @@ TEST(MuxSelect, SetsKnowTheirHighestDescriptorAndRefuseWhatDoesNotFit) {
   EXPECT_EQ(s.max, 9);
   s.remove(9);
   EXPECT_EQ(s.max, 3);
-  Mux::Set t, u;
-  t.add(12);
-  EXPECT_EQ(Mux::max_fd(s, t), 12);
-  EXPECT_EQ(Mux::max_fd(s, u, t), 12);
-  EXPECT_EQ(Mux::max_fd(u, u), -1);
 
   int p[2];
   ASSERT_EQ(::pipe(p), 0);
