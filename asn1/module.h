@@ -16,7 +16,7 @@ struct ModuleType {
 
 class Module {
  public:
-  Module(const char* name, const ModuleType* types, uint32_t count) : name_(name), types_(types), count_(count) {}
+  constexpr Module(const char* name, const ModuleType* types, uint32_t count) : name_(name), types_(types), count_(count) {}
   const char* name() const { return name_; }
   uint32_t typeCount() const { return count_; }
   const ModuleType& type(uint32_t i) const { return types_[i]; }

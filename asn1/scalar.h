@@ -114,12 +114,14 @@ template <ConstraintType Kind, int Lower, unsigned Upper>
 class Constrained_INTEGER : public INTEGER {
  public:
   typedef typename std::conditional<(Lower >= 0), unsigned, int>::type value_type;
-  static inline const ConstrainedInfo theInfo = {
-      {&Constrained_INTEGER::create, 2, &Constrained_INTEGER::make_copy}, Kind, Lower, Upper};
   static AbstractData* create(const void* info) { return new Constrained_INTEGER(info); }
   static AbstractData* make_copy(const AbstractData& o) {
     return new Constrained_INTEGER(static_cast<const INTEGER&>(o));
   }
+  // After create and make_copy: an in-class initializer sees only what is
+  // declared before it.
+  static inline const ConstrainedInfo theInfo = {
+      {&Constrained_INTEGER::create, 2, &Constrained_INTEGER::make_copy}, Kind, Lower, Upper};
   Constrained_INTEGER() : INTEGER(&theInfo) {}
   explicit Constrained_INTEGER(const void* info) : INTEGER(info) {}
   explicit Constrained_INTEGER(const INTEGER& o) : INTEGER(o) {}

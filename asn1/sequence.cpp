@@ -50,6 +50,14 @@ void SEQUENCE::BitMap::resize(unsigned n) {
   count_ = n;
 }
 
+void SEQUENCE::BitMap::set(unsigned i) {
+  if (i < count_) data()[i / 8] |= uint8_t(0x80 >> (i % 8));
+}
+
+void SEQUENCE::BitMap::clear(unsigned i) {
+  if (i < count_) data()[i / 8] &= uint8_t(~(0x80 >> (i % 8)));
+}
+
 bool SEQUENCE::BitMap::any() const {
   const uint8_t* d = data();
   for (unsigned i = 0; i < byteCount(); ++i) {

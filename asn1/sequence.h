@@ -25,12 +25,8 @@ class SEQUENCE : public AbstractData, public detail::Allocator<SEQUENCE> {
     void swap(BitMap& o);
     unsigned size() const { return count_; }
     bool operator[](unsigned i) const { return i < count_ && (data()[i / 8] & (0x80 >> (i % 8))); }
-    void set(unsigned i) {
-      if (i < count_) data()[i / 8] |= uint8_t(0x80 >> (i % 8));
-    }
-    void clear(unsigned i) {
-      if (i < count_) data()[i / 8] &= uint8_t(~(0x80 >> (i % 8)));
-    }
+    void set(unsigned i);
+    void clear(unsigned i);
     // Keeps the leading bits, new bits are 0.
     void resize(unsigned n);
     bool any() const;

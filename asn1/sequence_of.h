@@ -60,16 +60,18 @@ template <class T, class Constraint, uint32_t Tag>
 class SEQUENCE_OF_Template : public SEQUENCE_OF_Base {
  public:
   typedef T value_type;
+  static AbstractData* create(const void* info) { return new SEQUENCE_OF_Template(info); }
+  static AbstractData* make_copy(const AbstractData& o) {
+    return new SEQUENCE_OF_Template(static_cast<const SEQUENCE_OF_Base&>(o));
+  }
+  // After create and make_copy: an in-class initializer sees only what is
+  // declared before it.
   static inline const SequenceOfInfo theInfo = {
       {{&SEQUENCE_OF_Template::create, Tag, &SEQUENCE_OF_Template::make_copy},
        uint32_t(Constraint::type),
        Constraint::lower,
        Constraint::upper},
       &T::theInfo};
-  static AbstractData* create(const void* info) { return new SEQUENCE_OF_Template(info); }
-  static AbstractData* make_copy(const AbstractData& o) {
-    return new SEQUENCE_OF_Template(static_cast<const SEQUENCE_OF_Base&>(o));
-  }
   SEQUENCE_OF_Template() : SEQUENCE_OF_Base(&theInfo) {}
   explicit SEQUENCE_OF_Template(const void* info) : SEQUENCE_OF_Base(info) {}
   explicit SEQUENCE_OF_Template(const SEQUENCE_OF_Base& o) : SEQUENCE_OF_Base(o) {}
@@ -84,6 +86,9 @@ class SEQUENCE_OF_Template : public SEQUENCE_OF_Base {
     typedef Ref reference;
     iter_base() {}
     explicit iter_base(Base it) : it_(it) {}
+    // iterator to const_iterator
+    template <class P2, class R2>
+    iter_base(const iter_base<P2, R2, Base>& o) : it_(o.base()) {}
     Ref operator*() const { return *boost::polymorphic_downcast<Ptr>(*it_); }
     Ptr operator->() const { return boost::polymorphic_downcast<Ptr>(*it_); }
     iter_base& operator++() {
