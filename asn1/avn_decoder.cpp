@@ -226,7 +226,9 @@ bool AVNDecoder::do_visit(BMPString& v) {
 
 bool AVNDecoder::do_visit(CHOICE& v) {
   std::string name;
-  if (!readWord(name) || !expect(':')) return false;
+  if (!readWord(name)) return false;
+  // The colon between the alternative and its value is optional on input.
+  expect(':');
   const ChoiceInfo* inf = v.info();
   for (uint32_t i = 0; i < inf->totalCount; ++i) {
     if (name == inf->selectionNames[i]) {
