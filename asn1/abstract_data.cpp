@@ -53,9 +53,7 @@ std::istream& operator>>(std::istream& is, AbstractData& value) {
 
 unsigned CountBits(unsigned v) {
   if (v == 0) return 32;
-  unsigned n = 0;
-  while (n < 32 && (uint64_t(1) << n) < v) ++n;
-  return n;
+  return v == 1 ? 0 : unsigned(32 - __builtin_clz(v - 1));
 }
 
 int lexicographic_compare_bytes(const unsigned char* first1, const unsigned char* last1,

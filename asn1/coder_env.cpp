@@ -9,13 +9,12 @@
 
 namespace ASN1 {
 
-bool CoderEnv::encodeInto(const AbstractData& value, std::vector<char>& buf) {
-  buf.clear();
+bool CoderEnv::encodeAppend(const AbstractData& value, std::vector<char>& buf) {
+  const std::size_t mark = buf.size();
   bool ok = false;
   switch (encodingRule_) {
     case per_Aligned:
     case per_Unaligned: {
-      buf.reserve(256);
       PEREncoder encoder(buf, encodingRule_ == per_Aligned);
       ok = value.accept(encoder);
       break;
@@ -26,14 +25,14 @@ bool CoderEnv::encodeInto(const AbstractData& value, std::vector<char>& buf) {
       ok = value.accept(encoder);
       if (ok) {
         const std::string s = os.str();
-        buf.assign(s.begin(), s.end());
+        buf.insert(buf.end(), s.begin(), s.end());
       }
       break;
     }
     default:  // BER is not part of this build yet; unknown rules fail
       break;
   }
-  if (!ok) buf.clear();
+  if (!ok) buf.resize(mark);
   return ok;
 }
 

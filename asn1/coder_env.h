@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <vector>
 
 #include <loki/AssocVector.h>
@@ -40,13 +41,23 @@ class CoderEnv {
   template <class OutputIterator>
   bool encode(const AbstractData& value, OutputIterator out) {
     std::vector<char> buf;
-    if (!encodeInto(value, buf)) return false;
+    buf.reserve(256);
+    if (!encodeAppend(value, buf)) return false;
     std::copy(buf.begin(), buf.end(), out);
     return true;
   }
+  // The usual caller's form: straight into its vector, no private copy.
+  bool encode(const AbstractData& value, std::back_insert_iterator<std::vector<char> > out) {
+    return encodeAppend(value, BackInsertAccess::of(out));
+  }
   // The encoding of value replaces the contents of buf; false (buf left
   // empty) on failure.
-  bool encodeInto(const AbstractData& value, std::vector<char>& buf);
+  bool encodeInto(const AbstractData& value, std::vector<char>& buf) {
+    buf.clear();
+    return encodeAppend(value, buf);
+  }
+  // Appends the encoding to buf; on failure buf is as it was.
+  bool encodeAppend(const AbstractData& value, std::vector<char>& buf);
   // Decodes first..last into value; octets after the value are ignored.
   // With hide, nested decoders are not handed this environment. A failed
   // decode leaves the value partly filled.
@@ -61,6 +72,13 @@ class CoderEnv {
   const ModuleTable& modules() const { return modules_; }
 
  private:
+  // Reaches the vector behind a back_insert_iterator (its protected member).
+  struct BackInsertAccess : std::back_insert_iterator<std::vector<char> > {
+    static std::vector<char>& of(std::back_insert_iterator<std::vector<char> > it) {
+      return *(it.*(&BackInsertAccess::container));
+    }
+  };
+
   uint32_t encodingRule_;
   ModuleTable modules_;
 };

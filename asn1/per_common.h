@@ -10,16 +10,12 @@ namespace per {
 
 // Bits that hold every offset of a range of `range` values (range >= 1).
 inline unsigned rangeBits(uint64_t range) {
-  unsigned n = 0;
-  while ((uint64_t(1) << n) < range) ++n;
-  return n;
+  return range <= 1 ? 0 : unsigned(64 - __builtin_clzll(range - 1));
 }
 
 // Octets of a non-negative number, at least 1.
 inline unsigned unsignedOctets(uint64_t v) {
-  unsigned k = 1;
-  while (k < 8 && (v >> (8 * k)) != 0) ++k;
-  return k;
+  return v == 0 ? 1 : unsigned((64 - __builtin_clzll(v) + 7) / 8);
 }
 
 // Octets of the shortest two's-complement form, at least 1.

@@ -33,20 +33,28 @@ void SEQUENCE::BitMap::swap(BitMap& o) {
 void SEQUENCE::BitMap::resize(unsigned n) {
   unsigned oldBytes = byteCount();
   unsigned newBytes = (n + 7) / 8;
+  if (!big_ && newBytes <= SmallBytes) {
+    // Bytes past the count are kept 0, so growing needs no clearing.
+    if (n < count_) {
+      if (n % 8) small_[n / 8] &= uint8_t(0xFF00 >> (n % 8));
+      for (unsigned i = newBytes; i < oldBytes; ++i) small_[i] = 0;
+    }
+    count_ = n;
+    return;
+  }
   if (newBytes > SmallBytes && (!big_ || newBytes > oldBytes)) {
     // Move to (or grow) the heap copy.
     boost::scoped_array<uint8_t> grown(new uint8_t[newBytes]());
     std::memcpy(grown.get(), data(), std::min(oldBytes, newBytes));
     big_.swap(grown);
-  } else if (newBytes <= SmallBytes && big_) {
+  } else if (newBytes <= SmallBytes) {
+    std::memset(small_, 0, SmallBytes);
     std::memcpy(small_, big_.get(), std::min(oldBytes, newBytes));
     big_.reset();
   }
   uint8_t* d = data();
   if (newBytes > oldBytes) std::memset(d + oldBytes, 0, newBytes - oldBytes);
-  // Bits past the new count must be 0 if the map grows again later.
   if (n < count_ && (n % 8)) d[n / 8] &= uint8_t(0xFF00 >> (n % 8));
-  if (newBytes < SmallBytes && !big_) std::memset(small_ + newBytes, 0, SmallBytes - newBytes);
   count_ = n;
 }
 
@@ -66,10 +74,16 @@ bool SEQUENCE::BitMap::any() const {
   return false;
 }
 
-SEQUENCE::FieldVector::FieldVector(unsigned n) : fields_(n ? new AbstractData*[n]() : nullptr), size_(n) {}
+SEQUENCE::FieldVector::FieldVector(unsigned n) : fields_(nullptr), size_(n) {
+  if (n) {
+    fields_ = static_cast<AbstractData**>(detail::pool_allocate(n * sizeof(AbstractData*)));
+    std::memset(fields_, 0, n * sizeof(AbstractData*));
+  }
+}
 
 SEQUENCE::FieldVector::~FieldVector() {
   for (unsigned i = 0; i < size_; ++i) delete fields_[i];
+  if (fields_) detail::pool_release(fields_, size_ * sizeof(AbstractData*));
 }
 
 SEQUENCE::SEQUENCE(const void* info) : AbstractData(info) {

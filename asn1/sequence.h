@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 #include <boost/scoped_array.hpp>
 
@@ -44,21 +45,21 @@ class SEQUENCE : public AbstractData, public detail::Allocator<SEQUENCE> {
   // One owning pointer per field: root fields, then extension additions.
   class FieldVector {
    public:
-    FieldVector() : size_(0) {}
+    FieldVector() : fields_(nullptr), size_(0) {}
     explicit FieldVector(unsigned n);
     ~FieldVector();
     unsigned size() const { return size_; }
     AbstractData*& operator[](unsigned i) { return fields_[i]; }
     AbstractData* operator[](unsigned i) const { return fields_[i]; }
     void swap(FieldVector& o) {
-      fields_.swap(o.fields_);
+      std::swap(fields_, o.fields_);
       std::swap(size_, o.size_);
     }
 
    private:
     FieldVector(const FieldVector&) = delete;
     FieldVector& operator=(const FieldVector&) = delete;
-    boost::scoped_array<AbstractData*> fields_;
+    AbstractData** fields_;  // from the value pool, like the values
     unsigned size_;
   };
 

@@ -58,6 +58,18 @@ void SEQUENCE_OF_Base::insert(unsigned pos, unsigned count, const AbstractData& 
   }
 }
 
+void SEQUENCE_OF_Base::insert(unsigned pos, const AbstractData* const* first, const AbstractData* const* last) {
+  Container copies;
+  copies.reserve(std::size_t(last - first));
+  try {
+    for (; first != last; ++first) copies.push_back((*first)->clone());
+    container_.insert(container_.begin() + pos, copies.begin(), copies.end());
+  } catch (...) {
+    for (AbstractData* e : copies) delete e;
+    throw;
+  }
+}
+
 void SEQUENCE_OF_Base::erase(unsigned first, unsigned last) {
   if (last > container_.size()) last = unsigned(container_.size());
   if (first >= last) return;

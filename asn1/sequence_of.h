@@ -31,7 +31,10 @@ class SEQUENCE_OF_Base : public ConstrainedObject, public detail::Allocator<SEQU
   AbstractData* append();
   // Appends a copy of x.
   void push_back_copy(const AbstractData& x) { container_.push_back(x.clone()); }
+  // Inserts count copies of proto before pos.
   void insert(unsigned pos, unsigned count, const AbstractData& proto);
+  // Inserts a copy of each value of [first, last) before pos.
+  void insert(unsigned pos, const AbstractData* const* first, const AbstractData* const* last);
   void erase(unsigned first, unsigned last);
   const Container& elements() const { return container_; }
   AbstractData* at(unsigned i) { return container_[i]; }

@@ -307,6 +307,10 @@ TEST(Per, ListAndStringLimits) {
   for (int i = 0; i < 128; ++i) h128 += " 07";
   ASSERT_TRUE(dec(h128, p));
   EXPECT_EQ(128u, p.size());
+  // A list that announces more elements than the input holds fails
+  // after the first missing one; it is not filled in advance.
+  EXPECT_FALSE(dec("64 07", p));
+  EXPECT_LE(p.size(), 1u);
   std::string h129 = "80 81";
   for (int i = 0; i < 129; ++i) h129 += " 07";
   EXPECT_FALSE(dec(h129, p));

@@ -174,6 +174,12 @@ TEST(ValueModel, ListsResizeInsertAndErase) {
   EXPECT_EQ(7u, p[3].getValue());
   p.erase(p.begin());
   EXPECT_EQ(4u, p.size());
+  Pattern other;
+  other.resize(1);
+  other[0] = 42u;
+  p.insert(4, other.elements().data(), other.elements().data() + 1);
+  EXPECT_EQ(42u, p[4].getValue());
+  p.erase(4, 5);
   p.erase(1, 3);
   ASSERT_EQ(2u, p.size());
   EXPECT_EQ(5u, p[0].getValue());
