@@ -169,3 +169,18 @@ TEST(ValueNotation, StreamExtractionSetsFailbitOnBadText) {
   bad >> m;
   EXPECT_TRUE(bad.fail());
 }
+
+TEST(ValueNotation, NamedNumbersPrintTheirNames) {
+  Level l;
+  l.setValue(9);
+  EXPECT_EQ("high", l.asValueNotation());
+  l.setValue(4);
+  EXPECT_EQ("4", l.asValueNotation());
+  ASSERT_TRUE(l.setFromValueNotation("low"));
+  EXPECT_EQ(1, l.getValue());
+  ASSERT_TRUE(l.setFromValueNotation("12"));
+  EXPECT_EQ(12, l.getValue());
+  EXPECT_FALSE(l.setFromValueNotation("middle"));
+  std::string name;
+  EXPECT_FALSE(l.getName(name));
+}
