@@ -230,8 +230,6 @@ class Parser:
             mod.types.append((name, typ))
             return
         # value assignment: name Type ::= value
-        if self.at("{", 0) and False:
-            pass
         vtype = self.type()
         self.expect("::=")
         if vtype.kind == "INTEGER":
