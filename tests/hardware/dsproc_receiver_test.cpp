@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -311,8 +310,7 @@ TEST_F(DSProcReceiverTest, RefusedRequestsAreLoggedAndLeaveTheStateAlone) {
   command("dsp fail configure EINVAL");
   EXPECT_FALSE(a.enableVAD(true));
   EXPECT_EQ(a.state(DSProcReceiverService::VAD), -1);
-  EXPECT_TRUE(std::regex_search(err(), std::regex("DSPROC_ENABLE VAD fail: timeslot=5 id=[1-9][0-9]* "
-                                                  "errno=\"Input/output error\"\n")));
+  EXPECT_TRUE(hasLine(err(), "DSPROC_ENABLE VAD fail: timeslot=5 id=", " errno=\"Input/output error\""));
   EXPECT_FALSE(a.enableMute(false, true));
   EXPECT_EQ(a.tx_mute(), -1);
   EXPECT_FALSE(a.configureDelays(1, 2, 3));

@@ -100,3 +100,13 @@ class SimBoardTest : public testing::Test {
 };
 
 inline bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+// Whether some line of text begins with head and ends with tail.
+inline bool hasLine(const std::string& text, const std::string& head, const std::string& tail) {
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);)
+    if (line.size() >= head.size() + tail.size() && line.compare(0, head.size(), head) == 0 &&
+        line.compare(line.size() - tail.size(), tail.size(), tail) == 0)
+      return true;
+  return false;
+}

@@ -4,7 +4,6 @@
 
 #include <functional>
 #include <memory>
-#include <regex>
 #include <set>
 #include <string>
 #include <vector>
@@ -289,6 +288,27 @@ TEST_F(TonecReceiverTest, DiallingTakesGivenLevelsAndDurationsAndANewStringRepla
   EXPECT_EQ(a.completions, 2);
 }
 
+// An owner may go when it is told its string is out (from the tone timer).
+TEST_F(TonecReceiverTest, AnOwnerMayGoInItsCompletion) {
+  Mux::TestClock clock(0);
+  struct Leaving : ToneUser {
+    Leaving(unsigned ts, bool* gone) : ToneUser(ts), gone_(gone) {}
+    void tone_gen_complete() override {
+      *gone_ = true;
+      delete this;
+    }
+    bool* gone_;
+  };
+  bool gone = false;
+  auto* owner = new Leaving(5, &gone);
+  Hardware::TranslateDtmfParams p;
+  p.digits = {{852, 1477}};
+  owner->translateDTMF(p);
+  clock.advance(140);
+  EXPECT_TRUE(gone);
+  EXPECT_EQ(tones(5).back(), "140 0 0 0 0");
+}
+
 TEST_F(TonecReceiverTest, WaitingToneCyclesUntilCancelledAndStaysOffAfterwards) {
   Mux::TestClock clock(0);
   ToneUser a(5);
@@ -333,8 +353,7 @@ TEST_F(TonecReceiverTest, RefusedRequestsAreLoggedAndLeaveTheRememberedStateAlon
   command("dtmf fail dial EINVAL");
   EXPECT_FALSE(a.enableDTMF(true));
   EXPECT_FALSE(a.dtmf_enabled());
-  EXPECT_TRUE(std::regex_search(err(), std::regex("DTMF_ENABLE_DETECTOR fail: timeslot=5 id=[1-9][0-9]* "
-                                                  "errno=\"Input/output error\"\n")));
+  EXPECT_TRUE(hasLine(err(), "DTMF_ENABLE_DETECTOR fail: timeslot=5 id=", " errno=\"Input/output error\""));
   EXPECT_EQ(a.dtmf_id(), 0u);
   EXPECT_FALSE(a.enableDTMFReject(true));
   EXPECT_FALSE(a.dtmf_reject_enabled());
@@ -420,7 +439,7 @@ TEST_F(TonecReceiverTest, WithoutTheDeviceRequestsFailAndConfigureRetriesTheOpen
     EXPECT_FALSE(service.configureDTMF(5, Hardware::DTMFParams()));
     EXPECT_TRUE(contains(err(), "configure DTMF fail: (interface not opened) timeslot=5\n"));
     EXPECT_FALSE(service.echoCancel(5, true));  // sent regardless, refused
-    EXPECT_TRUE(contains(err(), "CHANNEL_LMS_ON fail: timeslot=5 errno=\"Bad file descriptor\"\n"));
+    EXPECT_TRUE(hasLine(err(), "CHANNEL_LMS_ON fail: timeslot=5 errno=\"", "\""));
     const std::string refused = dtmf() + " rdonly|nonblock -> -1 ENOENT";
     EXPECT_EQ(journal(), (std::vector<std::string>{"open " + refused, "open " + refused}));
 
