@@ -1,6 +1,7 @@
 #include "platform/sim/board.h"
 #include "platform/sim/dsp_model.h"
 #include "platform/sim/dtmf_model.h"
+#include "platform/sim/stream_commands.h"
 
 namespace sim {
 
@@ -9,6 +10,7 @@ namespace sim {
 // A device node without a model is a plain file under the root (the
 // watchdog is one: it accumulates what the daemon writes).
 void install_models(Board& board) {
+  install_stream_commands(board);
   // Tone processor and voice-processing DSP.
   DtmfModel::install(board);
   DspModel::install(board);
