@@ -10,6 +10,7 @@
 
 #include "platform/drv.h"
 #include "platform/sysroot.h"
+#include "runtime/traces.h"
 
 namespace Hardware {
 
@@ -43,11 +44,8 @@ std::ostream& failTail(std::ostream& s, unsigned timeslot, int err) {
   return errnoTail(s << " timeslot=" << timeslot, err);
 }
 
-bool tracing() { return DSProcReceiverService::traceEvents && *DSProcReceiverService::traceEvents; }
 
 }  // namespace
-
-const bool* DSProcReceiverService::traceEvents = nullptr;
 
 // ---- the service ----
 
@@ -257,7 +255,7 @@ void DSProcReceiverService::OnEvent(int fd, short revents) {
 }
 
 void DSProcReceiverService::dispatch(const dsproc::dsproc_event& event) {
-  const bool trace = tracing();
+  const bool trace = traces.signalling_events;
   if (trace) {
     std::clog << "dsproc event: " << " timeslot=" << event.timeslot << " id=" << event.id << " type=" << event.type
               << std::endl;

@@ -62,10 +62,6 @@ class DSProcReceiverService {
   // The process-wide service, built (and the device opened) on first use.
   static DSProcReceiverService& instance();
 
-  // The "signalling.events" trace switch, set by the process entry; null or
-  // false: no trace lines.
-  static const bool* traceEvents;
-
   DSProcReceiverService();  // opens the device
   ~DSProcReceiverService();
   DSProcReceiverService(const DSProcReceiverService&) = delete;

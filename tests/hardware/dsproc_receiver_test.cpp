@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/sysroot.h"
+#include "runtime/traces.h"
 #include "tests/hardware/sim_fixture.h"
 
 namespace {
@@ -56,10 +57,10 @@ class DSProcReceiverTest : public SimBoardTest {
     SimBoardTest::SetUp();
     ASSERT_TRUE(DSProcReceiverService::instance().is_open());
     board().clear_journal();
-    DSProcReceiverService::traceEvents = &trace_;
+    traces.signalling_events = true;
   }
   void TearDown() override {
-    DSProcReceiverService::traceEvents = nullptr;
+    traces.signalling_events = false;
     SimBoardTest::TearDown();
   }
 
@@ -78,8 +79,6 @@ class DSProcReceiverTest : public SimBoardTest {
     rec.kind = kind;
     return rec;
   }
-
-  bool trace_ = true;
 };
 
 TEST_F(DSProcReceiverTest, EnablingVadSendsItsMaskWithAFreshIdOnceAndAVadEventReachesItsReceiver) {
@@ -168,7 +167,7 @@ TEST_F(DSProcReceiverTest, BssIsCheckedByStateOnlyWhileToneAndFlagsEventsAlwaysP
 
 TEST_F(DSProcReceiverTest, TraceLinesOnlyUnderTheSwitch) {
   DspUser a(5);
-  trace_ = false;
+  traces.signalling_events = false;
   ASSERT_TRUE(a.enableVAD(true));
   ASSERT_TRUE(a.disableVAD());
   command("dsp 5 vad 1 1 1");
@@ -177,7 +176,7 @@ TEST_F(DSProcReceiverTest, TraceLinesOnlyUnderTheSwitch) {
   ASSERT_TRUE(pump([&] { return a.tone.size() == 1; }));
   EXPECT_EQ(log(), "");
   EXPECT_FALSE(contains(err(), "unknown timeslot"));
-  trace_ = true;
+  traces.signalling_events = true;
   command("dsp 9 flags 1 1");
   ASSERT_TRUE(pump([&] { return contains(err(), "receive dsproc event from unknown timeslot 9\n"); }));
 }
