@@ -1,4 +1,6 @@
 #include "platform/sim/board.h"
+#include "platform/sim/dsp_model.h"
+#include "platform/sim/dtmf_model.h"
 #include "platform/sim/hal_model.h"
 #include "platform/sim/mcc_model.h"
 #include "platform/sim/stream_commands.h"
@@ -11,6 +13,9 @@ namespace sim {
 // watchdog is one: it accumulates what the daemon writes).
 void install_models(Board& board) {
   install_stream_commands(board);
+  // Tone processor and voice-processing DSP.
+  DtmfModel::install(board);
+  DspModel::install(board);
   // The TDM fabric: "/dev/hal" (matrix and lines), "/dev/mcc/ctl" channels.
   install_hal(board);
   install_mcc(board);
