@@ -14,6 +14,7 @@
 #include <iostream>
 #include <sstream>
 
+#include "platform/sim/command_words.h"
 #include "platform/sysroot.h"
 
 namespace sim {
@@ -60,30 +61,12 @@ std::string resultText(int rc, int err) {
   return "-1 " + std::string(name ? name : std::to_string(err));
 }
 
-std::vector<std::string> words(const std::string& line) {
+std::vector<std::string> splitWords(const std::string& line) {
   std::vector<std::string> out;
   std::istringstream s(line);
   std::string w;
   while (s >> w) out.push_back(w);
   return out;
-}
-
-// An errno given by name (EIO) or number.
-bool parseErrno(const std::string& text, int& err) {
-  char* end = nullptr;
-  const long n = std::strtol(text.c_str(), &end, 10);
-  if (!text.empty() && *end == '\0' && n > 0 && n < 4096) {
-    err = static_cast<int>(n);
-    return true;
-  }
-  for (int e = 1; e < 256; ++e) {
-    const char* name = ::strerrorname_np(e);
-    if (name && text == name) {
-      err = e;
-      return true;
-    }
-  }
-  return false;
 }
 
 }  // namespace
@@ -143,7 +126,7 @@ std::string Board::modelPath(const std::string& name) const {
 void Board::failCommand(const Args& a, Reply& r) {
   if (a.empty()) {
     for (const auto& f : faults_)
-      r.line(f.first.first + " " + codeText(f.first.second) + " " + resultText(-1, f.second.err).substr(3) +
+      r.line(f.first.first + " " + codeText(f.first.second) + " " + words::errno_name(f.second.err) +
              (f.second.remaining > 0 ? " next " + std::to_string(f.second.remaining) : std::string(" all")));
     return;
   }
@@ -163,7 +146,7 @@ void Board::failCommand(const Args& a, Reply& r) {
     return;
   }
   Injected f;
-  if (!parseErrno(a[2], f.err)) return r.fail("unknown errno '" + a[2] + "'");
+  if (!words::to_errno(a[2], f.err)) return r.fail("unknown errno '" + a[2] + "'");
   if (a.size() == 4) {
     f.remaining = std::strtol(a[3].c_str(), &end, 10);
     if (*end != '\0' || f.remaining <= 0) return r.fail("N must be a positive count");
@@ -182,7 +165,7 @@ void Board::refuseOpenCommand(const Args& a, Reply& r) {
     return;
   }
   int err = ENODEV;
-  if (a.size() == 2 && !parseErrno(a[1], err)) return r.fail("unknown errno '" + a[1] + "'");
+  if (a.size() == 2 && !words::to_errno(a[1], err)) return r.fail("unknown errno '" + a[1] + "'");
   refusedOpens_[path] = err;
 }
 
@@ -198,7 +181,7 @@ void Board::add_command(const std::string& name, const std::string& help, Comman
 
 Board::Reply Board::execute(const std::string& line) {
   Reply reply;
-  std::vector<std::string> w = words(line);
+  std::vector<std::string> w = splitWords(line);
   if (w.empty()) {
     reply.fail("empty request");
     return reply;

@@ -3,13 +3,13 @@
 #include <errno.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
 
 #include "platform/hal_records.h"
 #include "platform/sim/board.h"
+#include "platform/sim/command_words.h"
 #include "platform/sim/tdm.h"
 #include "platform/sysroot.h"
 
@@ -95,32 +95,24 @@ class HalModel : public DeviceModel {
   }
 };
 
-bool number(const std::string& text, long& value, int base = 10) {
-  char* end = nullptr;
-  errno = 0;
-  value = std::strtol(text.c_str(), &end, base);
-  return !text.empty() && *end == '\0' && errno == 0;
-}
-
 bool channel(const std::string& text, int& ch) {
-  long v;
-  if (!number(text, v) || v < 0 || v > 0x7FFFFFFF) return false;
-  ch = static_cast<int>(v);
+  std::int32_t v;
+  if (!words::to_i32(text, v) || v < 0) return false;
+  ch = v;
   return true;
 }
 
 bool trunk(const std::string& text, int& t) {
-  long v;
-  if (!number(text, v) || v < 0 || v >= Tdm::trunks) return false;
+  std::uint32_t v;
+  if (!words::to_u32(text, v) || v >= static_cast<std::uint32_t>(Tdm::trunks)) return false;
   t = static_cast<int>(v);
   return true;
 }
 
 // A byte given as 0xNN or decimal.
 bool byteValue(const std::string& text, std::uint8_t& b) {
-  long v;
-  const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
-  if (!number(hex ? text.substr(2) : text, v, hex ? 16 : 10) || v < 0 || v > 255) return false;
+  std::uint32_t v;
+  if (!words::to_u32(text, v) || v > 255) return false;
   b = static_cast<std::uint8_t>(v);
   return true;
 }

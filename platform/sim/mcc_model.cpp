@@ -4,11 +4,11 @@
 #include <string.h>
 #include <sys/socket.h>
 
-#include <cstdlib>
 #include <cstring>
 
 #include "platform/mcc_records.h"
 #include "platform/sim/board.h"
+#include "platform/sim/command_words.h"
 #include "platform/sim/tdm.h"
 #include "platform/sysroot.h"
 #include "runtime/mux_clock.h"
@@ -242,9 +242,8 @@ class MccModel : public DeviceModel {
 };
 
 bool channelNumber(const std::string& text, int& n) {
-  char* end = nullptr;
-  const long v = std::strtol(text.c_str(), &end, 10);
-  if (text.empty() || *end != '\0' || v < Mcc::first_channel || v >= Mcc::first_channel + Mcc::channel_count)
+  std::uint32_t v;
+  if (!words::to_u32(text, v) || v < Mcc::first_channel || v >= Mcc::first_channel + Mcc::channel_count)
     return false;
   n = static_cast<int>(v);
   return true;
@@ -326,11 +325,10 @@ void mccCommand(const Board::Args& a, Board::Reply& r) {
     mcc.settings(n).stalled = op == "stall";
     if (d) d->restart();
   } else if (op == "drop" && a.size() == 3) {
-    char* end = nullptr;
-    const long every = std::strtol(a[2].c_str(), &end, 10);
-    if (*end != '\0' || every < 0) return r.fail("N: drop every N-th frame received, 0 for none");
+    std::uint32_t every;
+    if (!words::to_u32(a[2], every)) return r.fail("N: drop every N-th frame received, 0 for none");
     Mcc::Settings& s = mcc.settings(n);
-    s.dropEvery = static_cast<std::uint32_t>(every);
+    s.dropEvery = every;
     s.dropCount = 0;
   } else if (op == "error" && a.size() == 2) {
     if (!d) return r.fail("channel " + a[1] + " is not in use");
