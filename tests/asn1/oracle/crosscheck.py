@@ -4,6 +4,15 @@
     crosscheck.py prepare --out DIR [--src MODULE_DIR]
         Writes the Erlang copy of the modules and compiles it for aligned
         (DIR/per) and unaligned (DIR/uper) PER.
+    crosscheck.py run --out DIR --peer PROGRAM [--count N] [--seed S] [--rules per,uper]
+        Prepares DIR, then for every top-level type and rule, both ways:
+        PROGRAM makes N random values and encodes them, Erlang decodes each
+        and encodes it again, and the two encodings must be equal octet for
+        octet; then Erlang makes N values and PROGRAM decodes and re-encodes
+        them. Prints "N passed, M failed" and exits 1 on any failure.
+
+PROGRAM takes the same commands as oracle.escript without DIR:
+    PROGRAM RULE gen MODULE TYPE COUNT SEED   and   PROGRAM RULE recode MODULE TYPE
 
 Exits 77 (a skipped test for ctest) when Erlang's compiler is not installed.
 """
@@ -77,14 +86,67 @@ def prepare(out, src):
     print('compiled %d modules for %s' % (len(mods), ' and '.join(RULES)))
 
 
+TOP_LEVEL = [('LGCP', 'Message'), ('MON', 'Message'), ('VESKGW', 'ProtoVeskPackets')]
+ESCRIPT = os.path.join(HERE, 'oracle.escript')
+
+
+def lines_of(cmd, stdin_text=None):
+    r = subprocess.run(cmd, input=stdin_text, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                       universal_newlines=True)
+    if r.returncode != 0:
+        raise SystemExit('%s failed (%d): %s' % (' '.join(cmd), r.returncode, r.stderr.strip()))
+    return [x.strip() for x in r.stdout.splitlines() if x.strip()]
+
+
+def compare(label, sent, back, out, rule, mod, typ, shown):
+    """Counts equal pairs; reports the first few differences with Erlang's view of the value."""
+    if len(back) != len(sent):
+        print('%s: %d values sent, %d answers' % (label, len(sent), len(back)))
+        return 0, len(sent)
+    bad = [(a, b) for a, b in zip(sent, back) if a.lower() != b.lower()]
+    for a, b in bad[:max(0, 3 - shown)]:
+        view = lines_of(['escript', ESCRIPT, out, rule, 'print', mod, typ], a + '\n')
+        print('%s: mismatch\n  sent %s\n  back %s\n  erlang reads %s' % (label, a, b, ' '.join(view)[:2000]))
+    return len(sent) - len(bad), len(bad)
+
+
+def run(out, src, peer, count, seed, rules):
+    prepare(out, src)
+    passed = failed = 0
+    for rule in rules:
+        for mod, typ in TOP_LEVEL:
+            for way in ('korvend->erlang', 'erlang->korvend'):
+                label = '%s %s.%s %s' % (rule, mod, typ, way)
+                if way == 'korvend->erlang':
+                    sent = lines_of([peer, rule, 'gen', mod, typ, str(count), str(seed)])
+                    back = lines_of(['escript', ESCRIPT, out, rule, 'recode', mod, typ], '\n'.join(sent) + '\n')
+                else:
+                    sent = lines_of(['escript', ESCRIPT, out, rule, 'gen', mod, typ, str(count), str(seed)])
+                    back = lines_of([peer, rule, 'recode', mod, typ], '\n'.join(sent) + '\n')
+                p, f = compare(label, sent, back, out, rule, mod, typ, failed)
+                print('%-45s %5d passed, %d failed' % (label, p, f))
+                passed += p
+                failed += f
+    print('%d passed, %d failed' % (passed, failed))
+    return 1 if failed or not passed else 0
+
+
 def main():
     ap = argparse.ArgumentParser()
-    ap.add_argument('command', choices=['prepare'])
+    ap.add_argument('command', choices=['prepare', 'run'])
     ap.add_argument('--out', required=True)
+    ap.add_argument('--peer')
+    ap.add_argument('--count', type=int, default=3000)
+    ap.add_argument('--seed', type=int, default=1)
+    ap.add_argument('--rules', default='per,uper')
     ap.add_argument('--src', default=os.path.join(HERE, '..', '..', '..', 'asn1', 'modules'))
     a = ap.parse_args()
     if a.command == 'prepare':
         prepare(a.out, a.src)
+    else:
+        if not a.peer:
+            raise SystemExit('run needs --peer')
+        sys.exit(run(a.out, a.src, a.peer, a.count, a.seed, a.rules.split(',')))
 
 
 if __name__ == '__main__':
