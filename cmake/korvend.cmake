@@ -27,8 +27,15 @@ function(korvend_test_suite name)
   endif()
   add_executable(${name} ${_srcs})
   target_link_libraries(${name} PRIVATE ${KT_DEPS} GTest::gtest GTest::gtest_main GTest::gmock)
-  gtest_discover_tests(${name}
-    WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
-    PROPERTIES LABELS "${KT_LABELS}" ENVIRONMENT "KORVEND_BUILD=${CMAKE_BINARY_DIR};KORVEND_SOURCE=${CMAKE_SOURCE_DIR}"
-    DISCOVERY_TIMEOUT 60)
+  gtest_discover_tests(${name} WORKING_DIRECTORY ${CMAKE_BINARY_DIR} DISCOVERY_TIMEOUT 60)
+  # Labels and environment go on the discovered tests from a script of our
+  # own, included after the discovery's: its PROPERTIES option flattens list
+  # values, so only the first variable of the environment would be set.
+  set(_props ${CMAKE_CURRENT_BINARY_DIR}/${name}_properties.cmake)
+  file(WRITE ${_props}
+    "if(${name}_TESTS)\n"
+    "  set_tests_properties(\${${name}_TESTS} PROPERTIES\n"
+    "    LABELS [==[${KT_LABELS}]==] ENVIRONMENT [==[${KORVEND_TEST_ENVIRONMENT}]==])\n"
+    "endif()\n")
+  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${_props})
 endfunction()
