@@ -44,12 +44,16 @@ def value_coded(t):
     return sorted(v for _, v in t.root) != list(range(len(t.root)))
 
 
-def asn_type(t, indent):
+def asn_type(t, indent, ref=None):
+    """The X.680 text of a type as Erlang needs it. ref(Type) may spell type
+    references differently (the default keeps them as written)."""
     k = t.kind
     if k == 'REF':
+        if ref:
+            return ref(t)
         return (t.module + '.' if t.module else '') + erl_name(t.name)
     if k in ('SEQUENCE OF', 'SET OF'):
-        return k + ' ' + asn_type(t.element, indent)
+        return k + ' ' + asn_type(t.element, indent, ref)
     if k == 'INTEGER':
         return 'INTEGER' + (' (%d..%d)' % t.range if t.range else '')
     if k == 'IA5String':
@@ -67,12 +71,12 @@ def asn_type(t, indent):
         return 'ENUMERATED {\n' + ',\n'.join(pad + i for i in items) + '\n' + ' ' * indent + '}'
     items = []
     for c in t.root:
-        items.append('%s %s%s' % (erl_name(c.name), asn_type(c.type, indent + 4),
+        items.append('%s %s%s' % (erl_name(c.name), asn_type(c.type, indent + 4, ref),
                                   ' OPTIONAL' if c.optional else ''))
     if t.extensible:
         items.append('...')
         for c in t.additions:
-            items.append('%s %s%s' % (erl_name(c.name), asn_type(c.type, indent + 4),
+            items.append('%s %s%s' % (erl_name(c.name), asn_type(c.type, indent + 4, ref),
                                       ' OPTIONAL' if c.optional else ''))
     return k + ' {\n' + ',\n'.join(pad + i for i in items) + '\n' + ' ' * indent + '}'
 

@@ -11,6 +11,12 @@
 %%       "error <reason>" when either step fails.
 %%   oracle.escript DIR RULE print MODULE TYPE
 %%       Per line of hex on stdin: the decoded Erlang term, for failure reports.
+%%   oracle.escript DIR RULE save MODULE TYPE FILE
+%%       Per line of hex on stdin: the decoded value, all of them written to
+%%       FILE (external term format).
+%%   oracle.escript DIR RULE load MODULE TYPE FILE
+%%       The values of FILE, each encoded, one line of hex each. With save
+%%       under one rule and load under the other, this converts encodings.
 %%   oracle.escript DIR RULE bench MODULE TYPE ROUNDS
 %%       Per line of hex on stdin one value; decodes and encodes the whole
 %%       corpus ROUNDS times and prints "encode NS decode NS" (ns per message).
@@ -22,7 +28,7 @@ main([Dir, Rule, Cmd | Args]) when Rule =:= "per"; Rule =:= "uper" ->
     true = code:add_patha(filename:join(Dir, Rule)),
     run(Dir, Cmd, Args);
 main(_) ->
-    io:format(standard_error, "usage: oracle.escript DIR per|uper gen|recode|print|bench ...~n", []),
+    io:format(standard_error, "usage: oracle.escript DIR per|uper gen|recode|print|save|load|bench ...~n", []),
     halt(2).
 
 run(Dir, "gen", [Mod, Type, Count, Seed]) ->
@@ -40,6 +46,18 @@ run(_Dir, "print", [Mod, Type]) ->
     M = list_to_atom(Mod),
     T = list_to_atom(Type),
     each_line(fun(Bin) -> io:format("~p~n", [catch M:decode(T, Bin)]) end);
+run(_Dir, "save", [Mod, Type, File]) ->
+    M = list_to_atom(Mod),
+    T = list_to_atom(Type),
+    Values = [begin {ok, V} = M:decode(T, B), V end || B <- read_corpus([])],
+    ok = file:write_file(File, term_to_binary(Values));
+run(_Dir, "load", [Mod, Type, File]) ->
+    M = list_to_atom(Mod),
+    T = list_to_atom(Type),
+    {ok, Bin} = file:read_file(File),
+    [begin {ok, Out} = M:encode(T, V), io:put_chars([hex(iolist_to_binary(Out)), $\n]) end
+     || V <- binary_to_term(Bin)],
+    ok;
 run(_Dir, "bench", [Mod, Type, Rounds]) ->
     M = list_to_atom(Mod),
     T = list_to_atom(Type),
