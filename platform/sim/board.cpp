@@ -1,0 +1,334 @@
+#include "platform/sim/board.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <string.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <sstream>
+
+#include "platform/sysroot.h"
+
+namespace sim {
+
+namespace {
+
+std::string flagsText(int flags) {
+  std::string text;
+  switch (flags & O_ACCMODE) {
+    case O_RDONLY:
+      text = "rdonly";
+      break;
+    case O_WRONLY:
+      text = "wronly";
+      break;
+    default:
+      text = "rdwr";
+      break;
+  }
+  if (flags & O_NONBLOCK) text += "|nonblock";
+  return text;
+}
+
+std::string hexText(const void* data, std::size_t size) {
+  std::string text;
+  const auto* p = static_cast<const unsigned char*>(data);
+  char pair[4];
+  for (std::size_t i = 0; i < size; ++i) {
+    std::snprintf(pair, sizeof pair, i ? " %02X" : "%02X", p[i]);
+    text += pair;
+  }
+  return text;
+}
+
+std::string codeText(unsigned long code) {
+  char text[24];
+  std::snprintf(text, sizeof text, "0x%08lX", code);
+  return text;
+}
+
+std::string resultText(int rc, int err) {
+  if (rc >= 0) return std::to_string(rc);
+  const char* name = ::strerrorname_np(err);
+  return "-1 " + std::string(name ? name : std::to_string(err));
+}
+
+std::vector<std::string> words(const std::string& line) {
+  std::vector<std::string> out;
+  std::istringstream s(line);
+  std::string w;
+  while (s >> w) out.push_back(w);
+  return out;
+}
+
+}  // namespace
+
+struct Board::Client {
+  Board* board;
+  Event event;
+  std::string in;
+  std::string out;
+  bool gone = false;
+  void OnEvent(int, short revents) { board->OnControl(this, revents); }
+};
+
+Board& Board::instance() {
+  static Board board;
+  return board;
+}
+
+Board::Board() {
+  reaper_.Bind(this, &Board::OnReap);
+  add_command("help", "help: the commands and what they do", [this](const Args&, Reply& r) {
+    for (const auto& c : commands_) r.line(c.second.help);
+  });
+  add_command("journal", "journal [clear]: every device request seen, oldest first (clear: forget them)",
+              [this](const Args& a, Reply& r) {
+                if (a.empty()) {
+                  for (const auto& l : journal_) r.line(l);
+                } else if (a.size() == 1 && a[0] == "clear") {
+                  clear_journal();
+                } else {
+                  r.fail("usage: journal [clear]");
+                }
+              });
+}
+
+Board::~Board() { close_control(); }
+
+void Board::add_model(const std::string& path, std::unique_ptr<DeviceModel> model) {
+  models_[path] = std::move(model);
+}
+
+void Board::add_command(const std::string& name, const std::string& help, Command command) {
+  commands_[name] = CommandEntry{help, std::move(command)};
+}
+
+Board::Reply Board::execute(const std::string& line) {
+  Reply reply;
+  std::vector<std::string> w = words(line);
+  if (w.empty()) {
+    reply.fail("empty request");
+    return reply;
+  }
+  auto it = commands_.find(w[0]);
+  if (it == commands_.end()) {
+    reply.fail("unknown command '" + w[0] + "' (try help)");
+    return reply;
+  }
+  it->second.run(Args(w.begin() + 1, w.end()), reply);
+  return reply;
+}
+
+// ---- devices ----
+
+bool Board::keyOf(int fd, Key& key) {
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISSOCK(st.st_mode)) return false;
+  key = Key(st.st_dev, st.st_ino);
+  return true;
+}
+
+Device* Board::device_of(int fd) const {
+  Key key;
+  if (!keyOf(fd, key)) return nullptr;
+  auto it = open_.find(key);
+  return it == open_.end() ? nullptr : it->second.get();
+}
+
+std::vector<Device*> Board::devices(const std::string& path) const {
+  std::vector<Device*> out;
+  for (const auto& d : open_)
+    if (d.second->path() == path) out.push_back(d.second.get());
+  std::sort(out.begin(), out.end(), [](const Device* a, const Device* b) { return a->serial_ < b->serial_; });
+  return out;
+}
+
+int Board::open(const char* path, int flags) {
+  auto model = models_.find(path);
+  if (model == models_.end()) return drv::kernel().open(path, flags);
+
+  const std::string request = std::string("open ") + path + " " + flagsText(flags);
+  int pair[2];
+  if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0) {
+    const int err = errno;
+    record(request + " -> " + resultText(-1, err));
+    errno = err;
+    return -1;
+  }
+  Fd daemonEnd(pair[0]);
+  Fd boardEnd(pair[1]);
+  errno = 0;
+  std::unique_ptr<Device> device = model->second->open(path, flags);
+  if (!device) {
+    const int err = errno ? errno : ENODEV;
+    record(request + " -> " + resultText(-1, err));
+    errno = err;
+    return -1;
+  }
+  if (!(flags & O_CLOEXEC)) SetCloexec(daemonEnd.get(), false);
+  if (flags & O_NONBLOCK) daemonEnd.NonBlock();
+  boardEnd.NonBlock();
+  Key key;
+  keyOf(daemonEnd.get(), key);
+  device->serial_ = ++opens_;
+  device->attach(this, path, flags, std::move(boardEnd));
+  open_[key] = std::move(device);
+  record(request + " -> 0");
+  return daemonEnd.release();
+}
+
+int Board::ioctl_ptr(int fd, unsigned long code, void* rec, std::size_t size) {
+  Device* device = device_of(fd);
+  if (!device) return drv::kernel().ioctl_ptr(fd, code, rec, size);
+  const std::string request = "ioctl " + device->path() + " " + codeText(code) + " rec=" + hexText(rec, size);
+  errno = 0;
+  const int rc = device->ioctl_ptr(code, rec, size);
+  const int err = errno;
+  record(request + " -> " + resultText(rc, err));
+  errno = err;
+  return rc;
+}
+
+int Board::ioctl_val(int fd, unsigned long code, unsigned long value) {
+  Device* device = device_of(fd);
+  if (!device) return drv::kernel().ioctl_val(fd, code, value);
+  const std::string request = "ioctl " + device->path() + " " + codeText(code) + " val=" + std::to_string(value);
+  errno = 0;
+  const int rc = device->ioctl_val(code, value);
+  const int err = errno;
+  record(request + " -> " + resultText(rc, err));
+  errno = err;
+  return rc;
+}
+
+void Board::closed(Device* device) {
+  for (auto it = open_.begin(); it != open_.end(); ++it) {
+    if (it->second.get() != device) continue;
+    record("close " + device->path());
+    device->on_close();
+    closed_.push_back(std::move(it->second));
+    open_.erase(it);
+    reaper_.Activate();
+    return;
+  }
+}
+
+void Board::OnReap() {
+  closed_.clear();
+  goneClients_.clear();
+  reaper_.Deactivate();
+}
+
+// ---- control socket ----
+
+bool Board::listen() {
+  const std::string path = sysroot::path(sysroot::sim_board_socket);
+  const std::string dir = path.substr(0, path.rfind('/'));
+  ::mkdir(dir.c_str(), 0755);
+  sockaddr_un addr;
+  std::memset(&addr, 0, sizeof addr);
+  addr.sun_family = AF_UNIX;
+  if (path.size() >= sizeof addr.sun_path) {
+    std::cerr << "simulated board: control socket path too long (" << path.size() << " bytes): " << path
+              << std::endl;
+    return false;
+  }
+  std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+  Fd sock(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+  ::unlink(path.c_str());  // a socket left by a run that did not stop cleanly
+  if (!sock.valid() || ::bind(sock.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+      ::listen(sock.get(), 8) != 0) {
+    std::cerr << "simulated board: cannot listen on " << path << ": " << ::strerror(errno) << std::endl;
+    return false;
+  }
+  listener_ = std::move(sock);
+  socketPath_ = path;
+  acceptEvent_.Bind("sim::Board::OnAccept", &Board::OnAccept, this);
+  acceptEvent_.Schedule(listener_, POLLIN);
+  return true;
+}
+
+void Board::close_control() {
+  acceptEvent_.Release();
+  clients_.clear();
+  if (listener_.valid()) ::unlink(socketPath_.c_str());
+  listener_.close();
+}
+
+void Board::OnAccept(int fd, short revents) {
+  if (!(revents & POLLIN)) return;
+  for (;;) {
+    int conn = ::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    if (conn < 0) return;
+    auto client = std::make_unique<Client>();
+    client->board = this;
+    client->event.Bind("sim::Board::OnControl", &Client::OnEvent, client.get());
+    client->event.Schedule(conn, POLLIN);
+    ::close(conn);  // the event keeps its own duplicate
+    clients_.push_back(std::move(client));
+  }
+}
+
+void Board::OnControl(Client* client, short revents) {
+  if (client->gone) return;
+  bool eof = false;
+  if (revents & (POLLIN | POLLHUP | POLLERR)) {
+    char buf[4096];
+    for (;;) {
+      ssize_t n = ::recv(client->event.fd().get(), buf, sizeof buf, MSG_DONTWAIT);
+      if (n > 0) {
+        client->in.append(buf, static_cast<std::size_t>(n));
+        continue;
+      }
+      if (n == 0 || (errno != EAGAIN && errno != EINTR)) eof = true;
+      break;
+    }
+    std::size_t end;
+    while ((end = client->in.find('\n')) != std::string::npos) {
+      std::string line = client->in.substr(0, end);
+      client->in.erase(0, end + 1);
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      Reply reply = execute(line);
+      for (const std::string& l : reply.lines) {
+        // Content never ends the reply: a line that looks like a status line
+        // is sent with one more "." in front.
+        if (!l.empty() && (l[0] == '.' || l[0] == '?')) client->out += '.';
+        client->out += l;
+        client->out += '\n';
+      }
+      client->out += reply.error.empty() ? std::string(".\n") : "? " + reply.error + "\n";
+    }
+  }
+  if (!eof) flush(client);
+  if (eof) {
+    client->gone = true;
+    client->event.Release();
+    for (auto it = clients_.begin(); it != clients_.end(); ++it) {
+      if (it->get() != client) continue;
+      goneClients_.push_back(std::move(*it));
+      clients_.erase(it);
+      break;
+    }
+    reaper_.Activate();
+  }
+}
+
+void Board::flush(Client* client) {
+  while (!client->out.empty()) {
+    ssize_t n = ::send(client->event.fd().get(), client->out.data(), client->out.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+    if (n <= 0) break;
+    client->out.erase(0, static_cast<std::size_t>(n));
+  }
+  const short want = client->out.empty() ? POLLIN : (POLLIN | POLLOUT);
+  if (client->event.events() != want) client->event.Schedule(client->event.fd(), want);
+}
+
+}  // namespace sim

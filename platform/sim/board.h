@@ -1,0 +1,112 @@
+#pragma once
+// The simulated board: what stands behind the device seam in korvend-sim.
+//
+// In-process and single-threaded: it answers drv::open / drv::ioctl_ptr /
+// drv::ioctl_val for the device nodes that have a model, falls back to the
+// kernel (a plain file under the root) for the others, keeps a journal of
+// every request its devices saw, and serves a line-protocol control socket
+// (sysroot::sim_board_socket under the root) from the daemon's own event
+// loop. Protocol and commands: platform/sim/README.md.
+//
+// Growing it for a driver:
+//   - a device model (device.h) registered in install_models() (models.cpp);
+//   - control commands for tests, registered with add_command():
+//       board.add_command("loop", "loop T: loop trunk T back",
+//                         [](const sim::Board::Args& a, sim::Board::Reply& r) { ... });
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/drv.h"
+#include "platform/sim/device.h"
+#include "runtime/dpc.h"
+#include "runtime/event.h"
+#include "runtime/fd.h"
+
+namespace sim {
+
+class Board : public drv::Backend {
+ public:
+  using Args = std::vector<std::string>;  // the words after the command
+  struct Reply {
+    std::vector<std::string> lines;
+    std::string error;  // non-empty: the command was refused
+    void line(const std::string& text) { lines.push_back(text); }
+    void fail(const std::string& text) { error = text; }
+  };
+  using Command = std::function<void(const Args& args, Reply& reply)>;
+
+  static Board& instance();
+  Board(const Board&) = delete;
+  Board& operator=(const Board&) = delete;
+  ~Board() override;
+
+  // Device models, by the board's path of the node (e.g. sysroot::hal).
+  void add_model(const std::string& path, std::unique_ptr<DeviceModel> model);
+  // Control commands; a later registration of a name replaces the earlier.
+  void add_command(const std::string& name, const std::string& help, Command command);
+  // Runs one request line as the control socket would.
+  Reply execute(const std::string& line);
+
+  // The journal: one line per request the devices saw.
+  void record(const std::string& line) { journal_.push_back(line); }
+  const std::vector<std::string>& journal() const { return journal_; }
+  void clear_journal() { journal_.clear(); }
+
+  // The device open behind a daemon descriptor (any dup of it); null when
+  // the descriptor is not one of the board's.
+  Device* device_of(int fd) const;
+  // Every open device of a path, oldest first (for injecting events).
+  std::vector<Device*> devices(const std::string& path) const;
+
+  // Opens the control socket; false (with a message on stderr) when it
+  // cannot. close_control() removes it again.
+  bool listen();
+  void close_control();
+
+  // drv::Backend
+  int open(const char* path, int flags) override;
+  int ioctl_ptr(int fd, unsigned long code, void* rec, std::size_t size) override;
+  int ioctl_val(int fd, unsigned long code, unsigned long value) override;
+
+  // A device whose daemon side has gone (called by Device).
+  void closed(Device* device);
+
+ private:
+  struct Client;
+  using Key = std::pair<unsigned long, unsigned long>;  // st_dev, st_ino
+
+  Board();
+  static bool keyOf(int fd, Key& key);
+  void OnAccept(int fd, short revents);
+  void OnControl(Client* client, short revents);
+  void flush(Client* client);
+  void OnReap();
+
+  std::map<std::string, std::unique_ptr<DeviceModel>> models_;
+  std::map<Key, std::unique_ptr<Device>> open_;
+  std::vector<std::unique_ptr<Device>> closed_;
+  struct CommandEntry {
+    std::string help;
+    Command run;
+  };
+  std::map<std::string, CommandEntry> commands_;
+  std::vector<std::string> journal_;
+
+  Fd listener_;
+  Event acceptEvent_;
+  std::string socketPath_;
+  std::vector<std::unique_ptr<Client>> clients_;
+  std::vector<std::unique_ptr<Client>> goneClients_;
+  std::uint64_t opens_ = 0;
+  Dpc reaper_;  // frees closed devices and clients outside their callbacks
+};
+
+// Registers the device model of every simulated driver (models.cpp).
+void install_models(Board& board);
+
+}  // namespace sim

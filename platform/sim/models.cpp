@@ -1,0 +1,11 @@
+#include "platform/sim/board.h"
+
+namespace sim {
+
+// One line per simulated driver, added with the code that uses the driver:
+//   board.add_model(sysroot::hal, std::make_unique<HalModel>());
+// A device node without a model is a plain file under the root (the
+// watchdog is one: it accumulates what the daemon writes).
+void install_models(Board&) {}
+
+}  // namespace sim

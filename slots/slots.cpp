@@ -1,0 +1,8 @@
+#include "slots/slots.h"
+
+Slots& Slots::instance() {
+  static Slots slots;
+  return slots;
+}
+
+void Slots::UpdateHardwareResources() {}

@@ -1,0 +1,178 @@
+#pragma once
+// Starts the real korvend-sim under a fresh root of its own and watches it
+// from outside, as an operator would: its standard streams, its files under
+// the root, its exit.
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/sysroot.h"
+#include "tests/temp_root.h"
+
+namespace e2e {
+
+inline std::string buildDir() {
+  const char* b = std::getenv("KORVEND_BUILD");
+  return b ? b : ".";
+}
+
+inline std::string sourceDir() {
+  const char* s = std::getenv("KORVEND_SOURCE");
+  return s ? s : "..";
+}
+
+inline std::string simBinary() { return buildDir() + "/runtime/main/korvend-sim"; }
+inline std::string boardBinary() { return buildDir() + "/runtime/main/korvend"; }
+
+// A port nobody listens on right now: bound to 0, read, closed.
+inline int freePort() {
+  int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  socklen_t len = sizeof a;
+  ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
+  ::close(s);
+  return ntohs(a.sin_port);
+}
+
+inline std::string readFile(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  std::stringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+inline bool exists(const std::string& path) { return std::filesystem::exists(path); }
+
+// Polls cond every 10 ms until it holds or the deadline passes.
+inline bool waitFor(const std::function<bool()>& cond, std::chrono::milliseconds deadline = std::chrono::seconds(10)) {
+  const auto end = std::chrono::steady_clock::now() + deadline;
+  while (!cond()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
+
+inline std::size_t count(const std::string& text, const std::string& word) {
+  std::size_t n = 0;
+  for (std::size_t at = text.find(word); at != std::string::npos; at = text.find(word, at + word.size())) ++n;
+  return n;
+}
+
+// A fresh root with what the board has before the daemon runs: the run and
+// log directories and the watchdog device (a plain file).
+class Root : public TempRoot {
+ public:
+  Root() {
+    make_parent(std::string(sysroot::run_dir) + "server.pid");
+    make_parent(sysroot::status_dump);
+    make_parent(sysroot::watchdog);
+    std::ofstream(path(sysroot::watchdog)).flush();
+  }
+};
+
+// One run of a daemon binary; killed at destruction if still running.
+class Daemon {
+ public:
+  Daemon(const std::string& binary, const std::string& root, const std::vector<std::string>& args,
+         const std::string& logDir)
+      : out_(logDir + "/daemon.out"), err_(logDir + "/daemon.err") {
+    // In the board's build the program runs under the emulator.
+    std::vector<std::string> argv;
+    const char* emulator = std::getenv("KORVEND_EMULATOR");
+    if (emulator && *emulator) argv.push_back(emulator);
+    argv.push_back(binary);
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<char*> cargv;
+    for (auto& a : argv) cargv.push_back(a.data());
+    cargv.push_back(nullptr);
+    const std::string env = "KORVEND_ROOT=" + root;
+    const int out = ::open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const int err = ::open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::dup2(out, 1);
+      ::dup2(err, 2);
+      if (root.empty())
+        ::unsetenv("KORVEND_ROOT");
+      else
+        ::putenv(const_cast<char*>(env.c_str()));
+      ::execv(cargv[0], cargv.data());
+      ::_exit(127);
+    }
+    ::close(out);
+    ::close(err);
+  }
+  ~Daemon() {
+    if (running()) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+    }
+  }
+  Daemon(const Daemon&) = delete;
+  Daemon& operator=(const Daemon&) = delete;
+
+  pid_t pid() const { return pid_; }
+  bool running() const { return pid_ > 0 && !exited_; }
+  void signal(int sig) const { ::kill(pid_, sig); }
+  std::string out() const { return readFile(out_); }
+  std::string err() const { return readFile(err_); }
+
+  // The wait status, or -1 when it has not ended within the deadline.
+  int wait(std::chrono::milliseconds deadline = std::chrono::seconds(10)) {
+    if (exited_) return status_;
+    waitFor(
+        [this] {
+          int st;
+          if (::waitpid(pid_, &st, WNOHANG) == pid_) {
+            exited_ = true;
+            status_ = st;
+          }
+          return exited_;
+        },
+        deadline);
+    return exited_ ? status_ : -1;
+  }
+  // Exit code of a normal exit, -1 otherwise.
+  int exitCode(std::chrono::milliseconds deadline = std::chrono::seconds(10)) {
+    int st = wait(deadline);
+    return (st != -1 && WIFEXITED(st)) ? WEXITSTATUS(st) : -1;
+  }
+
+ private:
+  std::string out_, err_;
+  pid_t pid_ = -1;
+  bool exited_ = false;
+  int status_ = 0;
+};
+
+// The usage text, as the daemon prints it (followed by an empty line).
+inline const char* usageText() {
+  return "Usage:\n"
+         " korvend -Dh\n"
+         "  -D --daemon                      run as daemon\n"
+         "  -p --port                        use this port\n"
+         "     --disable-clock               disable clock control\n"
+         "     --version                     print version\n"
+         "  -h --help                        display this information\n"
+         "\n";
+}
+
+}  // namespace e2e

@@ -1,0 +1,92 @@
+#include <gtest/gtest.h>
+#include <cstdlib>
+#include <sstream>
+#include <sys/time.h>
+#include <time.h>
+
+#include "runtime/measure.h"
+#include "runtime/mux_clock.h"
+#include "runtime/test_clock.h"
+
+namespace {
+
+std::uint64_t monotonicMs() {
+  struct timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<std::uint64_t>(ts.tv_sec) * 1000u + static_cast<std::uint64_t>(ts.tv_nsec) / 1000000u;
+}
+
+// The loop clock follows CLOCK_MONOTONIC, not the time of day, so setting
+// the time of day can neither fire nor stall timers.
+TEST(MuxClock, MillisecondsComeFromTheMonotonicClock) {
+  const std::uint32_t before = static_cast<std::uint32_t>(monotonicMs());
+  const std::uint32_t ms = Mux::milliseconds();
+  const std::uint32_t after = static_cast<std::uint32_t>(monotonicMs());
+  EXPECT_LE(static_cast<std::int32_t>(before - ms), 0);
+  EXPECT_LE(static_cast<std::int32_t>(ms - after), 0);
+  const std::uint32_t us = Mux::microseconds();
+  EXPECT_LE(static_cast<std::int32_t>(us / 1000u - (ms & 0xFFFFFFu)), 1 << 24);
+}
+
+TEST(MuxClock, TimeOfDayIsTheWallClock) {
+  Mux::timeval tv;
+  EXPECT_EQ(Mux::gettimeval(tv), 0);
+  struct timeval now;
+  gettimeofday(&now, nullptr);
+  EXPECT_LE(std::abs(static_cast<long>(now.tv_sec) - tv.tv_sec), 2);
+  EXPECT_LE(std::abs(static_cast<long>(Mux::seconds()) - tv.tv_sec), 2);
+}
+
+TEST(MuxClock, LatchedClockHoldsStillUntilReleased) {
+  Mux::TestClock clock(500);
+  Mux::mux_settimeofday();
+  clock.set(900);
+  EXPECT_EQ(Mux::milliseconds(), 500u);
+  Mux::timeval a, b;
+  Mux::mux_gettimeofday(a);
+  Mux::mux_gettimeofday(b);
+  EXPECT_EQ(a.tv_sec, b.tv_sec);
+  EXPECT_EQ(a.tv_usec, b.tv_usec);
+  Mux::mux_releasetimeofday();
+  EXPECT_EQ(Mux::milliseconds(), 900u);
+}
+
+TEST(MuxClock, TestClockDrivesBothCountsAndWraps) {
+  Mux::TestClock clock(0xFFFFFFFFu);
+  EXPECT_EQ(Mux::milliseconds(), 0xFFFFFFFFu);
+  clock.advance_us(1000);
+  EXPECT_EQ(Mux::milliseconds(), 0u);
+  clock.set_us(0x100000005ull);
+  EXPECT_EQ(Mux::microseconds(), 5u);  // 32-bit microseconds wrap
+}
+
+TEST(Measure, KeepsMinMaxLastAndCount) {
+  Mux::TestClock clock(0);
+  Measure m;
+  std::ostringstream empty;
+  m.put(empty);
+  EXPECT_EQ(empty.str(), "min=0 max=0 avg=0 counter=0");
+  m.begin();
+  clock.advance_us(120);
+  EXPECT_EQ(m.end(), 120u);
+  m.begin();
+  clock.advance_us(80);
+  m.end();
+  m.begin();
+  clock.advance_us(100);
+  m.end();
+  std::ostringstream s;
+  s << std::hex << m;
+  EXPECT_EQ(s.str(), "min=80 max=120 avg=100 counter=3");
+}
+
+TEST(Measure, DurationAcrossTheMicrosecondWrapIsRight) {
+  Mux::TestClock clock(0);
+  clock.set_us(0xFFFFFFF0ull);
+  Measure m;
+  m.begin();
+  clock.advance_us(0x20);
+  EXPECT_EQ(m.end(), 0x20u);
+}
+
+}  // namespace

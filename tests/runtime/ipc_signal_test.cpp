@@ -1,0 +1,61 @@
+#include "runtime/ipc_signal.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+namespace {
+
+volatile sig_atomic_t got1 = 0;
+volatile sig_atomic_t got3 = 0;
+void handler1(int sig) { got1 = sig; }
+void handler3(int sig, siginfo_t* info, void* ctx) { got3 = (info == nullptr && ctx == nullptr) ? sig : -1; }
+
+struct Restore {
+  int sig;
+  struct sigaction old;
+  explicit Restore(int s) : sig(s) { sigaction(s, nullptr, &old); }
+  ~Restore() { sigaction(sig, &old, nullptr); }
+};
+
+TEST(IpcSignal, OneAndThreeArgumentHandlersGetTheSignalNumber) {
+  Restore r1(SIGUSR1), r2(SIGUSR2);
+  ASSERT_EQ(IPC::Signal::handle(SIGUSR1, handler1, SA_RESTART), 0);
+  ASSERT_EQ(IPC::Signal::handle(SIGUSR2, handler3, SA_SIGINFO), 0);
+  raise(SIGUSR1);
+  raise(SIGUSR2);
+  EXPECT_EQ(got1, SIGUSR1);
+  EXPECT_EQ(got3, SIGUSR2);
+  struct sigaction sa;
+  sigaction(SIGUSR2, nullptr, &sa);
+  EXPECT_FALSE(sa.sa_flags & SA_SIGINFO);  // never set, whatever was asked
+  sigaction(SIGUSR1, nullptr, &sa);
+  EXPECT_TRUE(sa.sa_flags & SA_RESTART);
+}
+
+TEST(IpcSignal, MaskFlagsIgnoreDefaultAndInterruption) {
+  Restore r(SIGHUP);
+  IPC::Signal::Set mask(SIGUSR1, SIGUSR2, SIGPIPE);
+  ASSERT_EQ(IPC::Signal::handle(SIGHUP, handler1, mask, 0), 0);
+  struct sigaction sa;
+  sigaction(SIGHUP, nullptr, &sa);
+  EXPECT_TRUE(sigismember(&sa.sa_mask, SIGPIPE));
+  EXPECT_FALSE(sa.sa_flags & SA_RESTART);
+  EXPECT_EQ(IPC::Signal::disable_int(SIGHUP), 0);
+  sigaction(SIGHUP, nullptr, &sa);
+  EXPECT_TRUE(sa.sa_flags & SA_RESTART);
+  EXPECT_EQ(IPC::Signal::enable_int(SIGHUP), 0);
+  sigaction(SIGHUP, nullptr, &sa);
+  EXPECT_FALSE(sa.sa_flags & SA_RESTART);
+  EXPECT_EQ(IPC::Signal::ignore(SIGHUP), 0);
+  sigaction(SIGHUP, nullptr, &sa);
+  EXPECT_EQ(sa.sa_handler, SIG_IGN);
+  EXPECT_EQ(IPC::Signal::system(SIGHUP), 0);
+  sigaction(SIGHUP, nullptr, &sa);
+  EXPECT_EQ(sa.sa_handler, SIG_DFL);
+  EXPECT_TRUE(IPC::Signal::Set::is_signal(SIGTERM));
+  EXPECT_FALSE(IPC::Signal::Set::is_signal(0));
+  EXPECT_FALSE(IPC::Signal::Set::is_signal(1000));
+  EXPECT_EQ(IPC::Signal::handle(1000, handler1, 0), -1);
+}
+
+}  // namespace

@@ -1,0 +1,366 @@
+#include "runtime/multiplexer.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <functional>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/sysroot.h"
+#include "runtime/dpc.h"
+#include "runtime/event.h"
+#include "runtime/test_clock.h"
+#include "tests/temp_root.h"
+
+namespace {
+
+struct Pipe {
+  Fd r, w;
+  Pipe() {
+    int p[2];
+    EXPECT_EQ(::pipe2(p, O_CLOEXEC | O_NONBLOCK), 0);
+    r.reset(p[0]);
+    w.reset(p[1]);
+  }
+  void put() { ASSERT_EQ(::write(w.get(), "x", 1), 1); }
+  void drain() {
+    char b[16];
+    while (::read(r.get(), b, sizeof b) > 0) {
+    }
+  }
+};
+
+struct Watcher {
+  Event ev;
+  std::string name;
+  std::vector<std::string>* log;
+  std::vector<short> seen;
+  std::function<void()> onEvent;
+  Watcher(const char* n, std::vector<std::string>* l) : name(n), log(l) {
+    ev.Bind(n, &Watcher::OnEvent, this);
+  }
+  void OnEvent(int, short revents) {
+    seen.push_back(revents);
+    log->push_back(name);
+    if (onEvent) onEvent();
+  }
+};
+
+TEST(Multiplexer, ReadyDescriptorServesEveryPolledHandlerIdleOnesWithZero) {
+  std::vector<std::string> log;
+  Pipe p1, p2;
+  Watcher a("a", &log), b("b", &log);
+  a.ev.Schedule(p1.r, POLLIN);
+  b.ev.Schedule(p2.r, POLLIN);
+  multiplexer.run_once(0);  // registers both; nothing ready, nobody served
+  EXPECT_TRUE(log.empty());
+  p2.put();
+  multiplexer.run_once(1000);
+  EXPECT_EQ(log, (std::vector<std::string>{"a", "b"}));
+  EXPECT_EQ(a.seen, (std::vector<short>{0}));
+  EXPECT_EQ(b.seen, (std::vector<short>{POLLIN}));
+  EXPECT_EQ(a.ev.hits(), 0u);
+  EXPECT_EQ(b.ev.hits(), 1u);
+}
+
+TEST(Multiplexer, HandlerAttachedDuringDispatchIsPolledFromTheNextPass) {
+  std::vector<std::string> log;
+  Pipe p1, p2;
+  Watcher a("a", &log), late("late", &log);
+  a.onEvent = [&] {
+    if (!late.ev.fd().valid()) late.ev.Schedule(p2.r, POLLIN);
+  };
+  a.ev.Schedule(p1.r, POLLIN);
+  p1.put();
+  p2.put();
+  multiplexer.run_once(1000);
+  EXPECT_EQ(log, (std::vector<std::string>{"a"}));
+  multiplexer.run_once(1000);
+  EXPECT_EQ(log, (std::vector<std::string>{"a", "a", "late"}));
+}
+
+TEST(Multiplexer, HandlersRemovedDuringDispatchAreNotCalledAfterwards) {
+  std::vector<std::string> log;
+  Pipe p;
+  Pipe q;
+  auto a = std::make_unique<Watcher>("a", &log);
+  auto b = std::make_unique<Watcher>("b", &log);
+  auto c = std::make_unique<Watcher>("c", &log);
+  a->ev.Schedule(p.r, POLLIN);
+  b->ev.Schedule(p.r, POLLIN);
+  c->ev.Schedule(q.r, POLLIN);
+  a->onEvent = [&] { c.reset(); };     // destroys a handler later in the list
+  b->onEvent = [&] { b->ev.Release(); };  // detaches itself
+  p.put();
+  multiplexer.run_once(1000);
+  EXPECT_EQ(log, (std::vector<std::string>{"a", "b"}));
+  multiplexer.run_once(1000);
+  EXPECT_EQ(log, (std::vector<std::string>{"a", "b", "a"}));
+  EXPECT_TRUE(multiplexer.event_exists(&a->ev));
+  EXPECT_FALSE(multiplexer.event_exists(&b->ev));
+}
+
+TEST(Multiplexer, HandlerDestroyingItselfInItsCallbackLeavesNoHole) {
+  std::vector<std::string> log;
+  Pipe p;
+  Watcher* self = new Watcher("self", &log);
+  Watcher after("after", &log);
+  self->ev.Schedule(p.r, POLLIN);
+  after.ev.Schedule(p.r, POLLIN);
+  self->onEvent = [&] { delete self; };
+  p.put();
+  multiplexer.run_once(1000);
+  multiplexer.run_once(1000);
+  EXPECT_EQ(log, (std::vector<std::string>{"self", "after", "after"}));
+}
+
+TEST(Multiplexer, TimedOutPassServesNoHandler) {
+  std::vector<std::string> log;
+  Pipe p;
+  Watcher a("a", &log);
+  a.ev.Schedule(p.r, POLLIN);
+  multiplexer.run_once(1);
+  EXPECT_TRUE(log.empty());
+}
+
+// Acts on its second call of a pass: the run just before poll.
+struct Detacher {
+  Dpc dpc;
+  Event* victim;
+  int calls = 0;
+  void OnDpc() {
+    if (++calls < 2) return;
+    victim->Release();
+    dpc.Deactivate();
+  }
+};
+
+// A deferred call that detaches a handler after the poll array was filled
+// must not shift the results onto the wrong handlers.
+TEST(Multiplexer, ResultsStayWithTheirHandlerWhenADeferredCallDetachesOne) {
+  std::vector<std::string> log;
+  Pipe p1, p2;
+  Watcher a("a", &log), b("b", &log);
+  a.ev.Schedule(p1.r, POLLIN);
+  b.ev.Schedule(p2.r, POLLIN);
+  multiplexer.run_once(0);
+  Detacher d;
+  d.victim = &a.ev;
+  d.dpc.Bind(&d, &Detacher::OnDpc);
+  p2.put();
+  d.dpc.Activate();
+  multiplexer.run_once(1000);
+  EXPECT_EQ(log, (std::vector<std::string>{"b"}));
+  EXPECT_EQ(b.seen, (std::vector<short>{POLLIN}));
+}
+
+struct Destroyer {
+  Dpc dpc;
+  std::unique_ptr<Watcher>* victim;
+  int calls = 0;
+  void OnDpc() {
+    if (++calls < 2) return;
+    victim->reset();
+    dpc.Deactivate();
+  }
+};
+
+TEST(Multiplexer, HandlerDestroyedByADeferredCallJustBeforePollIsNotTouched) {
+  std::vector<std::string> log;
+  Pipe p1, p2;
+  auto a = std::make_unique<Watcher>("a", &log);
+  Watcher b("b", &log);
+  a->ev.Schedule(p1.r, POLLIN);
+  b.ev.Schedule(p2.r, POLLIN);
+  multiplexer.run_once(0);
+  Destroyer d;
+  d.victim = &a;
+  d.dpc.Bind(&d, &Destroyer::OnDpc);
+  d.dpc.Activate();
+  p1.put();
+  p2.put();
+  multiplexer.run_once(1000);  // ASan reports any use of the destroyed one
+  EXPECT_EQ(log, (std::vector<std::string>{"b"}));
+}
+
+TEST(Multiplexer, DuplicateAttachAndUnknownDetachAreReported) {
+  std::vector<std::string> log;
+  Pipe p;
+  Watcher a("dup", &log);
+  a.ev.Schedule(p.r, POLLIN);
+  testing::internal::CaptureStderr();
+  multiplexer.attach(&a.ev);
+  Watcher b("stranger", &log);
+  multiplexer.detach(&b.ev);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "duplicate multiplexer attach \"dup\" ignored.\n"
+            "indvalid Multiplexer::detach stranger\n");
+}
+
+TEST(Multiplexer, StopRequestedBeforeRunIsNotLost) {
+  multiplexer.terminate();
+  testing::internal::CaptureStderr();
+  multiplexer.run(false, true);  // would hang (abort) if the request were lost
+  testing::internal::GetCapturedStderr();
+  EXPECT_FALSE(multiplexer.terminating());
+}
+
+struct Stopper {
+  Timer t;
+  int ticks = 0;
+  void OnTick() {
+    if (++ticks == 3) {
+      multiplexer.terminate();
+      return;
+    }
+    t.set(0, &Stopper::OnTick, this);
+  }
+};
+
+TEST(Multiplexer, RunsUntilTerminatedThenClearsTheFlag) {
+  Stopper s;
+  s.t.set(0, &Stopper::OnTick, &s);
+  testing::internal::CaptureStderr();
+  testing::internal::CaptureStdout();
+  multiplexer.run(false, false);  // latched clock
+  testing::internal::GetCapturedStdout();
+  testing::internal::GetCapturedStderr();
+  EXPECT_EQ(s.ticks, 3);
+  EXPECT_FALSE(multiplexer.terminating());
+}
+
+TEST(MultiplexerDeathTest, NothingToWaitForAborts) {
+  EXPECT_DEATH(multiplexer.run(false, true), "multiplexer: system hang detected!!!");
+}
+
+class WatchdogTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(root_.ok());
+    wd_ = root_.path(sysroot::watchdog);
+    root_.make_parent(sysroot::watchdog);
+  }
+  std::string contents() {
+    std::ifstream f(wd_);
+    std::stringstream s;
+    s << f.rdbuf();
+    return s.str();
+  }
+  TempRoot root_;
+  std::string wd_;
+};
+
+struct ClockStepper {
+  Timer t;
+  Mux::TestClock* clock;
+  std::vector<std::uint32_t> steps;  // clock values to visit, one per pass
+  std::size_t i = 0;
+  void OnTick() {
+    if (i == steps.size()) {
+      multiplexer.terminate();
+      return;
+    }
+    clock->set(steps[i++]);
+    t.set(0, &ClockStepper::OnTick, this);
+  }
+};
+
+TEST_F(WatchdogTest, PingsAtMostOncePerSecondAndAtOnceWhenTheClockGoesBack) {
+  { std::ofstream(wd_).flush(); }
+  Mux::TestClock clock(10000);
+  ClockStepper s;
+  s.clock = &clock;
+  // passes at 10000 (first ping), 10500 (none), 10999 (none), 11001 (ping),
+  // 11500 (none), then the clock goes back to 5000 (ping).
+  s.steps = {10500, 10999, 11001, 11500, 5000};
+  s.t.set(0, &ClockStepper::OnTick, &s);
+  testing::internal::CaptureStderr();
+  multiplexer.run(true, true);
+  testing::internal::GetCapturedStderr();
+  EXPECT_EQ(contents(), "STARTPINGPINGPINGSTOP");
+}
+
+TEST_F(WatchdogTest, MissingWatchdogIsReportedAndTheLoopRunsWithoutIt) {
+  Stopper s;
+  s.t.set(0, &Stopper::OnTick, &s);
+  testing::internal::CaptureStderr();
+  multiplexer.run(true, true);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "Mux: fail to open watchdog: No such file or directory\nMux: terminating...\n");
+  EXPECT_FALSE(multiplexer.watchdog_open());
+}
+
+// Stops the loop in the timer step of the second pass.
+struct StopOnSecondPass {
+  Dpc dpc;
+  int calls = 0;
+  void OnDpc() {
+    if (++calls == 3) multiplexer.terminate();
+  }
+};
+
+TEST_F(WatchdogTest, WaitIsCutToOneSecondWhileTheWatchdogIsOpen) {
+  { std::ofstream(wd_).flush(); }
+  // One idle descriptor and no timer: without the watchdog poll would wait
+  // for ever; with it, poll wakes within 1000 ms and the loop goes on.
+  std::vector<std::string> log;
+  Pipe idle;
+  Watcher w("idle", &log);
+  w.ev.Schedule(idle.r, POLLIN);
+  StopOnSecondPass s;
+  s.dpc.Bind(&s, &StopOnSecondPass::OnDpc);
+  s.dpc.Activate();
+  testing::internal::CaptureStderr();
+  const auto start = std::chrono::steady_clock::now();
+  multiplexer.run(true, true);
+  const auto took = std::chrono::steady_clock::now() - start;
+  testing::internal::GetCapturedStderr();
+  EXPECT_GE(took, std::chrono::milliseconds(900));
+  EXPECT_LT(took, std::chrono::seconds(20));
+  EXPECT_EQ(contents(), "STARTPINGSTOP");
+}
+
+TEST(Multiplexer, DumpListsPolledEventsInATable) {
+  std::vector<std::string> log;
+  Pipe p;
+  Watcher a("probe::OnPipe", &log);
+  a.ev.Schedule(p.r, POLLIN | POLLPRI);
+  multiplexer.run_once(0);
+  std::ostringstream s;
+  multiplexer.dump(s);
+  const std::string text = s.str();
+  std::istringstream lines(text);
+  std::string l1, l2, l3;
+  std::getline(lines, l1);
+  std::getline(lines, l2);
+  std::getline(lines, l3);
+  EXPECT_EQ(l1.rfind("dpc transition measurement (min/max/cur/counter): min=", 0), 0u) << l1;
+  EXPECT_EQ(l2.rfind("event transition measurement (min/max/cur/counter): min=", 0), 0u) << l2;
+  EXPECT_EQ(l3.rfind("timer transition measurement (min/max/cur/counter): min=", 0), 0u) << l3;
+  const std::string delim = "+" + std::string(40, '-') + "+" + std::string(30, '-') + "+" + std::string(10, '-') +
+                            "+" + std::string(10, '-') + "+" + std::string(5, '-') + "+" + std::string(60, '-') +
+                            "+\n";
+  const std::string header =
+      "|                  name                  |            events            |  count   "
+      "| handler  | fd  |                          measure                           |\n";
+  EXPECT_NE(text.find(delim + header + delim), std::string::npos) << text;
+  std::ostringstream fd;
+  fd << a.ev.fd().get();
+  const std::string fdCell = fd.str().size() == 1 ? "  " + fd.str() + "  " : " " + fd.str() + "  ";
+  const std::string row =
+      "|             probe::OnPipe              |        POLLIN|POLLPRI        |    0     "
+      "| attached |" + fdCell + "|                min=0 max=0 avg=0 counter=0                 |\n";
+  EXPECT_NE(text.find(row), std::string::npos) << text;
+  EXPECT_EQ(text.substr(text.size() - delim.size() - 1), delim + "\n");
+}
+
+}  // namespace

@@ -1,0 +1,131 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "platform/sysroot.h"
+#include "runtime/console.h"
+#include "runtime/linux_run.h"
+#include "runtime/proc_lookup.h"
+#include "runtime/timestamp.h"
+#include "tests/temp_root.h"
+
+namespace {
+
+class RootTest : public testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(root_.ok()); }
+  static std::string read(const std::string& path) {
+    std::ifstream f(path);
+    std::stringstream s;
+    s << f.rdbuf();
+    return s.str();
+  }
+  TempRoot root_;
+};
+
+TEST_F(RootTest, PidFileHoldsOnlyTheDigitsAndIsRemovedAtTheEnd) {
+  const std::string dir = sysroot::path(sysroot::run_dir);
+  std::filesystem::create_directories(dir);
+  const std::string file = dir + "server.pid";
+  { std::ofstream(file) << "stale content that is longer"; }
+  {
+    Linux::Run run("server");
+    EXPECT_TRUE(run.created());
+    EXPECT_EQ(run.path(), file);
+    EXPECT_EQ(read(file), std::to_string(::getpid()));
+  }
+  EXPECT_FALSE(std::filesystem::exists(file));
+}
+
+TEST_F(RootTest, PidFileThatCannotBeCreatedIsSilentAndNotRemoved) {
+  Linux::Run run("server");  // var/run does not exist under this root
+  EXPECT_FALSE(run.created());
+}
+
+TEST_F(RootTest, SecondRunOverwritesAndTheFirstToExitRemoves) {
+  std::filesystem::create_directories(sysroot::path(sysroot::run_dir));
+  auto first = std::make_unique<Linux::Run>("server");
+  {
+    Linux::Run second("server");
+    first.reset();
+    EXPECT_FALSE(std::filesystem::exists(second.path()));
+  }
+}
+
+// A child that names itself and waits to be killed.
+pid_t namedChild(const char* name) {
+  int p[2];
+  if (::pipe(p) != 0) return -1;
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    ::prctl(PR_SET_NAME, name);
+    ::close(p[0]);
+    (void)!::write(p[1], "r", 1);
+    ::pause();
+    ::_exit(0);
+  }
+  ::close(p[1]);
+  char c;
+  (void)!::read(p[0], &c, 1);
+  ::close(p[0]);
+  return pid;
+}
+
+void reap(pid_t pid) {
+  ::kill(pid, SIGKILL);
+  ::waitpid(pid, nullptr, 0);
+}
+
+TEST(FindProcByName, FindsByCommandNameEvenWithParenthesesInIt) {
+  pid_t child = namedChild("kv)find (x)");
+  ASSERT_GT(child, 0);
+  EXPECT_EQ(find_proc_by_name("kv)find (x)", 0), child);
+  EXPECT_EQ(find_proc_by_name("kv)find (x)", child), child);
+  EXPECT_EQ(find_proc_by_name("kv)find", 0), -1);
+  reap(child);
+  EXPECT_EQ(find_proc_by_name("kv)find (x)", child), -1);
+}
+
+TEST(FindProcByName, HintNamingAnotherProcessFallsBackToTheScan) {
+  pid_t child = namedChild("kvhint");
+  ASSERT_GT(child, 0);
+  EXPECT_EQ(find_proc_by_name("kvhint", ::getpid()), child);
+  reap(child);
+}
+
+TEST(Timestamp, DayMonthAndTime) {
+  std::ostringstream s;
+  timestamp(s);
+  const std::string text = s.str();
+  const std::string shape = "00/00 00:00:00";
+  ASSERT_EQ(text.size(), shape.size()) << text;
+  for (std::size_t i = 0; i < shape.size(); ++i)
+    EXPECT_TRUE(shape[i] == '0' ? std::isdigit(static_cast<unsigned char>(text[i])) != 0 : text[i] == shape[i]) << text;
+}
+
+TEST(Console, ReportsWhenStandardInputIsNoTerminal) {
+  int saved = ::dup(0);
+  int devnull = ::open(sysroot::path(sysroot::dev_null).c_str(), O_RDONLY);
+  ASSERT_GE(devnull, 0);
+  ::dup2(devnull, 0);
+  testing::internal::CaptureStderr();
+  Console::SwitchToBinaryMode();
+  Console::SwitchToNonBlockMode();
+  const std::string err = testing::internal::GetCapturedStderr();
+  ::dup2(saved, 0);
+  ::close(saved);
+  ::close(devnull);
+  EXPECT_EQ(err.rfind("can't obtain terminal attributes\n", 0), 0u) << err;
+}
+
+}  // namespace

@@ -1,0 +1,46 @@
+#include "slots/slot_factory.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+#include "radio/rtp_ed137_factory.h"
+#include "slots/hdlc_slot_factory.h"
+
+namespace {
+
+struct TestFactory : SlotFactory {};
+
+std::vector<const SlotFactory*> chain() {
+  std::vector<const SlotFactory*> out;
+  for (SlotFactory* f = SlotFactory::firstFactory; f; f = f->next()) out.push_back(f);
+  return out;
+}
+
+TEST(SlotFactory, TheLastBuiltIsAskedFirstAndADestroyedOneLeavesTheChain) {
+  const std::vector<const SlotFactory*> before = chain();
+  auto a = std::make_unique<TestFactory>();
+  auto b = std::make_unique<TestFactory>();
+  auto c = std::make_unique<TestFactory>();
+  std::vector<const SlotFactory*> expected{c.get(), b.get(), a.get()};
+  expected.insert(expected.end(), before.begin(), before.end());
+  EXPECT_EQ(chain(), expected);
+  b.reset();
+  expected.erase(expected.begin() + 1);
+  EXPECT_EQ(chain(), expected);
+  c.reset();
+  a.reset();
+  EXPECT_EQ(chain(), before);
+}
+
+TEST(SlotFactory, SingletonsJoinTheChainOnceOnFirstUse) {
+  RtpED137Factory& radio = RtpED137Factory::instance();
+  HdlcSlotFactory& hdlc = HdlcSlotFactory::instance();
+  EXPECT_EQ(&HdlcSlotFactory::instance(), &hdlc);
+  ASSERT_GE(chain().size(), 2u);
+  EXPECT_EQ(chain()[0], &hdlc);
+  EXPECT_EQ(chain()[1], &radio);
+}
+
+}  // namespace
