@@ -1,12 +1,15 @@
 #pragma once
-// The monitoring service, a process-wide singleton. It grows into the
-// status files and the SNMP agent links; for now it holds what the process
-// entry needs of it.
+// The monitoring service, a process-wide singleton and the control service
+// bound last. It grows into the status files, the power check and the SNMP
+// agent links; for now it claims `display` and keeps track of whether a
+// controller is connected.
+#include "control/ctrl_service.h"
+
 namespace IniFile {
 class File;
 }
 
-class MonitoringCtl {
+class MonitoringCtl : public CtrlSrv::Service {
  public:
   static MonitoringCtl& instance();
 
@@ -14,6 +17,14 @@ class MonitoringCtl {
   // agent link per subsection. The entry calls it once, before daemon mode.
   void Configure(IniFile::File& file);
 
+  void OnConnect() override;
+  void OnDisconnect() override;
+  bool OnCommand(const LGCP::Command& command) override;
+
+  bool controller_connected() const { return controller_connected_; }
+
  private:
   MonitoringCtl() = default;
+
+  bool controller_connected_ = false;
 };

@@ -7,6 +7,9 @@
 #include <sstream>
 #include <string>
 
+#include "control/acceptor_net.h"
+#include "control/ctrl_server.h"
+#include "control/heart_beat_ctl.h"
 #include "monitoring/monitoring_ctl.h"
 #include "platform/sysroot.h"
 #include "radio/rtp_ed137_factory.h"
@@ -31,6 +34,7 @@
 #include "slots/modem_factory.h"
 #include "slots/pstn_factory.h"
 #include "slots/rtp_factory.h"
+#include "slots/slots.h"
 #include "slots/t38_soft_factory.h"
 #include "slots/voice_factory.h"
 
@@ -95,10 +99,12 @@ int korvend_main(int argc, char** argv) {
   Linux::Run run("server");
   std::cout << "Starting server [" << Version::current << "], port=" << line.port << std::endl;
 
-  // The control services are bound to the controller session here, in this
-  // order, which is also the order in which each command is offered to
-  // them: HeartBeatCtl, Slots, HwTests, BusCtl, E1Ctl, spiCtrl,
-  // MonitoringCtl.
+  // The bind order is the order in which each command is offered.
+  ctrlServer.Bind(HeartBeatCtl::instance());
+  ctrlServer.Bind(&Slots::instance());
+  // HwTests, BusCtl, E1Ctl and spiCtrl are bound here, in this order, when
+  // the hardware services exist.
+  ctrlServer.Bind(&MonitoringCtl::instance());
 
   ChildWait::Activate();
 
@@ -106,11 +112,11 @@ int korvend_main(int argc, char** argv) {
   signals.Bind(new DpcHandler1(CheckSignals));
   signals.Activate();
 
-  // The controller acceptor on line.port is handed to the controller session
-  // here (and deactivated with it after the loop).
+  ctrlServer.Activate(new Control::AcceptorNetCheckConnection(line.port));
 
   multiplexer.run(true, true);
 
+  ctrlServer.Deactivate();
   signals.Deactivate();
   return 0;
 }

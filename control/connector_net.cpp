@@ -1,0 +1,140 @@
+#include "control/connector_net.h"
+
+#include <arpa/inet.h>
+#include <errno.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <cstring>
+#include <iostream>
+
+namespace Control {
+
+namespace {
+
+constexpr std::int32_t fast_retries = 7;
+constexpr unsigned fast_retry_ms = 1000;
+constexpr unsigned refused_retry_ms = 20000;
+constexpr unsigned hangup_retry_ms = 15000;
+constexpr unsigned error_retry_ms = 12000;
+constexpr unsigned lost_retry_ms = 10000;
+
+}  // namespace
+
+ConnectorNet::ConnectorNet() : ServiceNet(true) {
+  connect_event_.Bind("ConnectorNet::OnSocketEvent", &ConnectorNet::OnSocketEvent, this);
+}
+
+ConnectorNet::ConnectorNet(const std::string& address) : ConnectorNet() {
+  INet4::Addr a;
+  int port = -1;
+  a.Assign(address, &port);
+  host_ = a.GetString();
+  host_ = host_.substr(0, host_.find(':'));
+  port_ = a.port();
+}
+
+ConnectorNet::ConnectorNet(const std::string& host, unsigned short port) : ConnectorNet() {
+  host_ = host;
+  port_ = port;
+}
+
+ConnectorNet::~ConnectorNet() = default;
+
+std::string ConnectorNet::address() const { return host_ + ":" + std::to_string(port_); }
+
+bool ConnectorNet::ImplActivate() {
+  budget_ = fast_retries;
+  TryConnect();
+  return true;
+}
+
+void ConnectorNet::TryConnect() {
+  sock_.reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP));
+  if (!sock_.valid()) {
+    std::cerr << "can't create socket:" << std::strerror(errno) << std::endl;
+    Deactivate();
+    return;
+  }
+  if (!sock_.NonBlock()) {
+    std::cerr << "can't set socket to non block mode: " << std::strerror(errno) << std::endl;
+    Deactivate();
+    return;
+  }
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(port_);
+  ::inet_aton(host_.c_str(), &a.sin_addr);
+  if (::connect(sock_.get(), reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0) {
+    std::clog << "already connected to " << address() << std::endl;
+    Handover();
+    return;
+  }
+  if (errno == EINPROGRESS) {
+    connect_event_.Schedule(sock_, POLLOUT);
+    return;
+  }
+  std::cerr << "can't connect to " << address() << " : " << std::strerror(errno) << std::endl;
+  sock_.close();
+  Retry(refused_retry_ms);
+}
+
+void ConnectorNet::Retry(unsigned slow_ms) {
+  unsigned ms = slow_ms;
+  if (budget_ > 0) {
+    --budget_;
+    ms = fast_retry_ms;
+  }
+  retry_.set(ms, &ConnectorNet::OnRetry, this);
+}
+
+void ConnectorNet::OnRetry(Timer*) { TryConnect(); }
+
+void ConnectorNet::Handover() {
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(port_);
+  ::inet_aton(host_.c_str(), &a.sin_addr);
+  const Fd conn(sock_);
+  sock_.close();
+  Connected(conn, INet4::Addr(a));
+}
+
+void ConnectorNet::OnSocketEvent(int, short revents) {
+  if (revents & (POLLERR | POLLHUP)) {
+    std::cerr << "fail to connect to " << address() << std::endl;
+    connect_event_.Release();
+    sock_.close();
+    Retry(hangup_retry_ms);
+    return;
+  }
+  if (!(revents & POLLOUT)) return;
+  connect_event_.Release();
+  int pending = 0;
+  socklen_t len = sizeof pending;
+  if (::getsockopt(sock_.get(), SOL_SOCKET, SO_ERROR, &pending, &len) != 0) {
+    std::cerr << "getsockopt(SOL_SOCKET,SO_ERROR) fail: " << std::strerror(errno) << std::endl;
+    Deactivate();
+    return;
+  }
+  if (pending == 0) {
+    std::cout << "connected to " << address() << "." << std::endl;
+    Handover();
+    return;
+  }
+  std::cerr << "fail to connect to " << address() << std::endl;
+  sock_.close();
+  Retry(error_retry_ms);
+}
+
+void ConnectorNet::ImplOnDisconnect() { retry_.set(lost_retry_ms, &ConnectorNet::OnRetry, this); }
+
+void ConnectorNet::ImplDeactivate() {
+  Release();
+  sock_.close();
+  retry_.reset();
+  connect_event_.Release();
+}
+
+}  // namespace Control

@@ -1,0 +1,51 @@
+#pragma once
+// An outgoing TCP link that keeps itself connected: a failed attempt is
+// retried after 1000 ms up to 7 times, then after 20000 ms (15000 ms when
+// the failure showed as a hang-up, 12000 ms when as a pending socket
+// error); a lost connection is tried again after 10000 ms. Its lines are
+// written whatever the log flag.
+#include <cstdint>
+#include <string>
+
+#include "control/control_service.h"
+#include "runtime/event.h"
+#include "runtime/fd.h"
+#include "runtime/timer.h"
+
+namespace Control {
+
+class ConnectorNet : public ServiceNet {
+ public:
+  ConnectorNet();
+  // "a.b.c.d:port".
+  explicit ConnectorNet(const std::string& address);
+  ConnectorNet(const std::string& host, unsigned short port);
+  ~ConnectorNet() override;
+
+  const std::string& host() const { return host_; }
+  unsigned short port() const { return port_; }
+  int retry_budget() const { return budget_; }
+
+ protected:
+  bool ImplActivate() override;
+  void ImplDeactivate() override;
+  void ImplOnDisconnect() override;
+
+ private:
+  void TryConnect();
+  void OnRetry(Timer*);
+  void OnSocketEvent(int fd, short revents);
+  // 1000 ms while the fast budget lasts (taking one from it), else slow_ms.
+  void Retry(unsigned slow_ms);
+  void Handover();
+  std::string address() const;
+
+  std::uint16_t port_ = 0;
+  std::string host_;
+  Fd sock_;
+  Timer retry_;
+  Event connect_event_;
+  std::int32_t budget_ = 0;
+};
+
+}  // namespace Control
