@@ -48,4 +48,31 @@ constexpr int bus_last = bus_first + bus_channels - 1;  // 10239
 // The byte a disconnected output is driven with (idle).
 constexpr unsigned char idle_byte = 0xD5;
 
+// Clock source of the TDM bus (HW_CLOCK_SELECT). The record holds the
+// source number: 0..3 the sources the controller names by number, 4 the
+// board's free-running clock, 5 the one selected with the external enable.
+constexpr unsigned long clock_select = 0x80044301ul;  // ClockSource
+constexpr std::int32_t clock_freerun = 4;
+constexpr std::int32_t clock_external = 5;
+
+struct ClockSource {
+  std::int32_t source;
+};
+static_assert(sizeof(ClockSource) == 4, "clock select record");
+
+// Registers of the line-interface chips behind the board's SPI bus, one chip
+// per channel 0..7. A read answers the register in the low octet of the
+// request's result. ENODEV: this board's hal has no SPI bus.
+constexpr unsigned long spi_write = 0xC0034204ul;  // SpiRegister
+constexpr unsigned long spi_read = 0xC0034203ul;   // SpiRegister, data 0xFF
+constexpr int spi_channels = 8;
+
+struct SpiRegister {
+  std::uint8_t channel;
+  std::uint8_t address;
+  std::uint8_t data;
+};
+static_assert(sizeof(SpiRegister) == 3 && offsetof(SpiRegister, address) == 1 && offsetof(SpiRegister, data) == 2,
+              "SPI register record");
+
 }  // namespace hal

@@ -6,10 +6,12 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/hal_records.h"
 #include "platform/sim/board.h"
 #include "platform/sim/command_words.h"
+#include "platform/sim/spi_model.h"
 #include "platform/sim/tdm.h"
 #include "platform/sysroot.h"
 
@@ -35,7 +37,15 @@ std::string hex2(unsigned value) {
   return text;
 }
 
+int& selectedClock() {
+  static int source = -1;
+  return source;
+}
+
 }  // namespace
+
+int bus_clock() { return selectedClock(); }
+void reset_bus_clock() { selectedClock() = -1; }
 
 int HalDevice::ioctl_ptr(unsigned long code, void* rec, std::size_t size) {
   switch (code) {
@@ -44,9 +54,28 @@ int HalDevice::ioctl_ptr(unsigned long code, void* rec, std::size_t size) {
     case hal::matrix_write:
     case hal::matrix_read:
       return matrix(code, rec, size);
+    case hal::clock_select:
+      return clock(rec, size);
+    case hal::spi_write:
+    case hal::spi_read: {
+      std::string note;
+      const int rc = SpiChips::instance().request(code, rec, size, note);
+      if (!note.empty()) annotate(note);
+      return rc;
+    }
     default:
       return Device::ioctl_ptr(code, rec, size);
   }
+}
+
+int HalDevice::clock(void* rec, std::size_t size) {
+  if (!fits<hal::ClockSource>(size)) return -1;
+  hal::ClockSource r;
+  std::memcpy(&r, rec, sizeof r);
+  if (r.source < 0 || r.source > 7) return invalid();
+  selectedClock() = r.source;
+  annotate("clock " + std::to_string(r.source));
+  return 0;
 }
 
 int HalDevice::matrix(unsigned long code, void* rec, std::size_t size) {
@@ -149,6 +178,30 @@ void matrixCommand(const Board::Args& a, Board::Reply& r) {
   }
 }
 
+// bus read CHANNEL N: the bytes heard on N channels from CHANNEL on;
+// bus write CHANNEL BYTE...: drives them, one a channel, as a far board would.
+void busCommand(const Board::Args& a, Board::Reply& r) {
+  Tdm& tdm = Tdm::instance();
+  int first = 0;
+  std::uint32_t n = 0;
+  if (a.size() == 3 && a[0] == "read" && channel(a[1], first) && words::to_u32(a[2], n) && n > 0 && n <= 2048) {
+    std::string line = std::to_string(first) + ":";
+    for (std::uint32_t i = 0; i < n; ++i) line += " " + hex2(tdm.read(first + static_cast<int>(i))).substr(2);
+    return r.line(line);
+  }
+  if (a.size() >= 3 && a[0] == "write" && channel(a[1], first)) {
+    std::vector<std::uint8_t> bytes;
+    for (std::size_t i = 2; i < a.size(); ++i) {
+      std::uint8_t b;
+      if (!byteValue(a[i], b)) return r.fail("BYTE is 0..255 or 0x00..0xFF");
+      bytes.push_back(b);
+    }
+    for (std::size_t i = 0; i < bytes.size(); ++i) tdm.write(first + static_cast<int>(i), bytes[i]);
+    return;
+  }
+  r.fail("usage: bus read CHANNEL N | bus write CHANNEL BYTE...");
+}
+
 std::string lineOf(int t) {
   const int far = Tdm::instance().far_end(t);
   if (far < 0) return "trunk " + std::to_string(t) + " unplugged";
@@ -166,6 +219,16 @@ void install_hal(Board& board) {
       "matrix connect DEST SOURCE | write DEST BYTE | disable DEST: change an output by hand, as something "
       "other than the daemon would; matrix read CHANNEL: the byte heard on a channel",
       matrixCommand);
+  board.add_command("bus",
+                    "bus read CHANNEL N: the bytes heard on N channels from CHANNEL on, in hex; "
+                    "bus write CHANNEL BYTE...: drive them with constants, one a channel, as another board would",
+                    busCommand);
+  board.add_command("clock", "clock: the source the TDM bus clock was last set to (none before the first)",
+                    [](const Board::Args& a, Board::Reply& r) {
+                      if (!a.empty()) return r.fail("usage: clock");
+                      r.line(bus_clock() < 0 ? std::string("clock none") : "clock " + std::to_string(bus_clock()));
+                    });
+  SpiChips::install(board);
   board.add_command("cable", "cable A B: join trunk A's line to trunk B's (timeslot s to timeslot s)",
                     [](const Board::Args& a, Board::Reply& r) {
                       int x, y;

@@ -1,8 +1,8 @@
 #pragma once
 // The simulated "/dev/hal": the switching matrix requests on the board's TDM
-// fabric (tdm.h). Every open shares the one fabric. Further requests of the
-// same node (clock select, bus test bytes, line chips) belong in
-// HalDevice::ioctl_ptr next to the matrix ones.
+// fabric (tdm.h), the clock select of the TDM bus and the registers of the
+// line chips on its SPI bus (spi_model.h). Every open shares the one fabric,
+// clock and chips.
 #include "platform/sim/device.h"
 
 namespace sim {
@@ -17,11 +17,18 @@ class HalDevice : public Device {
 
  private:
   int matrix(unsigned long code, void* rec, std::size_t size);
+  int clock(void* rec, std::size_t size);
   Tdm& tdm_;
 };
 
-// Registers the "/dev/hal" model and the commands on the matrix and the
-// lines: matrix, cable, loop, unplug, lines.
+// The clock source the TDM bus runs on: the last one selected (0..7), -1
+// before any selection.
+int bus_clock();
+void reset_bus_clock();
+
+// Registers the "/dev/hal" model and the commands on the matrix, the bus
+// wires, the clock, the lines and the line chips: matrix, bus, clock, cable,
+// loop, unplug, lines, spi.
 void install_hal(Board& board);
 
 }  // namespace sim

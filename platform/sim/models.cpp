@@ -1,7 +1,9 @@
 #include "platform/sim/board.h"
+#include "platform/sim/cas_model.h"
 #include "platform/sim/dsp_model.h"
 #include "platform/sim/dtmf_model.h"
 #include "platform/sim/hal_model.h"
+#include "platform/sim/maintenance_model.h"
 #include "platform/sim/mcc_model.h"
 #include "platform/sim/stream_commands.h"
 
@@ -19,6 +21,9 @@ void install_models(Board& board) {
   // The TDM fabric: "/dev/hal" (matrix and lines), "/dev/mcc/ctl" channels.
   install_hal(board);
   install_mcc(board);
+  // The trunks: synchronisation status and transmit clock, CAS signalling.
+  MaintenanceModel::install(board);
+  CasModel::install(board);
 }
 
 }  // namespace sim
