@@ -6,6 +6,7 @@
 #include <iostream>
 #include <string>
 
+#include "hardware/bus_ctl.h"
 #include "runtime/version.h"
 
 int print_version = 0;
@@ -37,10 +38,9 @@ bool parsePort(const char* text, int& port) {
   return true;
 }
 
-// Clock control belongs to the bus-clock service of the hardware control;
-// the option takes effect here, while the options are read, once that
-// service exists (BusCtl::instance().DisableControl()).
-void DisableClockControl() {}
+// Takes effect at once, while the options are read: before any service
+// is bound, so no controller connection ever reaches the clock.
+void DisableClockControl() { BusCtl::instance().DisableControl(); }
 
 }  // namespace
 

@@ -10,6 +10,11 @@
 #include "control/acceptor_net.h"
 #include "control/ctrl_server.h"
 #include "control/heart_beat_ctl.h"
+#include "hardware/bus_ctl.h"
+#include "hardware/e1_ctl.h"
+#include "hardware/hw_mux.h"
+#include "hardware/hw_tests.h"
+#include "hardware/spi_ctrl.h"
 #include "monitoring/monitoring_ctl.h"
 #include "platform/sysroot.h"
 #include "radio/rtp_ed137_factory.h"
@@ -91,7 +96,9 @@ int korvend_main(int argc, char** argv) {
   if (status >= 0) return status;
 
   BuildSlotFactories();
-  // HwMux::instance() is built here, before the monitoring service.
+  // The matrix is opened and every bus output disabled before anything
+  // (the monitoring service first) can switch it.
+  HwMux::instance();
   MonitoringCtl::instance().Configure(file);
 
   if (line.daemon) RunDaemon();
@@ -102,8 +109,10 @@ int korvend_main(int argc, char** argv) {
   // The bind order is the order in which each command is offered.
   ctrlServer.Bind(HeartBeatCtl::instance());
   ctrlServer.Bind(&Slots::instance());
-  // HwTests, BusCtl, E1Ctl and spiCtrl are bound here, in this order, when
-  // the hardware services exist.
+  ctrlServer.Bind(&HwTests::instance());
+  ctrlServer.Bind(&BusCtl::instance());
+  ctrlServer.Bind(&E1Ctl::instance());
+  ctrlServer.Bind(&spiCtrl::instance());
   ctrlServer.Bind(&MonitoringCtl::instance());
 
   ChildWait::Activate();

@@ -15,6 +15,12 @@ int main(int argc, char** argv) {
     std::cerr << "korvend-sim: KORVEND_ROOT=" << root << " is not a directory; not starting" << std::endl;
     return 2;
   }
+  // The services close their devices as the process exits, after main has
+  // returned: the board stays behind the seam until it is gone itself
+  // (built first, this guard goes after it).
+  static struct SeamGuard {
+    ~SeamGuard() { drv::install(nullptr); }
+  } seamGuard;
   sim::Board& board = sim::Board::instance();
   sim::install_models(board);
   drv::install(&board);
@@ -25,6 +31,5 @@ int main(int argc, char** argv) {
     board.listen();
   const int status = korvend_main(argc, argv);
   board.close_control();
-  drv::install(nullptr);
   return status;
 }

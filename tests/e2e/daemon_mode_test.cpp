@@ -81,8 +81,11 @@ TEST(DaemonModeE2E, StreamsBecomeDaemonRecordsAndSurviveALogDaemonRestart) {
   KillOnExit guard;
   guard.pid = StartDaemon(root, port);
   ASSERT_GT(guard.pid, 0) << e2e::readFile(root.dir() + "/terminal.err");
+  // Before the detach the log stream is the terminal's too: the matrix
+  // reports its opening there.
   EXPECT_EQ(e2e::readFile(root.dir() + "/terminal.err"),
-            "traces: optional key \"signalling.hdlc\" has invalid value=\"on\", line 2. Key will be ignored.\n");
+            "traces: optional key \"signalling.hdlc\" has invalid value=\"on\", line 2. Key will be ignored.\n"
+            "hwMux: init\nhwMux: device opened\n");
   EXPECT_EQ(e2e::readFile(root.dir() + "/terminal.out"), "");
 
   // The start line: standard output is daemon.notice.
@@ -94,6 +97,14 @@ TEST(DaemonModeE2E, StreamsBecomeDaemonRecordsAndSurviveALogDaemonRestart) {
       if (testlog::MaskStamp(r) == "<29>" + kTag + start) startRecord = d;
   }
   ASSERT_FALSE(startRecord.empty()) << "no start line";
+  // The line chips are set up right after it; their last line ends the
+  // start-up's records, so what follows is the test's own.
+  bool started = false;
+  while (!started && rx->receive(d)) {
+    for (const std::string& r : testlog::Records(d))
+      if (testlog::MaskStamp(r) == "<31>" + kTag + "spi: enable channel 6") started = true;
+  }
+  ASSERT_TRUE(started) << "no end of the start-up";
   // Alone in its datagram, ended by a zero byte, and otherwise the bytes
   // logger(1) writes for the same identity, priority and text.
   ASSERT_EQ(startRecord.back(), '\0');
@@ -131,7 +142,12 @@ TEST(DaemonModeE2E, StreamsBecomeDaemonRecordsAndSurviveALogDaemonRestart) {
   ASSERT_EQ(::kill(guard.pid, SIGTERM), 0);
   got = Until(*rx, "<31>" + kTag + "Mux: terminating...");
   EXPECT_FALSE(got.empty());
-  EXPECT_TRUE(testproc::WaitFor([&] { return !testproc::Alive(guard.pid); }));
+  // The line chips are switched off on the way out, with a line each: the
+  // log daemon keeps reading them.
+  EXPECT_TRUE(testproc::WaitFor([&] {
+    while (!rx->empty()) rx->receive(d);
+    return !testproc::Alive(guard.pid);
+  }));
   EXPECT_FALSE(e2e::exists(root.path(std::string(sysroot::run_dir) + "server.pid")));
 }
 
