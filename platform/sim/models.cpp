@@ -1,4 +1,5 @@
 #include "platform/sim/board.h"
+#include "platform/sim/stream_commands.h"
 
 namespace sim {
 
@@ -6,6 +7,6 @@ namespace sim {
 //   board.add_model(sysroot::hal, std::make_unique<HalModel>());
 // A device node without a model is a plain file under the root (the
 // watchdog is one: it accumulates what the daemon writes).
-void install_models(Board&) {}
+void install_models(Board& board) { install_stream_commands(board); }
 
 }  // namespace sim

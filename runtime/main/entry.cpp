@@ -4,17 +4,21 @@
 #include <unistd.h>
 
 #include <iostream>
+#include <sstream>
 #include <string>
 
 #include "monitoring/monitoring_ctl.h"
 #include "platform/sysroot.h"
 #include "radio/rtp_ed137_factory.h"
 #include "radio/rtp_vesk_factory.h"
+#include "runtime/daemon.h"
 #include "runtime/dpc.h"
+#include "runtime/ini_file.h"
 #include "runtime/linux_run.h"
 #include "runtime/main/command_line.h"
 #include "runtime/main/signals.h"
 #include "runtime/multiplexer.h"
+#include "runtime/traces.h"
 #include "runtime/version.h"
 #include "slots/echo_factory.h"
 #include "slots/ext_factory.h"
@@ -52,23 +56,28 @@ void BuildSlotFactories() {
   HdlcSlotFactory::instance();
 }
 
-// Detaches from the terminal. Daemon mode with syslog routing of the
-// standard streams (identity "korvend-" + version) replaces this with
-// Daemon::Init once the logging layer exists; until then the streams go
-// where daemon() sends them.
+// Detaches from the terminal; from here on the standard streams go to the
+// system log under the identity "korvend-" and the version tag.
 void RunDaemon() {
-  if (::daemon(0, 0) < 0) {
-    std::cerr << "daemon() fail!" << std::endl;
-    ::exit(2);
-  }
+  std::ostringstream name;
+  name << "korvend-";
+  Version::current.put(name);
+  Daemon::Params params;
+  params.name = name.str();
+  Daemon::Init(params);
 }
 
 }  // namespace
 
 int korvend_main(int argc, char** argv) {
-  // Configuration: open configFile and hand its "traces" section to
-  // TraceCtl here, before anything traces. The file object lives until the
-  // end of this function and goes to MonitoringCtl::Configure below.
+  // The configuration is optional: without it every trace is off and the
+  // monitoring service sees empty sections. Faults in it are reported and
+  // skipped, never fatal.
+  IniFile::File file;
+  if (file.Open(sysroot::path(configFile))) {
+    traces = TraceCtl();
+    traces.Configure(file["traces"]);
+  }
 
   InstallSignalHandlers();
 
@@ -78,8 +87,7 @@ int korvend_main(int argc, char** argv) {
 
   BuildSlotFactories();
   // HwMux::instance() is built here, before the monitoring service.
-  MonitoringCtl::instance();
-  // MonitoringCtl::instance().Configure(file) with the configuration above.
+  MonitoringCtl::instance().Configure(file);
 
   if (line.daemon) RunDaemon();
 

@@ -1,0 +1,211 @@
+#include "runtime/syslog_manager.h"
+
+#include <fcntl.h>
+#include <syslog.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "platform/drv.h"
+#include "platform/sysroot.h"
+
+namespace {
+const char kDefaultIdent[] = "syslog-tm";
+}
+
+SysLogManager& syslogManager = *new SysLogManager;
+
+SysLogManager::SysLogManager() : mType(SOCK_DGRAM), mIdent(kDefaultIdent), mFacility(LOG_USER) {
+  std::memset(&mAddr, 0, sizeof mAddr);
+  std::memset(&mHdr, 0, sizeof mHdr);
+  std::memset(mIov, 0, sizeof mIov);
+  std::memset(mRecord, 0, sizeof mRecord);
+}
+
+SysLogManager::~SysLogManager() {
+  if (mFd >= 0) ::close(mFd);
+}
+
+bool SysLogManager::address(sockaddr_un& addr, std::string& error) {
+  const std::string path = sysroot::path(sysroot::syslog_socket);
+  std::memset(&addr, 0, sizeof addr);
+  addr.sun_family = AF_UNIX;
+  // A cut path would name another socket, or none: refuse it instead.
+  if (path.size() >= sizeof addr.sun_path) {
+    error = "syslog: socket path too long: " + path;
+    return false;
+  }
+  std::memcpy(addr.sun_path, path.data(), path.size());
+  return true;
+}
+
+void SysLogManager::openlog(const char* ident, int options, int facility) {
+  openlog_internal(ident, options, facility);
+}
+
+void SysLogManager::closelog() {
+  closelog_internal();
+  mIdent = kDefaultIdent;
+  mType = SOCK_DGRAM;
+  mBatchBytes = 0;
+  mEntries = 0;
+}
+
+int SysLogManager::setlogmask(int mask) {
+  const int old = mMask;
+  if (mask != 0) mMask = mask;
+  return old;
+}
+
+void SysLogManager::syslog(int priority, const char* format, ...) {
+  va_list ap;
+  va_start(ap, format);
+  syslog_internal(priority, format, ap);
+  va_end(ap);
+}
+
+int SysLogManager::sendmsg() {
+  const int r = send_batch();
+  if (r < 0) closelog_internal();
+  return r;
+}
+
+void SysLogManager::openlog_internal(const char* ident, int options, int facility) {
+  if (ident) mIdent = ident;
+  mOptions = options;
+  if (facility != 0 && (facility & ~LOG_FACMASK) == 0) mFacility = facility;
+
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    if (mFd < 0) {
+      std::string error;
+      if (!address(mAddr, error)) {
+        if (!mAddressReported) {
+          mAddressReported = true;
+          error += '\n';
+          // Not through the standard streams: they may be the system log.
+          if (::write(STDERR_FILENO, error.data(), error.size()) < 0) {
+          }
+        }
+        return;
+      }
+      if (mOptions & LOG_NDELAY) {
+        mFd = ::socket(AF_UNIX, mType | SOCK_CLOEXEC, 0);
+        if (mFd < 0) return;
+      }
+    }
+    if (mFd < 0 || mConnected) return;
+    if (::connect(mFd, reinterpret_cast<const sockaddr*>(&mAddr), sizeof mAddr) == 0) {
+      mConnected = true;
+      return;
+    }
+    const int error = errno;
+    ::close(mFd);
+    mFd = -1;
+    if (error != EPROTOTYPE) return;
+    // The log socket is of the other kind; try that once.
+    mType = mType == SOCK_DGRAM ? SOCK_STREAM : SOCK_DGRAM;
+  }
+}
+
+void SysLogManager::closelog_internal() {
+  if (mFd >= 0) ::close(mFd);
+  mFd = -1;
+  mConnected = false;
+}
+
+void SysLogManager::syslog_internal(int priority, const char* format, va_list ap) {
+  if (!(mMask & LOG_MASK(LOG_PRI(priority)))) return;
+  if ((priority & LOG_FACMASK) == 0) priority |= mFacility;
+
+  std::memset(mRecord, 0, sizeof mRecord);
+  const size_t cap = kRecordSize - 1;
+  size_t len = 0;
+  auto put = [&](const char* s, size_t n) {
+    n = std::min(n, cap - len);
+    std::memcpy(mRecord + len, s, n);
+    len += n;
+  };
+  char piece[64];
+  int n = std::snprintf(piece, sizeof piece, "<%d>", priority);
+  put(piece, static_cast<size_t>(n));
+  const time_t now = std::time(nullptr);
+  tm local;
+  ::localtime_r(&now, &local);
+  put(piece, std::strftime(piece, sizeof piece, "%h %e %T ", &local));
+  const size_t message = len;
+  if (!mIdent.empty()) put(mIdent.data(), mIdent.size());
+  if (mOptions & LOG_PID) {
+    n = std::snprintf(piece, sizeof piece, "[%d]", static_cast<int>(::getpid()));
+    put(piece, static_cast<size_t>(n));
+  }
+  if (!mIdent.empty()) put(": ", 2);
+  if (len < cap) {
+    n = std::vsnprintf(mRecord + len, cap - len + 1, format, ap);
+    if (n > 0) len += std::min(static_cast<size_t>(n), cap - len);
+  }
+  mRecord[len] = '\0';
+
+  if (mOptions & LOG_PERROR) {
+    char lf[] = "\n";
+    iovec iov[2] = {{mRecord + message, len - message}, {lf, 1}};
+    const bool endsInLf = len > message && mRecord[len - 1] == '\n';
+    if (::writev(STDERR_FILENO, iov, endsInLf ? 1 : 2) < 0) {
+    }
+  }
+
+  if (!mConnected) openlog_internal(nullptr, mOptions | LOG_NDELAY, 0);
+
+  const unsigned length = static_cast<unsigned>(len + 1);  // the zero byte travels too
+  if (mConnected && sendmsg_internal(mRecord, length) >= 0) return;
+  if (mConnected) {
+    closelog_internal();
+    openlog_internal(nullptr, mOptions | LOG_NDELAY, 0);
+    if (mConnected && sendmsg_internal(mRecord, length) >= 0) return;
+  }
+  closelog_internal();
+  if (mOptions & LOG_CONS) {
+    const int fd = drv::open(sysroot::console, O_WRONLY | O_NOCTTY | O_CLOEXEC);
+    if (fd >= 0) {
+      ::dprintf(fd, "%s\r\n", mRecord + message);
+      ::close(fd);
+    }
+  }
+}
+
+int SysLogManager::sendmsg_internal(const void* record, unsigned length) {
+  if (length == 0) return 0;
+  int result = 0;
+  if (!(mBatchBytes + length < kBatchSize && mEntries < kBatchEntries)) {
+    result = send_batch();
+    if (result < 0 || length >= kBatchSize) return result;
+  }
+  std::memcpy(mBatch + mBatchBytes, record, length);
+  mIov[mEntries].iov_base = mBatch + mBatchBytes;
+  mIov[mEntries].iov_len = length;
+  ++mEntries;
+  mBatchBytes += length;
+  if (mEntries >= kBatchEntries || mBatchBytes >= kSendThreshold) result = send_batch();
+  return result;
+}
+
+int SysLogManager::send_batch() {
+  int r = 0;
+  if (mBatchBytes > 0 && mEntries > 0 && mFd >= 0) {
+    // A stream socket refuses a named destination once connected.
+    const bool datagram = mType == SOCK_DGRAM;
+    mHdr.msg_name = datagram ? &mAddr : nullptr;
+    mHdr.msg_namelen = datagram ? sizeof mAddr : 0;
+    mHdr.msg_iov = mIov;
+    mHdr.msg_iovlen = mEntries;
+    mHdr.msg_control = nullptr;
+    mHdr.msg_controllen = 0;
+    r = static_cast<int>(::sendmsg(mFd, &mHdr, MSG_NOSIGNAL));
+  }
+  mBatchBytes = 0;
+  mEntries = 0;
+  return r;
+}

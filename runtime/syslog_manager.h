@@ -1,0 +1,83 @@
+#pragma once
+// The daemon's own client of the system log. Unlike the C library's, it
+// gathers records and sends them together: every record ends with a zero
+// byte, and one send carries all records collected since the last one, so
+// a burst of lines costs one datagram.
+//
+// Record: "<" priority ">" "Mmm dd hh:mm:ss " identity [ "[" pid "]" ] ": "
+// text, at most 1023 characters, then the zero byte. The identity and its
+// ": " are left out when the identity is empty.
+#include <sys/socket.h>
+#include <sys/uio.h>
+#include <sys/un.h>
+
+#include <cstdarg>
+#include <string>
+
+class SysLogManager {
+ public:
+  static constexpr unsigned kRecordSize = 1024;
+  static constexpr unsigned kBatchSize = 16384;
+  static constexpr int kBatchEntries = 256;
+  static constexpr unsigned kSendThreshold = 12289;
+
+  SysLogManager();
+  ~SysLogManager();
+  SysLogManager(const SysLogManager&) = delete;
+  SysLogManager& operator=(const SysLogManager&) = delete;
+
+  // ident replaces the identity when not null; options are LOG_PID,
+  // LOG_CONS, LOG_NDELAY (connect now) and LOG_PERROR; a non-zero facility
+  // (a LOG_ facility code) becomes the default.
+  void openlog(const char* ident, int options, int facility);
+  // Disconnects and forgets the identity and the records not yet sent.
+  void closelog();
+  // Builds one record and adds it to the batch; the batch goes out on
+  // sendmsg(), or at once when it is nearly full.
+  void syslog(int priority, const char* format, ...) __attribute__((format(printf, 3, 4)));
+  // Sends the batch as one message. A failed send drops the batch and the
+  // connection, so the next record connects again: a system log daemon
+  // that restarts gets the daemon's records again.
+  int sendmsg();
+  // As setlogmask(3): severities whose bit is clear are dropped. Returns the
+  // previous mask; 0 only reads it.
+  int setlogmask(int mask);
+
+  bool connected() const { return mConnected; }
+  int descriptor() const { return mFd; }
+  int socketType() const { return mType; }
+  const std::string& identity() const { return mIdent; }
+  int pendingRecords() const { return mEntries; }
+
+  // The host address of the system log socket; false (with a message in
+  // error) when the mapped path does not fit a socket address.
+  static bool address(sockaddr_un& addr, std::string& error);
+
+ private:
+  void openlog_internal(const char* ident, int options, int facility);
+  void closelog_internal();
+  void syslog_internal(int priority, const char* format, va_list ap) __attribute__((format(printf, 3, 0)));
+  int sendmsg_internal(const void* record, unsigned length);
+  int send_batch();
+
+  int mType;
+  int mFd = -1;
+  bool mConnected = false;
+  int mOptions = 0;
+  std::string mIdent;
+  int mFacility;
+  int mMask = 0xff;
+  bool mAddressReported = false;
+  sockaddr_un mAddr;
+
+  char mRecord[kRecordSize];
+  char mBatch[kBatchSize];
+  unsigned mBatchBytes = 0;
+  iovec mIov[kBatchEntries];
+  int mEntries = 0;
+  msghdr mHdr;
+};
+
+// The one instance; never destroyed, so that the standard streams can still
+// log while the process exits.
+extern SysLogManager& syslogManager;

@@ -1,0 +1,3 @@
+#include "runtime/traces.h"
+
+TraceCtl traces;

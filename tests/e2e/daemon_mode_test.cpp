@@ -1,0 +1,178 @@
+// korvend-sim -D: the daemon detaches and its standard streams become
+// records of the system log at the root's log socket.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/sysroot.h"
+#include "tests/e2e/daemon_harness.h"
+#include "tests/runtime/busybox_syslogd.h"
+#include "tests/runtime/syslog_receiver.h"
+#include "tests/runtime/test_process.h"
+
+namespace {
+
+const std::string kTag = "STAMP korvend-T250428-2012: ";
+using Datagram = std::vector<std::string>;
+
+// Ends the detached daemon if a failed test left it running.
+struct KillOnExit {
+  ~KillOnExit() {
+    if (pid > 0 && testproc::Alive(pid)) ::kill(pid, SIGKILL);
+  }
+  pid_t pid = -1;
+};
+
+void WriteConfig(const e2e::Root& root, const std::string& text) {
+  std::filesystem::create_directories(root.parent(sysroot::server_conf));
+  std::ofstream(root.path(sysroot::server_conf)) << text;
+}
+
+// Starts korvend-sim -D with the terminal's streams in files under the root;
+// returns the daemon's process id (from its pid file), or -1.
+pid_t StartDaemon(const e2e::Root& root, int port) {
+  const pid_t starter = testproc::Spawn(
+      testproc::With(testproc::BuildProgram("runtime/main/korvend-sim"), {"-D", "--port", std::to_string(port)}),
+      {"KORVEND_ROOT=" + root.dir()}, root.dir() + "/terminal.out", root.dir() + "/terminal.err");
+  if (starter <= 0) return -1;
+  const int status = testproc::WaitExit(starter);
+  if (status == -1 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1;
+  const std::string pidFile = root.path(std::string(sysroot::run_dir) + "server.pid");
+  std::string pid;
+  if (!testproc::WaitFor([&] {
+        pid = e2e::readFile(pidFile);
+        return !pid.empty() && pid.find_first_not_of("0123456789") == std::string::npos;
+      }))
+    return -1;
+  return static_cast<pid_t>(std::stol(pid));
+}
+
+// Datagrams (records with masked stamps) until one holds `last`.
+std::vector<Datagram> Until(testlog::Receiver& rx, const std::string& last) {
+  std::vector<Datagram> out;
+  std::string d;
+  while (rx.receive(d)) {
+    Datagram recs;
+    for (const std::string& r : testlog::Records(d)) recs.push_back(testlog::MaskStamp(r));
+    out.push_back(recs);
+    for (const std::string& r : recs)
+      if (r == last) return out;
+  }
+  return out;
+}
+
+int Say(const e2e::Root& root, const std::string& words) {
+  const std::string cmd = e2e::sourceDir() + "/tools/simboardctl --root " + root.dir() + " say " + words;
+  return std::system(cmd.c_str());
+}
+
+TEST(DaemonModeE2E, StreamsBecomeDaemonRecordsAndSurviveALogDaemonRestart) {
+  e2e::Root root;
+  // A bad line is reported on the terminal before the detach and skipped.
+  WriteConfig(root, "[traces]\nsignalling.hdlc = on\nmonitoring.internal = yes\n");
+  auto rx = std::make_unique<testlog::Receiver>(root.path(sysroot::syslog_socket));
+  ASSERT_TRUE(rx->ok());
+  const int port = e2e::freePort();
+  KillOnExit guard;
+  guard.pid = StartDaemon(root, port);
+  ASSERT_GT(guard.pid, 0) << e2e::readFile(root.dir() + "/terminal.err");
+  EXPECT_EQ(e2e::readFile(root.dir() + "/terminal.err"),
+            "traces: optional key \"signalling.hdlc\" has invalid value=\"on\", line 2. Key will be ignored.\n");
+  EXPECT_EQ(e2e::readFile(root.dir() + "/terminal.out"), "");
+
+  // The start line: standard output is daemon.notice.
+  const std::string start = "Starting server [T250428-2012], port=" + std::to_string(port);
+  std::string startRecord;
+  std::string d;
+  while (startRecord.empty() && rx->receive(d)) {
+    for (const std::string& r : testlog::Records(d))
+      if (testlog::MaskStamp(r) == "<29>" + kTag + start) startRecord = d;
+  }
+  ASSERT_FALSE(startRecord.empty()) << "no start line";
+  // Alone in its datagram, ended by a zero byte, and otherwise the bytes
+  // logger(1) writes for the same identity, priority and text.
+  ASSERT_EQ(startRecord.back(), '\0');
+  EXPECT_EQ(startRecord.find('\0'), startRecord.size() - 1);
+  const std::string reference = testlog::LoggerRecord(root.path(sysroot::syslog_socket), "daemon.notice",
+                                                      "korvend-T250428-2012", start, *rx);
+  ASSERT_FALSE(reference.empty()) << "logger (util-linux) is needed to compare the record bytes";
+  EXPECT_EQ(testlog::MaskStamp(startRecord.substr(0, startRecord.size() - 1)), testlog::MaskStamp(reference));
+
+  // Several lines of one flush travel as one datagram of several records;
+  // the log stream is daemon.debug.
+  ASSERT_EQ(Say(root, "log first second third"), 0);
+  auto got = Until(*rx, "<31>" + kTag + "third");
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0], (Datagram{"<31>" + kTag + "first", "<31>" + kTag + "second", "<31>" + kTag + "third"}));
+
+  // An error line of the daemon's own is daemon.err.
+  std::filesystem::remove_all(root.parent(sysroot::status_dump));
+  ASSERT_EQ(::kill(guard.pid, SIGUSR2), 0);
+  got = Until(*rx, "<27>" + kTag + "dump status error");
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0], Datagram{"<27>" + kTag + "dump status error"});
+
+  // The log daemon stops: what is written meanwhile is lost, and once it is
+  // back the next lines arrive again.
+  rx.reset();
+  ASSERT_EQ(Say(root, "err while-stopped"), 0);
+  rx = std::make_unique<testlog::Receiver>(root.path(sysroot::syslog_socket));
+  ASSERT_TRUE(rx->ok());
+  ASSERT_EQ(Say(root, "out back again"), 0);
+  got = Until(*rx, "<29>" + kTag + "again");
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0], (Datagram{"<29>" + kTag + "back", "<29>" + kTag + "again"}));
+
+  ASSERT_EQ(::kill(guard.pid, SIGTERM), 0);
+  got = Until(*rx, "<31>" + kTag + "Mux: terminating...");
+  EXPECT_FALSE(got.empty());
+  EXPECT_TRUE(testproc::WaitFor([&] { return !testproc::Alive(guard.pid); }));
+  EXPECT_FALSE(e2e::exists(root.path(std::string(sysroot::run_dir) + "server.pid")));
+}
+
+TEST(DaemonModeE2E, BusyboxSyslogdFilesTheRecordsByFacilityAndSeverity) {
+  e2e::Root root;
+  const std::string messages = root.dir() + "/messages";
+  auto syslogd = std::make_unique<testlog::BusyboxSyslogd>(root.dir(), messages);
+  if (!syslogd->whyNot().empty()) GTEST_SKIP() << syslogd->whyNot();
+  const int port = e2e::freePort();
+  KillOnExit guard;
+  guard.pid = StartDaemon(root, port);
+  ASSERT_GT(guard.pid, 0) << e2e::readFile(root.dir() + "/terminal.err");
+
+  std::string text;
+  auto logged = [&](const std::string& line) {
+    return testproc::WaitFor([&] {
+      text = e2e::readFile(messages);
+      return text.find(line) != std::string::npos;
+    });
+  };
+  EXPECT_TRUE(logged(" daemon.notice korvend-T250428-2012: Starting server [T250428-2012], port=" +
+                     std::to_string(port) + "\n"))
+      << text;
+  ASSERT_EQ(Say(root, "log one two"), 0);
+  EXPECT_TRUE(logged(" daemon.debug korvend-T250428-2012: one\n")) << text;
+  EXPECT_TRUE(logged(" daemon.debug korvend-T250428-2012: two\n")) << text;
+  ASSERT_EQ(Say(root, "err bad"), 0);
+  EXPECT_TRUE(logged(" daemon.err korvend-T250428-2012: bad\n")) << text;
+
+  // Restarted, it gets the daemon's next lines.
+  syslogd.reset();
+  ASSERT_EQ(Say(root, "err while-stopped"), 0);
+  syslogd = std::make_unique<testlog::BusyboxSyslogd>(root.dir(), messages);
+  ASSERT_EQ(syslogd->whyNot(), "");
+  ASSERT_EQ(Say(root, "out after-restart"), 0);
+  EXPECT_TRUE(logged(" daemon.notice korvend-T250428-2012: after-restart\n")) << text;
+  EXPECT_NE(text.find(" daemon.notice korvend-T250428-2012: after-restart\n", text.rfind("syslogd started")),
+            std::string::npos)
+      << text;
+  ::kill(guard.pid, SIGTERM);
+  EXPECT_TRUE(testproc::WaitFor([&] { return !testproc::Alive(guard.pid); }));
+}
+
+}  // namespace

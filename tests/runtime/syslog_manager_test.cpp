@@ -1,0 +1,325 @@
+#include "runtime/syslog_manager.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <syslog.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <memory>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "platform/sysroot.h"
+#include "tests/runtime/syslog_receiver.h"
+#include "tests/temp_root.h"
+
+namespace {
+
+const char kIdent[] = "korvend-T250428-2012";
+
+class SysLogManagerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(root.ok());
+    root.make_parent(sysroot::syslog_socket);
+  }
+
+  TempRoot root;
+};
+
+// Whatever the process writes to descriptor 2 while it lives.
+class StderrCapture {
+ public:
+  StderrCapture() {
+    int p[2];
+    if (::pipe2(p, O_NONBLOCK) != 0) return;
+    mRead = p[0];
+    mSaved = ::dup(STDERR_FILENO);
+    ::dup2(p[1], STDERR_FILENO);
+    ::close(p[1]);
+  }
+  ~StderrCapture() {
+    ::dup2(mSaved, STDERR_FILENO);
+    ::close(mSaved);
+    ::close(mRead);
+  }
+  std::string text() {
+    std::string out;
+    char buf[4096];
+    ssize_t n;
+    while ((n = ::read(mRead, buf, sizeof buf)) > 0) out.append(buf, static_cast<size_t>(n));
+    return out;
+  }
+
+ private:
+  int mRead = -1;
+  int mSaved = -1;
+};
+
+TEST_F(SysLogManagerTest, RecordMatchesWhatLoggerWrites) {
+  testlog::Receiver rx(root.path(sysroot::syslog_socket));
+  ASSERT_TRUE(rx.ok());
+  SysLogManager m;
+  m.openlog(kIdent, LOG_NDELAY, 0);
+  EXPECT_TRUE(m.connected());
+  m.syslog(LOG_DAEMON | LOG_ERR, "%s", "abc");
+  EXPECT_TRUE(rx.empty()) << "records wait for the flush";
+  EXPECT_GT(m.sendmsg(), 0);
+  std::string d;
+  ASSERT_TRUE(rx.receive(d));
+  ASSERT_FALSE(d.empty());
+  EXPECT_EQ(d.back(), '\0');
+  const std::string record = d.substr(0, d.size() - 1);
+  EXPECT_EQ(testlog::MaskStamp(record), "<27>STAMP korvend-T250428-2012: abc");
+
+  const std::string reference = testlog::LoggerRecord(root.path(sysroot::syslog_socket), "daemon.err", kIdent, "abc", rx);
+  if (reference.empty()) GTEST_SKIP() << "logger (util-linux) not available: record bytes not compared";
+  EXPECT_EQ(testlog::MaskStamp(record), testlog::MaskStamp(reference));
+}
+
+TEST_F(SysLogManagerTest, RecordsOfOneFlushTravelInOneDatagram) {
+  testlog::Receiver rx(root.path(sysroot::syslog_socket));
+  SysLogManager m;
+  m.openlog(kIdent, LOG_NDELAY, 0);
+  m.syslog(LOG_DAEMON | LOG_DEBUG, "line%d", 1);
+  m.syslog(LOG_DAEMON | LOG_NOTICE, "line%d", 2);
+  EXPECT_EQ(m.pendingRecords(), 2);
+  m.sendmsg();
+  EXPECT_EQ(m.pendingRecords(), 0);
+  std::string d;
+  ASSERT_TRUE(rx.receive(d));
+  const auto recs = testlog::Records(d);
+  ASSERT_EQ(recs.size(), 2u);
+  EXPECT_EQ(testlog::MaskStamp(recs[0]), "<31>STAMP korvend-T250428-2012: line1");
+  EXPECT_EQ(testlog::MaskStamp(recs[1]), "<29>STAMP korvend-T250428-2012: line2");
+  EXPECT_TRUE(rx.empty());
+  EXPECT_EQ(m.sendmsg(), 0) << "nothing pending, nothing sent";
+  EXPECT_TRUE(rx.empty());
+}
+
+TEST_F(SysLogManagerTest, IdentityPidAndFacility) {
+  testlog::Receiver rx(root.path(sysroot::syslog_socket));
+  SysLogManager m;
+  std::string d;
+  struct {
+    const char* ident;
+    int options;
+    int facility;
+    int priority;
+    std::string expect;
+  } cases[] = {
+      {kIdent, LOG_NDELAY, 0, LOG_ERR, "<11>STAMP korvend-T250428-2012: m"},  // default facility user
+      {"", LOG_NDELAY, 0, LOG_DAEMON | LOG_INFO, "<30>STAMP m"},
+      {"id", LOG_NDELAY | LOG_PID, 0, LOG_DAEMON | LOG_INFO, "<30>STAMP id[" + std::to_string(::getpid()) + "]: m"},
+      {"id", LOG_NDELAY, LOG_LOCAL3, LOG_WARNING, "<156>STAMP id: m"},
+      {"id", LOG_NDELAY, 0, LOG_WARNING, "<156>STAMP id: m"},  // the default stays
+      {"id", LOG_NDELAY, 0x400 | LOG_DAEMON, LOG_WARNING, "<156>STAMP id: m"},  // not a facility: ignored
+      {nullptr, LOG_NDELAY, 0, LOG_KERN | LOG_EMERG, "<152>STAMP id: m"},  // facility 0 in the priority
+  };
+  for (const auto& c : cases) {
+    m.openlog(c.ident, c.options, c.facility);
+    m.syslog(c.priority, "m");
+    m.sendmsg();
+    ASSERT_TRUE(rx.receive(d));
+    const auto recs = testlog::Records(d);
+    ASSERT_EQ(recs.size(), 1u);
+    EXPECT_EQ(testlog::MaskStamp(recs[0]), c.expect);
+  }
+}
+
+TEST_F(SysLogManagerTest, LongMessageIsCutAt1023Characters) {
+  testlog::Receiver rx(root.path(sysroot::syslog_socket));
+  SysLogManager m;
+  m.openlog(kIdent, LOG_NDELAY, 0);
+  const std::string text(5000, 'x');
+  m.syslog(LOG_DAEMON | LOG_ERR, "%s", text.c_str());
+  m.sendmsg();
+  std::string d;
+  ASSERT_TRUE(rx.receive(d));
+  ASSERT_EQ(d.size(), 1024u);
+  EXPECT_EQ(d.back(), '\0');
+  EXPECT_EQ(d[1022], 'x');
+  // An identity as long as the record leaves no room for the text, and the
+  // record still stops at 1023 characters.
+  m.openlog(std::string(3000, 'i').c_str(), LOG_NDELAY, 0);
+  m.syslog(LOG_DAEMON | LOG_ERR, "%s", "tail");
+  m.sendmsg();
+  ASSERT_TRUE(rx.receive(d));
+  ASSERT_EQ(d.size(), 1024u);
+  EXPECT_EQ(d.find("tail"), std::string::npos);
+}
+
+TEST_F(SysLogManagerTest, BatchGoesOutWhenNearlyFull) {
+  testlog::Receiver rx(root.path(sysroot::syslog_socket));
+  int big = 1 << 20;
+  ::setsockopt(rx.fd(), SOL_SOCKET, SO_RCVBUF, &big, sizeof big);
+  SysLogManager m;
+  m.openlog("", LOG_NDELAY, 0);
+  // Records of 1000 bytes: the 13th passes 12289 bytes and sends at once.
+  const std::string text(1000 - 1 - std::string("<30>Mmm dd hh:mm:ss ").size(), 'y');
+  for (int i = 1; i <= 12; ++i) m.syslog(LOG_DAEMON | LOG_INFO, "%s", text.c_str());
+  EXPECT_TRUE(rx.empty());
+  m.syslog(LOG_DAEMON | LOG_INFO, "%s", text.c_str());
+  std::string d;
+  ASSERT_TRUE(rx.receive(d, 0));
+  EXPECT_EQ(d.size(), 13000u);
+  EXPECT_EQ(testlog::Records(d).size(), 13u);
+  EXPECT_EQ(m.pendingRecords(), 0);
+
+  // 256 short records send at once as well.
+  for (int i = 1; i <= 255; ++i) m.syslog(LOG_DAEMON | LOG_INFO, "%d", i);
+  EXPECT_TRUE(rx.empty());
+  m.syslog(LOG_DAEMON | LOG_INFO, "last");
+  ASSERT_TRUE(rx.receive(d, 0));
+  const auto recs = testlog::Records(d);
+  ASSERT_EQ(recs.size(), 256u);
+  EXPECT_EQ(testlog::MaskStamp(recs[0]), "<30>STAMP 1");
+  EXPECT_EQ(testlog::MaskStamp(recs[255]), "<30>STAMP last");
+}
+
+TEST_F(SysLogManagerTest, MaskedSeverityIsNeitherSentNorPrinted) {
+  testlog::Receiver rx(root.path(sysroot::syslog_socket));
+  SysLogManager m;
+  m.openlog(kIdent, LOG_NDELAY | LOG_PERROR, 0);
+  EXPECT_EQ(m.setlogmask(LOG_UPTO(LOG_NOTICE)), 0xff);
+  EXPECT_EQ(m.setlogmask(0), LOG_UPTO(LOG_NOTICE));
+  std::string err;
+  {
+    StderrCapture cap;
+    m.syslog(LOG_DAEMON | LOG_DEBUG, "hidden");
+    m.syslog(LOG_DAEMON | LOG_NOTICE, "shown");
+    m.syslog(LOG_DAEMON | LOG_NOTICE, "ends\n");
+    err = cap.text();
+  }
+  m.sendmsg();
+  // Printed from the identity on, with a line feed added only when missing.
+  EXPECT_EQ(err, "korvend-T250428-2012: shown\nkorvend-T250428-2012: ends\n");
+  std::string d;
+  ASSERT_TRUE(rx.receive(d));
+  const auto recs = testlog::Records(d);
+  ASSERT_EQ(recs.size(), 2u);
+  EXPECT_EQ(testlog::MaskStamp(recs[0]), "<29>STAMP korvend-T250428-2012: shown");
+}
+
+TEST_F(SysLogManagerTest, FailedSendDropsTheConnectionAndTheNextRecordReconnects) {
+  auto rx = std::make_unique<testlog::Receiver>(root.path(sysroot::syslog_socket));
+  SysLogManager m;
+  m.openlog(kIdent, LOG_NDELAY, 0);
+  m.syslog(LOG_DAEMON | LOG_INFO, "one");
+  m.sendmsg();
+  std::string d;
+  ASSERT_TRUE(rx->receive(d));
+
+  rx->stop();  // the system log daemon goes away
+  m.syslog(LOG_DAEMON | LOG_INFO, "lost");
+  EXPECT_LT(m.sendmsg(), 0);
+  EXPECT_FALSE(m.connected());
+  EXPECT_EQ(m.descriptor(), -1);
+  m.syslog(LOG_DAEMON | LOG_INFO, "also lost");  // no receiver: dropped
+  EXPECT_FALSE(m.connected());
+  EXPECT_EQ(m.pendingRecords(), 0);
+
+  rx = std::make_unique<testlog::Receiver>(root.path(sysroot::syslog_socket));  // and comes back
+  m.syslog(LOG_DAEMON | LOG_INFO, "two");
+  EXPECT_TRUE(m.connected());
+  m.sendmsg();
+  ASSERT_TRUE(rx->receive(d));
+  const auto recs = testlog::Records(d);
+  ASSERT_EQ(recs.size(), 1u);
+  EXPECT_EQ(testlog::MaskStamp(recs[0]), "<30>STAMP korvend-T250428-2012: two");
+}
+
+TEST_F(SysLogManagerTest, ConnectsLazilyAndCloselogForgetsIdentityAndBatch) {
+  testlog::Receiver rx(root.path(sysroot::syslog_socket));
+  SysLogManager m;
+  EXPECT_EQ(m.identity(), "syslog-tm");
+  m.openlog(kIdent, 0, 0);  // no LOG_NDELAY: no socket yet
+  EXPECT_FALSE(m.connected());
+  EXPECT_EQ(m.descriptor(), -1);
+  m.syslog(LOG_DAEMON | LOG_INFO, "pending");
+  EXPECT_TRUE(m.connected());
+  EXPECT_EQ(m.pendingRecords(), 1);
+  m.closelog();
+  EXPECT_FALSE(m.connected());
+  EXPECT_EQ(m.pendingRecords(), 0);
+  EXPECT_EQ(m.identity(), "syslog-tm");
+  m.syslog(LOG_DAEMON | LOG_INFO, "after");
+  m.sendmsg();
+  std::string d;
+  ASSERT_TRUE(rx.receive(d));
+  const auto recs = testlog::Records(d);
+  ASSERT_EQ(recs.size(), 1u);
+  EXPECT_EQ(testlog::MaskStamp(recs[0]), "<30>STAMP syslog-tm: after");
+}
+
+TEST_F(SysLogManagerTest, StreamLogSocketIsUsedWhenTheDatagramOneIsRefused) {
+  testlog::Receiver listener(root.path(sysroot::syslog_socket), SOCK_STREAM);
+  ASSERT_TRUE(listener.ok());
+  SysLogManager m;
+  m.openlog(kIdent, LOG_NDELAY, 0);
+  ASSERT_TRUE(m.connected());
+  EXPECT_EQ(m.socketType(), SOCK_STREAM);
+  m.syslog(LOG_DAEMON | LOG_ERR, "a");
+  m.syslog(LOG_DAEMON | LOG_ERR, "b");
+  EXPECT_GT(m.sendmsg(), 0);
+  const int conn = ::accept(listener.fd(), nullptr, nullptr);
+  ASSERT_GE(conn, 0);
+  std::string got;
+  char buf[4096];
+  pollfd p{conn, POLLIN, 0};
+  while (got.size() < 2 || std::count(got.begin(), got.end(), '\0') < 2) {
+    ASSERT_EQ(::poll(&p, 1, 10000), 1);
+    const ssize_t n = ::read(conn, buf, sizeof buf);
+    ASSERT_GT(n, 0);
+    got.append(buf, static_cast<size_t>(n));
+  }
+  ::close(conn);
+  const auto recs = testlog::Records(got);
+  ASSERT_EQ(recs.size(), 2u);
+  EXPECT_EQ(testlog::MaskStamp(recs[1]), "<27>STAMP korvend-T250428-2012: b");
+  m.closelog();
+  EXPECT_EQ(m.socketType(), SOCK_DGRAM);
+}
+
+TEST_F(SysLogManagerTest, ConsoleTakesTheRecordWhenNoLogSocketAnswers) {
+  const std::string console = root.path(sysroot::console);
+  { std::ofstream(console).flush(); }
+  SysLogManager m;
+  m.openlog(kIdent, LOG_CONS, LOG_DAEMON);
+  m.syslog(LOG_ERR, "no log daemon");
+  EXPECT_FALSE(m.connected());
+  std::ifstream in(console);
+  std::stringstream text;
+  text << in.rdbuf();
+  EXPECT_EQ(text.str(), "korvend-T250428-2012: no log daemon\r\n");
+}
+
+TEST_F(SysLogManagerTest, SocketPathTooLongIsRefusedNotCut) {
+  // Nest directories until the mapped socket path passes 107 characters.
+  std::string deep = root.dir();
+  while (deep.size() + 8 < 120) deep += "/dddddddddd";
+  std::filesystem::create_directories(std::filesystem::path(deep + sysroot::syslog_socket).parent_path());
+  ASSERT_TRUE(sysroot::set_root(deep));
+  const std::string full = deep + sysroot::syslog_socket;
+  sockaddr_un addr;
+  std::string error;
+  EXPECT_FALSE(SysLogManager::address(addr, error));
+  EXPECT_EQ(error, "syslog: socket path too long: " + full);
+
+  SysLogManager m;
+  std::string err;
+  {
+    StderrCapture cap;
+    m.openlog(kIdent, LOG_NDELAY, 0);
+    m.syslog(LOG_DAEMON | LOG_ERR, "x");
+    err = cap.text();
+  }
+  EXPECT_FALSE(m.connected());
+  EXPECT_EQ(m.descriptor(), -1);
+  EXPECT_EQ(err, "syslog: socket path too long: " + full + "\n") << "reported once";
+}
+
+}  // namespace

@@ -1,0 +1,121 @@
+#pragma once
+// Starting and waiting for programs from tests.
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <climits>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/sysroot.h"
+
+extern char** environ;
+
+namespace testproc {
+
+// The command that starts one of the build's programs, given by its path in
+// the build tree ("tests/runtime/log_probe"): through the emulator in the
+// board's build, where the test itself runs emulated.
+inline std::vector<std::string> BuildProgram(const std::string& relPath) {
+  std::vector<std::string> argv;
+  const char* emulator = std::getenv("KORVEND_EMULATOR");
+  if (emulator && *emulator) argv.emplace_back(emulator);
+  const char* build = std::getenv("KORVEND_BUILD");
+  std::string dir;
+  if (build && *build) {
+    dir = build;
+  } else {
+    // Run by hand: the test program lies in <build>/tests/<folder>/.
+    char self[PATH_MAX];
+    const std::string exe = std::string(sysroot::proc_dir) + "/self/exe";
+    const ssize_t n = ::readlink(exe.c_str(), self, sizeof self - 1);
+    dir = n > 0 ? std::string(self, static_cast<size_t>(n)) : std::string(".");
+    for (int up = 0; up < 3; ++up) dir = dir.substr(0, dir.rfind('/'));
+  }
+  argv.push_back(dir + "/" + relPath);
+  return argv;
+}
+
+// argv with more arguments after it.
+inline std::vector<std::string> With(std::vector<std::string> argv, const std::vector<std::string>& more) {
+  argv.insert(argv.end(), more.begin(), more.end());
+  return argv;
+}
+
+// Starts argv with extra "NAME=value" entries added to the environment and
+// its output sent to the given files ("" keeps the test's own). Returns the
+// process id, or -1.
+inline pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env = {},
+                   const std::string& out = "", const std::string& err = "") {
+  std::vector<std::string> envStore;
+  for (char** e = environ; *e; ++e) envStore.emplace_back(*e);
+  for (const std::string& e : env) envStore.push_back(e);
+  std::vector<char*> a, en;
+  for (const std::string& s : argv) a.push_back(const_cast<char*>(s.c_str()));
+  a.push_back(nullptr);
+  for (const std::string& s : envStore) en.push_back(const_cast<char*>(s.c_str()));
+  en.push_back(nullptr);
+  posix_spawn_file_actions_t fa;
+  posix_spawn_file_actions_init(&fa);
+  if (!out.empty()) posix_spawn_file_actions_addopen(&fa, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (!err.empty()) posix_spawn_file_actions_addopen(&fa, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  pid_t pid = -1;
+  const int rc = posix_spawnp(&pid, a[0], &fa, nullptr, a.data(), en.data());
+  posix_spawn_file_actions_destroy(&fa);
+  return rc == 0 ? pid : -1;
+}
+
+// The wait status of a child, or -1 when it did not end within timeoutMs.
+inline int WaitExit(pid_t pid, int timeoutMs = 10000) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    int status = 0;
+    const pid_t r = ::waitpid(pid, &status, WNOHANG);
+    if (r == pid) return status;
+    if (r < 0 || std::chrono::steady_clock::now() > deadline) return -1;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
+// Polls until pred() holds or timeoutMs passes; returns pred()'s last value.
+template <class Pred>
+bool WaitFor(Pred pred, int timeoutMs = 10000) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (!pred()) {
+    if (std::chrono::steady_clock::now() > deadline) return pred();
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
+
+inline std::string ReadFile(const std::string& path);
+
+// True while a process (not necessarily a child) runs; a zombie that its
+// adoptive parent has not reaped yet counts as ended.
+inline bool Alive(pid_t pid) {
+  if (::kill(pid, 0) != 0) return false;
+  char stat[64];
+  std::snprintf(stat, sizeof stat, sysroot::proc_stat_format, static_cast<int>(pid));
+  const std::string text = ReadFile(stat);
+  const size_t close = text.rfind(')');
+  return close == std::string::npos || close + 2 >= text.size() || text[close + 2] != 'Z';
+}
+
+inline std::string ReadFile(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+}  // namespace testproc
