@@ -14,6 +14,7 @@
 #include "platform/sysroot.h"
 #include "radio/rtp_ed137_factory.h"
 #include "radio/rtp_vesk_factory.h"
+#include "runtime/child_wait.h"
 #include "runtime/daemon.h"
 #include "runtime/dpc.h"
 #include "runtime/ini_file.h"
@@ -105,7 +106,7 @@ int korvend_main(int argc, char** argv) {
   // the hardware services exist.
   ctrlServer.Bind(&MonitoringCtl::instance());
 
-  // Child-exit watching starts here (ChildWait::Activate).
+  ChildWait::Activate();
 
   Dpc signals;
   signals.Bind(new DpcHandler1(CheckSignals));
