@@ -74,8 +74,6 @@ class StrmProtocol : public Protocol {
   // failure is logged and counted, and with report fails the layer.
   bool flush(bool report);
 
-  Protocol_name_str layer_name_{"StrmProtocol"};
-  std::string layer_text_ = "StrmProtocol";
   Fd fd_;
   bool outq_reports_free_ = false;
   bool debug_ = false;

@@ -154,6 +154,27 @@ TEST(StrmProtocol, DeactivationReleasesTheSocketAndReportsSuccess) {
   EXPECT_EQ(::read(pair.theirs, &c, 1), 0);  // the layer kept no duplicate open
 }
 
+TEST(StrmProtocol, AReadWithoutAFreePacketIsDroppedWithOneLineAndTheLinkStaysUp) {
+  Pair pair;
+  Stack s;
+  s.strm->attach(pair.ours);
+  s.strm->activate();
+  std::vector<Packet> held;
+  while (packet_pool().available() > 0) {
+    held.emplace_back();
+    held.back().reserve_head(0);
+  }
+  linktest::Capture err(std::cerr);
+  ASSERT_EQ(::write(pair.theirs, "abc", 3), 3);
+  ASSERT_TRUE(linktest::pump([&] { return !err.str().empty(); }));
+  EXPECT_EQ(err.str(), "SockStream[]: receive drop: packet pool empty, 3 octets lost\n");
+  held.clear();
+  ASSERT_EQ(::write(pair.theirs, "d", 1), 1);
+  ASSERT_TRUE(linktest::pump([&] { return !s.reads.empty(); }));
+  EXPECT_EQ(s.reads[0], (Bytes{'d'}));
+  EXPECT_TRUE(s.statuses.empty());
+}
+
 std::size_t pending(int fd) {
   char buf[4096];
   const ssize_t n = ::recv(fd, buf, sizeof buf, MSG_DONTWAIT | MSG_PEEK);
