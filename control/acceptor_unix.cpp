@@ -3,25 +3,18 @@
 #include <errno.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <cstring>
 #include <iostream>
+
+#include "control/unix_address.h"
 
 namespace Control {
 
 namespace {
 
 constexpr unsigned bind_retry_ms = 5000;
-
-// The path as a socket address, cut to what sun_path holds.
-sockaddr_un unix_address(const std::string& path) {
-  sockaddr_un a{};
-  a.sun_family = AF_UNIX;
-  std::strncpy(a.sun_path, path.c_str(), sizeof a.sun_path - 1);
-  return a;
-}
 
 }  // namespace
 
@@ -45,7 +38,7 @@ bool AcceptorUnix::ImplActivate() {
 
 void AcceptorUnix::BindSocket() {
   ::unlink(path_.c_str());
-  const sockaddr_un a = unix_address(path_);
+  const sockaddr_un a = UnixAddress(path_);
   if (::bind(listen_fd_.get(), reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0) {
     if (log()) std::cerr << "can't bind to socket: \"" << std::strerror(errno) << "\" " << " waiting..." << std::endl;
     bind_retry_.set(bind_retry_ms, &AcceptorUnix::OnBindRetry, this);

@@ -62,10 +62,7 @@ void ConnectorNet::TryConnect() {
     Deactivate();
     return;
   }
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(port_);
-  ::inet_aton(host_.c_str(), &a.sin_addr);
+  const sockaddr_in a = target();
   if (::connect(sock_.get(), reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0) {
     std::clog << "already connected to " << address() << std::endl;
     Handover();
@@ -91,14 +88,18 @@ void ConnectorNet::Retry(unsigned slow_ms) {
 
 void ConnectorNet::OnRetry(Timer*) { TryConnect(); }
 
-void ConnectorNet::Handover() {
+sockaddr_in ConnectorNet::target() const {
   sockaddr_in a{};
   a.sin_family = AF_INET;
   a.sin_port = htons(port_);
   ::inet_aton(host_.c_str(), &a.sin_addr);
+  return a;
+}
+
+void ConnectorNet::Handover() {
   const Fd conn(sock_);
   sock_.close();
-  Connected(conn, INet4::Addr(a));
+  Connected(conn, INet4::Addr(target()));
 }
 
 void ConnectorNet::OnSocketEvent(int, short revents) {

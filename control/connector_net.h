@@ -4,6 +4,8 @@
 // the failure showed as a hang-up, 12000 ms when as a pending socket
 // error); a lost connection is tried again after 10000 ms. Its lines are
 // written whatever the log flag.
+#include <netinet/in.h>
+
 #include <cstdint>
 #include <string>
 
@@ -39,6 +41,7 @@ class ConnectorNet : public ServiceNet {
   void Retry(unsigned slow_ms);
   void Handover();
   std::string address() const;
+  sockaddr_in target() const;
 
   std::uint16_t port_ = 0;
   std::string host_;

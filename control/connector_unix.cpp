@@ -3,11 +3,12 @@
 #include <errno.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <cstring>
 #include <iostream>
+
+#include "control/unix_address.h"
 
 namespace Control {
 
@@ -18,13 +19,6 @@ constexpr unsigned fast_retry_ms = 1000;
 constexpr unsigned refused_retry_ms = 20000;
 constexpr unsigned hangup_retry_ms = 15000;
 constexpr unsigned lost_retry_ms = 10000;
-
-sockaddr_un unix_address(const std::string& path) {
-  sockaddr_un a{};
-  a.sun_family = AF_UNIX;
-  std::strncpy(a.sun_path, path.c_str(), sizeof a.sun_path - 1);
-  return a;
-}
 
 }  // namespace
 
@@ -59,7 +53,7 @@ void ConnectorUnix::TryConnect() {
   }
   if (!local_path_.empty()) {
     ::unlink(local_path_.c_str());
-    const sockaddr_un local = unix_address(local_path_);
+    const sockaddr_un local = UnixAddress(local_path_);
     if (::bind(sock_.get(), reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
       std::cerr << "can't bind to domain socket '" << local_path_ << "': \"" << std::strerror(errno) << std::endl;
       sock_.close();
@@ -67,7 +61,7 @@ void ConnectorUnix::TryConnect() {
       return;
     }
   }
-  const sockaddr_un a = unix_address(path_);
+  const sockaddr_un a = UnixAddress(path_);
   if (::connect(sock_.get(), reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0) {
     std::cerr << "can't connect to " << path_ << " : " << std::strerror(errno) << std::endl;
     sock_.close();

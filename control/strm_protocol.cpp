@@ -2,9 +2,12 @@
 
 #include <errno.h>
 #include <linux/sockios.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -68,10 +71,12 @@ void StrmProtocol::attach(const Fd& fd) {
 }
 
 void StrmProtocol::release() {
+  held_.clear();
   if (!fd_.valid()) return;
   read_event_.Release();
   fd_.close();
 }
+
 
 int StrmProtocol::sendbuf_space() const { return sockopt_int(fd_.get(), SO_SNDBUF); }
 int StrmProtocol::recvbuf_space() const { return sockopt_int(fd_.get(), SO_RCVBUF); }
@@ -95,7 +100,10 @@ void StrmProtocol::local_activate() {
   on_activate();
 }
 
+// Answers still held go out before the socket closes: a user may answer
+// and then disconnect.
 void StrmProtocol::local_deactivate() {
+  flush(false);
   release();
   on_deactivate(Protocol_status(new Protocol_status_success(this, "success")));
 }
@@ -151,21 +159,41 @@ void StrmProtocol::read_socket() {
     std::clog << std::endl;
   }
   p.put(static_cast<unsigned>(n));
+  receiving_ = true;
   on_message(p);
+  receiving_ = false;
+  flush(true);
 }
 
 void StrmProtocol::message(Packet& p) {
+  if (p.length() == 0) {
+    write_measure_.begin();
+    write_measure_.end();
+    return;
+  }
+  held_.push_back(p);
+  if (!receiving_ || held_.size() >= max_held) flush(true);
+}
+
+bool StrmProtocol::flush(bool report) {
+  if (held_.empty()) return true;
   write_measure_.begin();
   const std::uint32_t start = Mux::milliseconds();
-  const unsigned char* at = p.data();
-  unsigned left = p.length();
+  iovec parts[max_held];
+  int count = 0;
+  for (const Packet& h : held_) parts[count++] = {const_cast<unsigned char*>(h.data()), h.length()};
+  int first = 0;
   bool timeout = false;
   int err = 0;
-  while (left > 0) {
-    const ssize_t n = ::write(fd_.get(), at, left);
+  while (first < count) {
+    ssize_t n = ::writev(fd_.get(), parts + first, count - first);
     if (n != -1) {
-      at += n;
-      left -= static_cast<unsigned>(n);
+      while (first < count && static_cast<std::size_t>(n) >= parts[first].iov_len)
+        n -= static_cast<ssize_t>(parts[first++].iov_len);
+      if (first < count) {
+        parts[first].iov_base = static_cast<char*>(parts[first].iov_base) + n;
+        parts[first].iov_len -= static_cast<std::size_t>(n);
+      }
       continue;
     }
     if (errno == EINTR) continue;
@@ -187,23 +215,24 @@ void StrmProtocol::message(Packet& p) {
     timeout = true;
     break;
   }
+  held_.clear();
   if (timeout) {
     write_measure_.end();
     std::cerr << ext::header(this) << "write timeout";
     put_queues(std::cerr);
     std::cerr << std::endl;
     ++write_failures_;
-    on_error("write timeout");
-    return;
+    if (report) on_error("write timeout");
+    return false;
   }
-  if (left > 0) {
+  if (first < count) {
     write_measure_.end();
     std::cerr << ext::header(this) << "write error";
     put_queues(std::cerr);
     std::cerr << ", error=" << std::strerror(err) << std::endl;
     ++write_failures_;
-    on_error(std::string("write error: ") + std::strerror(err));
-    return;
+    if (report) on_error(std::string("write error: ") + std::strerror(err));
+    return false;
   }
   if (debug_) {
     std::clog << ext::header(this) << "write success";
@@ -211,4 +240,5 @@ void StrmProtocol::message(Packet& p) {
     std::clog << std::endl;
   }
   write_measure_.end();
+  return true;
 }

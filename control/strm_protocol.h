@@ -1,15 +1,23 @@
 #pragma once
 // The bottom layer of every framed link: one connected, non-blocking stream
 // socket. Each readiness report becomes one recv into a fresh pool packet,
-// passed up whatever its size; each packet sent down is written in a loop
-// that may wait for room, at most 1000 ms per packet, holding the loop
-// (the watchdog is fed around each wait).
+// passed up whatever its size; packets sent down are written in a loop
+// that may wait for room, at most 1000 ms per run of writes, holding the
+// loop (the watchdog is fed around each wait).
 //
 // Any socket failure releases the socket first and then reports an error
 // status up the stack, so no event ever arrives for a closed socket.
+//
+// Packets sent while one read is being handled upstairs (the answers to a
+// peer that pipelines its requests) are held and written together, in one
+// run of writes, when that read has been handled or sixteen are held: a
+// burst of answers costs one system call and one segment instead of one
+// each. Packets sent at any other time are written at once. The deadline
+// is per run of writes.
 #include <cstdint>
 #include <iosfwd>
 #include <string>
+#include <vector>
 
 #include "runtime/event.h"
 #include "runtime/fd.h"
@@ -62,9 +70,10 @@ class StrmProtocol : public Protocol {
   void on_error(const std::string& text);
   // ", sendbuf=.., recvbuf=.., free=.., inq=.., outq=.."
   void put_queues(std::ostream& s) const;
+  // Writes the packets held as one run of writes with one deadline. A
+  // failure is logged and counted, and with report fails the layer.
+  bool flush(bool report);
 
-  Protocol_name_str layer_name_{"StrmProtocol"};
-  std::string layer_text_ = "StrmProtocol";
   Fd fd_;
   bool outq_reports_free_ = false;
   bool debug_ = false;
@@ -73,4 +82,7 @@ class StrmProtocol : public Protocol {
   Measure read_measure_;
   Measure write_measure_;
   std::uint32_t write_failures_ = 0;
+  static constexpr std::size_t max_held = 16;
+  bool receiving_ = false;    // a read is being handled upstairs
+  std::vector<Packet> held_;  // written when that is done (or when full)
 };

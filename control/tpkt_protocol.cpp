@@ -58,6 +58,8 @@ void Tpkt_protocol::receive(Packet& p) {
     timer_.reset();
 }
 
+// The layer has no name of its own: the two per-octet lines begin with the
+// default one, "(no name)".
 void Tpkt_protocol::receive_idle(const unsigned char* data, unsigned, unsigned& at) {
   if (data[at++] == 0x03)
     next_state(wait_r);

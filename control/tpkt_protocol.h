@@ -55,7 +55,6 @@ class Tpkt_protocol : public Protocol {
   void on_timeout(Timer*);
   void next_state(State s) { state_ = s; }
 
-  Protocol_name_str layer_name_{"TPKT"};
   std::uint32_t remaining_ = 0;
   Timer timer_;
   State state_ = idle;

@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -17,7 +18,10 @@ using Bytes = std::vector<unsigned char>;
 class Stack : public ProtocolsList {
  public:
   Stack() { add_protocol_tail(strm = new StrmProtocol); }
-  void on_message(Packet& p) override { reads.emplace_back(p.data(), p.data() + p.length()); }
+  void on_message(Packet& p) override {
+    reads.emplace_back(p.data(), p.data() + p.length());
+    if (onRead) onRead();
+  }
   void on_activated(Protocol*) override { active = true; }
   void on_deactivated(Protocol*, Protocol_status s) override {
     statuses.push_back(s->message());
@@ -31,6 +35,7 @@ class Stack : public ProtocolsList {
   }
 
   StrmProtocol* strm;
+  std::function<void()> onRead;
   bool active = false;
   bool fdOpenWhenReported = false;
   std::vector<Bytes> reads;
@@ -147,6 +152,81 @@ TEST(StrmProtocol, DeactivationReleasesTheSocketAndReportsSuccess) {
   pair.ours.close();
   char c;
   EXPECT_EQ(::read(pair.theirs, &c, 1), 0);  // the layer kept no duplicate open
+}
+
+TEST(StrmProtocol, AReadWithoutAFreePacketIsDroppedWithOneLineAndTheLinkStaysUp) {
+  Pair pair;
+  Stack s;
+  s.strm->attach(pair.ours);
+  s.strm->activate();
+  std::vector<Packet> held;
+  while (packet_pool().available() > 0) {
+    held.emplace_back();
+    held.back().reserve_head(0);
+  }
+  linktest::Capture err(std::cerr);
+  ASSERT_EQ(::write(pair.theirs, "abc", 3), 3);
+  ASSERT_TRUE(linktest::pump([&] { return !err.str().empty(); }));
+  EXPECT_EQ(err.str(), "SockStream[]: receive drop: packet pool empty, 3 octets lost\n");
+  held.clear();
+  ASSERT_EQ(::write(pair.theirs, "d", 1), 1);
+  ASSERT_TRUE(linktest::pump([&] { return !s.reads.empty(); }));
+  EXPECT_EQ(s.reads[0], (Bytes{'d'}));
+  EXPECT_TRUE(s.statuses.empty());
+}
+
+std::size_t pending(int fd) {
+  char buf[4096];
+  const ssize_t n = ::recv(fd, buf, sizeof buf, MSG_DONTWAIT | MSG_PEEK);
+  return n < 0 ? 0 : static_cast<std::size_t>(n);
+}
+
+// Answers to what one read brought are written together once it has been
+// handled; sixteen held go out at once.
+TEST(StrmProtocol, AnswersDuringAReadAreHeldUntilItHasBeenHandled) {
+  Pair pair;
+  Stack s;
+  s.strm->attach(pair.ours);
+  s.strm->activate();
+  std::size_t seenDuringRead = 99;
+  s.onRead = [&] {
+    for (int i = 0; i < 3; ++i) s.send({static_cast<unsigned char>(i)});
+    seenDuringRead = pending(pair.theirs);
+  };
+  ASSERT_EQ(::write(pair.theirs, "q", 1), 1);
+  ASSERT_TRUE(linktest::pump([&] { return pending(pair.theirs) == 3; }));
+  EXPECT_EQ(seenDuringRead, 0u);
+  EXPECT_EQ(s.strm->write_measure().counter(), 1u);
+  char buf[8];
+  ASSERT_EQ(::read(pair.theirs, buf, sizeof buf), 3);
+  EXPECT_EQ(Bytes(buf, buf + 3), (Bytes{0, 1, 2}));
+
+  s.onRead = [&] {
+    for (int i = 0; i < 17; ++i) s.send({static_cast<unsigned char>(i)});
+    seenDuringRead = pending(pair.theirs);
+  };
+  ASSERT_EQ(::write(pair.theirs, "q", 1), 1);
+  ASSERT_TRUE(linktest::pump([&] { return pending(pair.theirs) == 17; }));
+  EXPECT_EQ(seenDuringRead, 16u);
+}
+
+TEST(StrmProtocol, ADisconnectDuringAReadWritesTheAnswersHeldFirst) {
+  Pair pair;
+  Stack s;
+  s.strm->attach(pair.ours);
+  s.strm->activate();
+  s.onRead = [&] {
+    s.send({7});
+    s.strm->deactivate();
+  };
+  ASSERT_EQ(::write(pair.theirs, "q", 1), 1);
+  ASSERT_TRUE(linktest::pump([&] { return !s.statuses.empty(); }));
+  pair.ours.close();
+  char buf[8];
+  ::fcntl(pair.theirs, F_SETFL, 0);
+  ASSERT_EQ(::read(pair.theirs, buf, sizeof buf), 1);
+  EXPECT_EQ(buf[0], 7);
+  EXPECT_EQ(::read(pair.theirs, buf, sizeof buf), 0);
 }
 
 }  // namespace

@@ -1,0 +1,98 @@
+// lgcpctl, the test controller, against the real korvend-sim: scripted
+// steps and messages from standard input.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <regex>
+#include <string>
+
+#include "tests/e2e/daemon_harness.h"
+
+namespace {
+
+struct Result {
+  int status;
+  std::string out;
+};
+
+// Runs lgcpctl (through the emulator in the board's build), standard error
+// joined to standard output.
+Result lgcpctl(const std::string& args, const std::string& input = "") {
+  const char* emulator = std::getenv("KORVEND_EMULATOR");
+  std::string command = (emulator && *emulator ? std::string(emulator) + " " : std::string()) + e2e::buildDir() +
+                        "/tools/lgcpctl/lgcpctl " + args + " 2>&1";
+  if (!input.empty()) command = "printf '" + input + "' | " + command;  // input: no quote, no percent sign
+  Result r{-1, ""};
+  FILE* p = ::popen(command.c_str(), "r");
+  char buf[512];
+  while (std::fgets(buf, sizeof buf, p)) r.out += buf;
+  const int st = ::pclose(p);
+  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  return r;
+}
+
+class Lgcpctl : public ::testing::Test {
+ protected:
+  Lgcpctl() : port(e2e::freePort()), daemon(e2e::simBinary(), root.dir(), {"--port", std::to_string(port)}, root.dir()) {
+    e2e::waitFor([&] { return !daemon.out().empty(); });
+  }
+  ~Lgcpctl() override {
+    daemon.signal(SIGTERM);
+    daemon.wait();
+  }
+  std::string at() const { return "--port " + std::to_string(port) + " "; }
+
+  e2e::Root root;
+  int port;
+  e2e::Daemon daemon;
+};
+
+TEST_F(Lgcpctl, SendThenExpectTheReplyWithinATimeSignalsSkipped) {
+  // The query's answer is followed by the resource report, a signal, which
+  // the second expectation passes over.
+  const Result r = lgcpctl(at() + "send '{ seq 8, pdu command : query : NULL }' "
+                                  "send '{ seq 7, pdu command : ping : NULL }' "
+                                  "expect '{ seq 8, pdu response : success : NULL }' "
+                                  "expect '{seq 7,pdu response:success:NULL}' 3000");
+  EXPECT_EQ(r.status, 0) << r.out;
+  const std::string stamp = "[0-9]{2}:[0-9]{2}:[0-9]{2}\\.[0-9]{3}";
+  EXPECT_TRUE(std::regex_search(r.out, std::regex("\n" + stamp + " > \\{ seq 7, pdu command : ping : NULL \\}\n"))) << r.out;
+  EXPECT_TRUE(std::regex_search(r.out, std::regex(stamp + " < \\{ seq 8, pdu response : success : NULL \\}\n" + stamp +
+                                                  " < \\{ pdu signal : query : \\{ boardMajor 0,.*\n" + stamp +
+                                                  " < \\{ seq 7, pdu response : success : NULL \\}\n")))
+      << r.out;
+}
+
+TEST_F(Lgcpctl, AWrongReplyOrNoneFailsWithStatusOne) {
+  Result r = lgcpctl(at() + "send '{ seq 1, slot 1024, pdu command : ping : NULL }' expect '{ seq 1, pdu response : success : NULL }'");
+  EXPECT_EQ(r.status, 2) << r.out;  // the coder refuses slot 1024 before anything is sent
+  r = lgcpctl(at() + "send '{ seq 2, pdu command : ping : NULL }' expect '{ seq 2, pdu response : error : internal }'");
+  EXPECT_EQ(r.status, 1) << r.out;
+  EXPECT_NE(r.out.find("lgcpctl: expected { seq 2, pdu response : error : internal }\n"), std::string::npos) << r.out;
+  r = lgcpctl(at() + "expect '{ pdu response : success : NULL }' 200");
+  EXPECT_EQ(r.status, 1) << r.out;
+  EXPECT_NE(r.out.find("no response within 200 ms"), std::string::npos) << r.out;
+}
+
+TEST_F(Lgcpctl, MessagesFromStandardInputMaySpanLines) {
+  const Result r = lgcpctl(at(), "{ seq 1,\\n  pdu command : ping : NULL }\\n{ seq 2, slot 5, pdu command : destroy : NULL }\\n");
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_NE(r.out.find(" < { seq 1, pdu response : success : NULL }\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find(" < { seq 2, slot 5, pdu response : error : slotNotExists }\n"), std::string::npos) << r.out;
+}
+
+TEST(LgcpctlAlone, HelpAndRefusals) {
+  Result r = lgcpctl("--help");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out.rfind("Usage: lgcpctl [--host ADDR] [--port N] [--wait MS] [STEP...]\n", 0), 0u) << r.out;
+  r = lgcpctl("--port 70000");
+  EXPECT_EQ(r.status, 2);
+  r = lgcpctl("--port " + std::to_string(e2e::freePort()) + " --wait 300 send '{ pdu command : ping : NULL }'");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.out.find("lgcpctl: no connection to 127.0.0.1:"), std::string::npos) << r.out;
+  r = lgcpctl("frobnicate");
+  EXPECT_EQ(r.status, 2);
+}
+
+}  // namespace
