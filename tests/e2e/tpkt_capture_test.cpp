@@ -31,11 +31,20 @@ std::string run(const std::string& command) {
 
 bool haveTool(const std::string& name) { return run("command -v " + name + " 2>/dev/null") != ""; }
 
-// "srcport<TAB>length<TAB>payload" for every TPKT frame in the capture.
+// "srcport<TAB>length<TAB>payload" for every TPKT frame in the capture but
+// the signals the daemon sends of its own accord (the trunks' status).
 std::string frames(const std::string& capture, int port) {
   const std::string p = std::to_string(port);
-  return run("tshark -r " + capture + " -d tcp.port==" + p + ",tpkt --disable-protocol cotp" +
-             " -T fields -e tcp.srcport -e tpkt.length -e data.data 2>/dev/null | awk -F'\\t' '$2 != \"\"'");
+  const std::string all = run("tshark -r " + capture + " -d tcp.port==" + p + ",tpkt --disable-protocol cotp" +
+                              " -T fields -e tcp.srcport -e tpkt.length -e data.data 2>/dev/null | awk -F'\\t' '$2 != \"\"'");
+  std::string kept;
+  std::size_t at = 0;
+  for (std::size_t end; (end = all.find('\n', at)) != std::string::npos; at = end + 1) {
+    const std::string line = all.substr(at, end + 1 - at);
+    if (line.rfind(p + "\t", 0) == 0 && e2e::isSignal(hex(line.substr(line.rfind('\t') + 1)))) continue;
+    kept += line;
+  }
+  return kept;
 }
 
 TEST(TpktCapture, TsharkReadsTheSessionBackIntoTheSameFrames) {
