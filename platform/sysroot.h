@@ -58,6 +58,9 @@ inline constexpr char voice_dir[] = "/usr/local/voice/";
 
 // The simulated board's control socket (exists only under a root).
 inline constexpr char sim_board_socket[] = "/sim/board.sock";
+// Control commands the simulated board runs at start, before the daemon
+// opens a device (one a line; a board without SPI, a cable, ...).
+inline constexpr char sim_board_init[] = "/sim/board.init";
 
 // Real everywhere: these name the host's own processes and files.
 inline constexpr char proc_dir[] = "/proc";

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <iostream>
 #include <sstream>
 
@@ -193,6 +194,19 @@ Board::Reply Board::execute(const std::string& line) {
   }
   it->second.run(Args(w.begin() + 1, w.end()), reply);
   return reply;
+}
+
+bool Board::execute_file(const std::string& path) {
+  std::ifstream file(path);
+  bool ok = true;
+  for (std::string line; std::getline(file, line);) {
+    if (splitWords(line).empty() || line[line.find_first_not_of(" \t")] == '#') continue;
+    const Reply reply = execute(line);
+    if (reply.error.empty()) continue;
+    std::cerr << "simulated board: " << path << ": " << line << ": " << reply.error << std::endl;
+    ok = false;
+  }
+  return ok;
 }
 
 // ---- devices ----

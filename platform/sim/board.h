@@ -53,6 +53,9 @@ class Board : public drv::Backend {
   void add_command(const std::string& name, const std::string& help, Command command);
   // Runs one request line as the control socket would.
   Reply execute(const std::string& line);
+  // Runs the request lines of a file (a missing file is no error); a
+  // refused line is reported on std::cerr. False when one was refused.
+  bool execute_file(const std::string& path);
 
   // The journal: one line per request the devices saw.
   void record(const std::string& line) { journal_.push_back(line); }

@@ -179,7 +179,8 @@ void matrixCommand(const Board::Args& a, Board::Reply& r) {
 }
 
 // bus read CHANNEL N: the bytes heard on N channels from CHANNEL on;
-// bus write CHANNEL BYTE...: drives them, one a channel, as a far board would.
+// bus write CHANNEL BYTE...: another board drives them, one a channel;
+// bus clear: no other board drives any.
 void busCommand(const Board::Args& a, Board::Reply& r) {
   Tdm& tdm = Tdm::instance();
   int first = 0;
@@ -196,10 +197,15 @@ void busCommand(const Board::Args& a, Board::Reply& r) {
       if (!byteValue(a[i], b)) return r.fail("BYTE is 0..255 or 0x00..0xFF");
       bytes.push_back(b);
     }
-    for (std::size_t i = 0; i < bytes.size(); ++i) tdm.write(first + static_cast<int>(i), bytes[i]);
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+      const int ch = first + static_cast<int>(i);
+      if (!Tdm::is_bus(ch)) return r.fail(std::to_string(ch) + " is no bus channel (8192..10239)");
+      tdm.drive_remote(ch, bytes[i]);
+    }
     return;
   }
-  r.fail("usage: bus read CHANNEL N | bus write CHANNEL BYTE...");
+  if (a.size() == 1 && a[0] == "clear") return tdm.clear_remote();
+  r.fail("usage: bus read CHANNEL N | bus write CHANNEL BYTE... | bus clear");
 }
 
 std::string lineOf(int t) {
@@ -221,7 +227,8 @@ void install_hal(Board& board) {
       matrixCommand);
   board.add_command("bus",
                     "bus read CHANNEL N: the bytes heard on N channels from CHANNEL on, in hex; "
-                    "bus write CHANNEL BYTE...: drive them with constants, one a channel, as another board would",
+                    "bus write CHANNEL BYTE...: another board drives them with constants, one a channel (this "
+                    "board's own outputs drive over it); bus clear: no other board drives any",
                     busCommand);
   board.add_command("clock", "clock: the source the TDM bus clock was last set to (none before the first)",
                     [](const Board::Args& a, Board::Reply& r) {

@@ -18,6 +18,7 @@ Tdm::Tdm() { reset(); }
 
 void Tdm::reset() {
   outputs_.clear();
+  remote_.clear();
   far_.fill(-1);
 }
 
@@ -105,7 +106,11 @@ std::uint8_t Tdm::heard(int input, int depth) const {
   // wire() serves both ways; the depth bound stops a matrix loop.
   if (depth > 16) return 0xFF;
   const int out = wire(input);
-  return out < 0 ? 0xFF : driven(out, depth + 1);
+  if (out < 0) return 0xFF;
+  const std::uint8_t own = driven(out, depth + 1);
+  auto remote = remote_.find(out);
+  if (remote == remote_.end() || output(out).drive != Drive::undriven) return own;
+  return remote->second;
 }
 
 std::uint8_t Tdm::driven(int output, int depth) const {

@@ -56,6 +56,11 @@ class Tdm {
   const std::map<int, Output>& outputs() const { return outputs_; }
   // The byte heard on input `channel` now (0xFF where nothing drives it).
   std::uint8_t read(int channel) const;
+  // Another board on the bus drives a bus channel with a constant (or no
+  // longer, for clear_remote). This board's own output, while driven,
+  // drives over it.
+  void drive_remote(int channel, std::uint8_t value) { remote_[channel] = value; }
+  void clear_remote() { remote_.clear(); }
   // "8200 <- 5", "8201 = 0xD5", "8202 undriven" (with the disables seen).
   static std::string describe(int channel, const Output& o);
 
@@ -82,6 +87,7 @@ class Tdm {
   std::uint8_t driven(int output, int depth) const;
 
   std::map<int, Output> outputs_;
+  std::map<int, std::uint8_t> remote_;  // bus channels driven by other boards
   std::array<int, trunks> far_;
 };
 

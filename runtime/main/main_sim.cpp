@@ -27,8 +27,10 @@ int main(int argc, char** argv) {
   if (sysroot::root().empty())
     std::cerr << "korvend-sim: KORVEND_ROOT is not set: paths are the board's own and the board's control socket is off"
               << std::endl;
-  else
+  else {
+    board.execute_file(sysroot::path(sysroot::sim_board_init));
     board.listen();
+  }
   const int status = korvend_main(argc, argv);
   board.close_control();
   return status;
