@@ -1,11 +1,14 @@
 #pragma once
 // The simulated board behind the device seam for a test, under a fresh root:
-// its models installed, the TDM fabric at power-on, the journal empty, and
-// std::clog / std::cerr captured.
+// every model installed and at power-on (fabric, lines, tone processor, DSP,
+// trunks, CAS, line chips, bus clock), no fault set, the journal empty, and
+// std::clog / std::cerr captured. Events come through the real event loop,
+// driven pass by pass with pump() and settle().
 #include <gtest/gtest.h>
 #include <signal.h>
 
 #include <cstdio>
+#include <functional>
 #include <iostream>
 #include <sstream>
 #include <string>
@@ -13,6 +16,12 @@
 
 #include "platform/drv.h"
 #include "platform/sim/board.h"
+#include "platform/sim/cas_model.h"
+#include "platform/sim/dsp_model.h"
+#include "platform/sim/dtmf_model.h"
+#include "platform/sim/hal_model.h"
+#include "platform/sim/maintenance_model.h"
+#include "platform/sim/spi_model.h"
 #include "platform/sim/tdm.h"
 #include "platform/sysroot.h"
 #include "runtime/multiplexer.h"
@@ -27,6 +36,8 @@ class Capture {
   ~Capture() { stream_.rdbuf(old_); }
   Capture(const Capture&) = delete;
   Capture& operator=(const Capture&) = delete;
+  std::string str() const { return text_.str(); }
+  // What was written so far, which is then forgotten.
   std::string take() {
     std::string t = text_.str();
     text_.str("");
@@ -52,6 +63,18 @@ std::string hex(const Record& rec) {
   return text;
 }
 
+inline bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+// Whether some line of text begins with head and ends with tail.
+inline bool hasLine(const std::string& text, const std::string& head, const std::string& tail) {
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);)
+    if (line.size() >= head.size() + tail.size() && line.compare(0, head.size(), head) == 0 &&
+        line.compare(line.size() - tail.size(), tail.size(), tail) == 0)
+      return true;
+  return false;
+}
+
 class SimBoardTest : public testing::Test {
  protected:
   void SetUp() override {
@@ -60,18 +83,20 @@ class SimBoardTest : public testing::Test {
     // with EPIPE, as in the daemon (which catches SIGPIPE), not end the test.
     oldPipe_ = ::signal(SIGPIPE, SIG_IGN);
     sim::install_models(board());
-    sim::Tdm::instance().reset();
-    board().clear_journal();
     drv::install(&board());
+    // Whatever an earlier test left queued goes first.
+    for (int i = 0; i < 3; ++i) multiplexer.run_once(0);
+    powerOn();
+    clog_.take();
+    cerr_.take();
   }
   void TearDown() override {
     drv::install(nullptr);
     for (int i = 0; i < 3; ++i) multiplexer.run_once(0);  // let closed devices go
-    board().execute("refuse-open hal off");
-    board().execute("refuse-open mcc/ctl off");
-    board().execute("fail clear");
+    powerOn();
     ::signal(SIGPIPE, oldPipe_);
   }
+
   static sim::Board& board() { return sim::Board::instance(); }
   static sim::Tdm& tdm() { return sim::Tdm::instance(); }
   // Runs a control command; fails the test when the board refuses it.
@@ -80,12 +105,61 @@ class SimBoardTest : public testing::Test {
     EXPECT_EQ(r.error, "") << line;
     return r.lines;
   }
+  static const std::vector<std::string>& journal() { return board().journal(); }
+
+  // Runs loop passes until done() holds (at most about two seconds).
+  static bool pump(const std::function<bool()>& done) {
+    for (int i = 0; i < 200; ++i) {
+      if (done()) return true;
+      multiplexer.run_once(10);
+    }
+    return done();
+  }
+  // A few passes, for what should not happen.
+  static void settle() {
+    for (int i = 0; i < 5; ++i) multiplexer.run_once(2);
+  }
+
+  // The journal line of a request with a record, or by value, as the board
+  // writes it (without an annotation).
+  template <class T>
+  static std::string recLine(const char* path, unsigned long code, const T& rec, const std::string& result = "0") {
+    return std::string("ioctl ") + path + " " + codeText(code) + " rec=" + hex(rec) + " -> " + result;
+  }
+  static std::string valLine(const char* path, unsigned long code, unsigned long value,
+                             const std::string& result = "0") {
+    return std::string("ioctl ") + path + " " + codeText(code) + " val=" + std::to_string(value) + " -> " + result;
+  }
+
+  // The streams' text so far.
+  std::string log() const { return clog_.str(); }
+  std::string err() const { return cerr_.str(); }
 
   TempRoot root_;
   Capture clog_{std::clog};
   Capture cerr_{std::cerr};
 
  private:
+  static std::string codeText(unsigned long code) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08lX", code);
+    return text;
+  }
+  // Every model's state as at power-on, no fault left, the journal empty.
+  static void powerOn() {
+    sim::Tdm::instance().reset();
+    sim::DtmfModel::state().reset();
+    sim::DspModel::state().reset();
+    sim::MaintenanceModel::state().reset();
+    sim::CasModel::state().reset();
+    sim::SpiChips::instance().reset();
+    sim::reset_bus_clock();
+    for (const char* device : {"hal", "mcc/ctl", "dtmf", "dsp", "maintenance", "e1-cas"})
+      board().execute(std::string("refuse-open ") + device + " off");
+    board().execute("fail clear");
+    board().clear_journal();
+  }
+
   sighandler_t oldPipe_ = SIG_DFL;
 };
 

@@ -8,9 +8,12 @@
 
 #include "platform/sysroot.h"
 #include "runtime/traces.h"
-#include "tests/hardware/sim_fixture.h"
+#include "tests/sim_board_fixture.h"
 
 namespace {
+
+using hwtest::contains;
+using hwtest::hasLine;
 
 using Hardware::DSProcReceiver;
 using Hardware::DSProcReceiverService;
@@ -51,17 +54,17 @@ struct DspUser : DSProcReceiver {
   std::function<void()> onEvent;
 };
 
-class DSProcReceiverTest : public SimBoardTest {
+class DSProcReceiverTest : public hwtest::SimBoardTest {
  protected:
   void SetUp() override {
-    SimBoardTest::SetUp();
+    hwtest::SimBoardTest::SetUp();
     ASSERT_TRUE(DSProcReceiverService::instance().is_open());
     board().clear_journal();
     traces.signalling_events = true;
   }
   void TearDown() override {
     traces.signalling_events = false;
-    SimBoardTest::TearDown();
+    hwtest::SimBoardTest::TearDown();
   }
 
   static std::string enableLine(unsigned ts, std::uint32_t id, std::uint32_t mask) {

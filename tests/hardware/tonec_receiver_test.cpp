@@ -10,9 +10,12 @@
 
 #include "platform/sysroot.h"
 #include "runtime/test_clock.h"
-#include "tests/hardware/sim_fixture.h"
+#include "tests/sim_board_fixture.h"
 
 namespace {
+
+using hwtest::contains;
+using hwtest::hasLine;
 
 using Hardware::TonecReceiver;
 using Hardware::TonecReceiverService;
@@ -34,10 +37,10 @@ struct ToneUser : TonecReceiver {
   std::function<void()> onEvent;
 };
 
-class TonecReceiverTest : public SimBoardTest {
+class TonecReceiverTest : public hwtest::SimBoardTest {
  protected:
   void SetUp() override {
-    SimBoardTest::SetUp();
+    hwtest::SimBoardTest::SetUp();
     ASSERT_TRUE(TonecReceiverService::instance().is_open());
     board().clear_journal();
   }
@@ -118,13 +121,13 @@ TEST_F(TonecReceiverTest, SpuriousAndStaleIdsAndDisabledDetectorsAreLoggedAndIgn
   // An event of an earlier enabling.
   ASSERT_TRUE(a.disableDTMF());
   ASSERT_TRUE(a.enableDTMF(true));
-  log_.str("");
+  clog_.take();
   command("dtmf 5 4 id " + std::to_string(first) + " time 8");
   ASSERT_TRUE(pump([&] { return contains(log(), "ignore spurious"); }));
   EXPECT_TRUE(contains(log(), " rid=" + std::to_string(a.dtmf_id()) + "\n"));
 
   ASSERT_TRUE(a.disableDTMF());
-  log_.str("");
+  clog_.take();
   command("dtmf 5 5 time 9");
   ASSERT_TRUE(pump([&] { return contains(log(), "ignore spurious"); }));
   EXPECT_TRUE(contains(log(), eventText("ignore spurious dtmf event (DTMF disabled): ", 9, 5, 5, a.dtmf_id())));
