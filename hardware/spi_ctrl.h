@@ -42,6 +42,7 @@ class spiCtrl : public CtrlSrv::Service {
 
   bool spi_present() const { return spiPresent_; }
   bool is_open() const { return fd_ >= 0; }
+  int fd() const { return fd_; }
   bool reporting() const { return timer_.isSet(); }
 
  private:

@@ -72,9 +72,9 @@ int HalDevice::clock(void* rec, std::size_t size) {
   if (!fits<hal::ClockSource>(size)) return -1;
   hal::ClockSource r;
   std::memcpy(&r, rec, sizeof r);
+  annotate("clock " + std::to_string(r.source));
   if (r.source < 0 || r.source > 7) return invalid();
   selectedClock() = r.source;
-  annotate("clock " + std::to_string(r.source));
   return 0;
 }
 

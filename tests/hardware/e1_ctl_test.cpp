@@ -1,0 +1,120 @@
+// Trunk status, transmit clock and CAS as a control service on the
+// simulated board, the status timer on the test clock.
+#include "hardware/e1_ctl.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/hardware/service_fixture.h"
+
+namespace {
+
+using hwtest::casSignal;
+using hwtest::contains;
+using hwtest::success;
+using Replies = std::vector<std::string>;
+
+std::string casCommand(int seq, int trunk, int timeslot, const std::string& cmd) {
+  return "{ seq " + std::to_string(seq) + ", pdu command : ioctl : cas : { channel { path " + std::to_string(trunk) +
+         ", timeslot " + std::to_string(timeslot) + " }, cmd " + cmd + " } }";
+}
+
+std::string trunkStatus(int trunk, const char* state, int slips) {
+  return "{ pdu signal : trunkStatus : { trunk " + std::to_string(trunk) + ", state " + state + ", slips " +
+         std::to_string(slips) + ", lossBF 0, lossCarrier 0, lossAIS 0, lossRAI 0, name \"\", clockMaster FALSE, type e1 } }";
+}
+
+// The board's journal lines that carry one of the annotations, in order.
+std::string requests(const std::vector<std::string>& journal, const std::string& kind) {
+  std::string out;
+  for (const std::string& l : journal)
+    if (contains(l, "(" + kind)) out += l.substr(l.rfind('(')) + (contains(l, "-> -1") ? "!" : "");
+  return out;
+}
+
+class E1Test : public hwtest::ServiceTest {
+ protected:
+  E1Ctl e1;
+};
+
+TEST_F(E1Test, StatusOnConnectThenEverySecondSkippingTrunksTheDriverRefuses) {
+  command("trunk 2 state 1 slips 5 losscarrier 3");
+  connect(e1);
+  ASSERT_EQ(received.size(), 4u);
+  EXPECT_EQ(received[0], trunkStatus(0, "normal", 0));
+  EXPECT_EQ(received[2],
+            "{ pdu signal : trunkStatus : { trunk 2, state lossBF, slips 5, lossBF 0, lossCarrier 3, lossAIS 0, "
+            "lossRAI 0, name \"\", clockMaster FALSE, type e1 } }");
+  command("trunk 1 fail EIO");
+  command("trunk 3 state 9");  // no state the protocol has: it cannot be sent
+  clock.advance(E1Ctl::status_period_ms - 1);
+  EXPECT_TRUE(drain().empty());
+  clock.advance(1);
+  EXPECT_EQ(drain(), (Replies{trunkStatus(0, "normal", 0), received[2]}));
+  EXPECT_TRUE(contains(err(), "E1: synchronization status read fail, trunk = 1 cause = Input/output error\n")) << err();
+  EXPECT_TRUE(contains(err(), "send fail: encode error!")) << err();
+  // The status keeps being read with no controller.
+  disconnect();
+  board().clear_journal();
+  clock.advance(E1Ctl::status_period_ms);
+  EXPECT_EQ(requests(journal(), "trunk"), "(trunk 0 state 0 slips 0)(trunk 2 state 1 slips 5)(trunk 3 state 9 slips 0)");
+}
+
+TEST_F(E1Test, TransmitClockMaskFollowsTrunkCfgAndStartsAtZeroOnEveryConnection) {
+  connect(e1);
+  EXPECT_EQ(request("{ seq 1, pdu command : trunkCfg : { trunk 2, mode slave } }"), Replies{success(1)});
+  EXPECT_EQ(request("{ seq 2, pdu command : trunkCfg : { trunk 0, mode slave } }"), Replies{success(2)});
+  EXPECT_EQ(request("{ seq 3, pdu command : trunkCfg : { trunk 40, mode slave } }"), Replies{success(3)});
+  EXPECT_EQ(request("{ seq 4, pdu command : trunkCfg : { trunk -1, mode slave } }"), Replies{success(4)});
+  EXPECT_EQ(request("{ seq 5, pdu command : trunkCfg : { trunk 2, mode master } }"), Replies{success(5)});
+  EXPECT_TRUE(contains(log(), "E1: TCLT = 0x5\n"));
+  disconnect();
+  connect(e1);
+  EXPECT_EQ(requests(journal(), "tclk"), "(tclk 0x0)(tclk 0x4)(tclk 0x5)(tclk 0x5)(tclk 0x1)(tclk 0x0)");
+  command("fail maintenance C0044D0B EIO");
+  EXPECT_EQ(request("{ seq 6, pdu command : trunkCfg : { trunk 1, mode slave } }"), Replies{success(6)});
+  EXPECT_TRUE(contains(err(), "E1: fail to set TCLK [cause=Input/output error]\n")) << err();
+}
+
+TEST_F(E1Test, CasResultsReachTheControllerAsSignals) {
+  command("refuse-open e1-cas");
+  connect(e1);
+  EXPECT_EQ(request(casCommand(1, 0, 5, "open : 10")), Replies{hwtest::error(1, "internal")});
+  EXPECT_EQ(request(casCommand(2, 4, 5, "open : 10")), Replies{hwtest::error(2, "invalidParams")});
+  command("refuse-open e1-cas off");
+  // Timeslot 16: the trunk is opened, no channel is switched.
+  EXPECT_EQ(request(casCommand(3, 2, 16, "open : 5")), (Replies{casSignal(2, 0, 0, 0), success(3)}));
+  EXPECT_TRUE(contains(log(), "E1: cas interface opened!\nE1: open cas signalling on trunk(2) - ok\n")) << log();
+  EXPECT_EQ(request(casCommand(4, 2, 5, "open : 26")), (Replies{casSignal(2, 0, 0, 0), casSignal(2, 5, 0, 10), success(4)}));
+  // A change of the receive bits; a record too short is dropped.
+  command("cas 2 5 rx 9");
+  command("cas raw 02 00 00 00 05");
+  EXPECT_EQ(drain(), Replies{casSignal(2, 5, 9, 10)});
+  EXPECT_EQ(request(casCommand(5, 2, 5, "close : NULL")), (Replies{casSignal(2, 5, -1, 1), success(5)}));
+  EXPECT_EQ(request(casCommand(6, 2, 0, "close : NULL")), (Replies{casSignal(2, 0, 1, 0), success(6)}));
+  // Closed: nothing is asked, nothing is said, and the command succeeds.
+  board().clear_journal();
+  EXPECT_EQ(request(casCommand(7, 2, 5, "get : NULL")), Replies{success(7)});
+  EXPECT_EQ(request(casCommand(8, 2, 0, "close : NULL")), Replies{success(8)});
+  EXPECT_TRUE(journal().empty());
+  // Driver refusals: of the trunk, of the channel.
+  command("fail e1-cas 80044300 EIO 1");
+  EXPECT_EQ(request(casCommand(9, 3, 5, "open : 1")), (Replies{casSignal(3, 0, -1, 0), success(9)}));
+  EXPECT_TRUE(contains(log(), "E1: open cas signalling on trunk(3) - fail(-1)\n")) << log();
+  command("fail e1-cas C0104304 EIO 1");
+  EXPECT_EQ(request(casCommand(10, 3, 5, "open : 1")), (Replies{casSignal(3, 0, 0, 0), casSignal(3, 5, -1, 0), success(10)}));
+  // Setting bits directly does not spare timeslots 0 and 16 (the driver
+  // refuses them) and does nothing on a closed trunk.
+  e1.HandleCasSet(cas::cas_channel{3, 16, 0, 0, {0, 0}}, 7);
+  e1.HandleCasSet(cas::cas_channel{1, 5, 0, 0, {0, 0}}, 7);
+  EXPECT_EQ(drain(), Replies{casSignal(3, 16, -1, 0)});
+  // The controller's going closes what is open.
+  board().clear_journal();
+  disconnect();
+  EXPECT_EQ(requests(journal(), "close"), "(close 3)");
+  EXPECT_FALSE(e1.cas_open(3));
+}
+
+}  // namespace
