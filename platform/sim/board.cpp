@@ -14,6 +14,7 @@
 #include <iostream>
 #include <sstream>
 
+#include "platform/sim/command_words.h"
 #include "platform/sysroot.h"
 
 namespace sim {
@@ -60,7 +61,7 @@ std::string resultText(int rc, int err) {
   return "-1 " + std::string(name ? name : std::to_string(err));
 }
 
-std::vector<std::string> words(const std::string& line) {
+std::vector<std::string> splitWords(const std::string& line) {
   std::vector<std::string> out;
   std::istringstream s(line);
   std::string w;
@@ -99,6 +100,73 @@ Board::Board() {
                   r.fail("usage: journal [clear]");
                 }
               });
+  add_command("fail",
+              "fail DEVICE CODE ERRNO [N] | fail DEVICE CODE off | fail clear | fail: requests CODE (hex) on "
+              "DEVICE (e.g. hal, mcc/ctl) fail with ERRNO (name or number), the next N of them or all; "
+              "without arguments the faults set",
+              [this](const Args& a, Reply& r) { failCommand(a, r); });
+  add_command("refuse-open",
+              "refuse-open DEVICE [ERRNO] | refuse-open DEVICE off: opens of DEVICE fail (ENODEV by default)",
+              [this](const Args& a, Reply& r) { refuseOpenCommand(a, r); });
+}
+
+// ---- faults on demand ----
+
+std::string Board::modelPath(const std::string& name) const {
+  if (models_.count(name)) return name;
+  for (const auto& m : models_) {
+    const std::string& path = m.first;
+    if (path.size() > name.size() && path.compare(path.size() - name.size(), name.size(), name) == 0 &&
+        path[path.size() - name.size() - 1] == '/')
+      return path;
+  }
+  return std::string();
+}
+
+void Board::failCommand(const Args& a, Reply& r) {
+  if (a.empty()) {
+    for (const auto& f : faults_)
+      r.line(f.first.first + " " + codeText(f.first.second) + " " + words::errno_name(f.second.err) +
+             (f.second.remaining > 0 ? " next " + std::to_string(f.second.remaining) : std::string(" all")));
+    return;
+  }
+  if (a.size() == 1 && a[0] == "clear") {
+    faults_.clear();
+    return;
+  }
+  const std::string path = a.size() >= 3 ? modelPath(a[0]) : std::string();
+  char* end = nullptr;
+  const unsigned long code = a.size() >= 3 ? std::strtoul(a[1].c_str(), &end, 16) : 0;
+  if (a.size() < 3 || a.size() > 4 || path.empty() || !end || *end != '\0') {
+    r.fail("usage: fail DEVICE CODE ERRNO [N] | fail DEVICE CODE off | fail clear (DEVICE a modelled device)");
+    return;
+  }
+  if (a[2] == "off" && a.size() == 3) {
+    faults_.erase(Fault(path, code));
+    return;
+  }
+  Injected f;
+  if (!words::to_errno(a[2], f.err)) return r.fail("unknown errno '" + a[2] + "'");
+  if (a.size() == 4) {
+    f.remaining = std::strtol(a[3].c_str(), &end, 10);
+    if (*end != '\0' || f.remaining <= 0) return r.fail("N must be a positive count");
+  }
+  faults_[Fault(path, code)] = f;
+}
+
+void Board::refuseOpenCommand(const Args& a, Reply& r) {
+  const std::string path = a.empty() ? std::string() : modelPath(a[0]);
+  if (a.empty() || a.size() > 2 || path.empty()) {
+    r.fail("usage: refuse-open DEVICE [ERRNO] | refuse-open DEVICE off (DEVICE a modelled device)");
+    return;
+  }
+  if (a.size() == 2 && a[1] == "off") {
+    refusedOpens_.erase(path);
+    return;
+  }
+  int err = ENODEV;
+  if (a.size() == 2 && !words::to_errno(a[1], err)) return r.fail("unknown errno '" + a[1] + "'");
+  refusedOpens_[path] = err;
 }
 
 Board::~Board() { close_control(); }
@@ -113,7 +181,7 @@ void Board::add_command(const std::string& name, const std::string& help, Comman
 
 Board::Reply Board::execute(const std::string& line) {
   Reply reply;
-  std::vector<std::string> w = words(line);
+  std::vector<std::string> w = splitWords(line);
   if (w.empty()) {
     reply.fail("empty request");
     return reply;
@@ -166,7 +234,12 @@ int Board::open(const char* path, int flags) {
   Fd daemonEnd(pair[0]);
   Fd boardEnd(pair[1]);
   errno = 0;
-  std::unique_ptr<Device> device = model->second->open(path, flags);
+  auto refused = refusedOpens_.find(path);
+  std::unique_ptr<Device> device;
+  if (refused != refusedOpens_.end())
+    errno = refused->second;
+  else
+    device = model->second->open(path, flags);
   if (!device) {
     const int err = errno ? errno : ENODEV;
     record(request + " -> " + resultText(-1, err));
@@ -179,7 +252,9 @@ int Board::open(const char* path, int flags) {
   Key key;
   keyOf(daemonEnd.get(), key);
   device->serial_ = ++opens_;
+  const int boardFd = boardEnd.get();
   device->attach(this, path, flags, std::move(boardEnd));
+  device->on_open(daemonEnd.get(), boardFd);
   open_[key] = std::move(device);
   record(request + " -> 0");
   return daemonEnd.release();
@@ -188,11 +263,13 @@ int Board::open(const char* path, int flags) {
 int Board::ioctl_ptr(int fd, unsigned long code, void* rec, std::size_t size) {
   Device* device = device_of(fd);
   if (!device) return drv::kernel().ioctl_ptr(fd, code, rec, size);
-  const std::string request = "ioctl " + device->path() + " " + codeText(code) + " rec=" + hexText(rec, size);
+  // The record as the daemon passed it, for the journal line.
+  const std::string passed = hexText(rec, size);
+  int rc;
   errno = 0;
-  const int rc = device->ioctl_ptr(code, rec, size);
+  if (!injected(device->path(), code, rc)) rc = device->ioctl_ptr(code, rec, size);
   const int err = errno;
-  record(request + " -> " + resultText(rc, err));
+  answered(device, "ioctl " + device->path() + " " + codeText(code) + " rec=" + passed, rc, err);
   errno = err;
   return rc;
 }
@@ -200,13 +277,31 @@ int Board::ioctl_ptr(int fd, unsigned long code, void* rec, std::size_t size) {
 int Board::ioctl_val(int fd, unsigned long code, unsigned long value) {
   Device* device = device_of(fd);
   if (!device) return drv::kernel().ioctl_val(fd, code, value);
-  const std::string request = "ioctl " + device->path() + " " + codeText(code) + " val=" + std::to_string(value);
+  int rc;
   errno = 0;
-  const int rc = device->ioctl_val(code, value);
+  if (!injected(device->path(), code, rc)) rc = device->ioctl_val(code, value);
   const int err = errno;
-  record(request + " -> " + resultText(rc, err));
+  answered(device, "ioctl " + device->path() + " " + codeText(code) + " val=" + std::to_string(value), rc, err);
   errno = err;
   return rc;
+}
+
+bool Board::injected(const std::string& path, unsigned long code, int& rc) {
+  auto it = faults_.find(Fault(path, code));
+  if (it == faults_.end()) return false;
+  errno = it->second.err;
+  rc = -1;
+  if (it->second.remaining > 0 && --it->second.remaining == 0) faults_.erase(it);
+  return true;
+}
+
+void Board::answered(Device* device, const std::string& request, int rc, int err) {
+  const bool quiet = device->quiet_ && rc >= 0;
+  device->quiet_ = false;
+  std::string note;
+  note.swap(device->note_);
+  if (quiet) return;
+  record(request + " -> " + resultText(rc, err) + (note.empty() ? std::string() : " (" + note + ")"));
 }
 
 void Board::closed(Device* device) {

@@ -13,6 +13,8 @@
 //   - control commands for tests, registered with add_command():
 //       board.add_command("loop", "loop T: loop trunk T back",
 //                         [](const sim::Board::Args& a, sim::Board::Reply& r) { ... });
+#include <errno.h>
+
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -82,6 +84,14 @@ class Board : public drv::Backend {
 
   Board();
   static bool keyOf(int fd, Key& key);
+  // A request failed on demand (fail command): true with rc -1 and errno.
+  bool injected(const std::string& path, unsigned long code, int& rc);
+  // Journals a request that a device answered.
+  void answered(Device* device, const std::string& request, int rc, int err);
+  // The model path a control command names ("hal" or the whole path).
+  std::string modelPath(const std::string& name) const;
+  void failCommand(const Args& a, Reply& r);
+  void refuseOpenCommand(const Args& a, Reply& r);
   void OnAccept(int fd, short revents);
   void OnControl(Client* client, short revents);
   void flush(Client* client);
@@ -96,6 +106,13 @@ class Board : public drv::Backend {
   };
   std::map<std::string, CommandEntry> commands_;
   std::vector<std::string> journal_;
+  using Fault = std::pair<std::string, unsigned long>;  // device path, request code
+  struct Injected {
+    int err = EIO;
+    long remaining = 0;  // requests still to fail; 0: all
+  };
+  std::map<Fault, Injected> faults_;
+  std::map<std::string, int> refusedOpens_;  // path -> errno
 
   Fd listener_;
   Event acceptEvent_;

@@ -46,18 +46,45 @@ class Device {
   virtual void on_write(const std::uint8_t* data, std::size_t len);
   // The daemon closed its last descriptor of this device.
   virtual void on_close();
+  // The open has just been made: the daemon's end and the board's (a model
+  // may tune them, e.g. their socket buffers, to give a driver's queues).
+  virtual void on_open(int daemon_fd, int board_fd);
+  // The daemon's end has room again after send() failed (asked for with
+  // want_writable).
+  virtual void on_writable();
 
   // Sends one frame or event record to the daemon (one read() there).
+  // False when the daemon's end is full (or gone): nothing was sent.
   bool send(const void* data, std::size_t len);
 
   const std::string& path() const { return path_; }
   int flags() const { return flags_; }
   Board* board() const { return board_; }
+  bool hung_up() const { return closed_; }
+
+ protected:
+  // While held, the board takes no frames from the daemon: they wait in the
+  // daemon's socket, whose writes meet EAGAIN once it is full. A model that
+  // paces its input holds after each frame and releases when ready.
+  void hold_writes(bool hold);
+  bool writes_held() const { return held_; }
+  // Asks for on_writable() once the daemon's end has room.
+  void want_writable(bool want);
+  // Ends the open from the board's side, as a failing driver would: the
+  // daemon's next read or write on it fails. on_close() runs and the device
+  // is released after the current pass; nothing may use it afterwards.
+  void hang_up();
+  // Journal line of the request being answered: a short decoded form added
+  // to it (annotate), or no line at all (quiet: for a request that changes
+  // nothing and comes by the hundred, like a refresh).
+  void annotate(const std::string& text) { note_ = text; }
+  void quiet() { quiet_ = true; }
 
  private:
   friend class Board;
   void attach(Board* board, const std::string& path, int flags, Fd boardEnd);
   void OnEvent(int fd, short revents);
+  void watch();
 
   Board* board_ = nullptr;
   std::string path_;
@@ -65,6 +92,10 @@ class Device {
   Fd end_;
   Event event_;
   bool closed_ = false;
+  bool held_ = false;
+  bool wantOut_ = false;
+  bool quiet_ = false;
+  std::string note_;
   std::uint64_t serial_ = 0;  // order of the opens
 };
 

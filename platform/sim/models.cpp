@@ -1,4 +1,8 @@
 #include "platform/sim/board.h"
+#include "platform/sim/dsp_model.h"
+#include "platform/sim/dtmf_model.h"
+#include "platform/sim/hal_model.h"
+#include "platform/sim/mcc_model.h"
 #include "platform/sim/stream_commands.h"
 
 namespace sim {
@@ -7,6 +11,14 @@ namespace sim {
 //   board.add_model(sysroot::hal, std::make_unique<HalModel>());
 // A device node without a model is a plain file under the root (the
 // watchdog is one: it accumulates what the daemon writes).
-void install_models(Board& board) { install_stream_commands(board); }
+void install_models(Board& board) {
+  install_stream_commands(board);
+  // Tone processor and voice-processing DSP.
+  DtmfModel::install(board);
+  DspModel::install(board);
+  // The TDM fabric: "/dev/hal" (matrix and lines), "/dev/mcc/ctl" channels.
+  install_hal(board);
+  install_mcc(board);
+}
 
 }  // namespace sim

@@ -11,6 +11,7 @@
 #include "platform/sysroot.h"
 #include "radio/rtp_ed137_factory.h"
 #include "radio/rtp_vesk_factory.h"
+#include "runtime/child_wait.h"
 #include "runtime/daemon.h"
 #include "runtime/dpc.h"
 #include "runtime/ini_file.h"
@@ -97,7 +98,9 @@ int korvend_main(int argc, char** argv) {
   // The control services are bound to the controller session here, in this
   // order, which is also the order in which each command is offered to
   // them: HeartBeatCtl, Slots, HwTests, BusCtl, E1Ctl, spiCtrl,
-  // MonitoringCtl. Then child-exit watching starts (ChildWait::Activate).
+  // MonitoringCtl.
+
+  ChildWait::Activate();
 
   Dpc signals;
   signals.Bind(new DpcHandler1(CheckSignals));

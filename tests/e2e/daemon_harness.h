@@ -88,18 +88,27 @@ class Root : public TempRoot {
   }
 };
 
+// The command line that starts a program of the build: through the
+// emulator in the board's build, which cannot exec a PowerPC program itself.
+inline std::vector<std::string> programArgv(const std::string& binary, const std::vector<std::string>& args) {
+  std::vector<std::string> argv;
+  const char* emulator = std::getenv("KORVEND_EMULATOR");
+  if (emulator && *emulator) argv.push_back(emulator);
+  argv.push_back(binary);
+  argv.insert(argv.end(), args.begin(), args.end());
+  return argv;
+}
+
 // One run of a daemon binary; killed at destruction if still running.
 class Daemon {
  public:
   Daemon(const std::string& binary, const std::string& root, const std::vector<std::string>& args,
          const std::string& logDir)
+      : Daemon(programArgv(binary, args), root, logDir) {}
+  // Runs argv as given (the first word looked up on PATH), for a wrapper
+  // that ends by exec'ing the daemon, so the process keeps its pid.
+  Daemon(std::vector<std::string> argv, const std::string& root, const std::string& logDir)
       : out_(logDir + "/daemon.out"), err_(logDir + "/daemon.err") {
-    // In the board's build the program runs under the emulator.
-    std::vector<std::string> argv;
-    const char* emulator = std::getenv("KORVEND_EMULATOR");
-    if (emulator && *emulator) argv.push_back(emulator);
-    argv.push_back(binary);
-    argv.insert(argv.end(), args.begin(), args.end());
     std::vector<char*> cargv;
     for (auto& a : argv) cargv.push_back(a.data());
     cargv.push_back(nullptr);
@@ -114,7 +123,7 @@ class Daemon {
         ::unsetenv("KORVEND_ROOT");
       else
         ::putenv(const_cast<char*>(env.c_str()));
-      ::execv(cargv[0], cargv.data());
+      ::execvp(cargv[0], cargv.data());
       ::_exit(127);
     }
     ::close(out);

@@ -1,0 +1,354 @@
+#include "hardware/tonec_receiver.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <iostream>
+
+#include "platform/drv.h"
+#include "platform/sysroot.h"
+
+namespace Dtmf {
+
+const char strRep[16] = {'0', '1', '2', '3', '4', '5', '6', '7', '8', '9', '*', '#', 'A', 'B', 'C', 'D'};
+// Q.23: rows 697 770 852 941 Hz, columns 1209 1336 1477 1633 Hz.
+const unsigned short freq1[16] = {941, 697, 697, 697, 770, 770, 770, 852, 852, 852, 941, 941, 697, 770, 852, 941};
+const unsigned short freq2[16] = {1336, 1209, 1336, 1477, 1209, 1336, 1477, 1209, 1336, 1477, 1209, 1477, 1633, 1633, 1633, 1633};
+
+namespace {
+std::map<char, std::pair<unsigned short, unsigned short>> buildTones() {
+  std::map<char, std::pair<unsigned short, unsigned short>> tones;
+  for (int i = 0; i < 16; ++i) tones.insert(std::make_pair(strRep[i], std::make_pair(freq1[i], freq2[i])));
+  return tones;
+}
+}  // namespace
+
+const std::map<char, std::pair<unsigned short, unsigned short>> tonesValidator = buildTones();
+
+}  // namespace Dtmf
+
+namespace Hardware {
+
+namespace {
+
+// Every tone receiver, oldest first; events go to the first of a timeslot.
+Containers::CyclicList& receivers() {
+  static Containers::CyclicList list;
+  return list;
+}
+
+// The common tail of a refused request.
+std::ostream& errnoTail(std::ostream& s, int err) {
+  return s << " errno=\"" << ::strerror(err) << "\"" << std::endl;
+}
+
+std::ostream& failTail(std::ostream& s, unsigned timeslot, int err) {
+  return errnoTail(s << " timeslot=" << timeslot, err);
+}
+
+constexpr unsigned kDefaultAmplitude = 16384;
+constexpr unsigned kDefaultDuration = 70;  // ms, tone and pause of a dialled digit
+constexpr unsigned kSelcalAmplitude = 12000;
+constexpr unsigned kWaitToneOn = 1000;   // ms
+constexpr unsigned kWaitToneOff = 3000;  // ms
+
+}  // namespace
+
+// ---- the service ----
+
+TonecReceiverService& TonecReceiverService::instance() {
+  static TonecReceiverService service;
+  return service;
+}
+
+TonecReceiverService::TonecReceiverService() { init(); }
+
+TonecReceiverService::~TonecReceiverService() = default;
+
+bool TonecReceiverService::init() {
+  fd_.reset(drv::open(sysroot::dtmf, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  if (!fd_.valid()) {
+    std::cerr << "open tonec fail, DTMF proceeding disabled: " << ::strerror(errno) << std::endl;
+    return false;
+  }
+  event_.Bind("TonecReceiverService::OnEvent", &TonecReceiverService::OnEvent, this);
+  event_.Schedule(fd_, POLLIN);
+  return true;
+}
+
+bool TonecReceiverService::configureDTMF(unsigned timeslot, const DTMFParams& params) {
+  if (!fd_.valid() && !init()) {
+    std::cerr << "configure DTMF fail: (interface not opened)" << " timeslot=" << timeslot << std::endl;
+    return false;
+  }
+  tonec::dtmf_detector_config rec{};
+  rec.timeslot = timeslot;
+  rec.twist = params.twist;
+  rec.ratio = params.ratio;
+  rec.silence = params.silence;
+  rec.noise = params.noise;
+  if (drv::ioctl_ptr(fd_.get(), tonec::DTMF_CONFIGURE_DETECTOR, &rec, sizeof rec) < 0) {
+    const int err = errno;
+    failTail(std::cerr << "DTMF_CONFIGURE_DETECTOR fail:", timeslot, err);
+    return false;
+  }
+  std::clog << "DTMF_CONFIGURE_DETECTOR" << " ts=" << timeslot << " twist=" << params.twist
+            << " ratio=" << params.ratio << " noise=" << params.noise << " silence=" << params.silence << std::endl;
+  return true;
+}
+
+bool TonecReceiverService::enableDTMF(TonecReceiver& receiver, bool on) {
+  if (receiver.dtmfEnabled_ == on) return true;
+  const unsigned timeslot = receiver.tonec_timeslot();
+  if (on) {
+    if (++lastId_ == 0) lastId_ = 1;
+    const std::uint32_t id = lastId_;
+    tonec::dtmf_enable rec{timeslot, id};
+    if (drv::ioctl_ptr(fd_.get(), tonec::DTMF_ENABLE_DETECTOR, &rec, sizeof rec) < 0) {
+      const int err = errno;
+      errnoTail(std::cerr << "DTMF_ENABLE_DETECTOR fail:" << " timeslot=" << timeslot << " id=" << id, err);
+      return false;
+    }
+    std::cerr << "DTMF_ENABLE_DETECTOR done:" << " timeslot=" << timeslot << " id=" << id << std::endl;
+    receiver.dtmfId_ = id;
+    receiver.dtmfEnabled_ = true;
+    return true;
+  }
+  if (drv::ioctl_val(fd_.get(), tonec::DTMF_DISABLE_DETECTOR, timeslot) < 0) {
+    const int err = errno;
+    failTail(std::cerr << "DTMF_DISABLE_DETECTOR fail:", timeslot, err);
+    return false;
+  }
+  std::cerr << "DTMF_DISABLE_DETECTOR done:" << " timeslot=" << timeslot << std::endl;
+  receiver.dtmfEnabled_ = false;
+  return true;
+}
+
+bool TonecReceiverService::switchByValue(unsigned long code, unsigned timeslot, const char* name,
+                                         const char* state) {
+  if (drv::ioctl_val(fd_.get(), code, timeslot) < 0) {
+    const int err = errno;
+    failTail(std::cerr << name << state << " fail:", timeslot, err);
+    return false;
+  }
+  std::clog << name << state << "[" << timeslot << "] ok" << std::endl;
+  return true;
+}
+
+bool TonecReceiverService::echoCancel(unsigned timeslot, bool on) {
+  return switchByValue(on ? tonec::CHANNEL_LMS_ON : tonec::CHANNEL_LMS_OFF, timeslot, "CHANNEL_LMS",
+                       on ? "_ON" : "_OFF");
+}
+
+bool TonecReceiverService::enableDTMFReject(unsigned timeslot, bool on) {
+  return switchByValue(on ? tonec::DTMF_REJECTION_ENABLE : tonec::DTMF_REJECTION_DISABLE, timeslot,
+                       "DTMF_REJECTION", on ? "_ENABLE" : "_DISABLE");
+}
+
+bool TonecReceiverService::enableIVA(TonecReceiver& receiver, bool on) {
+  if (!switchByValue(on ? tonec::IVA_DETECTOR_ENABLE : tonec::IVA_DETECTOR_DISABLE, receiver.tonec_timeslot(),
+                     "IVA_DETECTOR", on ? "_ENABLE" : "_DISABLE"))
+    return false;
+  receiver.ivaEnabled_ = on;
+  return true;
+}
+
+bool TonecReceiverService::enableToneGenerator(unsigned timeslot, unsigned short freq1, unsigned short freq2,
+                                               unsigned short amp1, unsigned short amp2) {
+  tonec::dtmf_dial rec{timeslot, freq1, freq2, amp1, amp2};
+  if (drv::ioctl_ptr(fd_.get(), tonec::DTMF_DIAL, &rec, sizeof rec) < 0) {
+    const int err = errno;
+    failTail(std::cerr << "DTMF_DIAL fail:", timeslot, err);
+    return false;
+  }
+  return true;
+}
+
+bool TonecReceiverService::configureIVA(TonecReceiver& receiver, const IVAParams& params) {
+  const unsigned timeslot = receiver.tonec_timeslot();
+  if (!fd_.valid() && !init()) {
+    std::cerr << "configure IVA fail: (interface not opened)" << " timeslot=" << timeslot << std::endl;
+    return false;
+  }
+  tonec::iva_config rec{timeslot, params.det_lvl_dB};
+  if (drv::ioctl_ptr(fd_.get(), tonec::IVA_CONFIGURE_DETECTOR, &rec, sizeof rec) < 0) {
+    const int err = errno;
+    failTail(std::cerr << "IVA_CONFIGURE_DETECTOR fail:", timeslot, err);
+    return false;
+  }
+  std::clog << "IVA_CONFIGURE_DETECTOR" << " ts=" << timeslot << " det_lvl_dB=" << params.det_lvl_dB << std::endl;
+  return true;
+}
+
+bool TonecReceiverService::translateSelcal(TonecReceiver& receiver, const SelcalCommand& command) {
+  const unsigned timeslot = receiver.tonec_timeslot();
+  if (command.signs.size() < 4) {
+    std::cerr << "SELCAL_DIAL fail:" << " timeslot=" << timeslot << " incorect signs:" << command.signs << std::endl;
+    return false;
+  }
+  tonec::selcal_dial rec{};
+  rec.timeslot = timeslot;
+  rec.amplitude = static_cast<std::uint16_t>(command.amp ? *command.amp : kSelcalAmplitude);
+  command.signs.copy(rec.signs, sizeof rec.signs);
+  if (drv::ioctl_ptr(fd_.get(), tonec::SELCAL_DIAL, &rec, sizeof rec) < 0) {
+    const int err = errno;
+    failTail(std::cerr << "SELCAL_DIAL fail:", timeslot, err);
+    return false;
+  }
+  return true;
+}
+
+void TonecReceiverService::OnEvent(int fd, short revents) {
+  if (!(revents & POLLIN)) return;
+  for (;;) {
+    tonec::tonec_event event;
+    const ssize_t n = ::read(fd, &event, sizeof event);
+    if (n < 0) {
+      if (errno != EAGAIN) std::cerr << "fail to read from tonec: " << ::strerror(errno) << std::endl;
+      return;
+    }
+    // A short record cannot be routed, and reading on would take the next
+    // record's bytes for its end: the pass ends here.
+    if (n != static_cast<ssize_t>(sizeof event)) {
+      if (n > 0) std::cerr << "fail to read from tonec: " << "incomplete record of " << n << " bytes" << std::endl;
+      return;
+    }
+    dispatch(event);
+  }
+}
+
+void TonecReceiverService::dispatch(const tonec::tonec_event& event) {
+  std::clog << "dtmf event: " << " timestamp=" << event.timestamp << " timeslot=" << event.timeslot
+            << " code=" << event.code << " id=" << event.id << std::endl;
+  Containers::CyclicList& list = receivers();
+  for (auto it = list.begin(); it != list.end(); ++it) {
+    TonecReceiver* receiver = static_cast<TonecReceiver::Link*>(*it)->receiver;
+    if (receiver->tonec_timeslot() != event.timeslot) continue;
+    if (!receiver->detector_enabled()) {
+      std::clog << "ignore spurious dtmf event (DTMF disabled): " << " timestamp=" << event.timestamp
+                << " timeslot=" << event.timeslot << " code=" << event.code << " id=" << event.id << std::endl;
+    } else if (receiver->dtmfId_ != event.id) {
+      std::clog << "ignore spurious dtmf event: " << " timestamp=" << event.timestamp
+                << " timeslot=" << event.timeslot << " code=" << event.code << " id=" << event.id
+                << " rid=" << receiver->dtmfId_ << std::endl;
+    } else {
+      // The receiver may go away inside; nothing of it is touched after.
+      receiver->tonec_event(TonecReceiver::Params{event.code, event.timestamp});
+    }
+    return;
+  }
+  std::cerr << "receive tonec event from unknown timeslot " << event.timeslot << std::endl;
+}
+
+// ---- the receiver ----
+
+TonecReceiver::TonecReceiver() {
+  link_.receiver = this;
+  link_.AddTail(receivers());
+}
+
+TonecReceiver::~TonecReceiver() { link_.Unlink(); }
+
+void TonecReceiver::tone_gen_complete() {}
+
+bool TonecReceiver::configureDTMF(const DTMFParams& params) {
+  return TonecReceiverService::instance().configureDTMF(tonec_timeslot(), params);
+}
+
+bool TonecReceiver::enableDTMF(bool on) { return TonecReceiverService::instance().enableDTMF(*this, on); }
+
+bool TonecReceiver::echoCancel(bool on) { return TonecReceiverService::instance().echoCancel(tonec_timeslot(), on); }
+
+bool TonecReceiver::enableDTMFReject(bool on) {
+  if (!TonecReceiverService::instance().enableDTMFReject(tonec_timeslot(), on)) return false;
+  rejectEnabled_ = on;
+  return true;
+}
+
+bool TonecReceiver::enableToneGenerator(unsigned short freq1, unsigned short freq2, unsigned short amp1,
+                                        unsigned short amp2) {
+  return TonecReceiverService::instance().enableToneGenerator(tonec_timeslot(), freq1, freq2, amp1, amp2);
+}
+
+bool TonecReceiver::disableToneGenerator(bool force) {
+  if (!force && !dialling_) return true;
+  if (dialling_) {
+    toneTimer_.reset();
+    dialling_ = false;
+  }
+  return enableToneGenerator(0, 0, 0, 0);
+}
+
+bool TonecReceiver::enableIVA(bool on) { return TonecReceiverService::instance().enableIVA(*this, on); }
+
+bool TonecReceiver::configureIVA(const IVAParams& params) {
+  return TonecReceiverService::instance().configureIVA(*this, params);
+}
+
+bool TonecReceiver::translateSelcal(const SelcalCommand& command) {
+  return TonecReceiverService::instance().translateSelcal(*this, command);
+}
+
+void TonecReceiver::translateDTMF(const TranslateDtmfParams& params) {
+  dial_ = params;
+  if (dialling_) return;  // the playing string goes on with the new digits
+  dialling_ = true;
+  OnDialPause();
+}
+
+void TonecReceiver::OnDialPause() {
+  if (dial_.digits.empty()) {
+    disableToneGenerator(true);
+    tone_gen_complete();  // may destroy this receiver
+    return;
+  }
+  const DualTone tone = dial_.digits.front();
+  dial_.digits.pop_front();
+  enableToneGenerator(static_cast<unsigned short>(tone.freq1), static_cast<unsigned short>(tone.freq2),
+                      static_cast<unsigned short>(dial_.amp1 ? *dial_.amp1 : kDefaultAmplitude),
+                      static_cast<unsigned short>(dial_.amp2 ? *dial_.amp2 : kDefaultAmplitude));
+  toneTimer_.set(dial_.toneDuration ? static_cast<unsigned>(*dial_.toneDuration) : kDefaultDuration,
+                 &TonecReceiver::OnDialToneEnd, this);
+}
+
+void TonecReceiver::OnDialToneEnd() {
+  enableSilence();
+  toneTimer_.set(dial_.pauseDuration ? static_cast<unsigned>(*dial_.pauseDuration) : kDefaultDuration,
+                 &TonecReceiver::OnDialPause, this);
+}
+
+void TonecReceiver::activateAudibleCall() {
+  // The cadence takes the timer over: a digit string still playing is
+  // abandoned rather than left marked as playing for ever.
+  dialling_ = false;
+  OnWaitTone();
+}
+
+void TonecReceiver::OnWaitTone() {
+  enableToneGenerator(425, 0, 2048, 2048);
+  toneTimer_.set(kWaitToneOn, &TonecReceiver::OnWaitPause, this);
+}
+
+void TonecReceiver::OnWaitPause() {
+  enableSilence();
+  toneTimer_.set(kWaitToneOff, &TonecReceiver::OnWaitTone, this);
+}
+
+void TonecReceiver::cancelAudibleCall() {
+  if (dialling_) return;
+  // The cadence stops with the tone, or its next step would switch it on
+  // again.
+  toneTimer_.reset();
+  disableToneGenerator(true);
+}
+
+void TonecReceiver::CleanBeforeDestroy() {
+  if (dtmfEnabled_) enableDTMF(false);
+  if (ivaEnabled_) enableIVA(false);
+  if (rejectEnabled_) enableDTMFReject(false);
+}
+
+}  // namespace Hardware

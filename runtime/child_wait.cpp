@@ -1,0 +1,155 @@
+#include "runtime/child_wait.h"
+
+#include <errno.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/uio.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <iostream>
+
+#include "runtime/ipc_signal.h"
+
+ChildWaitService* ChildWaitService::childWaitService = nullptr;
+
+namespace {
+
+int usageCount = 0;
+
+// The descriptor the signal handler writes to; kept apart from the service
+// object so the handler reads one word and never follows a pointer that
+// Cleanup may be freeing.
+volatile sig_atomic_t handlerWriteEnd = -1;
+
+// One record per reaped child, in host order: it never leaves the process.
+struct ChildRecord {
+  std::int32_t pid;
+  std::int32_t status;
+};
+static_assert(sizeof(ChildRecord) == 8, "a child record is 8 bytes");
+
+}  // namespace
+
+// ---- ChildWait ----
+
+ChildWait::UsageCounter::UsageCounter() {
+  if (usageCount++ == 0) ChildWait::Initialize();
+}
+
+ChildWait::UsageCounter::~UsageCounter() {
+  if (--usageCount == 0) ChildWait::Cleanup();
+}
+
+ChildWait::ChildWait() : handler_(new (storage_) DummyHandler) {}
+
+ChildWait::~ChildWait() {
+  destroyHandler();
+  Detach();
+}
+
+void ChildWait::destroyHandler() {
+  if (handler_) handler_->~Handler();
+  handler_ = nullptr;
+}
+
+void ChildWait::Attach(int pid) {
+  pid_ = pid;
+  if (ChildWaitService::childWaitService) ChildWaitService::childWaitService->Attach(*this);
+}
+
+void ChildWait::Detach() {
+  if (ChildWaitService::childWaitService) ChildWaitService::childWaitService->Detach(*this);
+}
+
+void ChildWait::Initialize() {
+  if (!ChildWaitService::childWaitService) ChildWaitService::childWaitService = new ChildWaitService;
+}
+
+void ChildWait::Cleanup() {
+  delete ChildWaitService::childWaitService;
+  ChildWaitService::childWaitService = nullptr;
+}
+
+void ChildWait::Activate() {
+  if (ChildWaitService::childWaitService) ChildWaitService::childWaitService->Activate();
+}
+
+// ---- ChildWaitService ----
+
+ChildWaitService::~ChildWaitService() {
+  handlerWriteEnd = -1;
+  event_.Release();
+  event_.UnBind();
+  writeEnd_.close();
+  // Watchers that outlive the service must not reach back into it.
+  while (ChildWait* w = watchers_.remove_from_head()) w->listed_ = false;
+}
+
+void ChildWaitService::Activate() {
+  int pair[2];
+  if (::socketpair(AF_UNIX, SOCK_DGRAM, 0, pair) != 0) {
+    std::cerr << "ChildWaitService: initialize fails" << std::endl;
+    return;
+  }
+  Fd first(pair[0]), second(pair[1]);
+  SetCloexec(first.get(), true);
+  // The signal handler must never block, even when the loop has not read
+  // the records for a long time: a full pair loses a record instead.
+  first.NonBlock();
+  writeEnd_ = std::move(first);
+  event_.Bind("ChildWaitService::OnChildEvent", &ChildWaitService::OnChildEvent, this);
+  SetCloexec(second.get(), true);
+  second.NonBlock();
+  event_.Schedule(second, POLLIN);
+  handlerWriteEnd = writeEnd_.get();
+  IPC::Signal::handle(SIGCHLD, &ChildWaitService::SigChldHandlerWrapper, SA_RESTART);
+}
+
+void ChildWaitService::Attach(ChildWait& watcher) {
+  if (watcher.listed_) watchers_.remove(&watcher);
+  watchers_.push_back(&watcher);
+  watcher.listed_ = true;
+}
+
+void ChildWaitService::Detach(ChildWait& watcher) {
+  if (!watcher.listed_) return;
+  watchers_.remove(&watcher);
+  watcher.listed_ = false;
+}
+
+void ChildWaitService::SigChldHandlerWrapper(int) {
+  // Loop code tests errno after its own failed calls; waitpid's final
+  // ECHILD must not leak into it.
+  const int savedErrno = errno;
+  for (;;) {
+    int status = 0;
+    const pid_t pid = ::waitpid(-1, &status, WNOHANG);
+    if (pid <= 0) break;
+    const int fd = handlerWriteEnd;
+    if (fd < 0) continue;
+    std::int32_t pidWord = pid;
+    std::int32_t statusWord = status;
+    struct iovec parts[2] = {{&pidWord, sizeof pidWord}, {&statusWord, sizeof statusWord}};
+    if (::writev(fd, parts, 2) < 0) {
+      // Nothing can be done here: the pair is full or gone.
+    }
+  }
+  errno = savedErrno;
+}
+
+void ChildWaitService::OnChildEvent(int fd, short revents) {
+  if (!(revents & POLLIN)) return;
+  ChildRecord rec;
+  while (::read(fd, &rec, sizeof rec) == static_cast<ssize_t>(sizeof rec)) {
+    std::clog << "terminate child process, pid=" << rec.pid << " status=" << rec.status << std::endl;
+    ChildWait* w = watchers_.head();
+    while (w && w->pid_ != rec.pid) w = F_dual_list<ChildWait>::next(w);
+    if (!w) continue;
+    Detach(*w);
+    // The handler may attach the watcher again or destroy it.
+    w->handler_->Invoke(*w, rec.status);
+  }
+}

@@ -1,0 +1,143 @@
+#pragma once
+// Child processes watched from the event loop.
+//
+// The SIGCHLD handler only reaps and writes one record {pid, wait status} per
+// child into a datagram socket pair; the loop reads the records and calls the
+// member bound to the watcher of that pid. An owner starts its child itself
+// and attaches a watcher right after the fork:
+//
+//   class ModemSlot {
+//     ChildWait wait_;
+//     void OnChildExit(int status) { ... WIFEXITED(status) ... }
+//    public:
+//     ModemSlot() { wait_.Bind(this, &ModemSlot::OnChildExit); }
+//     void Run() {
+//       pid_t pid = ::fork();
+//       if (pid == 0) { ::execv(...); ::_exit(127); }
+//       if (pid > 0) wait_.Attach(pid);
+//     }
+//   };
+//
+// The watcher leaves the service's list before its member runs, so the
+// member may attach it again or destroy it. A record nobody waits for is
+// only logged. Reaping is process-wide: every child, including those of
+// popen or system, is reaped here once ChildWait::Activate has run.
+#include <cstddef>
+#include <new>
+
+#include "runtime/event.h"
+#include "runtime/f_dual_list.h"
+#include "runtime/fd.h"
+
+class ChildWait : public F_dual_list_item<ChildWait> {
+ public:
+  class Handler {
+   public:
+    virtual void Invoke(ChildWait& watcher, int status) = 0;
+    virtual ~Handler() = default;
+    // Handlers live in their watcher's storage and are destroyed in place.
+    static void operator delete(void*) noexcept {}
+  };
+
+  class DummyHandler : public Handler {
+   public:
+    void Invoke(ChildWait&, int) override {}
+  };
+
+  // Calls a member of T with the wait status.
+  template <class T>
+  class THandler1 : public Handler {
+   public:
+    using Member = void (T::*)(int);
+    THandler1(T* obj, Member member) : obj_(obj), member_(member) {}
+    void Invoke(ChildWait&, int status) override {
+      if (member_) (obj_->*member_)(status);
+    }
+
+   private:
+    T* obj_;
+    Member member_;
+  };
+
+  // Keeps the count of program units using the service: the first one makes
+  // the service, the last one at exit destroys it (see the static below).
+  class UsageCounter {
+   public:
+    UsageCounter();
+    ~UsageCounter();
+    UsageCounter(const UsageCounter&) = delete;
+    UsageCounter& operator=(const UsageCounter&) = delete;
+  };
+
+  ChildWait();
+  ~ChildWait();
+  ChildWait(const ChildWait&) = delete;
+  ChildWait& operator=(const ChildWait&) = delete;
+
+  // Replaces the handler by one calling obj->member(status).
+  template <class T>
+  void Bind(T* obj, void (T::*member)(int)) {
+    static_assert(sizeof(THandler1<T>) <= kStorage, "a handler fits in the watcher");
+    destroyHandler();
+    handler_ = new (storage_) THandler1<T>(obj, member);
+  }
+
+  // Waits for pid: records it and puts the watcher at the end of the
+  // service's list (once; a listed watcher moves to the end).
+  void Attach(int pid);
+  void Detach();
+
+  int pid() const { return pid_; }
+  bool attached() const { return listed_; }
+
+  // The service: made and destroyed by the usage counter; Activate (once, by
+  // main, before the loop runs) opens the socket pair and installs the
+  // SIGCHLD handler.
+  static void Initialize();
+  static void Cleanup();
+  static void Activate();
+
+ private:
+  friend class ChildWaitService;
+  static constexpr std::size_t kStorage = 64;
+
+  void destroyHandler();
+
+  int pid_ = 0;
+  alignas(std::max_align_t) unsigned char storage_[kStorage];
+  Handler* handler_;
+  bool listed_ = false;
+};
+
+// The one service per process, behind ChildWaitService::childWaitService.
+class ChildWaitService {
+ public:
+  static ChildWaitService* childWaitService;
+
+  ChildWaitService() = default;
+  ~ChildWaitService();
+  ChildWaitService(const ChildWaitService&) = delete;
+  ChildWaitService& operator=(const ChildWaitService&) = delete;
+
+  void Activate();
+  void Attach(ChildWait& watcher);
+  void Detach(ChildWait& watcher);
+
+  // Reads the records queued by the signal handler; calls the watchers.
+  void OnChildEvent(int fd, short revents);
+  // The SIGCHLD handler: reaps every ended child and queues its record.
+  static void SigChldHandlerWrapper(int sig);
+
+  // The handler's end of the pair (-1 until activated).
+  const Fd& writeEnd() const { return writeEnd_; }
+  const Event& event() const { return event_; }
+
+ private:
+  Event event_;
+  Fd writeEnd_;
+  F_dual_list<ChildWait> watchers_;
+};
+
+// One per program unit that includes this header, so the service exists
+// before any static object of that unit uses it and outlives them all.
+static ChildWait::UsageCounter childWaitUsageCounter;

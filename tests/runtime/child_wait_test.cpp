@@ -1,0 +1,168 @@
+#include "runtime/child_wait.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <iostream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "runtime/ipc_signal.h"
+#include "tests/runtime/run_loop.h"
+
+namespace {
+
+// Activates the service for one test and puts everything back afterwards:
+// the handler reaps every child of the process while it is installed.
+class ChildWaitTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    oldClog_ = std::clog.rdbuf(log_.rdbuf());
+    ChildWait::Activate();
+    ASSERT_NE(ChildWaitService::childWaitService, nullptr);
+    ASSERT_TRUE(ChildWaitService::childWaitService->writeEnd().valid());
+  }
+  void TearDown() override {
+    IPC::Signal::system(SIGCHLD);
+    ChildWait::Cleanup();
+    ChildWait::Initialize();
+    std::clog.rdbuf(oldClog_);
+  }
+
+  static pid_t spawnExit(int code) {
+    const pid_t pid = ::fork();
+    if (pid == 0) ::_exit(code);
+    return pid;
+  }
+  static pid_t spawnKilled(int sig) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      for (;;) ::pause();
+    }
+    ::kill(pid, sig);
+    return pid;
+  }
+  // Reaped (by the handler): the pid no longer names even a zombie.
+  static bool gone(pid_t pid) { return ::kill(pid, 0) != 0 && errno == ESRCH; }
+
+  std::stringstream log_;
+  std::streambuf* oldClog_ = nullptr;
+};
+
+struct Owner {
+  ChildWait wait;
+  std::vector<int> statuses;
+  Owner() { wait.Bind(this, &Owner::OnExit); }
+  void OnExit(int status) { statuses.push_back(status); }
+};
+
+std::string line(pid_t pid, int status) {
+  return "terminate child process, pid=" + std::to_string(pid) + " status=" + std::to_string(status) + "\n";
+}
+
+TEST_F(ChildWaitTest, ChildrenEndingBeforeTheLoopRunsAreEachReportedOnceWithTheirOwnStatus) {
+  Owner exited, killed;
+  const pid_t a = spawnExit(3);
+  ASSERT_GT(a, 0);
+  exited.wait.Attach(a);
+  const pid_t b = spawnKilled(SIGKILL);
+  ASSERT_GT(b, 0);
+  killed.wait.Attach(b);
+  const pid_t nobody = spawnExit(0);  // nobody waits for this one
+  ASSERT_GT(nobody, 0);
+
+  // All three are reaped by the signal handler before the loop reads.
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!(gone(a) && gone(b) && gone(nobody)) && std::chrono::steady_clock::now() < end) ::usleep(1000);
+  ASSERT_TRUE(gone(a) && gone(b) && gone(nobody));
+
+  ASSERT_TRUE(runLoopUntil([&] { return !exited.statuses.empty() && !killed.statuses.empty(); }));
+  ASSERT_EQ(exited.statuses.size(), 1u);
+  EXPECT_TRUE(WIFEXITED(exited.statuses[0]));
+  EXPECT_EQ(WEXITSTATUS(exited.statuses[0]), 3);
+  EXPECT_EQ(exited.statuses[0], 768);
+  ASSERT_EQ(killed.statuses.size(), 1u);
+  EXPECT_TRUE(WIFSIGNALED(killed.statuses[0]));
+  EXPECT_EQ(WTERMSIG(killed.statuses[0]), SIGKILL);
+  EXPECT_FALSE(exited.wait.attached());
+  EXPECT_FALSE(killed.wait.attached());
+
+  ASSERT_TRUE(runLoopUntil([&] { return log_.str().find(line(nobody, 0)) != std::string::npos; })) << log_.str();
+  const std::string text = log_.str();
+  EXPECT_NE(text.find(line(a, 768)), std::string::npos) << text;
+  EXPECT_NE(text.find(line(b, SIGKILL)), std::string::npos) << text;
+  multiplexer.run_once(0);
+  EXPECT_EQ(exited.statuses.size(), 1u);
+  EXPECT_EQ(killed.statuses.size(), 1u);
+}
+
+// A watcher is out of the list before its member runs: the member may
+// destroy it. Attaching twice lists it once; a detached watcher hears
+// nothing.
+struct SelfDestroying {
+  std::unique_ptr<ChildWait> wait{new ChildWait};
+  int calls = 0;
+  void OnExit(int) {
+    ++calls;
+    wait.reset();
+  }
+};
+
+TEST_F(ChildWaitTest, WatcherMayDestroyItselfAndADetachedWatcherIsNotCalled) {
+  SelfDestroying self;
+  self.wait->Bind(&self, &SelfDestroying::OnExit);
+  Owner detached, rebound;
+  const pid_t a = spawnExit(1);
+  self.wait->Attach(a);
+  self.wait->Attach(a);
+  const pid_t b = spawnExit(2);
+  detached.wait.Attach(b);
+  detached.wait.Detach();
+  EXPECT_FALSE(detached.wait.attached());
+  // Binding again replaces the handler: the first owner is not called.
+  Owner other;
+  const pid_t c = spawnExit(4);
+  rebound.wait.Attach(c);
+  rebound.wait.Bind(&other, &Owner::OnExit);
+
+  ASSERT_TRUE(runLoopUntil([&] {
+    const std::string t = log_.str();
+    return t.find(line(a, 256)) != std::string::npos && t.find(line(b, 512)) != std::string::npos &&
+           t.find(line(c, 1024)) != std::string::npos;
+  })) << log_.str();
+  EXPECT_EQ(self.calls, 1);
+  EXPECT_EQ(self.wait, nullptr);
+  EXPECT_TRUE(detached.statuses.empty());
+  EXPECT_TRUE(rebound.statuses.empty());
+  EXPECT_EQ(other.statuses, std::vector<int>{1024});
+}
+
+// The handler runs between any two instructions of the loop: it must leave
+// errno as it found it, and must never block on a pair the loop has not
+// read.
+TEST_F(ChildWaitTest, SignalHandlerKeepsErrnoAndItsEndOfThePairIsNonBlocking) {
+  const int fd = ChildWaitService::childWaitService->writeEnd().get();
+  EXPECT_TRUE(::fcntl(fd, F_GETFL) & O_NONBLOCK);
+  EXPECT_TRUE(::fcntl(fd, F_GETFD) & FD_CLOEXEC);
+  EXPECT_TRUE(::fcntl(ChildWaitService::childWaitService->event().fd().get(), F_GETFL) & O_NONBLOCK);
+
+  const pid_t a = spawnExit(0);
+  ASSERT_GT(a, 0);
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!gone(a) && std::chrono::steady_clock::now() < end) ::usleep(1000);
+  errno = EAGAIN;
+  ChildWaitService::SigChldHandlerWrapper(SIGCHLD);  // waitpid ends with ECHILD
+  EXPECT_EQ(errno, EAGAIN);
+
+  struct sigaction sa;
+  ::sigaction(SIGCHLD, nullptr, &sa);
+  EXPECT_TRUE(sa.sa_flags & SA_RESTART);
+}
+
+}  // namespace

@@ -1,0 +1,174 @@
+#include "runtime/net.h"
+
+#include <gtest/gtest.h>
+#include <net/if.h>
+#include <sched.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <functional>
+#include <set>
+#include <sstream>
+#include <string>
+
+namespace {
+
+// The link type of the test interfaces: dummy, or a bridge without ports
+// where the kernel has no dummy driver (as in some containers).
+std::string linkType() {
+  if (std::system("ip link add kvprobe type dummy >/dev/null 2>&1") == 0) {
+    if (std::system("ip link del kvprobe >/dev/null 2>&1") != 0) return "none";
+    return "dummy";
+  }
+  return "bridge";
+}
+
+// Runs body in a child process inside fresh network and host-name
+// namespaces, after `ip -batch` has set them up (TYPE standing for the link
+// type); returns what body printed. skip is set (with the reason) when no
+// namespace can be made.
+std::string inFreshNamespaces(const std::string& ipBatch, const std::function<std::string()>& body,
+                              std::string& skip) {
+  int p[2];
+  if (::pipe(p) != 0) {
+    skip = "no pipe";
+    return "";
+  }
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::close(p[0]);
+    std::string out;
+    if (::unshare(CLONE_NEWNET | CLONE_NEWUTS) != 0) {
+      out = std::string("SKIP unshare: ") + ::strerror(errno);
+    } else {
+      std::string batch = ipBatch;
+      const std::string type = linkType();
+      for (std::size_t at; (at = batch.find("TYPE")) != std::string::npos;) batch.replace(at, 4, type);
+      FILE* ip = ::popen("ip -batch - 2>&1 >/dev/null", "w");
+      if (ip) ::fputs(batch.c_str(), ip);
+      const int st = ip ? ::pclose(ip) : -1;
+      out = (st == 0) ? body() : "SKIP ip -batch failed";
+    }
+    const char* at = out.data();
+    std::size_t left = out.size();
+    while (left > 0) {
+      const ssize_t n = ::write(p[1], at, left);
+      if (n <= 0) break;
+      at += n;
+      left -= static_cast<std::size_t>(n);
+    }
+    ::_exit(0);
+  }
+  ::close(p[1]);
+  std::string out;
+  char buf[512];
+  ssize_t n;
+  while ((n = ::read(p[0], buf, sizeof buf)) > 0) out.append(buf, static_cast<std::size_t>(n));
+  ::close(p[0]);
+  ::waitpid(pid, nullptr, 0);
+  if (out.rfind("SKIP ", 0) == 0) skip = out.substr(5);
+  return out;
+}
+
+std::string addresses(Net::ifconfig_mode_t mode) {
+  std::list<INet4::Addr> out;
+  const int n = Net::ifconfig(out, mode);
+  std::ostringstream s;
+  s << n << ":";
+  std::set<std::string> sorted;
+  for (const auto& a : out) sorted.insert(a.GetString());
+  for (const auto& a : sorted) s << " " << a;
+  return s.str();
+}
+
+std::string names(Net::ifconfig_mode_t mode, unsigned flags) {
+  std::list<std::string> out;
+  const int n = Net::ifconfig(out, mode, flags);
+  std::ostringstream s;
+  s << n << ":";
+  for (const auto& a : out) s << " " << a;
+  return s.str();
+}
+
+#define SKIP_WITHOUT_NAMESPACES()                                                         \
+  if (::geteuid() != 0) GTEST_SKIP() << "network namespaces need root; not tested here"
+
+TEST(NetIfconfig, ModesSelectByNameLinkLocalAndPrivateRanges) {
+  SKIP_WITHOUT_NAMESPACES();
+  const std::string batch =
+      "link set lo up\n"
+      "link add d0 type TYPE\naddr add 172.31.255.1/24 dev d0\nlink set d0 up\n"
+      "link add d1 type TYPE\naddr add 172.32.0.1/24 dev d1\nlink set d1 up\n"
+      "link add d2 type TYPE\naddr add 10.1.2.3/8 dev d2\nlink set d2 up\n"
+      "link add d3 type TYPE\naddr add 192.168.7.7/24 dev d3\n"  // left down
+      "link add d4 type TYPE\naddr add 169.254.3.4/16 dev d4\nlink set d4 up\n"
+      "link add LO type TYPE\naddr add 192.0.2.10/24 dev LO\nlink set LO up\n";
+  std::string skip;
+  const std::string out = inFreshNamespaces(
+      batch,
+      [] {
+        std::ostringstream s;
+        s << "all " << addresses(Net::ifconfig_all) << "\n";
+        s << "notlo " << addresses(Net::ifconfig_not_loopback) << "\n";
+        s << "linklocal " << addresses(Net::ifconfig_link_local) << "\n";
+        s << "private " << addresses(Net::ifconfig_private) << "\n";
+        s << "both " << addresses(Net::ifconfig_link_local | Net::ifconfig_private) << "\n";
+        s << "up " << names(Net::ifconfig_private, IFF_UP) << "\n";
+        s << "any " << names(Net::ifconfig_private, 0) << "\n";
+        s << "set " << Net::hostname("kv-ns-test") << " " << Net::hostname() << "\n";
+        return s.str();
+      },
+      skip);
+  if (!skip.empty()) GTEST_SKIP() << skip;
+  std::istringstream lines(out);
+  std::string l;
+  std::getline(lines, l);
+  EXPECT_EQ(l,
+            "all 7: 10.1.2.3:0 127.0.0.1:0 169.254.3.4:0 172.31.255.1:0 172.32.0.1:0 192.0.2.10:0 "
+            "192.168.7.7:0");
+  std::getline(lines, l);  // "LO" is the loopback's name in capitals: left out
+  EXPECT_EQ(l, "notlo 5: 10.1.2.3:0 169.254.3.4:0 172.31.255.1:0 172.32.0.1:0 192.168.7.7:0");
+  std::getline(lines, l);
+  EXPECT_EQ(l, "linklocal 1: 169.254.3.4:0");
+  std::getline(lines, l);  // 172.31.255.1 is in 172.16.0.0/12, 172.32.0.1 is not
+  EXPECT_EQ(l, "private 3: 10.1.2.3:0 172.31.255.1:0 192.168.7.7:0");
+  std::getline(lines, l);
+  EXPECT_EQ(l, "both 4: 10.1.2.3:0 169.254.3.4:0 172.31.255.1:0 192.168.7.7:0");
+  std::getline(lines, l);
+  EXPECT_EQ(l, "up 2: d0 d2");
+  std::getline(lines, l);
+  EXPECT_EQ(l, "any 3: d0 d2 d3");
+  std::getline(lines, l);
+  EXPECT_EQ(l, "set 0 kv-ns-test");
+}
+
+// The listing has room for 16 entries of the system's own size, whatever
+// that size is on this machine.
+TEST(NetIfconfig, OnlyTheFirstSixteenInterfacesAreSeen) {
+  SKIP_WITHOUT_NAMESPACES();
+  std::string batch = "link set lo up\n";
+  for (int i = 1; i <= 20; ++i) {
+    const std::string n = std::to_string(i);
+    batch += "link add e" + n + " type TYPE\naddr add 10.9.0." + n + "/32 dev e" + n + "\nlink set e" + n + " up\n";
+  }
+  std::string skip;
+  const std::string out = inFreshNamespaces(
+      batch,
+      [] {
+        std::list<INet4::Addr> all;
+        std::ostringstream s;
+        s << Net::ifconfig(all, Net::ifconfig_all);
+        std::list<std::string> named;
+        s << " " << Net::ifconfig(named, Net::ifconfig_all, 0);
+        return s.str();
+      },
+      skip);
+  if (!skip.empty()) GTEST_SKIP() << skip;
+  EXPECT_EQ(out, "16 16");
+}
+
+}  // namespace
