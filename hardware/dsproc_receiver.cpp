@@ -89,20 +89,21 @@ bool DSProcReceiverService::configure(dsproc::dsproc_configure& rec, const char*
   return true;
 }
 
-bool DSProcReceiverService::configureVAD(unsigned timeslot, const VADParams& params) {
+bool DSProcReceiverService::configureVAD(unsigned timeslot, const LGCP::VADParams& params) {
   if (!ensureOpen("configure VAD fail: (interface not opened)", timeslot)) return false;
   const int version = drv::ioctl_val(fd_.get(), dsproc::DSPROC_VAD_VERSION, 0);
   dsproc::dsproc_configure rec{};
   rec.timeslot = timeslot;
   rec.kind = dsproc::KIND_VAD;
   if (version == dsproc::VAD_VERSION_2) {
-    if (!params.v2) {
+    if (params.getSelection() != LGCP::VADParams::e_v2) {
       std::cerr << "DSPROC_CONFIGURE VAD: params not specified for v2: " << " timeslot=" << timeslot << std::endl;
       return false;
     }
-    rec.params.vad_v2.voice_th_msec = static_cast<std::uint16_t>(params.voice_th_msec);
-    rec.params.vad_v2.silence_th_msec = static_cast<std::uint16_t>(params.silence_th_msec);
-    rec.params.vad_v2.e_th_dB = static_cast<std::uint8_t>(params.e_th_dB);
+    const TERM::VADParamsV2& v2 = params.get_v2();
+    rec.params.vad_v2.voice_th_msec = static_cast<std::uint16_t>(v2.get_voice_th_msec().getValue());
+    rec.params.vad_v2.silence_th_msec = static_cast<std::uint16_t>(v2.get_silence_th_msec().getValue());
+    rec.params.vad_v2.e_th_dB = static_cast<std::uint8_t>(v2.get_e_th_dB().getValue());
   } else {
     rec.params.vad_fixed.word1 = 3;
     rec.params.vad_fixed.word2 = 127;
@@ -345,7 +346,7 @@ bool DSProcReceiver::enable(DSProcReceiverService::Feature feature, bool on) {
   return DSProcReceiverService::instance().enable(*this, feature, on);
 }
 
-bool DSProcReceiver::configureVAD(const VADParams& params) {
+bool DSProcReceiver::configureVAD(const LGCP::VADParams& params) {
   return DSProcReceiverService::instance().configureVAD(dsproc_timeslot(), params);
 }
 

@@ -26,21 +26,13 @@
 // filter and flags events always.
 #include <cstdint>
 
+#include "asn1/modules/LGCP.h"
 #include "hardware/dsp_records.h"
 #include "runtime/cyclic_list.h"
 #include "runtime/event.h"
 #include "runtime/fd.h"
 
 namespace Hardware {
-
-// The controller's VAD parameters: the v1 alternative carries nothing, v2
-// the three thresholds (the slots copy them from the protocol value).
-struct VADParams {
-  bool v2 = false;
-  unsigned voice_th_msec = 0;
-  unsigned silence_th_msec = 0;
-  unsigned e_th_dB = 0;
-};
 
 // A VAD event: -1 for a direction the event carries no value for.
 struct DSProcVADEvent {
@@ -70,7 +62,7 @@ class DSProcReceiverService {
   bool is_open() const { return fd_.valid(); }
 
   // Each returns true when the driver took the request.
-  bool configureVAD(unsigned timeslot, const VADParams& params);
+  bool configureVAD(unsigned timeslot, const LGCP::VADParams& params);
   bool configureSD(unsigned timeslot);
   bool configureDelays(unsigned timeslot, unsigned rx, unsigned tx, unsigned selcal);
   bool configureRxGain(unsigned timeslot, signed char gain_dB);
@@ -108,7 +100,7 @@ class DSProcReceiver {
 
   // Each returns true when the driver took the request (or when the
   // feature is already in the state asked for).
-  bool configureVAD(const VADParams& params);
+  bool configureVAD(const LGCP::VADParams& params);
   bool enableVAD(bool on) { return enable(DSProcReceiverService::VAD, on); }
   bool disableVAD() { return enableVAD(false); }
   bool enableBSS(bool on) { return enable(DSProcReceiverService::BSS, on); }

@@ -55,6 +55,13 @@ constexpr unsigned kSelcalAmplitude = 12000;
 constexpr unsigned kWaitToneOn = 1000;   // ms
 constexpr unsigned kWaitToneOff = 3000;  // ms
 
+using P = LGCP::TranslateDtmfParams;
+
+// An optional number of a digit string, or what stands for it when absent.
+int optional(const P& p, unsigned id, const ASN1::INTEGER& field, unsigned absent) {
+  return p.hasOptionalField(id) ? field.getValue() : static_cast<int>(absent);
+}
+
 }  // namespace
 
 // ---- the service ----
@@ -79,24 +86,24 @@ bool TonecReceiverService::init() {
   return true;
 }
 
-bool TonecReceiverService::configureDTMF(unsigned timeslot, const DTMFParams& params) {
+bool TonecReceiverService::configureDTMF(unsigned timeslot, const LGCP::DTMFParams& params) {
   if (!fd_.valid() && !init()) {
     std::cerr << "configure DTMF fail: (interface not opened)" << " timeslot=" << timeslot << std::endl;
     return false;
   }
   tonec::dtmf_detector_config rec{};
   rec.timeslot = timeslot;
-  rec.twist = params.twist;
-  rec.ratio = params.ratio;
-  rec.silence = params.silence;
-  rec.noise = params.noise;
+  rec.twist = static_cast<std::uint32_t>(params.get_threshold().get_twist().getValue());
+  rec.ratio = static_cast<std::uint32_t>(params.get_threshold().get_ratio().getValue());
+  rec.silence = static_cast<std::uint32_t>(params.get_level().get_silence().getValue());
+  rec.noise = static_cast<std::uint32_t>(params.get_threshold().get_noise().getValue());
   if (drv::ioctl_ptr(fd_.get(), tonec::DTMF_CONFIGURE_DETECTOR, &rec, sizeof rec) < 0) {
     const int err = errno;
     failTail(std::cerr << "DTMF_CONFIGURE_DETECTOR fail:", timeslot, err);
     return false;
   }
-  std::clog << "DTMF_CONFIGURE_DETECTOR" << " ts=" << timeslot << " twist=" << params.twist
-            << " ratio=" << params.ratio << " noise=" << params.noise << " silence=" << params.silence << std::endl;
+  std::clog << "DTMF_CONFIGURE_DETECTOR" << " ts=" << timeslot << " twist=" << rec.twist << " ratio=" << rec.ratio
+            << " noise=" << rec.noise << " silence=" << rec.silence << std::endl;
   return true;
 }
 
@@ -167,32 +174,34 @@ bool TonecReceiverService::enableToneGenerator(unsigned timeslot, unsigned short
   return true;
 }
 
-bool TonecReceiverService::configureIVA(TonecReceiver& receiver, const IVAParams& params) {
+bool TonecReceiverService::configureIVA(TonecReceiver& receiver, const LGCP::IVAParams& params) {
   const unsigned timeslot = receiver.tonec_timeslot();
   if (!fd_.valid() && !init()) {
     std::cerr << "configure IVA fail: (interface not opened)" << " timeslot=" << timeslot << std::endl;
     return false;
   }
-  tonec::iva_config rec{timeslot, params.det_lvl_dB};
+  tonec::iva_config rec{timeslot, static_cast<std::int32_t>(params.get_det_lvl_dB().getValue())};
   if (drv::ioctl_ptr(fd_.get(), tonec::IVA_CONFIGURE_DETECTOR, &rec, sizeof rec) < 0) {
     const int err = errno;
     failTail(std::cerr << "IVA_CONFIGURE_DETECTOR fail:", timeslot, err);
     return false;
   }
-  std::clog << "IVA_CONFIGURE_DETECTOR" << " ts=" << timeslot << " det_lvl_dB=" << params.det_lvl_dB << std::endl;
+  std::clog << "IVA_CONFIGURE_DETECTOR" << " ts=" << timeslot << " det_lvl_dB=" << rec.det_lvl_dB << std::endl;
   return true;
 }
 
-bool TonecReceiverService::translateSelcal(TonecReceiver& receiver, const SelcalCommand& command) {
+bool TonecReceiverService::translateSelcal(TonecReceiver& receiver, const TERM::SelcalCommand& command) {
   const unsigned timeslot = receiver.tonec_timeslot();
-  if (command.signs.size() < 4) {
-    std::cerr << "SELCAL_DIAL fail:" << " timeslot=" << timeslot << " incorect signs:" << command.signs << std::endl;
+  const std::string& signs = command.get_signs();
+  if (signs.size() < 4) {
+    std::cerr << "SELCAL_DIAL fail:" << " timeslot=" << timeslot << " incorect signs:" << signs << std::endl;
     return false;
   }
   tonec::selcal_dial rec{};
   rec.timeslot = timeslot;
-  rec.amplitude = static_cast<std::uint16_t>(command.amp ? *command.amp : kSelcalAmplitude);
-  command.signs.copy(rec.signs, sizeof rec.signs);
+  rec.amplitude = static_cast<std::uint16_t>(
+      command.hasOptionalField(TERM::SelcalCommand::o_amp) ? command.get_amp().getValue() : kSelcalAmplitude);
+  signs.copy(rec.signs, sizeof rec.signs);
   if (drv::ioctl_ptr(fd_.get(), tonec::SELCAL_DIAL, &rec, sizeof rec) < 0) {
     const int err = errno;
     failTail(std::cerr << "SELCAL_DIAL fail:", timeslot, err);
@@ -254,7 +263,7 @@ TonecReceiver::~TonecReceiver() { link_.Unlink(); }
 
 void TonecReceiver::tone_gen_complete() {}
 
-bool TonecReceiver::configureDTMF(const DTMFParams& params) {
+bool TonecReceiver::configureDTMF(const LGCP::DTMFParams& params) {
   return TonecReceiverService::instance().configureDTMF(tonec_timeslot(), params);
 }
 
@@ -284,15 +293,15 @@ bool TonecReceiver::disableToneGenerator(bool force) {
 
 bool TonecReceiver::enableIVA(bool on) { return TonecReceiverService::instance().enableIVA(*this, on); }
 
-bool TonecReceiver::configureIVA(const IVAParams& params) {
+bool TonecReceiver::configureIVA(const LGCP::IVAParams& params) {
   return TonecReceiverService::instance().configureIVA(*this, params);
 }
 
-bool TonecReceiver::translateSelcal(const SelcalCommand& command) {
+bool TonecReceiver::translateSelcal(const TERM::SelcalCommand& command) {
   return TonecReceiverService::instance().translateSelcal(*this, command);
 }
 
-void TonecReceiver::translateDTMF(const TranslateDtmfParams& params) {
+void TonecReceiver::translateDTMF(const LGCP::TranslateDtmfParams& params) {
   dial_ = params;
   if (dialling_) return;  // the playing string goes on with the new digits
   dialling_ = true;
@@ -300,23 +309,24 @@ void TonecReceiver::translateDTMF(const TranslateDtmfParams& params) {
 }
 
 void TonecReceiver::OnDialPause() {
-  if (dial_.digits.empty()) {
+  auto& digits = dial_.get_digits();
+  if (digits.size() == 0) {
     disableToneGenerator(true);
     tone_gen_complete();  // may destroy this receiver
     return;
   }
-  const DualTone tone = dial_.digits.front();
-  dial_.digits.pop_front();
-  enableToneGenerator(static_cast<unsigned short>(tone.freq1), static_cast<unsigned short>(tone.freq2),
-                      static_cast<unsigned short>(dial_.amp1 ? *dial_.amp1 : kDefaultAmplitude),
-                      static_cast<unsigned short>(dial_.amp2 ? *dial_.amp2 : kDefaultAmplitude));
-  toneTimer_.set(dial_.toneDuration ? static_cast<unsigned>(*dial_.toneDuration) : kDefaultDuration,
+  const unsigned short freq1 = static_cast<unsigned short>(digits[0].get_freq1().getValue());
+  const unsigned short freq2 = static_cast<unsigned short>(digits[0].get_freq2().getValue());
+  digits.erase(0, 1);
+  enableToneGenerator(freq1, freq2, static_cast<unsigned short>(optional(dial_, P::o_amp1, dial_.get_amp1(), kDefaultAmplitude)),
+                      static_cast<unsigned short>(optional(dial_, P::o_amp2, dial_.get_amp2(), kDefaultAmplitude)));
+  toneTimer_.set(static_cast<unsigned>(optional(dial_, P::o_toneDuration, dial_.get_toneDuration(), kDefaultDuration)),
                  &TonecReceiver::OnDialToneEnd, this);
 }
 
 void TonecReceiver::OnDialToneEnd() {
   enableSilence();
-  toneTimer_.set(dial_.pauseDuration ? static_cast<unsigned>(*dial_.pauseDuration) : kDefaultDuration,
+  toneTimer_.set(static_cast<unsigned>(optional(dial_, P::o_pauseDuration, dial_.get_pauseDuration(), kDefaultDuration)),
                  &TonecReceiver::OnDialPause, this);
 }
 

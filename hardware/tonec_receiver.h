@@ -22,12 +22,11 @@
 // The receiver also plays two tone sequences on its own timer: the audible
 // waiting tone and the dialling of a DTMF digit string.
 #include <cstdint>
-#include <deque>
 #include <map>
-#include <optional>
-#include <string>
 #include <utility>
 
+#include "asn1/modules/LGCP.h"
+#include "asn1/modules/TERM.h"
 #include "hardware/tone_records.h"
 #include "runtime/cyclic_list.h"
 #include "runtime/event.h"
@@ -35,37 +34,6 @@
 #include "runtime/timer.h"
 
 namespace Hardware {
-
-// Parameters as the controller gives them (the slots copy them from the
-// protocol values).
-struct DTMFParams {
-  unsigned twist = 0;  // threshold
-  unsigned ratio = 0;
-  unsigned noise = 0;
-  unsigned silence = 0;  // level
-};
-
-struct DualTone {
-  unsigned freq1;  // Hz
-  unsigned freq2;
-};
-
-struct TranslateDtmfParams {
-  std::deque<DualTone> digits;
-  std::optional<int> amp1;  // 16384 when absent
-  std::optional<int> amp2;
-  std::optional<int> toneDuration;   // ms, 70 when absent
-  std::optional<int> pauseDuration;  // ms, 70 when absent
-};
-
-struct IVAParams {
-  int det_lvl_dB = 0;
-};
-
-struct SelcalCommand {
-  std::optional<int> amp;  // 12000 when absent
-  std::string signs;       // the first four are dialled
-};
 
 class TonecReceiver;
 
@@ -83,15 +51,15 @@ class TonecReceiverService {
   bool is_open() const { return fd_.valid(); }
 
   // Each returns true when the driver took the request.
-  bool configureDTMF(unsigned timeslot, const DTMFParams& params);
+  bool configureDTMF(unsigned timeslot, const LGCP::DTMFParams& params);
   bool enableDTMF(TonecReceiver& receiver, bool on);
   bool echoCancel(unsigned timeslot, bool on);
   bool enableDTMFReject(unsigned timeslot, bool on);
   bool enableToneGenerator(unsigned timeslot, unsigned short freq1, unsigned short freq2, unsigned short amp1,
                            unsigned short amp2);
   bool enableIVA(TonecReceiver& receiver, bool on);
-  bool configureIVA(TonecReceiver& receiver, const IVAParams& params);
-  bool translateSelcal(TonecReceiver& receiver, const SelcalCommand& command);
+  bool configureIVA(TonecReceiver& receiver, const LGCP::IVAParams& params);
+  bool translateSelcal(TonecReceiver& receiver, const TERM::SelcalCommand& command);
 
  private:
   bool init();
@@ -123,7 +91,7 @@ class TonecReceiver {
   virtual void tone_gen_complete();
 
   // Each returns true when the driver took the request.
-  bool configureDTMF(const DTMFParams& params);
+  bool configureDTMF(const LGCP::DTMFParams& params);
   bool enableDTMF(bool on);
   bool disableDTMF() { return enableDTMF(false); }
   bool echoCancel(bool on);
@@ -134,12 +102,12 @@ class TonecReceiver {
   // plays, which it then stops.
   bool disableToneGenerator(bool force);
   bool enableIVA(bool on);
-  bool configureIVA(const IVAParams& params);
-  bool translateSelcal(const SelcalCommand& command);
+  bool configureIVA(const LGCP::IVAParams& params);
+  bool translateSelcal(const TERM::SelcalCommand& command);
 
   // Plays a digit string; a string given while one plays replaces the
   // digits still to come. tone_gen_complete() follows the last one.
-  void translateDTMF(const TranslateDtmfParams& params);
+  void translateDTMF(const LGCP::TranslateDtmfParams& params);
   // The audible waiting tone: 425 Hz, 1 s on, 3 s off, until cancelled.
   void activateAudibleCall();
   void cancelAudibleCall();
@@ -175,7 +143,7 @@ class TonecReceiver {
   Timer toneTimer_;
   bool dialling_ = false;
   std::uint32_t dtmfId_ = 0;
-  TranslateDtmfParams dial_;
+  LGCP::TranslateDtmfParams dial_;  // the digits still to play
   Link link_;
 };
 

@@ -219,12 +219,9 @@ TEST_F(DSProcReceiverTest, MuteIsSentOncePerChangeAndOffClearsBothDirections) {
 
 TEST_F(DSProcReceiverTest, VadConfigurationFollowsTheDriversParameterVersion) {
   DspUser a(5);
-  Hardware::VADParams v1;
-  Hardware::VADParams v2;
-  v2.v2 = true;
-  v2.voice_th_msec = 300;
-  v2.silence_th_msec = 700;
-  v2.e_th_dB = 40;
+  LGCP::VADParams v1, v2;
+  ASSERT_TRUE(v1.setFromValueNotation("v1 : NULL"));
+  ASSERT_TRUE(v2.setFromValueNotation("v2 : { voice-th-msec 300, silence-th-msec 700, e-th-dB 40 }"));
 
   EXPECT_FALSE(a.configureVAD(v1));
   EXPECT_TRUE(contains(err(), "DSPROC_CONFIGURE VAD: params not specified for v2:  timeslot=5\n"));
@@ -336,7 +333,7 @@ TEST_F(DSProcReceiverTest, WithoutTheDeviceConfigureRetriesTheOpen) {
     EXPECT_TRUE(contains(err(), "open dsproc fail, VAD proceeding disabled: No such device\n"));
     EXPECT_FALSE(service.configureSD(5));
     EXPECT_TRUE(contains(err(), "configure SD fail: (interface not opened) timeslot=5\n"));
-    EXPECT_FALSE(service.configureVAD(5, Hardware::VADParams()));
+    EXPECT_FALSE(service.configureVAD(5, LGCP::VADParams()));
     EXPECT_TRUE(contains(err(), "configure VAD fail: (interface not opened) timeslot=5\n"));
     EXPECT_FALSE(service.configureDelays(5, 0, 0, 0));
     EXPECT_TRUE(contains(err(), "configure Delays fail: (interface not opened) timeslot=5\n"));

@@ -21,6 +21,23 @@ using Hardware::TonecReceiver;
 using Hardware::TonecReceiverService;
 namespace tc = Hardware::tonec;
 
+// A protocol value written in value notation.
+template <class T>
+T value(const std::string& valueNotation) {
+  T v;
+  EXPECT_TRUE(v.setFromValueNotation(valueNotation)) << valueNotation;
+  return v;
+}
+
+// A digit string of tone pairs, with the rest of the parameters as given.
+LGCP::TranslateDtmfParams digits(const std::vector<std::pair<int, int>>& pairs, const std::string& rest = "") {
+  std::string text = "{ digits { ";
+  for (std::size_t i = 0; i < pairs.size(); ++i)
+    text += (i ? ", " : "") + std::string("{ freq1 ") + std::to_string(pairs[i].first) + ", freq2 " +
+            std::to_string(pairs[i].second) + " }";
+  return value<LGCP::TranslateDtmfParams>(text + " }" + rest + " }");
+}
+
 // An owner of one timeslot that records what it is handed.
 struct ToneUser : TonecReceiver {
   explicit ToneUser(unsigned timeslot) : ts(timeslot) {}
@@ -219,11 +236,9 @@ TEST_F(TonecReceiverTest, AnIncompleteRecordEndsThePassAndTheNextRecordStillArri
 TEST_F(TonecReceiverTest, DiallingTwelvePlaysTwoDigitsWithTheirSpacingThenCompletesOnce) {
   Mux::TestClock clock(1000);
   ToneUser a(5), b(6);
-  Hardware::TranslateDtmfParams digits;
   const auto one = Dtmf::tonesValidator.at('1');
   const auto two = Dtmf::tonesValidator.at('2');
-  digits.digits = {{one.first, one.second}, {two.first, two.second}};
-  a.translateDTMF(digits);
+  a.translateDTMF(digits({{one.first, one.second}, {two.first, two.second}}));
   EXPECT_TRUE(a.dialling());
   EXPECT_EQ(tones(5).size(), 1u);
   clock.advance(69);
@@ -251,17 +266,10 @@ TEST_F(TonecReceiverTest, DiallingTwelvePlaysTwoDigitsWithTheirSpacingThenComple
 TEST_F(TonecReceiverTest, DiallingTakesGivenLevelsAndDurationsAndANewStringReplacesTheRest) {
   Mux::TestClock clock(0);
   ToneUser a(5);
-  Hardware::TranslateDtmfParams p;
-  p.digits = {{697, 1209}, {697, 1336}, {697, 1477}};
-  p.amp1 = 100;
-  p.amp2 = 200;
-  p.toneDuration = 40;
-  p.pauseDuration = 20;
-  a.translateDTMF(p);
+  a.translateDTMF(
+      digits({{697, 1209}, {697, 1336}, {697, 1477}}, ", amp1 100, amp2 200, toneDuration 40, pauseDuration 20"));
   clock.advance(45);  // into the first pause
-  Hardware::TranslateDtmfParams q;
-  q.digits = {{941, 1477}};  // '#'
-  a.translateDTMF(q);
+  a.translateDTMF(digits({{941, 1477}}));  // '#'
   EXPECT_EQ(tones(5).size(), 2u);  // nothing new until the pause ends
   clock.advance(1000);
   EXPECT_EQ(tones(5), (std::vector<std::string>{
@@ -274,13 +282,13 @@ TEST_F(TonecReceiverTest, DiallingTakesGivenLevelsAndDurationsAndANewStringRepla
   EXPECT_EQ(a.completions, 1);
 
   // Nothing to dial: the generator off and the completion at once.
-  a.translateDTMF(Hardware::TranslateDtmfParams());
+  a.translateDTMF(digits({}));
   EXPECT_EQ(a.completions, 2);
   EXPECT_EQ(tones(5).back(), "1045 0 0 0 0");
   EXPECT_FALSE(a.dialling());
 
   // Stopping a string: no completion, and the timer is gone.
-  a.translateDTMF(p);
+  a.translateDTMF(digits({{697, 1209}, {697, 1336}, {697, 1477}}, ", amp1 100, amp2 200"));
   const std::size_t before = tones(5).size();
   EXPECT_TRUE(a.disableToneGenerator(false));
   EXPECT_FALSE(a.dialling());
@@ -304,9 +312,7 @@ TEST_F(TonecReceiverTest, AnOwnerMayGoInItsCompletion) {
   };
   bool gone = false;
   auto* owner = new Leaving(5, &gone);
-  Hardware::TranslateDtmfParams p;
-  p.digits = {{852, 1477}};
-  owner->translateDTMF(p);
+  owner->translateDTMF(digits({{852, 1477}}));
   clock.advance(140);
   EXPECT_TRUE(gone);
   EXPECT_EQ(tones(5).back(), "140 0 0 0 0");
@@ -330,16 +336,14 @@ TEST_F(TonecReceiverTest, WaitingToneCyclesUntilCancelledAndStaysOffAfterwards) 
   EXPECT_EQ(tones(5).size(), 4u);
 
   // While a string is dialled, cancelling the waiting tone leaves it alone.
-  Hardware::TranslateDtmfParams p;
-  p.digits = {{697, 1209}};
-  a.translateDTMF(p);
+  a.translateDTMF(digits({{697, 1209}}));
   a.cancelAudibleCall();
   EXPECT_TRUE(a.dialling());
   clock.advance(200);
   EXPECT_EQ(a.completions, 1);
 
   // The cadence takes over from a string being dialled, which is dropped.
-  a.translateDTMF(p);
+  a.translateDTMF(digits({{697, 1209}}));
   a.activateAudibleCall();
   EXPECT_FALSE(a.dialling());
   clock.advance(1000);
@@ -397,28 +401,16 @@ TEST_F(TonecReceiverTest, CleanBeforeDestroySwitchesOffDetectionAndRejection) {
 
 TEST_F(TonecReceiverTest, ConfigureRecordsAndSelcalSigns) {
   ToneUser a(5);
-  Hardware::DTMFParams d;
-  d.twist = 1;
-  d.ratio = 2;
-  d.noise = 3;
-  d.silence = 4;
-  ASSERT_TRUE(a.configureDTMF(d));
+  ASSERT_TRUE(a.configureDTMF(
+      value<LGCP::DTMFParams>("{ threshold { twist 1, ratio 2, noise 3 }, level { silence 4 } }")));
   EXPECT_TRUE(contains(log(), "DTMF_CONFIGURE_DETECTOR ts=5 twist=1 ratio=2 noise=3 silence=4\n"));
-  Hardware::IVAParams iva;
-  iva.det_lvl_dB = -30;
-  ASSERT_TRUE(a.configureIVA(iva));
+  ASSERT_TRUE(a.configureIVA(value<LGCP::IVAParams>("{ det_lvl_dB -30 }")));
   EXPECT_TRUE(contains(log(), "IVA_CONFIGURE_DETECTOR ts=5 det_lvl_dB=-30\n"));
 
-  Hardware::SelcalCommand three;
-  three.signs = "ABC";
-  EXPECT_FALSE(a.translateSelcal(three));
+  EXPECT_FALSE(a.translateSelcal(value<TERM::SelcalCommand>("{ signs \"ABC\" }")));
   EXPECT_TRUE(contains(err(), "SELCAL_DIAL fail: timeslot=5 incorect signs:ABC\n"));
-  Hardware::SelcalCommand six;
-  six.signs = "PQRSTU";
-  ASSERT_TRUE(a.translateSelcal(six));
-  six.amp = 900;
-  six.signs = "WXYZ";
-  ASSERT_TRUE(a.translateSelcal(six));
+  ASSERT_TRUE(a.translateSelcal(value<TERM::SelcalCommand>("{ signs \"PQRSTU\" }")));
+  ASSERT_TRUE(a.translateSelcal(value<TERM::SelcalCommand>("{ amp 900, signs \"WXYZ\" }")));
 
   tc::selcal_dial s1{5, 12000, {'P', 'Q', 'R', 'S'}, 0};
   tc::selcal_dial s2{5, 900, {'W', 'X', 'Y', 'Z'}, 0};
@@ -439,7 +431,7 @@ TEST_F(TonecReceiverTest, WithoutTheDeviceRequestsFailAndConfigureRetriesTheOpen
     TonecReceiverService service;
     EXPECT_FALSE(service.is_open());
     EXPECT_TRUE(contains(err(), "open tonec fail, DTMF proceeding disabled: No such file or directory\n"));
-    EXPECT_FALSE(service.configureDTMF(5, Hardware::DTMFParams()));
+    EXPECT_FALSE(service.configureDTMF(5, LGCP::DTMFParams()));
     EXPECT_TRUE(contains(err(), "configure DTMF fail: (interface not opened) timeslot=5\n"));
     EXPECT_FALSE(service.echoCancel(5, true));  // sent regardless, refused
     EXPECT_TRUE(hasLine(err(), "CHANNEL_LMS_ON fail: timeslot=5 errno=\"", "\""));
@@ -447,7 +439,7 @@ TEST_F(TonecReceiverTest, WithoutTheDeviceRequestsFailAndConfigureRetriesTheOpen
     EXPECT_EQ(journal(), (std::vector<std::string>{"open " + refused, "open " + refused}));
 
     command("dtmf fail open ok");
-    EXPECT_TRUE(service.configureDTMF(5, Hardware::DTMFParams()));
+    EXPECT_TRUE(service.configureDTMF(5, LGCP::DTMFParams()));
     EXPECT_TRUE(service.is_open());
     EXPECT_EQ(journal()[2], "open " + dtmf() + " rdonly|nonblock -> 0");
   }
