@@ -49,7 +49,9 @@ void AcceptorNet::BindSocket() {
   a.sin_addr.s_addr = htonl(INADDR_ANY);
   a.sin_port = htons(port_);
   if (::bind(listen_fd_.get(), reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0) {
-    if (log()) std::cerr << "can't bind to socket: \"" << std::strerror(errno) << "\" " << " waiting..." << std::endl;
+    if (log())
+      std::cerr << "can't bind to socket: \"" << std::strerror(errno) << "\" "
+                << " waiting..." << std::endl;
     bind_retry_.set(bind_retry_ms, &AcceptorNet::OnBindRetry, this);
     return;
   }

@@ -41,16 +41,11 @@ void Tpkt_protocol::receive(Packet& p) {
   const unsigned char* data = p.data();
   const unsigned len = p.length();
   unsigned at = 0;
-  while (at < len) {
-    switch (state_) {
-      case idle: receive_idle(data, len, at); break;
-      case wait_r: receive_wait_r(data, len, at); break;
-      case len_1: receive_len_1(data, len, at); break;
-      case len_2: receive_len_2(data, len, at); break;
-      case body: receive_body(data, len, at); break;
-      case ignore: receive_ignore(data, len, at); break;
-    }
-  }
+  // The handler of each state, in the order of State.
+  static constexpr void (Tpkt_protocol::*handlers[])(const unsigned char*, unsigned, unsigned&) = {
+      &Tpkt_protocol::receive_idle,  &Tpkt_protocol::receive_wait_r, &Tpkt_protocol::receive_len_1,
+      &Tpkt_protocol::receive_len_2, &Tpkt_protocol::receive_body,   &Tpkt_protocol::receive_ignore};
+  while (at < len) (this->*handlers[state_])(data, len, at);
   // The time-out counts from the last octet received.
   if (state_ != idle)
     timer_.set(partial_timeout_ms, &Tpkt_protocol::on_timeout, this);
