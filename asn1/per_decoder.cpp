@@ -71,16 +71,9 @@ bool PERDecoder::decodeGeneralLength(uint32_t& out) {
   return true;
 }
 
+// An upper bound below 64K makes the length a constrained number (a bit
+// field in the unaligned variant); larger bounds take the general form.
 bool PERDecoder::decodeLength(uint32_t lo, uint32_t hi, uint32_t& out) {
-  if (!aligned_ && hi != Unbounded) {
-    if (hi < lo) return false;
-    uint32_t v;
-    if (!r_.getBits(CountBits(hi - lo + 1), v)) return false;
-    uint64_t len = uint64_t(lo) + v;
-    if (len > 0xFFFFFFFFu) return false;
-    out = uint32_t(len);
-    return true;
-  }
   if (hi <= 65535) {
     int64_t v;
     if (!decodeUnsigned(lo, hi, v) || v > 0xFFFFFFFF) return false;
@@ -120,9 +113,8 @@ bool PERDecoder::decodeConstrainedLength(const ConstrainedObject& object, uint32
 bool PERDecoder::openWindow(std::size_t& end, std::size_t& saved) {
   uint32_t len;
   if (!decodeGeneralLength(len)) return false;
-  std::size_t start = r_.offset();
-  if (r_.end() - start < len) return false;
-  end = start + len;
+  if (r_.bitsLeft() / 8 < len) return false;
+  end = r_.position() + 8 * std::size_t(len);
   saved = r_.limitEnd(end);
   return true;
 }
@@ -211,11 +203,9 @@ bool PERDecoder::do_visit(ENUMERATED& v) {
 
 bool PERDecoder::do_visit(OBJECT_IDENTIFIER& v) {
   uint32_t n;
-  if (!decodeLength(0, 255, n)) return false;
-  r_.align();
-  std::size_t at = r_.offset();
-  if (!r_.skipOctets(n)) return false;
-  return v.decodeCommon(reinterpret_cast<const char*>(r_.data() + at), n);
+  char octets[255];
+  if (!decodeLength(0, 255, n) || !r_.getOctets(octets, n)) return false;
+  return v.decodeCommon(octets, n);
 }
 
 bool PERDecoder::do_visit(BIT_STRING& v) {
@@ -364,11 +354,22 @@ bool PERDecoder::do_visit(TypeConstrainedOpenData& v) {
   return ok;
 }
 
+// The text in octets (aligned variant), or in 7-bit characters as
+// unaligned PER writes the VisibleString it is made of.
 bool PERDecoder::do_visit(GeneralizedTime& v) {
   uint32_t n;
   if (!decodeGeneralLength(n) || n == 0) return false;
   std::string text(n, '\0');
-  if (!r_.getOctets(&text[0], n)) return false;
+  if (aligned_) {
+    if (!r_.getOctets(&text[0], n)) return false;
+  } else {
+    if (r_.bitsLeft() / 7 < n) return false;
+    for (uint32_t i = 0; i < n; ++i) {
+      uint32_t c = 0;
+      r_.getBits(7, c);
+      text[i] = char(c);
+    }
+  }
   return v.set(text.c_str());
 }
 

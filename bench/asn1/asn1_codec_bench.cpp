@@ -260,9 +260,7 @@ int main(int argc, char** argv) {
     for (void* s : structs) ASN_STRUCT_FREE(asn_DEF_LGCP_Message, s);
     print_row("", "asn1c", a);
     print_ratio("asn1c", a, ourUper);
-    std::printf("  (%zu of %zu of our unaligned encodings are octet-equal to X.691's: ours keeps general\n"
-                "   lengths octet-aligned, as the control link's coder defines)\n",
-                same, x691.size());
+    std::printf("  (%zu of %zu of our unaligned encodings are octet-equal to asn1c's input)\n", same, x691.size());
   }
 #else
   std::printf("  asn1c: not built (Debian asn1c)\n");
