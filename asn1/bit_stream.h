@@ -92,8 +92,9 @@ class BitReader {
   // 512 MiB) is treated as absent.
   BitReader(const char* data, std::size_t size, bool aligned = true)
       : data_(reinterpret_cast<const uint8_t*>(data)),
+        size_(size < SIZE_MAX / 8 ? size : SIZE_MAX / 8),
         pos_(0),
-        end_((size < SIZE_MAX / 8 ? size : SIZE_MAX / 8) * 8),
+        end_(size_ * 8),
         aligned_(aligned) {}
 
   // Bits that remain before the end of the window.
@@ -106,14 +107,25 @@ class BitReader {
       out = 0;
       return true;
     }
-    // The field lies in at most five octets, all inside the window.
-    const uint8_t* p = data_ + (pos_ >> 3);
+    // The field lies in at most five octets, all inside the window. Where
+    // eight octets of the input follow the position (the window may end
+    // sooner; the input does not), they are taken in one go.
+    const std::size_t at = pos_ >> 3;
     const unsigned skip = unsigned(pos_ & 7);
-    const unsigned octets = (skip + n + 7) >> 3;
-    uint64_t w = 0;
-    for (unsigned i = 0; i < octets; ++i) w = (w << 8) | p[i];
-    w >>= octets * 8 - skip - n;
-    out = uint32_t(n == 32 ? w : w & ((uint64_t(1) << n) - 1));
+    const uint8_t* p = data_ + at;
+    uint64_t w;
+    if (size_ - at >= 8) {
+      w = uint64_t(p[0]) << 56 | uint64_t(p[1]) << 48 | uint64_t(p[2]) << 40 | uint64_t(p[3]) << 32 |
+          uint64_t(p[4]) << 24 | uint64_t(p[5]) << 16 | uint64_t(p[6]) << 8 | uint64_t(p[7]);
+      w = (w << skip) >> (64 - n);
+    } else {
+      const unsigned octets = (skip + n + 7) >> 3;
+      w = 0;
+      for (unsigned i = 0; i < octets; ++i) w = (w << 8) | p[i];
+      w >>= octets * 8 - skip - n;
+      if (n < 32) w &= (uint64_t(1) << n) - 1;
+    }
+    out = uint32_t(w);
     pos_ += n;
     return true;
   }
@@ -167,6 +179,7 @@ class BitReader {
 
  private:
   const uint8_t* data_;
+  std::size_t size_;  // octets of input
   std::size_t pos_;  // bits from data_
   std::size_t end_;  // bits from data_: the end of the current window
   bool aligned_;

@@ -16,27 +16,32 @@ namespace ASN1 {
 using namespace per;
 
 bool PERDecoder::decodeBitMap(uint8_t* map, unsigned bits) {
-  if (r_.bitsLeft() < bits) return false;
-  uint32_t v = 0;
-  unsigned i = 0;
-  for (; i + 8 <= bits; i += 8) {
-    r_.getBits(8, v);
-    map[i / 8] = uint8_t(v);
+  if (bits <= 8) {
+    // Most maps: a few optional fields.
+    uint32_t v = 0;
+    if (!r_.getBits(bits, v)) return false;
+    if (bits) map[0] = uint8_t(v << (8 - bits));
+    return true;
   }
-  if (i < bits) {
-    r_.getBits(bits - i, v);
-    map[i / 8] = uint8_t(v << (8 - (bits - i)));
+  if (r_.bitsLeft() < bits) return false;
+  // Up to 32 bits at a time, stored from the top of their first octet.
+  for (unsigned i = 0; i < bits; i += 32) {
+    unsigned take = bits - i < 32 ? bits - i : 32;
+    uint32_t v = 0;
+    r_.getBits(take, v);
+    v <<= 32 - take;
+    for (unsigned k = 0; k * 8 < take; ++k) map[i / 8 + k] = uint8_t(v >> (24 - 8 * k));
   }
   return true;
 }
 
 bool PERDecoder::decodeUnsigned(int64_t lo, int64_t hi, int64_t& out) {
-  if (hi < lo) return false;
-  if (lo == hi) {
+  if (hi <= lo) {
     out = lo;
-    return true;
+    return hi == lo;
   }
-  if (r_.atEnd()) return false;
+  // Every form below reads at least one bit, so it fails at the end of the
+  // input without a separate check.
   uint64_t range = uint64_t(hi - lo) + 1;
   unsigned b = rangeBits(range);
   uint32_t v = 0;
@@ -139,12 +144,10 @@ bool PERDecoder::do_visit(BOOLEAN& v) {
 // Reads k octets as a two's-complement (or plain unsigned) number.
 static bool readOctets(BitReader& r, uint32_t k, bool isSigned, int64_t& out) {
   if (k == 0 || k > 8) return false;
-  uint64_t v = 0;
-  for (uint32_t i = 0; i < k; ++i) {
-    uint32_t b;
-    if (!r.getBits(8, b)) return false;
-    v = (v << 8) | b;
-  }
+  uint32_t high = 0, low = 0;
+  if (k > 4 && !r.getBits(8 * (k - 4), high)) return false;
+  if (!r.getBits(8 * (k > 4 ? 4 : k), low)) return false;
+  uint64_t v = uint64_t(high) << 32 | low;
   if (isSigned && k < 8 && (v >> (8 * k - 1)) & 1) v |= ~uint64_t(0) << (8 * k);
   out = int64_t(v);
   return true;
@@ -152,6 +155,14 @@ static bool readOctets(BitReader& r, uint32_t k, bool isSigned, int64_t& out) {
 
 bool PERDecoder::do_visit(INTEGER& v) {
   const ConstrainedInfo* inf = v.info();
+  if (inf->constraintType == Unconstrained || inf->constraintType > ExtendableConstraint) {
+    // The most common kind: one to four octets of two's complement.
+    uint32_t k, u;
+    if (!decodeGeneralLength(k) || k == 0 || k > 4 || !r_.getBits(8 * k, u)) return false;
+    if (k < 4 && (u >> (8 * k - 1)) & 1) u |= ~uint32_t(0) << (8 * k);
+    v.setValue(int(int32_t(u)));
+    return true;
+  }
   int64_t lo = inf->lowerLimit, hi = upperBound(*inf);
   int64_t x;
   uint32_t k;
@@ -173,9 +184,7 @@ bool PERDecoder::do_visit(INTEGER& v) {
       v.setValue(int(int32_t(uint32_t(uint64_t(x)))));
       return true;
     default:
-      if (!decodeGeneralLength(k) || k > 4 || !readOctets(r_, k, true, x)) return false;
-      v.setValue(int(int32_t(x)));
-      return true;
+      break;
   }
   // Extensible range, value outside it: two's complement.
   if (!decodeGeneralLength(k) || !readOctets(r_, k, true, x)) return false;
