@@ -93,13 +93,18 @@ class BitReader {
   BitReader(const char* data, std::size_t size, bool aligned = true)
       : data_(reinterpret_cast<const uint8_t*>(data)),
         size_(size < SIZE_MAX / 8 ? size : SIZE_MAX / 8),
+        tailStart_(size_ > 8 ? size_ - 8 : 0),
         pos_(0),
         end_(size_ * 8),
-        aligned_(aligned) {}
+        aligned_(aligned) {
+    std::memset(tail_, 0, sizeof tail_);
+    if (size_ > tailStart_) std::memcpy(tail_, data_ + tailStart_, size_ - tailStart_);
+  }
 
-  // Bits that remain before the end of the window.
-  std::size_t bitsLeft() const { return pos_ < end_ ? end_ - pos_ : 0; }
-  bool atEnd() const { return pos_ >= end_; }
+  // Bits that remain before the end of the window (the position never
+  // passes it).
+  std::size_t bitsLeft() const { return end_ - pos_; }
+  bool atEnd() const { return pos_ == end_; }
   // Reads n bits (n <= 32); false when fewer remain.
   bool getBits(unsigned n, uint32_t& out) {
     if (n > 32 || bitsLeft() < n) return false;
@@ -107,25 +112,14 @@ class BitReader {
       out = 0;
       return true;
     }
-    // The field lies in at most five octets, all inside the window. Where
-    // eight octets of the input follow the position (the window may end
-    // sooner; the input does not), they are taken in one go.
+    // The field lies in at most five octets, all inside the window. Eight
+    // octets are taken in one go: from the input where it has them, from
+    // the zero-padded copy of its last octets near its end.
     const std::size_t at = pos_ >> 3;
-    const unsigned skip = unsigned(pos_ & 7);
-    const uint8_t* p = data_ + at;
-    uint64_t w;
-    if (size_ - at >= 8) {
-      w = uint64_t(p[0]) << 56 | uint64_t(p[1]) << 48 | uint64_t(p[2]) << 40 | uint64_t(p[3]) << 32 |
-          uint64_t(p[4]) << 24 | uint64_t(p[5]) << 16 | uint64_t(p[6]) << 8 | uint64_t(p[7]);
-      w = (w << skip) >> (64 - n);
-    } else {
-      const unsigned octets = (skip + n + 7) >> 3;
-      w = 0;
-      for (unsigned i = 0; i < octets; ++i) w = (w << 8) | p[i];
-      w >>= octets * 8 - skip - n;
-      if (n < 32) w &= (uint64_t(1) << n) - 1;
-    }
-    out = uint32_t(w);
+    const uint8_t* p = at + 8 <= size_ ? data_ + at : tail_ + (at - tailStart_);
+    uint64_t w = uint64_t(p[0]) << 56 | uint64_t(p[1]) << 48 | uint64_t(p[2]) << 40 | uint64_t(p[3]) << 32 |
+                 uint64_t(p[4]) << 24 | uint64_t(p[5]) << 16 | uint64_t(p[6]) << 8 | uint64_t(p[7]);
+    out = uint32_t((w << (pos_ & 7)) >> (64 - n));
     pos_ += n;
     return true;
   }
@@ -137,7 +131,10 @@ class BitReader {
   }
   // Aligned variant: skips the unread bits of the current octet.
   void align() {
-    if (aligned_) pos_ = (pos_ + 7) & ~std::size_t(7);
+    if (aligned_) {
+      std::size_t p = (pos_ + 7) & ~std::size_t(7);
+      pos_ = p < end_ ? p : end_;
+    }
   }
   // Aligns, then copies n octets; false (nothing consumed) when fewer remain.
   bool getOctets(void* dst, std::size_t n) {
@@ -170,7 +167,7 @@ class BitReader {
   // previous end for restoreEnd().
   std::size_t limitEnd(std::size_t newEnd) {
     std::size_t old = end_;
-    if (newEnd < end_) end_ = newEnd;
+    if (newEnd < end_) end_ = newEnd < pos_ ? pos_ : newEnd;
     return old;
   }
   void restoreEnd(std::size_t oldEnd) { end_ = oldEnd; }
@@ -179,8 +176,10 @@ class BitReader {
 
  private:
   const uint8_t* data_;
-  std::size_t size_;  // octets of input
-  std::size_t pos_;  // bits from data_
+  std::size_t size_;       // octets of input
+  std::size_t tailStart_;  // offset of the input's last octets copied to tail_
+  uint8_t tail_[16];       // those octets (at most 8), then zeros
+  std::size_t pos_;        // bits from data_
   std::size_t end_;  // bits from data_: the end of the current window
   bool aligned_;
 };
