@@ -153,6 +153,15 @@ class BitReader {
     pos_ += 8 * n;
     return true;
   }
+  // Where the position is on an octet boundary and n octets remain in the
+  // window: the octets in the input, the position moved past them.
+  // Otherwise null, nothing consumed.
+  const char* takeOctets(std::size_t n) {
+    if ((pos_ & 7) || bitsLeft() / 8 < n) return nullptr;
+    const char* p = reinterpret_cast<const char*>(data_ + (pos_ >> 3));
+    pos_ += 8 * n;
+    return p;
+  }
   // Aligns, then steps over n octets; false when fewer remain.
   bool skipOctets(std::size_t n) {
     align();

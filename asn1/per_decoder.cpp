@@ -249,6 +249,10 @@ bool PERDecoder::do_visit(OCTET_STRING& v) {
   }
   r_.align();
   if (r_.bitsLeft() < 8 * std::size_t(n)) return false;
+  if (const char* p = r_.takeOctets(n)) {
+    v.assign(p, p + n);
+    return true;
+  }
   v.resize(n);
   return r_.getOctets(v.data(), n);
 }
@@ -263,6 +267,10 @@ bool PERDecoder::do_visit(AbstractString& v) {
     if (b == 8) {
       r_.align();
       if (r_.bitsLeft() < 8 * std::size_t(n)) return false;
+      if (const char* p = r_.takeOctets(n)) {
+        v.assign(p, n);
+        return true;
+      }
       v.resize(n);
       return r_.getOctets(&v[0], n);
     }
