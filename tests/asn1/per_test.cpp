@@ -300,6 +300,44 @@ TEST(Per, UnalignedOpenTypesHoldUnalignedEncodingsAtAnyBit) {
   EXPECT_EQ(0, back.compare(m));
 }
 
+TEST(Per, OpenDataHoldsAnEncodingOfItsOwnVariantAtAnyBit) {
+  typedef ASN1::Constrained_INTEGER<ASN1::FixedConstraint, 0, 1023u> Slot;
+  static const ASN1::OpenTypeInfo typed = {
+      {&ASN1::TypeConstrainedOpenData::create, 0, &ASN1::TypeConstrainedOpenData::make_copy}, &Slot::theInfo};
+  for (bool aligned : {true, false}) {
+    ASN1::OpenData od;
+    Slot* five = new Slot;
+    *five = 5u;
+    od.grab(five);
+    // Aligned: 00 05 after the aligned length; unaligned: the ten bits
+    // 0000000101 as a complete encoding, 01 40, right after the leading bit.
+    const char* want = aligned ? "80 02 00 05" : "81 00 A0 00";
+    EXPECT_EQ(want, encAfterBit(od, aligned));
+    ASN1::TypeConstrainedOpenData tod(&typed);
+    static_cast<Slot&>(tod.get_data()) = 5u;
+    EXPECT_EQ(want, encAfterBit(tod, aligned));
+
+    std::vector<char> in = bytes(want);
+    // Held as octets, then read into the value it is known to hold.
+    ASN1::PERDecoder d(in.data(), in.data() + in.size(), nullptr, aligned);
+    int64_t bit = 0;
+    ASSERT_TRUE(d.decodeUnsigned(0, 1, bit));
+    ASN1::OpenData back;
+    ASSERT_TRUE(back.accept(d));
+    EXPECT_EQ(2u, back.get_buf().size());
+    back.grab(new Slot);
+    ASSERT_TRUE(d.do_revisit(back));
+    EXPECT_EQ(5u, static_cast<const Slot&>(back.get_data()).getValue());
+    // Decoded in place, inside its length.
+    ASN1::PERDecoder t(in.data(), in.data() + in.size(), nullptr, aligned);
+    ASSERT_TRUE(t.decodeUnsigned(0, 1, bit));
+    ASN1::TypeConstrainedOpenData tback(&typed);
+    ASSERT_TRUE(tback.accept(t));
+    EXPECT_EQ(0, tback.compare(tod));
+    EXPECT_EQ(in.size() * 8, t.position() + t.getBitsLeft());
+  }
+}
+
 TEST(Per, UnalignedLengthsFromAnUpperBoundOf64KTakeTheGeneralForm) {
   static const ASN1::ConstrainedInfo below = {
       {&ASN1::OCTET_STRING::create, 4, &ASN1::OCTET_STRING::make_copy}, ASN1::FixedConstraint, 0, 65535};
