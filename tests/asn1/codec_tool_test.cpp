@@ -57,7 +57,7 @@ TEST(CodecTool, ListsModulesAndTypes) {
 
 TEST(CodecTool, ReportsBadInput) {
   EXPECT_EQ(2, codec({}).code);
-  EXPECT_EQ(2, codec({"-r", "ber", "decode", "AsnTest", "Message", "00"}).code);
+  EXPECT_EQ(2, codec({"-r", "xer", "decode", "AsnTest", "Message", "00"}).code);
   EXPECT_EQ(1, codec({"decode", "Nope", "Message", "00"}).code);
   EXPECT_EQ(1, codec({"decode", "AsnTest", "Nope", "00"}).code);
   Result odd = codec({"decode", "AsnTest", "Message", "C0 0"});
