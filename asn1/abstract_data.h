@@ -26,6 +26,12 @@ class AbstractData {
   bool accept(Visitor& v) { return do_accept(v); }
   bool accept(ConstVisitor& v) const { return do_accept(v); }
 
+  // Whether a peer that knows the type's extensions accepts the value
+  // (values beyond an extensible constraint, extension alternatives), and
+  // whether it keeps to the root of every type. Defined with the checkers.
+  bool isValid() const;
+  bool isStrictlyValid() const;
+
   const void* getInfo() const { return info_; }
   uint32_t getTag() const { return typeInfo(info_)->tag; }
 

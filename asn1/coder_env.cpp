@@ -4,6 +4,8 @@
 
 #include "asn1/avn_decoder.h"
 #include "asn1/avn_encoder.h"
+#include "asn1/ber_decoder.h"
+#include "asn1/ber_encoder.h"
 #include "asn1/per_decoder.h"
 #include "asn1/per_encoder.h"
 
@@ -19,6 +21,11 @@ bool CoderEnv::encodeAppend(const AbstractData& value, std::vector<char>& buf) {
       ok = value.accept(encoder);
       break;
     }
+    case ber: {
+      BEREncoder encoder(buf);
+      ok = value.accept(encoder);
+      break;
+    }
     case avn: {
       std::ostringstream os;
       AVNEncoder encoder(os);
@@ -29,7 +36,7 @@ bool CoderEnv::encodeAppend(const AbstractData& value, std::vector<char>& buf) {
       }
       break;
     }
-    default:  // BER is not part of this build yet; unknown rules fail
+    default:  // unknown rules fail
       break;
   }
   if (!ok) buf.resize(mark);
@@ -41,6 +48,10 @@ bool CoderEnv::decode(const char* first, const char* last, AbstractData& value, 
     case per_Aligned:
     case per_Unaligned: {
       PERDecoder decoder(first, last, hide ? nullptr : this, encodingRule_ == per_Aligned);
+      return value.accept(decoder);
+    }
+    case ber: {
+      BERDecoder decoder(first, last, hide ? nullptr : this);
       return value.accept(decoder);
     }
     case avn: {

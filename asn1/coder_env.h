@@ -19,7 +19,7 @@ class CoderEnv {
  public:
   enum EncodingRule {
     avn = 0,   // value notation
-    ber = 1,   // basic encoding rules (not available yet: every call fails)
+    ber = 1,   // basic encoding rules, definite lengths
     per_Aligned = 2,
     per_Unaligned = 3
   };

@@ -21,13 +21,16 @@ const char usage[] =
     "       asn1-codec list [MODULE]\n"
     "  encode: value notation (argument or standard input) to hex octets\n"
     "  decode: hex octets (arguments or standard input) to value notation\n"
-    "  RULE: aper (aligned PER, the default), uper (unaligned PER), avn (value notation)\n";
+    "  RULE: aper (aligned PER, the default), uper (unaligned PER), ber (basic encoding rules),\n"
+    "        avn (value notation)\n";
 
 bool parseRule(const std::string& name, uint32_t& rule) {
   if (name == "aper") {
     rule = ASN1::CoderEnv::per_Aligned;
   } else if (name == "uper") {
     rule = ASN1::CoderEnv::per_Unaligned;
+  } else if (name == "ber") {
+    rule = ASN1::CoderEnv::ber;
   } else if (name == "avn") {
     rule = ASN1::CoderEnv::avn;
   } else {
@@ -93,7 +96,7 @@ int run(int argc, char** argv, const ASN1::Module* const* modules, std::istream&
   int i = 1;
   if (i + 1 < argc && std::strcmp(argv[i], "-r") == 0) {
     if (!parseRule(argv[i + 1], rule)) {
-      err << "asn1-codec: unknown rule " << argv[i + 1] << " (aper, uper or avn)\n";
+      err << "asn1-codec: unknown rule " << argv[i + 1] << " (aper, uper, ber or avn)\n";
       return 2;
     }
     i += 2;

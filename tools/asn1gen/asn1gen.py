@@ -515,7 +515,7 @@ TRUE FALSE major minor unix linux
 # with one of these names would hide them.
 MEMBER_NAMES = set("""
 theInfo info create make_copy asn1_create asn1_copy getValue setValue getName setFromName
-getMaximum extendable isStrictlyValid compare clone accept getInfo getTag asValueNotation
+getMaximum extendable isValid isStrictlyValid compare clone accept getInfo getTag asValueNotation
 setFromValueNotation print_on get_from hasOptionalField includeOptionalField removeOptionalField
 getField field fieldCount optionalMap extensionMap defaultTag swap getSelection currentSelection
 isSelected getSelectedValue getSelectionName setSelection createSelection select NamedNumber

@@ -1,8 +1,9 @@
-// Our side of the PER cross-check with Erlang (crosscheck.py drives it).
+// Our side of the PER and BER cross-check with Erlang (crosscheck.py drives
+// it) and of the BER check with unber (unber_check.py).
 //
-//   asn1-peer per|uper gen MODULE TYPE COUNT SEED
+//   asn1-peer per|uper|ber gen MODULE TYPE COUNT SEED
 //       COUNT random values of MODULE.TYPE, one encoding per line (hex).
-//   asn1-peer per|uper recode MODULE TYPE
+//   asn1-peer per|uper|ber recode MODULE TYPE
 //       Per line of hex on stdin: decode, encode again and print the hex, or
 //       "error decode" / "error encode".
 #include <cstdio>
@@ -58,8 +59,8 @@ bool from_hex(const std::string& text, std::vector<char>& out) {
 }
 
 int usage() {
-  std::fprintf(stderr, "usage: asn1-peer per|uper gen MODULE TYPE COUNT SEED\n"
-                       "       asn1-peer per|uper recode MODULE TYPE\n");
+  std::fprintf(stderr, "usage: asn1-peer per|uper|ber gen MODULE TYPE COUNT SEED\n"
+                       "       asn1-peer per|uper|ber recode MODULE TYPE\n");
   return 2;
 }
 
@@ -68,8 +69,10 @@ int usage() {
 int main(int argc, char** argv) {
   if (argc < 5) return usage();
   std::string rule = argv[1], command = argv[2];
-  if (rule != "per" && rule != "uper") return usage();
-  ASN1::CoderEnv env(rule == "per" ? ASN1::CoderEnv::per_Aligned : ASN1::CoderEnv::per_Unaligned);
+  if (rule != "per" && rule != "uper" && rule != "ber") return usage();
+  ASN1::CoderEnv env(rule == "per"    ? ASN1::CoderEnv::per_Aligned
+                     : rule == "uper" ? ASN1::CoderEnv::per_Unaligned
+                                      : ASN1::CoderEnv::ber);
   const ASN1::Module* module = find_module(argv[3]);
   if (!module || !module->find(argv[4])) {
     std::fprintf(stderr, "asn1-peer: no type %s.%s\n", argv[3], argv[4]);

@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
-"""Independent check of our PER coder against Erlang/OTP's asn1 application.
+"""Independent check of our PER and BER coders against Erlang/OTP's asn1 application.
 
     crosscheck.py prepare --out DIR [--src MODULE_DIR]
         Writes the Erlang copy of the modules and compiles it for aligned
-        (DIR/per) and unaligned (DIR/uper) PER.
+        (DIR/per) and unaligned (DIR/uper) PER, and its BER copy (DIR/ber-src)
+        for BER (DIR/ber).
     crosscheck.py run --out DIR --peer PROGRAM [--count N] [--seed S] [--rules per,uper]
         Prepares DIR, then for every top-level type and rule, both ways:
         PROGRAM makes N random values and encodes them, Erlang decodes each
@@ -30,7 +31,7 @@ sys.path.insert(0, HERE)
 import asn1_text  # noqa: E402
 
 SKIP = 77
-RULES = ('per', 'uper')
+RULES = ('per', 'uper', 'ber')
 
 
 def import_order(mods):
@@ -60,8 +61,8 @@ def prepare(out, src):
     subprocess.check_call([sys.executable, os.path.join(HERE, 'make_oracle_modules.py'), src, out])
     mods = asn1_text.load_dir(src)
     stamp = os.path.join(out, 'compiled.stamp')
-    digest = hashlib.sha256(b''.join(open(os.path.join(out, n + '.asn'), 'rb').read()
-                                     for n in sorted(mods))).hexdigest()
+    digest = hashlib.sha256(b''.join(open(os.path.join(out, s, n + '.asn'), 'rb').read()
+                                     for s in ('', 'ber-src') for n in sorted(mods))).hexdigest()
     if os.path.exists(stamp) and open(stamp).read() == digest:
         print('Erlang copy of %d modules up to date' % len(mods))
         return
@@ -72,7 +73,8 @@ def prepare(out, src):
     for rule in RULES:
         d = os.path.join(out, rule)
         os.makedirs(d, exist_ok=True)
-        calls = ['C("%s")' % os.path.join(out, name + '.asn') for name in order]
+        copy = os.path.join(out, 'ber-src') if rule == 'ber' else out
+        calls = ['C("%s")' % os.path.join(copy, name + '.asn') for name in order]
         script = ('C = fun(F) -> case asn1ct:compile(F, [%s, {outdir, "%s"}, {i, "%s"}]) of '
                   'ok -> ok; E -> io:format("~s: ~p~n", [F, E]), halt(1) end end, %s, halt(0).'
                   % (rule, d, d, ', '.join(calls)))
@@ -88,7 +90,7 @@ def prepare(out, src):
         raise SystemExit('compiling the Erlang copy failed')
     with open(stamp, 'w') as fh:
         fh.write(digest)
-    print('compiled %d modules for %s' % (len(mods), ' and '.join(RULES)))
+    print('compiled %d modules for %s' % (len(mods), ', '.join(RULES)))
 
 
 TOP_LEVEL = [('LGCP', 'Message'), ('MON', 'Message'), ('VESKGW', 'ProtoVeskPackets')]

@@ -11,8 +11,14 @@ extension marker kept, which gives Erlang exactly our bits. Erlang also
 refuses underscores in names, so every "_" becomes "-" (no name collides
 after the change; checked here).
 
+BER codes an ENUMERATED by its value, as we do, and its tag (10) differs from
+INTEGER's where no field tag replaces it (list elements), so the BER copy in
+OUT_DIR/ber-src keeps every enumeration; only a value listed twice keeps its
+first name, since X.680 (and Erlang) refuse repeated values.
+
 Besides the .asn copies, OUT_DIR/types.eterm describes every type for the
-Erlang random value generator (file:consult format), one term per type:
+Erlang random value generator (file:consult format), one term per type
+(OUT_DIR/types_ber.eterm the same for the BER copy):
   {{Module, Type}, Def}
   Def = {sequence, Record, [{Field, T, Optional}], [{Field, T}]}   root, additions
       | {choice, [{Alt, T}], [{Alt, T}]}                             root, extension
@@ -44,16 +50,27 @@ def value_coded(t):
     return sorted(v for _, v in t.root) != list(range(len(t.root)))
 
 
-def asn_type(t, indent, ref=None):
+def unique_values(t):
+    """The enumerators of t, each value once: the first name wins."""
+    seen, out = set(), []
+    for n, v in t.root:
+        if v not in seen:
+            seen.add(v)
+            out.append((n, v))
+    return out
+
+
+def asn_type(t, indent, ref=None, ber=False):
     """The X.680 text of a type as Erlang needs it. ref(Type) may spell type
-    references differently (the default keeps them as written)."""
+    references differently (the default keeps them as written); ber keeps
+    enumerations as enumerations."""
     k = t.kind
     if k == 'REF':
         if ref:
             return ref(t)
         return (t.module + '.' if t.module else '') + erl_name(t.name)
     if k in ('SEQUENCE OF', 'SET OF'):
-        return k + ' ' + asn_type(t.element, indent, ref)
+        return k + ' ' + asn_type(t.element, indent, ref, ber)
     if k == 'INTEGER':
         return 'INTEGER' + (' (%d..%d)' % t.range if t.range else '')
     if k == 'IA5String':
@@ -62,26 +79,26 @@ def asn_type(t, indent, ref=None):
         return k
     pad = ' ' * (indent + 4)
     if k == 'ENUMERATED':
-        if value_coded(t):
+        if value_coded(t) and not ber:
             hi = max(v for _, v in t.root)
             return 'INTEGER (0..%d%s)' % (hi, ', ...' if t.extensible else '')
-        items = ['%s(%d)' % (erl_name(n), v) for n, v in t.root]
+        items = ['%s(%d)' % (erl_name(n), v) for n, v in unique_values(t)]
         if t.extensible:
             items.append('...')
         return 'ENUMERATED {\n' + ',\n'.join(pad + i for i in items) + '\n' + ' ' * indent + '}'
     items = []
     for c in t.root:
-        items.append('%s %s%s' % (erl_name(c.name), asn_type(c.type, indent + 4, ref),
+        items.append('%s %s%s' % (erl_name(c.name), asn_type(c.type, indent + 4, ref, ber),
                                   ' OPTIONAL' if c.optional else ''))
     if t.extensible:
         items.append('...')
         for c in t.additions:
-            items.append('%s %s%s' % (erl_name(c.name), asn_type(c.type, indent + 4, ref),
+            items.append('%s %s%s' % (erl_name(c.name), asn_type(c.type, indent + 4, ref, ber),
                                       ' OPTIONAL' if c.optional else ''))
     return k + ' {\n' + ',\n'.join(pad + i for i in items) + '\n' + ' ' * indent + '}'
 
 
-def module_text(m):
+def module_text(m, ber=False):
     out = ['-- Erlang oracle copy of %s, generated; do not edit.' % m.name, '',
            '%s DEFINITIONS AUTOMATIC TAGS ::=' % m.name, 'BEGIN', '']
     if m.imports:
@@ -94,7 +111,7 @@ def module_text(m):
                                              ';' if i == len(by_src) - 1 else ''))
         out.append('')
     for n, t in m.types:
-        out.append('%s ::= %s' % (erl_name(n), asn_type(t, 0)))
+        out.append('%s ::= %s' % (erl_name(n), asn_type(t, 0, ber=ber)))
         out.append('')
     out.append('END')
     return '\n'.join(out) + '\n'
@@ -120,7 +137,7 @@ def term(mods, mod, t):
     raise ValueError('inline %s is not expected in a component' % k)
 
 
-def definition(mods, mod, name, t):
+def definition(mods, mod, name, t, ber=False):
     if t.kind == 'SEQUENCE':
         root = ','.join('{%s,%s,%s}' % (atom(erl_name(c.name)), term(mods, mod, c.type),
                                          'true' if c.optional else 'false') for c in t.root)
@@ -131,6 +148,8 @@ def definition(mods, mod, name, t):
         adds = ','.join('{%s,%s}' % (atom(erl_name(c.name)), term(mods, mod, c.type)) for c in t.additions)
         return '{choice,[%s],[%s]}' % (root, adds)
     if t.kind == 'ENUMERATED':
+        if ber:
+            return '{enumerated,[%s]}' % ','.join(atom(erl_name(n)) for n, _ in unique_values(t))
         if value_coded(t):
             vals = sorted(set(v for _, v in t.root if v >= 0))
             return '{enumvalues,[%s]}' % ','.join(str(v) for v in vals)
@@ -157,16 +176,22 @@ def main():
         raise SystemExit(__doc__)
     src, out = sys.argv[1], sys.argv[2]
     mods = asn1_text.load_dir(src)
-    os.makedirs(out, exist_ok=True)
-    lines = []
+    ber_out = os.path.join(out, 'ber-src')
+    os.makedirs(ber_out, exist_ok=True)
+    lines, ber_lines = [], []
     for name, m in mods.items():
         check_names(m)
         with open(os.path.join(out, name + '.asn'), 'w') as fh:
             fh.write(module_text(m))
+        with open(os.path.join(ber_out, name + '.asn'), 'w') as fh:
+            fh.write(module_text(m, ber=True))
         for n, t in m.types:
             lines.append('{{%s,%s},%s}.' % (atom(name), atom(erl_name(n)), definition(mods, name, n, t)))
+            ber_lines.append('{{%s,%s},%s}.' % (atom(name), atom(erl_name(n)), definition(mods, name, n, t, True)))
     with open(os.path.join(out, 'types.eterm'), 'w') as fh:
         fh.write('\n'.join(lines) + '\n')
+    with open(os.path.join(out, 'types_ber.eterm'), 'w') as fh:
+        fh.write('\n'.join(ber_lines) + '\n')
     with open(os.path.join(out, 'modules.txt'), 'w') as fh:
         fh.write('\n'.join(mods) + '\n')
 

@@ -1,8 +1,9 @@
 #!/usr/bin/env escript
 %% -*- erlang -*-
-%% Erlang side of the PER cross-check. DIR is the output of
+%% Erlang side of the PER and BER cross-check. DIR is the output of
 %% "crosscheck.py prepare": the Erlang copy of the modules compiled under
-%% DIR/per and DIR/uper, and DIR/types.eterm describing every type.
+%% DIR/per, DIR/uper and DIR/ber, and DIR/types.eterm (DIR/types_ber.eterm for
+%% the BER copy) describing every type.
 %%
 %%   oracle.escript DIR RULE gen MODULE TYPE COUNT SEED
 %%       COUNT random values of MODULE.TYPE, one encoding per line (hex).
@@ -21,18 +22,19 @@
 %%       Per line of hex on stdin one value; decodes and encodes the whole
 %%       corpus ROUNDS times and prints "encode NS decode NS" (ns per message).
 %%
-%% RULE is per (aligned) or uper (unaligned).
+%% RULE is per (aligned PER), uper (unaligned PER) or ber.
 -mode(compile).
 
-main([Dir, Rule, Cmd | Args]) when Rule =:= "per"; Rule =:= "uper" ->
+main([Dir, Rule, Cmd | Args]) when Rule =:= "per"; Rule =:= "uper"; Rule =:= "ber" ->
     true = code:add_patha(filename:join(Dir, Rule)),
+    put(types_file, case Rule of "ber" -> "types_ber.eterm"; _ -> "types.eterm" end),
     run(Dir, Cmd, Args);
 main(_) ->
-    io:format(standard_error, "usage: oracle.escript DIR per|uper gen|recode|print|save|load|bench ...~n", []),
+    io:format(standard_error, "usage: oracle.escript DIR per|uper|ber gen|recode|print|save|load|bench ...~n", []),
     halt(2).
 
 run(Dir, "gen", [Mod, Type, Count, Seed]) ->
-    {ok, Terms} = file:consult(filename:join(Dir, "types.eterm")),
+    {ok, Terms} = file:consult(filename:join(Dir, get(types_file))),
     Types = maps:from_list(Terms),
     _ = rand:seed(exsss, {list_to_integer(Seed), 16#5eed, 16#c0de}),
     M = list_to_atom(Mod),
