@@ -16,27 +16,32 @@ namespace ASN1 {
 using namespace per;
 
 bool PERDecoder::decodeBitMap(uint8_t* map, unsigned bits) {
-  if (r_.bitsLeft() < bits) return false;
-  uint32_t v = 0;
-  unsigned i = 0;
-  for (; i + 8 <= bits; i += 8) {
-    r_.getBits(8, v);
-    map[i / 8] = uint8_t(v);
+  if (bits <= 8) {
+    // Most maps: a few optional fields.
+    uint32_t v = 0;
+    if (!r_.getBits(bits, v)) return false;
+    if (bits) map[0] = uint8_t(v << (8 - bits));
+    return true;
   }
-  if (i < bits) {
-    r_.getBits(bits - i, v);
-    map[i / 8] = uint8_t(v << (8 - (bits - i)));
+  if (r_.bitsLeft() < bits) return false;
+  // Up to 32 bits at a time, stored from the top of their first octet.
+  for (unsigned i = 0; i < bits; i += 32) {
+    unsigned take = bits - i < 32 ? bits - i : 32;
+    uint32_t v = 0;
+    r_.getBits(take, v);
+    v <<= 32 - take;
+    for (unsigned k = 0; k * 8 < take; ++k) map[i / 8 + k] = uint8_t(v >> (24 - 8 * k));
   }
   return true;
 }
 
 bool PERDecoder::decodeUnsigned(int64_t lo, int64_t hi, int64_t& out) {
-  if (hi < lo) return false;
-  if (lo == hi) {
+  if (hi <= lo) {
     out = lo;
-    return true;
+    return hi == lo;
   }
-  if (r_.atEnd()) return false;
+  // Every form below reads at least one bit, so it fails at the end of the
+  // input without a separate check.
   uint64_t range = uint64_t(hi - lo) + 1;
   unsigned b = rangeBits(range);
   uint32_t v = 0;
@@ -71,16 +76,9 @@ bool PERDecoder::decodeGeneralLength(uint32_t& out) {
   return true;
 }
 
+// An upper bound below 64K makes the length a constrained number (a bit
+// field in the unaligned variant); larger bounds take the general form.
 bool PERDecoder::decodeLength(uint32_t lo, uint32_t hi, uint32_t& out) {
-  if (!aligned_ && hi != Unbounded) {
-    if (hi < lo) return false;
-    uint32_t v;
-    if (!r_.getBits(CountBits(hi - lo + 1), v)) return false;
-    uint64_t len = uint64_t(lo) + v;
-    if (len > 0xFFFFFFFFu) return false;
-    out = uint32_t(len);
-    return true;
-  }
   if (hi <= 65535) {
     int64_t v;
     if (!decodeUnsigned(lo, hi, v) || v > 0xFFFFFFFF) return false;
@@ -120,9 +118,8 @@ bool PERDecoder::decodeConstrainedLength(const ConstrainedObject& object, uint32
 bool PERDecoder::openWindow(std::size_t& end, std::size_t& saved) {
   uint32_t len;
   if (!decodeGeneralLength(len)) return false;
-  std::size_t start = r_.offset();
-  if (r_.end() - start < len) return false;
-  end = start + len;
+  if (r_.bitsLeft() / 8 < len) return false;
+  end = r_.position() + 8 * std::size_t(len);
   saved = r_.limitEnd(end);
   return true;
 }
@@ -147,12 +144,10 @@ bool PERDecoder::do_visit(BOOLEAN& v) {
 // Reads k octets as a two's-complement (or plain unsigned) number.
 static bool readOctets(BitReader& r, uint32_t k, bool isSigned, int64_t& out) {
   if (k == 0 || k > 8) return false;
-  uint64_t v = 0;
-  for (uint32_t i = 0; i < k; ++i) {
-    uint32_t b;
-    if (!r.getBits(8, b)) return false;
-    v = (v << 8) | b;
-  }
+  uint32_t high = 0, low = 0;
+  if (k > 4 && !r.getBits(8 * (k - 4), high)) return false;
+  if (!r.getBits(8 * (k > 4 ? 4 : k), low)) return false;
+  uint64_t v = uint64_t(high) << 32 | low;
   if (isSigned && k < 8 && (v >> (8 * k - 1)) & 1) v |= ~uint64_t(0) << (8 * k);
   out = int64_t(v);
   return true;
@@ -160,6 +155,14 @@ static bool readOctets(BitReader& r, uint32_t k, bool isSigned, int64_t& out) {
 
 bool PERDecoder::do_visit(INTEGER& v) {
   const ConstrainedInfo* inf = v.info();
+  if (inf->constraintType == Unconstrained || inf->constraintType > ExtendableConstraint) {
+    // The most common kind: one to four octets of two's complement.
+    uint32_t k, u;
+    if (!decodeGeneralLength(k) || k == 0 || k > 4 || !r_.getBits(8 * k, u)) return false;
+    if (k < 4 && (u >> (8 * k - 1)) & 1) u |= ~uint32_t(0) << (8 * k);
+    v.setValue(int(int32_t(u)));
+    return true;
+  }
   int64_t lo = inf->lowerLimit, hi = upperBound(*inf);
   int64_t x;
   uint32_t k;
@@ -181,9 +184,7 @@ bool PERDecoder::do_visit(INTEGER& v) {
       v.setValue(int(int32_t(uint32_t(uint64_t(x)))));
       return true;
     default:
-      if (!decodeGeneralLength(k) || k > 4 || !readOctets(r_, k, true, x)) return false;
-      v.setValue(int(int32_t(x)));
-      return true;
+      break;
   }
   // Extensible range, value outside it: two's complement.
   if (!decodeGeneralLength(k) || !readOctets(r_, k, true, x)) return false;
@@ -211,11 +212,9 @@ bool PERDecoder::do_visit(ENUMERATED& v) {
 
 bool PERDecoder::do_visit(OBJECT_IDENTIFIER& v) {
   uint32_t n;
-  if (!decodeLength(0, 255, n)) return false;
-  r_.align();
-  std::size_t at = r_.offset();
-  if (!r_.skipOctets(n)) return false;
-  return v.decodeCommon(reinterpret_cast<const char*>(r_.data() + at), n);
+  char octets[255];
+  if (!decodeLength(0, 255, n) || !r_.getOctets(octets, n)) return false;
+  return v.decodeCommon(octets, n);
 }
 
 bool PERDecoder::do_visit(BIT_STRING& v) {
@@ -250,6 +249,10 @@ bool PERDecoder::do_visit(OCTET_STRING& v) {
   }
   r_.align();
   if (r_.bitsLeft() < 8 * std::size_t(n)) return false;
+  if (const char* p = r_.takeOctets(n)) {
+    v.assign(p, p + n);
+    return true;
+  }
   v.resize(n);
   return r_.getOctets(v.data(), n);
 }
@@ -264,6 +267,10 @@ bool PERDecoder::do_visit(AbstractString& v) {
     if (b == 8) {
       r_.align();
       if (r_.bitsLeft() < 8 * std::size_t(n)) return false;
+      if (const char* p = r_.takeOctets(n)) {
+        v.assign(p, n);
+        return true;
+      }
       v.resize(n);
       return r_.getOctets(&v[0], n);
     }
@@ -364,11 +371,22 @@ bool PERDecoder::do_visit(TypeConstrainedOpenData& v) {
   return ok;
 }
 
+// The text in octets (aligned variant), or in 7-bit characters as
+// unaligned PER writes the VisibleString it is made of.
 bool PERDecoder::do_visit(GeneralizedTime& v) {
   uint32_t n;
   if (!decodeGeneralLength(n) || n == 0) return false;
   std::string text(n, '\0');
-  if (!r_.getOctets(&text[0], n)) return false;
+  if (aligned_) {
+    if (!r_.getOctets(&text[0], n)) return false;
+  } else {
+    if (r_.bitsLeft() / 7 < n) return false;
+    for (uint32_t i = 0; i < n; ++i) {
+      uint32_t c = 0;
+      r_.getBits(7, c);
+      text[i] = char(c);
+    }
+  }
   return v.set(text.c_str());
 }
 

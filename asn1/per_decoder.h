@@ -1,6 +1,7 @@
 // Packed encoding rules, aligned and unaligned: the decoder. Every read is
 // checked against the end of the current window; open types are decoded
-// inside a window that ends where their length says.
+// inside a window that ends where their length says, at any bit in the
+// unaligned variant.
 #pragma once
 
 #include <cstdint>
@@ -16,13 +17,13 @@ class ConstrainedObject;
 class PERDecoder : public Visitor {
  public:
   PERDecoder(const char* first, const char* last, CoderEnv* env = nullptr, bool aligned = true)
-      : r_(first, std::size_t(last - first)), env_(env), aligned_(aligned) {}
+      : r_(first, std::size_t(last - first), aligned), env_(env), aligned_(aligned) {}
 
   CoderEnv* getEnv() const { return env_; }
   bool aligned() const { return aligned_; }
   std::size_t getBitsLeft() const { return r_.bitsLeft(); }
-  // Octet offset of the read position from the start of the input.
-  std::size_t offset() const { return r_.offset(); }
+  // Bit position of the reader from the start of the input.
+  std::size_t position() const { return r_.position(); }
 
   bool do_visit(Null& v) override;
   bool do_visit(BOOLEAN& v) override;
@@ -57,11 +58,11 @@ class PERDecoder : public Visitor {
  private:
   bool decodeGeneralLength(uint32_t& out);
   // Reads an open type's length and narrows the window to its contents;
-  // `end` receives the offset just after them, `saved` the outer end.
+  // `end` receives the bit position just after them, `saved` the outer end.
   bool openWindow(std::size_t& end, std::size_t& saved);
   void closeWindow(std::size_t end, std::size_t saved) {
     r_.restoreEnd(saved);
-    r_.setOffset(end);
+    r_.setPosition(end);
   }
   // Decodes a value in its own window: an open type's contents.
   bool decodeOpenType(AbstractData& value);

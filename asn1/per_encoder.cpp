@@ -60,12 +60,10 @@ bool PEREncoder::encodeGeneralLength(uint32_t length) {
   return false;
 }
 
+// An upper bound below 64K makes the length a constrained number (a bit
+// field in the unaligned variant); larger bounds take the general form.
 bool PEREncoder::encodeLength(uint32_t length, uint32_t lo, uint32_t hi) {
   if (length < lo || length > hi) return false;
-  if (!aligned_ && hi != Unbounded) {
-    w_.putBits(length - lo, CountBits(hi - lo + 1));
-    return true;
-  }
   if (hi <= 65535) return encodeUnsigned(length, lo, hi);
   return encodeGeneralLength(length);
 }
@@ -111,8 +109,10 @@ bool PEREncoder::encodeOpenOctets(const char* octets, std::size_t n) {
 }
 
 bool PEREncoder::encodeAnyType(const AbstractData* value) {
-  // The contents are encoded in place after the aligned start, then the
-  // length is slid in front of them: no separate buffer.
+  // The contents are a complete encoding in this variant, made in place in
+  // whole octets after the current one; the length is then slid in front of
+  // them (and, unaligned, both are moved to the current bit): no separate
+  // buffer.
   w_.align();
   std::vector<char>& out = w_.buffer();
   std::size_t start = out.size();
@@ -123,10 +123,11 @@ bool PEREncoder::encodeAnyType(const AbstractData* value) {
   if (out.size() == start) out.push_back(0);  // an empty encoding is sent as one octet 0
   std::size_t n = out.size() - start;
   if (n <= 127) {
-    out.insert(out.begin() + std::ptrdiff_t(start), char(n));
+    const uint8_t len = uint8_t(n);
+    w_.spliceTail(start, &len, 1);
   } else if (n <= 16383) {
-    const char len[2] = {char(0x80 | (n >> 8)), char(n & 0xFF)};
-    out.insert(out.begin() + std::ptrdiff_t(start), len, len + 2);
+    const uint8_t len[2] = {uint8_t(0x80 | (n >> 8)), uint8_t(n & 0xFF)};
+    w_.spliceTail(start, len, 2);
   } else {
     return false;
   }
@@ -275,10 +276,19 @@ bool PEREncoder::do_visit(const OpenData& v) {
   return encodeAnyType(nullptr);
 }
 
+// The text in octets (aligned variant), or in 7-bit characters as
+// unaligned PER writes the VisibleString it is made of.
 bool PEREncoder::do_visit(const GeneralizedTime& v) {
   std::string text = v.get();
   if (!encodeGeneralLength(uint32_t(text.size()))) return false;
-  w_.putOctets(text.data(), text.size());
+  if (aligned_) {
+    w_.putOctets(text.data(), text.size());
+    return true;
+  }
+  for (char c : text) {
+    if (uint8_t(c) > 0x7F) return false;
+    w_.putBits(uint8_t(c), 7);
+  }
   return true;
 }
 

@@ -1,4 +1,6 @@
-// Packed encoding rules, aligned and unaligned: the encoder.
+// Packed encoding rules, aligned and unaligned: the encoder. The unaligned
+// variant is X.691's: nothing is aligned, and open types hold complete
+// encodings in the same variant.
 #pragma once
 
 #include <cstdint>
@@ -15,7 +17,7 @@ class PEREncoder : public ConstVisitor {
  public:
   // Appends to out. The aligned variant is the wire form of the control
   // and agent links.
-  PEREncoder(std::vector<char>& out, bool aligned = true) : w_(out), aligned_(aligned) {}
+  PEREncoder(std::vector<char>& out, bool aligned = true) : w_(out, aligned), aligned_(aligned) {}
 
   bool aligned() const { return aligned_; }
 

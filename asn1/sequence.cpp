@@ -30,7 +30,7 @@ void SEQUENCE::BitMap::swap(BitMap& o) {
   big_.swap(o.big_);
 }
 
-void SEQUENCE::BitMap::resize(unsigned n) {
+void SEQUENCE::BitMap::resizeSlow(unsigned n) {
   unsigned oldBytes = byteCount();
   unsigned newBytes = (n + 7) / 8;
   if (!big_ && newBytes <= SmallBytes) {
@@ -86,9 +86,14 @@ SEQUENCE::FieldVector::~FieldVector() {
   if (fields_) detail::pool_release(fields_, size_ * sizeof(AbstractData*));
 }
 
-SEQUENCE::SEQUENCE(const void* info) : AbstractData(info) {
+// The fields are made in place: should a create fail, the member's
+// destructor releases those made so far.
+SEQUENCE::SEQUENCE(const void* info)
+    : AbstractData(info),
+      fields_(static_cast<const SequenceInfo*>(info)->rootFieldCount +
+              static_cast<const SequenceInfo*>(info)->extensionCount) {
   const SequenceInfo* inf = this->info();
-  FieldVector fields(inf->rootFieldCount + inf->extensionCount);
+  FieldVector& fields = fields_;
   for (uint32_t i = 0; i < inf->rootFieldCount; ++i) {
     const void* fi = inf->fieldInfos[i];
     if (inf->fieldIds[i] == -1 && fi) fields[i] = typeInfo(fi)->create(fi);
@@ -102,7 +107,6 @@ SEQUENCE::SEQUENCE(const void* info) : AbstractData(info) {
       if (extensionMap_[k] && fi) fields[inf->rootFieldCount + k] = typeInfo(fi)->create(fi);
     }
   }
-  fields_.swap(fields);
 }
 
 SEQUENCE::SEQUENCE(const SEQUENCE& o) : AbstractData(o), optionalMap_(o.optionalMap_), extensionMap_(o.extensionMap_) {
@@ -156,12 +160,10 @@ void SEQUENCE::removeOptionalField(unsigned id) {
     extensionMap_.clear(id - k);
 }
 
-AbstractData& SEQUENCE::field(unsigned index) const {
-  AbstractData*& f = fields_[index];
-  if (!f) {
-    const void* fi = info()->fieldInfos[index];
-    f = typeInfo(fi)->create(fi);
-  }
+AbstractData& SEQUENCE::createField(unsigned index) const {
+  const void* fi = info()->fieldInfos[index];
+  AbstractData* f = typeInfo(fi)->create(fi);
+  fields_[index] = f;
   return *f;
 }
 

@@ -29,7 +29,14 @@ class SEQUENCE : public AbstractData, public detail::Allocator<SEQUENCE> {
     void set(unsigned i);
     void clear(unsigned i);
     // Keeps the leading bits, new bits are 0.
-    void resize(unsigned n);
+    void resize(unsigned n) {
+      // Growing inside the object: the bytes past the count are already 0.
+      if (!big_ && n >= count_ && n <= SmallBytes * 8) {
+        count_ = n;
+        return;
+      }
+      resizeSlow(n);
+    }
     bool any() const;
     const uint8_t* data() const { return big_ ? big_.get() : small_; }
     uint8_t* data() { return big_ ? big_.get() : small_; }
@@ -37,6 +44,7 @@ class SEQUENCE : public AbstractData, public detail::Allocator<SEQUENCE> {
 
    private:
     enum { SmallBytes = 16 };
+    void resizeSlow(unsigned n);
     uint32_t count_;
     uint8_t small_[SmallBytes];
     boost::scoped_array<uint8_t> big_;
@@ -89,7 +97,10 @@ class SEQUENCE : public AbstractData, public detail::Allocator<SEQUENCE> {
   AbstractData* getField(unsigned index) { return fields_[index]; }
   // The component at a field index, created empty when missing (presence
   // marks untouched): what the generated accessors return.
-  AbstractData& field(unsigned index) const;
+  AbstractData& field(unsigned index) const {
+    AbstractData* f = fields_[index];
+    return f ? *f : createField(index);
+  }
 
   const BitMap& optionalMap() const { return optionalMap_; }
   BitMap& optionalMap() { return optionalMap_; }
@@ -100,6 +111,8 @@ class SEQUENCE : public AbstractData, public detail::Allocator<SEQUENCE> {
   static const uint32_t defaultTag;
 
  private:
+  AbstractData& createField(unsigned index) const;
+
   mutable FieldVector fields_;
   BitMap optionalMap_;
   BitMap extensionMap_;

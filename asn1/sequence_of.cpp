@@ -31,7 +31,10 @@ void SEQUENCE_OF_Base::clear() {
 
 AbstractData* SEQUENCE_OF_Base::append() {
   const void* ei = elementInfo();
-  container_.reserve(container_.size() + 1);
+  // Room first, so that the push cannot fail after the element exists;
+  // doubling, so that a list built one element at a time is not copied
+  // at each step.
+  if (container_.size() == container_.capacity()) container_.reserve(container_.empty() ? 4 : 2 * container_.size());
   AbstractData* e = typeInfo(ei)->create(ei);
   container_.push_back(e);
   return e;

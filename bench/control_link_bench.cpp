@@ -153,10 +153,11 @@ int main(int argc, char** argv) {
   redis.request = "PING\r\n";
   redis.reply = "+PONG\r\n";
   const int kport = freePort(), rport = freePort();
-  korvend.pid = start({KORVEND_SIM_BINARY, "--port", std::to_string(kport)}, "KORVEND_ROOT=" + root, root + "/korvend.log");
-  redis.pid = start({"redis-server", "--port", std::to_string(rport), "--save", "", "--appendonly", "no", "--bind",
-                     "127.0.0.1"},
-                    "", root + "/redis.log");
+  korvend.pid =
+      start({KORVEND_SIM_BINARY, "--port", std::to_string(kport)}, "KORVEND_ROOT=" + root, root + "/korvend.log");
+  redis.pid = start(
+      {"redis-server", "--port", std::to_string(rport), "--save", "", "--appendonly", "no", "--bind", "127.0.0.1"}, "",
+      root + "/redis.log");
   korvend.socket = connectTo(kport);
   redis.socket = connectTo(rport);
   bool ok = korvend.socket >= 0 && redis.socket >= 0;

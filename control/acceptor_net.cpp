@@ -49,7 +49,9 @@ void AcceptorNet::BindSocket() {
   a.sin_addr.s_addr = htonl(INADDR_ANY);
   a.sin_port = htons(port_);
   if (::bind(listen_fd_.get(), reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0) {
-    if (log()) std::cerr << "can't bind to socket: \"" << std::strerror(errno) << "\" " << " waiting..." << std::endl;
+    if (log())
+      std::cerr << "can't bind to socket: \"" << std::strerror(errno) << "\" "
+                << " waiting..." << std::endl;
     bind_retry_.set(bind_retry_ms, &AcceptorNet::OnBindRetry, this);
     return;
   }
@@ -159,7 +161,9 @@ void AcceptorNetCheckConnection::CheckConnection() {
     bool close = false;
     unsigned char info[tcp_info_length] = {};
     socklen_t len = sizeof info;
-    if (::getsockopt(current_.get(), IPPROTO_TCP, TCP_INFO, info, &len) == 0 && len >= 2) {
+    // Only a whole record is read: a shorter answer (an emulator that
+    // passes the option on as an int) does not hold the two octets in place.
+    if (::getsockopt(current_.get(), IPPROTO_TCP, TCP_INFO, info, &len) == 0 && len == tcp_info_length) {
       if (info[0] != TCP_ESTABLISHED) {
         if (log()) std::cerr << "connection from " << GetName() << " closed: tcp socket change state." << std::endl;
         close = true;

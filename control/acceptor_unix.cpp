@@ -40,7 +40,9 @@ void AcceptorUnix::BindSocket() {
   ::unlink(path_.c_str());
   const sockaddr_un a = UnixAddress(path_);
   if (::bind(listen_fd_.get(), reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0) {
-    if (log()) std::cerr << "can't bind to socket: \"" << std::strerror(errno) << "\" " << " waiting..." << std::endl;
+    if (log())
+      std::cerr << "can't bind to socket: \"" << std::strerror(errno) << "\" "
+                << " waiting..." << std::endl;
     bind_retry_.set(bind_retry_ms, &AcceptorUnix::OnBindRetry, this);
     return;
   }

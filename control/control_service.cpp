@@ -15,10 +15,14 @@ namespace Control {
 
 const char* GetTextNotation(Service::State::Type state) {
   switch (state) {
-    case Service::State::Idle: return "Idle";
-    case Service::State::Connecting: return "Connecting";
-    case Service::State::Deactivating: return "Deactivating";
-    case Service::State::Connected: return "Connected";
+    case Service::State::Idle:
+      return "Idle";
+    case Service::State::Connecting:
+      return "Connecting";
+    case Service::State::Deactivating:
+      return "Deactivating";
+    case Service::State::Connected:
+      return "Connected";
   }
   return "Unknown";
 }

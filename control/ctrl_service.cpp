@@ -47,7 +47,9 @@ unsigned Service::GetSlot() const { return bound() ? server_->GetSlot() : static
 
 bool Service::IsSlotPresent() const { return bound() && server_->IsSlotPresent(); }
 
-DelayedSeq Service::delayResponse() { return bound() ? server_->delayResponse() : DelayedSeq(static_cast<unsigned>(-1)); }
+DelayedSeq Service::delayResponse() {
+  return bound() ? server_->delayResponse() : DelayedSeq(static_cast<unsigned>(-1));
+}
 
 void Service::delayedSuccess(unsigned slot, const DelayedSeq& seq) {
   if (bound()) server_->delayedSuccess(slot, seq);

@@ -48,8 +48,8 @@ StrmProtocol::StrmProtocol(const Fd& fd) {
 
 StrmProtocol::~StrmProtocol() {
   if (strm_protocol_debug)
-    std::clog << "Enter StrmProtocol::~StrmProtocol()" << " this=" << std::hex << static_cast<const void*>(this)
-              << std::dec << std::endl;
+    std::clog << "Enter StrmProtocol::~StrmProtocol()"
+              << " this=" << std::hex << static_cast<const void*>(this) << std::dec << std::endl;
   release();
 }
 
@@ -77,15 +77,12 @@ void StrmProtocol::release() {
   fd_.close();
 }
 
-
 int StrmProtocol::sendbuf_space() const { return sockopt_int(fd_.get(), SO_SNDBUF); }
 int StrmProtocol::recvbuf_space() const { return sockopt_int(fd_.get(), SO_RCVBUF); }
 int StrmProtocol::inq_space() const { return ioctl_int(fd_.get(), SIOCINQ); }
 int StrmProtocol::outq_space() const { return ioctl_int(fd_.get(), SIOCOUTQ); }
 
-int StrmProtocol::free_space() const {
-  return outq_reports_free_ ? outq_space() : sendbuf_space() - outq_space();
-}
+int StrmProtocol::free_space() const { return outq_reports_free_ ? outq_space() : sendbuf_space() - outq_space(); }
 
 void StrmProtocol::local_prepare_head(Packet& p) { p.reserve_head(0); }
 
@@ -137,7 +134,8 @@ void StrmProtocol::read_socket() {
     // resynchronises) rather than left to wake every pass of the loop.
     static char scratch[4096];
     const ssize_t n = ::recv(fd_.get(), scratch, sizeof scratch, MSG_DONTWAIT | MSG_NOSIGNAL);
-    if (n > 0) std::cerr << ext::header(this) << "receive drop: packet pool empty, " << n << " octets lost" << std::endl;
+    if (n > 0)
+      std::cerr << ext::header(this) << "receive drop: packet pool empty, " << n << " octets lost" << std::endl;
     if (n == 0 || (n < 0 && errno != EAGAIN)) on_error(std::string("read error: ") + std::strerror(errno));
     return;
   }

@@ -41,21 +41,29 @@ void Tpkt_protocol::receive(Packet& p) {
   const unsigned char* data = p.data();
   const unsigned len = p.length();
   unsigned at = 0;
-  while (at < len) {
-    switch (state_) {
-      case idle: receive_idle(data, len, at); break;
-      case wait_r: receive_wait_r(data, len, at); break;
-      case len_1: receive_len_1(data, len, at); break;
-      case len_2: receive_len_2(data, len, at); break;
-      case body: receive_body(data, len, at); break;
-      case ignore: receive_ignore(data, len, at); break;
-    }
-  }
+  while (at < len) step(data, len, at);
   // The time-out counts from the last octet received.
   if (state_ != idle)
     timer_.set(partial_timeout_ms, &Tpkt_protocol::on_timeout, this);
   else
     timer_.reset();
+}
+
+void Tpkt_protocol::step(const unsigned char* data, unsigned len, unsigned& at) {
+  switch (state_) {
+    case idle:
+      return receive_idle(data, len, at);
+    case wait_r:
+      return receive_wait_r(data, len, at);
+    case len_1:
+      return receive_len_1(data, len, at);
+    case len_2:
+      return receive_len_2(data, len, at);
+    case body:
+      return receive_body(data, len, at);
+    case ignore:
+      return receive_ignore(data, len, at);
+  }
 }
 
 // The layer has no name of its own: the two per-octet lines begin with the

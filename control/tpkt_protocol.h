@@ -44,7 +44,9 @@ class Tpkt_protocol : public Protocol {
   bool timer_armed() const { return timer_.isSet(); }
 
  private:
-  // Each consumes octets from data[at..len) and advances at.
+  // The handler of the current state. Each consumes octets from
+  // data[at..len) and advances at.
+  void step(const unsigned char* data, unsigned len, unsigned& at);
   void receive_idle(const unsigned char* data, unsigned len, unsigned& at);
   void receive_wait_r(const unsigned char* data, unsigned len, unsigned& at);
   void receive_len_1(const unsigned char* data, unsigned len, unsigned& at);

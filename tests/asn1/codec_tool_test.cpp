@@ -39,8 +39,8 @@ TEST(CodecTool, DecodesHexToValueNotationAndEncodesItBack) {
 TEST(CodecTool, UnalignedAndValueNotationRules) {
   Result e = codec({"-r", "uper", "encode", "AsnTest", "Message", "{ seq 7, slot 3, pdu command : connect : 4 }"});
   ASSERT_EQ(0, e.code) << e.err;
-  EXPECT_EQ("C0 01 07 00 C1 00 80\n", e.out);
-  Result d = codec({"-r", "uper", "decode", "AsnTest", "Message"}, "c00107 00c10080");
+  EXPECT_EQ("C0 41 C0 30 40 20\n", e.out);
+  Result d = codec({"-r", "uper", "decode", "AsnTest", "Message"}, "c041c0 304020");
   ASSERT_EQ(0, d.code) << d.err;
   EXPECT_NE(std::string::npos, d.out.find("connect : 4"));
   Result a = codec({"-r", "avn", "encode", "AsnTestBase", "HostAddress", "{ip '0a'H,port 7}"});

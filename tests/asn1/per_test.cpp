@@ -82,10 +82,10 @@ Message connectMessage() {
 TEST(Per, ControlMessagesEncodeToTheirKnownBytes) {
   EXPECT_EQ("80 01 05 18", enc(pingMessage()));
   EXPECT_EQ("C0 01 07 00 03 04 00 04", enc(connectMessage()));
-  // General lengths are octet-aligned in both variants; the ranged
-  // numbers are bit fields in the unaligned one.
-  EXPECT_EQ("80 01 05 18", enc(pingMessage(), false));
-  EXPECT_EQ("C0 01 07 00 C1 00 80", enc(connectMessage(), false));
+  // Unaligned: nothing is aligned, the ranged numbers are bit fields
+  // (the bytes Erlang's uper codec writes for the same values).
+  EXPECT_EQ("80 41 46 00", enc(pingMessage(), false));
+  EXPECT_EQ("C0 41 C0 30 40 20", enc(connectMessage(), false));
 
   Message reply;
   reply.includeOptionalField(Message::o_seq, Message::e_seq);
@@ -100,10 +100,10 @@ TEST(Per, ControlMessagesEncodeToTheirKnownBytes) {
 TEST(Per, ControlMessagesDecodeFromTheirKnownBytes) {
   for (bool aligned : {true, false}) {
     Message m;
-    ASSERT_TRUE(dec(aligned ? "C0 01 07 00 03 04 00 04" : "C0 01 07 00 C1 00 80", m, aligned));
+    ASSERT_TRUE(dec(aligned ? "C0 01 07 00 03 04 00 04" : "C0 41 C0 30 40 20", m, aligned));
     EXPECT_EQ(0, m.compare(connectMessage()));
     Message p;
-    ASSERT_TRUE(dec("80 01 05 18", p, aligned));
+    ASSERT_TRUE(dec(aligned ? "80 01 05 18" : "80 41 46 00", p, aligned));
     EXPECT_EQ(0, p.compare(pingMessage()));
   }
   // A slot beyond its range is handed to the caller, who judges it.
@@ -209,6 +209,186 @@ TEST(Per, ShortOctetStringsAreNotAligned) {
   ASN1::OCTET_STRING one;
   one = std::string("\xAB", 1);
   EXPECT_EQ("80 01 AB", encAfterBit(one));
+}
+
+// The unaligned vectors below are the bytes Erlang's uper codec writes for
+// the same values (enumerations with gaps given as their INTEGER ranges).
+TEST(Per, UnalignedVariantAlignsNothing) {
+  Strings s;
+  s.set_ia5("ab");
+  s.set_sized("a");
+  s.set_fixed(std::string("\x01\x02\x03\x04", 4));
+  s.set_octets(std::string("\x01\x02\x03", 3));
+  s.get_bits().resize(3);
+  s.get_bits().setBit(0, true);
+  s.get_bits().setBit(2, true);
+  s.get_oid().arcs() = {1, 2, 3};
+  Numbers n;
+  n.set_u32(4294967295u);
+  n.set_i8(-1);
+  n.set_one(5);
+  n.set_b254(3);
+  n.set_b255(3);
+  n.set_b256(3);
+  n.set_w16(300);
+  n.set_w17(300);
+  n.set_plain(-129);
+  Message userData, abort, number;
+  userData.get_pdu().select_command().set_userData(std::string("\xAA\xBB\xCC", 3));
+  abort.get_pdu().select_signal().set_abort(128);
+  number.get_pdu().select_signal().set_number("ab");
+  Packet packet;
+  packet.set_msgID(MsgId::gw_get_id);
+  packet.get_payload().select_raw();
+  packet.includeOptionalField(Packet::o_oid, Packet::e_oid);
+  packet.get_oid().arcs() = {1, 2, 3};
+  const std::pair<const ASN1::AbstractData*, const char*> cases[] = {
+      // lengths of unconstrained strings, the OID's octets, a 4-octet fixed
+      // and a 3-octet unconstrained OCTET STRING: all at the bit they fall on
+      {&s, "02 C3 88 0C 20 20 40 60 80 60 20 40 60 74 08 A8 0C"},
+      // full 32-bit range in 32 bits, 0..256 in 9 bits, 0..65536 in 17 bits,
+      // the unconstrained INTEGER's length and octets unaligned
+      {&n, "FF FF FF FF 7F 03 03 01 80 96 00 4B 00 BF DF C0"},
+      {&userData, "04 01 D5 5D E6 00"},
+      {&abort, "26 04 01 00"},
+      {&number, "20 05 87 10"},
+      {&packet, "48 00 80 00 45 40 60"}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.second, enc(*c.first, false)) << c.first->asValueNotation();
+    std::unique_ptr<ASN1::AbstractData> back(ASN1::typeInfo(c.first->getInfo())->create(c.first->getInfo()));
+    ASSERT_TRUE(dec(c.second, *back, false)) << c.second;
+    EXPECT_EQ(0, back->compare(*c.first)) << c.second;
+  }
+}
+
+TEST(Per, UnalignedOpenTypesHoldUnalignedEncodingsAtAnyBit) {
+  // Extension alternatives: the small number, the length and the contents
+  // follow straight on from the bits before them.
+  Message done;
+  done.includeOptionalField(Message::o_seq, Message::e_seq);
+  done.set_seq(5);
+  done.get_pdu().select_signal().select_tonec().select_dtmfDone();
+  EXPECT_EQ("80 41 63 00 02 00", enc(done, false));  // empty contents: one octet 0
+  Message media;
+  media.get_pdu().select_command().select_create().select_media().set_trunk(5);
+  media.get_pdu().get_command().get_create().get_media().set_timeslot(31);
+  EXPECT_EQ("02 40 81 02 FC 00", enc(media, false));
+  Message back;
+  ASSERT_TRUE(dec("02 40 81 02 FC 00", back, false));
+  EXPECT_EQ(0, back.compare(media));
+  // The same with a length of 1: the contents overrun their window.
+  EXPECT_FALSE(dec("02 40 80 82 FC 00", back, false));
+
+  // Extension additions, one of them long enough for a two-octet length,
+  // nine bits into the message. All thirteen bits of the bitmap are sent,
+  // as Erlang sends them, because the last addition is present.
+  Message m;
+  m.includeOptionalField(Message::o_slot, Message::e_slot);
+  m.set_slot(9);
+  TermParams& t = m.get_pdu().select_command().select_activate();
+  t.includeOptionalField(TermParams::o_a2, TermParams::e_a2);
+  t.set_a2(true);
+  t.includeOptionalField(TermParams::o_x7, TermParams::e_x7);
+  t.set_x7(std::string(200, '\xAB'));
+  t.includeOptionalField(TermParams::o_x13, TermParams::e_x13);
+  t.set_x13(ErrorCause::internal);
+  std::string h = enc(m, false);
+  EXPECT_EQ("40 90 D4 11 80 41 80 CA 80 C8 AB AB", h.substr(0, 35));
+  EXPECT_EQ("AB AB 01 28", h.substr(h.size() - 11));  // 212 octets in all
+  EXPECT_EQ(212u * 3 - 1, h.size());
+  ASSERT_TRUE(dec(h, back, false));
+  EXPECT_EQ(0, back.compare(m));
+}
+
+TEST(Per, OpenDataHoldsAnEncodingOfItsOwnVariantAtAnyBit) {
+  typedef ASN1::Constrained_INTEGER<ASN1::FixedConstraint, 0, 1023u> Slot;
+  static const ASN1::OpenTypeInfo typed = {
+      {&ASN1::TypeConstrainedOpenData::create, 0, &ASN1::TypeConstrainedOpenData::make_copy}, &Slot::theInfo};
+  for (bool aligned : {true, false}) {
+    ASN1::OpenData od;
+    Slot* five = new Slot;
+    *five = 5u;
+    od.grab(five);
+    // Aligned: 00 05 after the aligned length; unaligned: the ten bits
+    // 0000000101 as a complete encoding, 01 40, right after the leading bit.
+    const char* want = aligned ? "80 02 00 05" : "81 00 A0 00";
+    EXPECT_EQ(want, encAfterBit(od, aligned));
+    ASN1::TypeConstrainedOpenData tod(&typed);
+    static_cast<Slot&>(tod.get_data()) = 5u;
+    EXPECT_EQ(want, encAfterBit(tod, aligned));
+
+    std::vector<char> in = bytes(want);
+    // Held as octets, then read into the value it is known to hold.
+    ASN1::PERDecoder d(in.data(), in.data() + in.size(), nullptr, aligned);
+    int64_t bit = 0;
+    ASSERT_TRUE(d.decodeUnsigned(0, 1, bit));
+    ASN1::OpenData back;
+    ASSERT_TRUE(back.accept(d));
+    EXPECT_EQ(2u, back.get_buf().size());
+    back.grab(new Slot);
+    ASSERT_TRUE(d.do_revisit(back));
+    EXPECT_EQ(5u, static_cast<const Slot&>(back.get_data()).getValue());
+    // Decoded in place, inside its length.
+    ASN1::PERDecoder t(in.data(), in.data() + in.size(), nullptr, aligned);
+    ASSERT_TRUE(t.decodeUnsigned(0, 1, bit));
+    ASN1::TypeConstrainedOpenData tback(&typed);
+    ASSERT_TRUE(tback.accept(t));
+    EXPECT_EQ(0, tback.compare(tod));
+    EXPECT_EQ(in.size() * 8, t.position() + t.getBitsLeft());
+  }
+}
+
+TEST(Per, UnalignedLengthsFromAnUpperBoundOf64KTakeTheGeneralForm) {
+  static const ASN1::ConstrainedInfo below = {
+      {&ASN1::OCTET_STRING::create, 4, &ASN1::OCTET_STRING::make_copy}, ASN1::FixedConstraint, 0, 65535};
+  static const ASN1::ConstrainedInfo above = {
+      {&ASN1::OCTET_STRING::create, 4, &ASN1::OCTET_STRING::make_copy}, ASN1::FixedConstraint, 0, 70000};
+  const std::vector<char> three{1, 2, 3};
+  ASN1::OCTET_STRING a(three, &below), b(three, &above);
+  EXPECT_EQ("80 01 80 81 01 80", encAfterBit(a, false));  // 16-bit field
+  EXPECT_EQ("81 80 81 01 80", encAfterBit(b, false));     // 8-bit general length
+  EXPECT_EQ("80 03 01 02 03", encAfterBit(b));            // aligned: as before
+  ASN1::OCTET_STRING long200(std::vector<char>(200, 0x5A), &above);
+  EXPECT_EQ("C0 64 2D 2D", encAfterBit(long200, false).substr(0, 11));  // two-octet form
+  for (const ASN1::OCTET_STRING* v : {&a, &b, &long200}) {
+    std::vector<char> in;
+    ASN1::PEREncoder e(in, false);
+    ASSERT_TRUE(v->accept(e));
+    ASN1::OCTET_STRING back(v->getInfo());
+    ASN1::PERDecoder d(in.data(), in.data() + in.size(), nullptr, false);
+    ASSERT_TRUE(back.accept(d));
+    EXPECT_EQ(0, back.compare(*v));
+  }
+}
+
+TEST(Per, UnalignedSmallNumbersAndTimesAreBitFields) {
+  std::vector<char> out;
+  ASN1::PEREncoder e(out, false);
+  e.encodeSingleBit(true);
+  e.encodeSingleBit(true);
+  ASSERT_TRUE(e.encodeSmallUnsigned(99));  // bit 1, length 1, one octet
+  EXPECT_EQ("E0 2C 60", hex(out));
+  ASN1::PERDecoder d(out.data(), out.data() + out.size(), nullptr, false);
+  int64_t lead = 0;
+  uint32_t n = 0;
+  ASSERT_TRUE(d.decodeUnsigned(0, 3, lead));
+  EXPECT_EQ(3, lead);
+  ASSERT_TRUE(d.decodeSmallUnsigned(n));
+  EXPECT_EQ(99u, n);
+
+  // A time is the VisibleString of its text: 7-bit characters.
+  ASN1::GeneralizedTime t("20230102030405Z");
+  EXPECT_EQ("87 B2 60 C9 9B 06 2C 19 30 66 C1 A3 06 B6 80", encAfterBit(t, false));
+  EXPECT_EQ("80 0F 32 30", encAfterBit(t).substr(0, 11));  // aligned: octets
+  std::vector<char> in;
+  ASN1::PEREncoder te(in, false);
+  ASSERT_TRUE(t.accept(te));
+  ASN1::GeneralizedTime tb;
+  ASN1::PERDecoder td(in.data(), in.data() + in.size(), nullptr, false);
+  ASSERT_TRUE(tb.accept(td));
+  EXPECT_EQ(0, tb.compare(t));
+  ASN1::PERDecoder cut(in.data(), in.data() + 5, nullptr, false);
+  EXPECT_FALSE(tb.accept(cut));
 }
 
 TEST(Per, OptionalBitmapAndSingleAlternative) {

@@ -96,8 +96,9 @@ TEST_F(ServerTest, ClaimedButUnansweredIsAnsweredInternalWithTwoLogLines) {
   send("{ seq 4, slot 2, pdu command : ping : NULL }");
   EXPECT_EQ(receive(), "{ seq 4, slot 2, pdu response : error : internal }");
   const std::string prefix = "ctrl [127.0.0.1:" + std::to_string(controller.localPort()) + "]: ";
-  EXPECT_EQ(err.str(), prefix + "software error: server do NOT send ack!!!\n"
-                                "please contact with techsupport (support@korvend.example)\n");
+  EXPECT_EQ(err.str(), prefix +
+                           "software error: server do NOT send ack!!!\n"
+                           "please contact with techsupport (support@korvend.example)\n");
 }
 
 TEST_F(ServerTest, RejectedRequestsReachNoService) {
@@ -124,8 +125,8 @@ TEST_F(ServerTest, UndecodablePayloadIsLoggedAndUnansweredAndTheNextIsServed) {
   send("{ pdu command : ping : NULL }");
   EXPECT_EQ(receive(), "{ pdu response : success : NULL }");
   const std::string prefix = "ctrl [127.0.0.1:" + std::to_string(controller.localPort()) + "]: ";
-  EXPECT_EQ(err.str(), prefix + "receive fail: decode error!\n msg: FF 01 \n" + prefix +
-                           "receive fail: decode error!\n msg: \n");
+  EXPECT_EQ(err.str(),
+            prefix + "receive fail: decode error!\n msg: FF 01 \n" + prefix + "receive fail: decode error!\n msg: \n");
 }
 
 TEST_F(ServerTest, DelayedAnswerCarriesTheRequestsSeqOrNone) {

@@ -17,7 +17,8 @@ using e2e::RawClient;
 
 class ControlLink : public ::testing::Test {
  protected:
-  ControlLink() : port(e2e::freePort()), daemon(e2e::simBinary(), root.dir(), {"--port", std::to_string(port)}, root.dir()) {}
+  ControlLink()
+      : port(e2e::freePort()), daemon(e2e::simBinary(), root.dir(), {"--port", std::to_string(port)}, root.dir()) {}
   ~ControlLink() override {
     daemon.signal(SIGTERM);
     daemon.wait();
@@ -29,9 +30,9 @@ class ControlLink : public ::testing::Test {
   }
   // Connects and proves the connection is served.
   void connectServed(RawClient& c) {
-    ASSERT_TRUE(e2e::waitFor(
-        [&] { return c.connect(port) && c.sendPayload(hex("80 01 63 18")) && c.replyHex(2s) == "80 01 63 40"; }))
-        << daemon.err();
+    ASSERT_TRUE(e2e::waitFor([&] {
+      return c.connect(port) && c.sendPayload(hex("80 01 63 18")) && c.replyHex(2s) == "80 01 63 40";
+    })) << daemon.err();
   }
   std::string prefix(const RawClient& c) const { return "ctrl [127.0.0.1:" + std::to_string(c.localPort()) + "]: "; }
 

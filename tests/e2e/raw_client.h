@@ -24,7 +24,10 @@ inline Bytes hex(const std::string& text) {
   unsigned v = 0;
   int digits = 0;
   for (char c : text) {
-    int d = (c >= '0' && c <= '9') ? c - '0' : (c >= 'A' && c <= 'F') ? c - 'A' + 10 : (c >= 'a' && c <= 'f') ? c - 'a' + 10 : -1;
+    int d = (c >= '0' && c <= '9')   ? c - '0'
+            : (c >= 'A' && c <= 'F') ? c - 'A' + 10
+            : (c >= 'a' && c <= 'f') ? c - 'a' + 10
+                                     : -1;
     if (d < 0) continue;
     v = v << 4 | static_cast<unsigned>(d);
     if (++digits == 2) {

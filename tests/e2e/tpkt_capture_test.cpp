@@ -63,7 +63,8 @@ TEST(TpktCapture, TsharkReadsTheSessionBackIntoTheSameFrames) {
     ::dup2(err, 1);
     ::dup2(err, 2);
     const std::string filter = "tcp port " + std::to_string(port) + " or udp port " + std::to_string(probePort);
-    ::execlp("dumpcap", "dumpcap", "-i", "lo", "-f", filter.c_str(), "-w", capture.c_str(), static_cast<char*>(nullptr));
+    ::execlp("dumpcap", "dumpcap", "-i", "lo", "-f", filter.c_str(), "-w", capture.c_str(),
+             static_cast<char*>(nullptr));
     ::_exit(127);
   }
   // dumpcap reports that it captures before its filter is in place, and
@@ -84,13 +85,13 @@ TEST(TpktCapture, TsharkReadsTheSessionBackIntoTheSameFrames) {
   bool exited = false;
   auto grows = [&](std::uintmax_t from) {
     return e2e::waitFor(
-        [&] {
-          if (::waitpid(dumpcap, &status, WNOHANG) == dumpcap) return exited = true;
-          if (from != 0 && captureSize() > from) return true;
-          ::sendto(probe, "probe", 5, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
-          return false;
-        },
-        15s) &&
+               [&] {
+                 if (::waitpid(dumpcap, &status, WNOHANG) == dumpcap) return exited = true;
+                 if (from != 0 && captureSize() > from) return true;
+                 ::sendto(probe, "probe", 5, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+                 return false;
+               },
+               15s) &&
            !exited;
   };
   const bool opened = e2e::waitFor(
@@ -134,7 +135,12 @@ TEST(TpktCapture, TsharkReadsTheSessionBackIntoTheSameFrames) {
   // A frame written one octet at a time: tshark reassembles it.
   for (unsigned char b : e2e::tpktFrame(hex("80 01 0B 18"))) c.write({b});
   EXPECT_EQ(c.replyHex(), "80 01 0B 40");
-  expected += me + "\t8\t8001" "0b18\n" + it + "\t8\t8001" "0b40\n";
+  expected += me +
+              "\t8\t8001"
+              "0b18\n" +
+              it +
+              "\t8\t8001"
+              "0b40\n";
 
   EXPECT_TRUE(grows(captureSize()));
   ::close(probe);

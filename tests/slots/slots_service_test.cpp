@@ -1,9 +1,8 @@
 // The slot registry as a control service while no slot type exists yet:
 // a controller's view of an empty registry.
-#include "slots/slots.h"
-
 #include <gtest/gtest.h>
 
+#include "slots/slots.h"
 #include "tests/control/session_test_support.h"
 
 namespace {
@@ -27,8 +26,8 @@ TEST_F(SlotsService, SlotCommandsFindNoSlotAndCreateFindsNoFactory) {
   start();
   send("{ seq 2, slot 5, pdu command : create : trunk : { trunk 1, timeslot 2 } }");
   EXPECT_EQ(receive(), "{ seq 2, slot 5, pdu response : error : insufficientResources }");
-  for (const char* command : {"destroy : NULL", "disconnect : NULL", "deactivate : NULL", "userData : '01'H",
-                              "connect : 3"}) {
+  for (const char* command :
+       {"destroy : NULL", "disconnect : NULL", "deactivate : NULL", "userData : '01'H", "connect : 3"}) {
     send(std::string("{ seq 3, slot 5, pdu command : ") + command + " }");
     EXPECT_EQ(receive(), "{ seq 3, slot 5, pdu response : error : slotNotExists }") << command;
   }
