@@ -82,7 +82,7 @@ class BusTestTest : public hwtest::ServiceTest {
   HwTests tests{mux};
 };
 
-TEST_F(BusTestTest, WriteDrivesTheSequenceAndReadComparesItTheFirstDifferenceReported) {
+TEST_F(BusTestTest, WriteDrivesTheSequenceReadFindsItAndDisconnectLetsGo) {
   connect(tests);
   // The last channels of bus 15.
   EXPECT_EQ(request(testBpc(1, "write", 15, 124, 4)), Replies{success(1)});
@@ -91,13 +91,7 @@ TEST_F(BusTestTest, WriteDrivesTheSequenceAndReadComparesItTheFirstDifferenceRep
   for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<unsigned>(::random() & 0xFF));
   for (int i = 0; i < 4; ++i) EXPECT_EQ(tdm().read(10236 + i), bytes[i]) << i;
   EXPECT_EQ(request(testBpc(2, "read", 15, 124, 4)), Replies{success(2)});
-  command("matrix write 10238 " + std::to_string(bytes[2] ^ 1));
-  EXPECT_EQ(request(testBpc(3, "read", 15, 124, 4)), Replies{hwtest::error(3, "busError")});
-  char line[96];
-  std::snprintf(line, sizeof line, "bus 15: test failed on channel 10238 expected 0x%02X read 0x%02X\n", bytes[2],
-                bytes[2] ^ 1);
-  EXPECT_TRUE(contains(err(), line)) << err();
-  EXPECT_EQ(request(testBpc(4, "disconnect", 15, 124, 4)), Replies{success(4)});
+  EXPECT_EQ(request(testBpc(3, "disconnect", 15, 124, 4)), Replies{success(3)});
   EXPECT_EQ(tdm().read(10236), 0xFF);
 }
 

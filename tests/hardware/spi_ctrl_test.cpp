@@ -112,12 +112,4 @@ TEST_F(SpiTest, HalWithoutSpiSwitchesTheServiceOffForGood) {
   EXPECT_TRUE(journal().empty());
 }
 
-TEST_F(SpiTest, BoardWithoutSpiFromTheStartIsToldOnceAndNeverReports) {
-  command("spi absent");
-  start();
-  clock.advance(3000);
-  EXPECT_TRUE(drain().empty());
-  EXPECT_EQ(linktest::count(log(), "spi: hal without spi\n"), 1u) << log();
-}
-
 }  // namespace
