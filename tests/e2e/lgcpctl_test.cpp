@@ -58,6 +58,11 @@ class Lgcpctl : public ::testing::Test {
     daemon.wait();
   }
   std::string at() const { return "--port " + std::to_string(port) + " "; }
+  // Waits until the daemon has let go of n controllers: one that comes
+  // while the last is still there is refused.
+  void letGo(std::size_t n) {
+    EXPECT_TRUE(e2e::waitFor([&] { return e2e::count(daemon.err(), " closed.\n") >= n; })) << daemon.err();
+  }
 
   e2e::Root root;
   int port;
@@ -86,9 +91,11 @@ TEST_F(Lgcpctl, AWrongReplyOrNoneFailsWithStatusOne) {
       at() +
       "send '{ seq 1, slot 1024, pdu command : ping : NULL }' expect '{ seq 1, pdu response : success : NULL }'");
   EXPECT_EQ(r.status, 2) << r.out;  // the coder refuses slot 1024 before anything is sent
+  letGo(1);
   r = lgcpctl(at() + "send '{ seq 2, pdu command : ping : NULL }' expect '{ seq 2, pdu response : error : internal }'");
   EXPECT_EQ(r.status, 1) << r.out;
   EXPECT_NE(r.out.find("lgcpctl: expected { seq 2, pdu response : error : internal }\n"), std::string::npos) << r.out;
+  letGo(2);
   r = lgcpctl(at() + "expect '{ pdu response : success : NULL }' 200");
   EXPECT_EQ(r.status, 1) << r.out;
   EXPECT_NE(r.out.find("no response within 200 ms"), std::string::npos) << r.out;
