@@ -19,6 +19,7 @@ Exits 77 (a skipped test for ctest) when Erlang's compiler is not installed.
 """
 
 import argparse
+import fcntl
 import hashlib
 import os
 import shlex
@@ -58,6 +59,15 @@ def prepare(out, src):
     if not erlc:
         print('erlc not found (Debian erlang-base, erlang-asn1): skipped')
         sys.exit(SKIP)
+    # ctest runs the rules' checks in parallel, each preparing first: one at
+    # a time, so nobody reads a copy while another rewrites or recompiles it.
+    os.makedirs(out, exist_ok=True)
+    with open(os.path.join(out, 'prepare.lock'), 'w') as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        prepare_locked(out, src)
+
+
+def prepare_locked(out, src):
     subprocess.check_call([sys.executable, os.path.join(HERE, 'make_oracle_modules.py'), src, out])
     mods = asn1_text.load_dir(src)
     stamp = os.path.join(out, 'compiled.stamp')
