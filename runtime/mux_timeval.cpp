@@ -11,7 +11,7 @@ std::string timevaltostring(const timeval& tv) {
   struct tm local;
   char date[64] = "";
   if (::localtime_r(&seconds, &local)) ::strftime(date, sizeof date, "%Y-%m-%d %H:%M:%S", &local);
-  char text[64];
+  char text[96];
   std::snprintf(text, sizeof text, "%s.%06ld", date, static_cast<long>(tv.tv_usec));
   return text;
 }
