@@ -2,9 +2,6 @@
 
 #include <errno.h>
 #include <fcntl.h>
-#include <poll.h>
-#include <string.h>
-#include <unistd.h>
 
 #include <iostream>
 
@@ -15,12 +12,6 @@
 namespace Hardware {
 
 namespace {
-
-// Every DSP receiver, oldest first; events go to the first of a timeslot.
-Containers::CyclicList& receivers() {
-  static Containers::CyclicList list;
-  return list;
-}
 
 struct FeatureInfo {
   const char* name;  // in the log texts
@@ -36,15 +27,6 @@ const FeatureInfo kFeatures[] = {
     {"SD", dsproc::FEATURE_SD},
 };
 
-std::ostream& errnoTail(std::ostream& s, int err) {
-  return s << " errno=\"" << ::strerror(err) << "\"" << std::endl;
-}
-
-std::ostream& failTail(std::ostream& s, unsigned timeslot, int err) {
-  return errnoTail(s << " timeslot=" << timeslot, err);
-}
-
-
 }  // namespace
 
 // ---- the service ----
@@ -54,31 +36,9 @@ DSProcReceiverService& DSProcReceiverService::instance() {
   return service;
 }
 
-DSProcReceiverService::DSProcReceiverService() { init(); }
-
-DSProcReceiverService::~DSProcReceiverService() = default;
-
-bool DSProcReceiverService::init() {
-  fd_.reset(drv::open(sysroot::dsp, O_RDWR | O_NONBLOCK | O_CLOEXEC));
-  if (!fd_.valid()) {
-    std::cerr << "open dsproc fail, VAD proceeding disabled: " << ::strerror(errno) << std::endl;
-    return false;
-  }
-  event_.Bind("DSProcReceiverService::OnEvent", &DSProcReceiverService::OnEvent, this);
-  event_.Schedule(fd_, POLLIN);
-  return true;
-}
-
-bool DSProcReceiverService::ensureOpen(const char* failText, unsigned timeslot) {
-  if (fd_.valid() || init()) return true;
-  std::cerr << failText << " timeslot=" << timeslot << std::endl;
-  return false;
-}
-
-std::uint32_t DSProcReceiverService::nextId() {
-  if (++lastId_ == 0) lastId_ = 1;
-  return lastId_;
-}
+DSProcReceiverService::DSProcReceiverService()
+    : TimeslotEventService(sysroot::dsp, O_RDWR | O_NONBLOCK | O_CLOEXEC, "dsproc", "DSProcReceiverService::OnEvent",
+                           "open dsproc fail, VAD proceeding disabled: ") {}
 
 bool DSProcReceiverService::configure(dsproc::dsproc_configure& rec, const char* failText) {
   if (drv::ioctl_ptr(fd_.get(), dsproc::DSPROC_CONFIGURE, &rec, sizeof rec) < 0) {
@@ -165,32 +125,36 @@ bool DSProcReceiverService::configureToneFilter(unsigned timeslot, unsigned freq
   return true;
 }
 
-bool DSProcReceiverService::enable(DSProcReceiver& receiver, Feature feature, bool on) {
-  DSProcReceiver::FeatureState& st = receiver.feature_[feature];
-  const FeatureInfo& info = kFeatures[feature];
-  if (st.state >= 0 && st.state == (on ? 1 : 0)) return true;
-  const unsigned timeslot = receiver.dsproc_timeslot();
+bool DSProcReceiverService::switchMask(unsigned timeslot, const char* name, std::uint32_t mask, bool on,
+                                       std::uint32_t& id) {
   if (on) {
-    const std::uint32_t id = nextId();
-    dsproc::dsproc_feature rec{timeslot, id, info.bit};
+    const std::uint32_t fresh = nextId();
+    dsproc::dsproc_feature rec{timeslot, fresh, mask};
     if (drv::ioctl_ptr(fd_.get(), dsproc::DSPROC_ENABLE, &rec, sizeof rec) < 0) {
       const int err = errno;
-      errnoTail(std::cerr << "DSPROC_ENABLE " << info.name << " fail:" << " timeslot=" << timeslot << " id=" << id, err);
+      errnoTail(std::cerr << "DSPROC_ENABLE " << name << " fail:" << " timeslot=" << timeslot << " id=" << fresh, err);
       return false;
     }
-    std::cerr << "DSPROC_ENABLE " << info.name << " done:" << " timeslot=" << timeslot << " id=" << id << std::endl;
-    st.id = id;
-    st.state = 1;
+    std::cerr << "DSPROC_ENABLE " << name << " done:" << " timeslot=" << timeslot << " id=" << fresh << std::endl;
+    id = fresh;
     return true;
   }
-  dsproc::dsproc_feature rec{timeslot, 0, info.bit};
+  dsproc::dsproc_feature rec{timeslot, 0, mask};
   if (drv::ioctl_ptr(fd_.get(), dsproc::DSPROC_DISABLE, &rec, sizeof rec) < 0) {
     const int err = errno;
-    failTail(std::cerr << "DSPROC_DISABLE " << info.name << " fail:", timeslot, err);
+    failTail(std::cerr << "DSPROC_DISABLE " << name << " fail:", timeslot, err);
     return false;
   }
-  std::cerr << "DSPROC_DISABLE " << info.name << " done:" << " timeslot=" << timeslot << std::endl;
-  st.state = 0;
+  std::cerr << "DSPROC_DISABLE " << name << " done:" << " timeslot=" << timeslot << std::endl;
+  return true;
+}
+
+bool DSProcReceiverService::enable(DSProcReceiver& receiver, Feature feature, bool on) {
+  DSProcReceiver::FeatureState& st = receiver.feature_[feature];
+  if (st.state >= 0 && st.state == (on ? 1 : 0)) return true;
+  if (!switchMask(receiver.dsproc_timeslot(), kFeatures[feature].name, kFeatures[feature].bit, on, st.id))
+    return false;
+  st.state = on ? 1 : 0;
   return true;
 }
 
@@ -198,27 +162,11 @@ bool DSProcReceiverService::enableMute(DSProcReceiver& receiver, bool rx, bool t
   if (receiver.rxMute_ >= 0 && receiver.txMute_ >= 0 && receiver.rxMute_ == (rx ? 1 : 0) &&
       receiver.txMute_ == (tx ? 1 : 0))
     return true;
-  const unsigned timeslot = receiver.dsproc_timeslot();
-  if (!rx && !tx) {
-    dsproc::dsproc_feature rec{timeslot, 0, dsproc::FEATURE_RX_MUTE | dsproc::FEATURE_TX_MUTE};
-    if (drv::ioctl_ptr(fd_.get(), dsproc::DSPROC_DISABLE, &rec, sizeof rec) < 0) {
-      const int err = errno;
-      failTail(std::cerr << "DSPROC_DISABLE MUTE fail:", timeslot, err);
-      return false;
-    }
-    std::cerr << "DSPROC_DISABLE MUTE done:" << " timeslot=" << timeslot << std::endl;
-    receiver.rxMute_ = receiver.txMute_ = 0;
-    return true;
-  }
-  const std::uint32_t id = nextId();
-  dsproc::dsproc_feature rec{timeslot, id, (rx ? dsproc::FEATURE_RX_MUTE : 0u) | (tx ? dsproc::FEATURE_TX_MUTE : 0u)};
-  if (drv::ioctl_ptr(fd_.get(), dsproc::DSPROC_ENABLE, &rec, sizeof rec) < 0) {
-    const int err = errno;
-    errnoTail(std::cerr << "DSPROC_ENABLE MUTE fail:" << " timeslot=" << timeslot << " id=" << id, err);
-    return false;
-  }
-  std::cerr << "DSPROC_ENABLE MUTE done:" << " timeslot=" << timeslot << " id=" << id << std::endl;
-  receiver.muteId_ = id;
+  // Off is both directions off at once.
+  const bool on = rx || tx;
+  const std::uint32_t mask = on ? (rx ? dsproc::FEATURE_RX_MUTE : 0u) | (tx ? dsproc::FEATURE_TX_MUTE : 0u)
+                                : dsproc::FEATURE_RX_MUTE | dsproc::FEATURE_TX_MUTE;
+  if (!switchMask(receiver.dsproc_timeslot(), "MUTE", mask, on, receiver.muteId_)) return false;
   receiver.rxMute_ = rx ? 1 : 0;
   receiver.txMute_ = tx ? 1 : 0;
   return true;
@@ -234,25 +182,6 @@ bool DSProcReceiverService::disableToneAll(unsigned timeslot) {
   }
   std::clog << "DISABLE ALL TONE done: " << " timeslot=" << timeslot << std::endl;
   return true;
-}
-
-void DSProcReceiverService::OnEvent(int fd, short revents) {
-  if (!(revents & POLLIN)) return;
-  for (;;) {
-    dsproc::dsproc_event event;
-    const ssize_t n = ::read(fd, &event, sizeof event);
-    if (n < 0) {
-      if (errno != EAGAIN) std::cerr << "fail to read from dsproc: " << ::strerror(errno) << std::endl;
-      return;
-    }
-    // A short record cannot be routed, and reading on would take the next
-    // record's bytes for its end: the pass ends here.
-    if (n != static_cast<ssize_t>(sizeof event)) {
-      if (n > 0) std::cerr << "fail to read from dsproc: " << "incomplete record of " << n << " bytes" << std::endl;
-      return;
-    }
-    dispatch(event);
-  }
 }
 
 void DSProcReceiverService::dispatch(const dsproc::dsproc_event& event) {
@@ -279,68 +208,59 @@ void DSProcReceiverService::dispatch(const dsproc::dsproc_event& event) {
         break;
     }
   }
-  Containers::CyclicList& list = receivers();
-  for (auto it = list.begin(); it != list.end(); ++it) {
-    DSProcReceiver* receiver = static_cast<DSProcReceiver::Link*>(*it)->receiver;
-    if (receiver->dsproc_timeslot() != event.timeslot) continue;
-    // The receiver may go away inside its handler; nothing of it is touched
-    // after the call.
-    switch (event.type) {
-      case dsproc::EVENT_VAD: {
-        const DSProcReceiver::FeatureState& vad = receiver->feature_[VAD];
-        if (vad.state == 0) {
-          if (trace)
-            std::clog << "ignore spurious dsproc vad event (dsproc disabled): " << " timeslot=" << event.timeslot
-                      << " id=" << event.id << " type=" << event.type << std::endl;
-        } else if (vad.id != event.id) {
-          if (trace)
-            std::clog << "ignore spurious dsproc vad event: " << " timeslot=" << event.timeslot
-                      << " id=" << event.id << " type=" << event.type << " rid=" << vad.id << std::endl;
-        } else {
-          DSProcVADEvent vadEvent{-1, -1};
-          if (event.payload.vad.dir_mask & 0x1) vadEvent.rx = event.payload.vad.rx;
-          if (event.payload.vad.dir_mask & 0x2) vadEvent.tx = event.payload.vad.tx;
-          receiver->dsproc_vad_event(vadEvent);
-        }
-        break;
-      }
-      case dsproc::EVENT_SD: {
-        const DSProcReceiver::FeatureState& sd = receiver->feature_[SD];
-        if (sd.state != 0 && sd.id == event.id) receiver->dsproc_sd_event(DSProcSDEvent{event.payload.sd.value});
-        break;
-      }
-      case dsproc::EVENT_BSS:
-        // BSS events are not matched by id.
-        if (receiver->feature_[BSS].state == 0) {
-          if (trace)
-            std::clog << "ignore spurious dsproc bss event (dsproc disabled): " << " timeslot=" << event.timeslot
-                      << " id=" << event.id << " type=" << event.type << std::endl;
-        } else {
-          receiver->dsproc_bss_event(&event.payload.bss);
-        }
-        break;
-      case dsproc::EVENT_TONE:
-        receiver->dsproc_tone_flt_event(&event.payload.tone);
-        break;
-      case dsproc::EVENT_FLAGS:
-        receiver->dsproc_flags_event(&event.payload.flags);
-        break;
-      default:
-        break;
-    }
+  DSProcReceiver* receiver = first(event.timeslot, &DSProcReceiver::dsproc_timeslot);
+  if (!receiver) {
+    if (trace) std::cerr << "receive dsproc event from unknown timeslot " << event.timeslot << std::endl;
     return;
   }
-  if (trace) std::cerr << "receive dsproc event from unknown timeslot " << event.timeslot << std::endl;
+  // The receiver may go away inside its handler; nothing of it is touched
+  // after the call.
+  switch (event.type) {
+    case dsproc::EVENT_VAD: {
+      const DSProcReceiver::FeatureState& vad = receiver->feature_[VAD];
+      if (vad.state == 0) {
+        if (trace)
+          std::clog << "ignore spurious dsproc vad event (dsproc disabled): " << " timeslot=" << event.timeslot
+                    << " id=" << event.id << " type=" << event.type << std::endl;
+      } else if (vad.id != event.id) {
+        if (trace)
+          std::clog << "ignore spurious dsproc vad event: " << " timeslot=" << event.timeslot
+                    << " id=" << event.id << " type=" << event.type << " rid=" << vad.id << std::endl;
+      } else {
+        DSProcVADEvent vadEvent{-1, -1};
+        if (event.payload.vad.dir_mask & 0x1) vadEvent.rx = event.payload.vad.rx;
+        if (event.payload.vad.dir_mask & 0x2) vadEvent.tx = event.payload.vad.tx;
+        receiver->dsproc_vad_event(vadEvent);
+      }
+      break;
+    }
+    case dsproc::EVENT_SD: {
+      const DSProcReceiver::FeatureState& sd = receiver->feature_[SD];
+      if (sd.state != 0 && sd.id == event.id) receiver->dsproc_sd_event(DSProcSDEvent{event.payload.sd.value});
+      break;
+    }
+    case dsproc::EVENT_BSS:
+      // BSS events are not matched by id.
+      if (receiver->feature_[BSS].state == 0) {
+        if (trace)
+          std::clog << "ignore spurious dsproc bss event (dsproc disabled): " << " timeslot=" << event.timeslot
+                    << " id=" << event.id << " type=" << event.type << std::endl;
+      } else {
+        receiver->dsproc_bss_event(&event.payload.bss);
+      }
+      break;
+    case dsproc::EVENT_TONE:
+      receiver->dsproc_tone_flt_event(&event.payload.tone);
+      break;
+    case dsproc::EVENT_FLAGS:
+      receiver->dsproc_flags_event(&event.payload.flags);
+      break;
+    default:
+      break;
+  }
 }
 
 // ---- the receiver ----
-
-DSProcReceiver::DSProcReceiver() {
-  link_.receiver = this;
-  link_.AddTail(receivers());
-}
-
-DSProcReceiver::~DSProcReceiver() { link_.Unlink(); }
 
 bool DSProcReceiver::enable(DSProcReceiverService::Feature feature, bool on) {
   return DSProcReceiverService::instance().enable(*this, feature, on);

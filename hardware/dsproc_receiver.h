@@ -28,9 +28,7 @@
 
 #include "asn1/modules/LGCP.h"
 #include "hardware/dsp_records.h"
-#include "runtime/cyclic_list.h"
-#include "runtime/event.h"
-#include "runtime/fd.h"
+#include "hardware/timeslot_event_service.h"
 
 namespace Hardware {
 
@@ -46,7 +44,7 @@ struct DSProcSDEvent {
 
 class DSProcReceiver;
 
-class DSProcReceiverService {
+class DSProcReceiverService : public TimeslotEventService<dsproc::dsproc_event, DSProcReceiver> {
  public:
   // The switchable features, each with its mask bit and its own state.
   enum Feature { VAD, BSS, NG, SELCAL_SH, SD };
@@ -55,11 +53,6 @@ class DSProcReceiverService {
   static DSProcReceiverService& instance();
 
   DSProcReceiverService();  // opens the device
-  ~DSProcReceiverService();
-  DSProcReceiverService(const DSProcReceiverService&) = delete;
-  DSProcReceiverService& operator=(const DSProcReceiverService&) = delete;
-
-  bool is_open() const { return fd_.valid(); }
 
   // Each returns true when the driver took the request.
   bool configureVAD(unsigned timeslot, const LGCP::VADParams& params);
@@ -72,22 +65,17 @@ class DSProcReceiverService {
   bool disableToneAll(unsigned timeslot);
 
  private:
-  bool init();
-  bool ensureOpen(const char* failText, unsigned timeslot);
   bool configure(dsproc::dsproc_configure& rec, const char* failText);
-  std::uint32_t nextId();
-  void OnEvent(int fd, short revents);
-  void dispatch(const dsproc::dsproc_event& event);
-
-  Fd fd_;
-  Event event_;
-  std::uint32_t lastId_ = 0;  // ids of enablings: 1, 2, ... (0 skipped)
+  // DSPROC_ENABLE of mask with a fresh id (kept in id), or DSPROC_DISABLE;
+  // its log lines call it `name`.
+  bool switchMask(unsigned timeslot, const char* name, std::uint32_t mask, bool on, std::uint32_t& id);
+  void dispatch(const dsproc::dsproc_event& event) override;
 };
 
 class DSProcReceiver {
  public:
-  DSProcReceiver();           // joins the receiver list (at its end)
-  virtual ~DSProcReceiver();  // leaves it
+  DSProcReceiver() = default;           // joins the receiver list (at its end)
+  virtual ~DSProcReceiver() = default;  // leaves it
   DSProcReceiver(const DSProcReceiver&) = delete;
   DSProcReceiver& operator=(const DSProcReceiver&) = delete;
 
@@ -135,9 +123,6 @@ class DSProcReceiver {
 
  private:
   friend class DSProcReceiverService;
-  struct Link : Containers::CyclicList {
-    DSProcReceiver* receiver = nullptr;
-  };
   struct FeatureState {
     int state;
     std::uint32_t id;
@@ -152,7 +137,7 @@ class DSProcReceiver {
   std::uint32_t muteId_ = 0;
   bool delaysSet_ = false;
   bool rxGainSet_ = false;
-  Link link_;
+  DSProcReceiverService::Member member_{this};
 };
 
 }  // namespace Hardware

@@ -2,9 +2,6 @@
 
 #include <errno.h>
 #include <fcntl.h>
-#include <poll.h>
-#include <string.h>
-#include <unistd.h>
 
 #include <iostream>
 
@@ -34,21 +31,6 @@ namespace Hardware {
 
 namespace {
 
-// Every tone receiver, oldest first; events go to the first of a timeslot.
-Containers::CyclicList& receivers() {
-  static Containers::CyclicList list;
-  return list;
-}
-
-// The common tail of a refused request.
-std::ostream& errnoTail(std::ostream& s, int err) {
-  return s << " errno=\"" << ::strerror(err) << "\"" << std::endl;
-}
-
-std::ostream& failTail(std::ostream& s, unsigned timeslot, int err) {
-  return errnoTail(s << " timeslot=" << timeslot, err);
-}
-
 constexpr unsigned kDefaultAmplitude = 16384;
 constexpr unsigned kDefaultDuration = 70;  // ms, tone and pause of a dialled digit
 constexpr unsigned kSelcalAmplitude = 12000;
@@ -71,26 +53,12 @@ TonecReceiverService& TonecReceiverService::instance() {
   return service;
 }
 
-TonecReceiverService::TonecReceiverService() { init(); }
-
-TonecReceiverService::~TonecReceiverService() = default;
-
-bool TonecReceiverService::init() {
-  fd_.reset(drv::open(sysroot::dtmf, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-  if (!fd_.valid()) {
-    std::cerr << "open tonec fail, DTMF proceeding disabled: " << ::strerror(errno) << std::endl;
-    return false;
-  }
-  event_.Bind("TonecReceiverService::OnEvent", &TonecReceiverService::OnEvent, this);
-  event_.Schedule(fd_, POLLIN);
-  return true;
-}
+TonecReceiverService::TonecReceiverService()
+    : TimeslotEventService(sysroot::dtmf, O_RDONLY | O_NONBLOCK | O_CLOEXEC, "tonec", "TonecReceiverService::OnEvent",
+                           "open tonec fail, DTMF proceeding disabled: ") {}
 
 bool TonecReceiverService::configureDTMF(unsigned timeslot, const LGCP::DTMFParams& params) {
-  if (!fd_.valid() && !init()) {
-    std::cerr << "configure DTMF fail: (interface not opened)" << " timeslot=" << timeslot << std::endl;
-    return false;
-  }
+  if (!ensureOpen("configure DTMF fail: (interface not opened)", timeslot)) return false;
   tonec::dtmf_detector_config rec{};
   rec.timeslot = timeslot;
   rec.twist = static_cast<std::uint32_t>(params.get_threshold().get_twist().getValue());
@@ -111,8 +79,7 @@ bool TonecReceiverService::enableDTMF(TonecReceiver& receiver, bool on) {
   if (receiver.dtmfEnabled_ == on) return true;
   const unsigned timeslot = receiver.tonec_timeslot();
   if (on) {
-    if (++lastId_ == 0) lastId_ = 1;
-    const std::uint32_t id = lastId_;
+    const std::uint32_t id = nextId();
     tonec::dtmf_enable rec{timeslot, id};
     if (drv::ioctl_ptr(fd_.get(), tonec::DTMF_ENABLE_DETECTOR, &rec, sizeof rec) < 0) {
       const int err = errno;
@@ -176,10 +143,7 @@ bool TonecReceiverService::enableToneGenerator(unsigned timeslot, unsigned short
 
 bool TonecReceiverService::configureIVA(TonecReceiver& receiver, const LGCP::IVAParams& params) {
   const unsigned timeslot = receiver.tonec_timeslot();
-  if (!fd_.valid() && !init()) {
-    std::cerr << "configure IVA fail: (interface not opened)" << " timeslot=" << timeslot << std::endl;
-    return false;
-  }
+  if (!ensureOpen("configure IVA fail: (interface not opened)", timeslot)) return false;
   tonec::iva_config rec{timeslot, static_cast<std::int32_t>(params.get_det_lvl_dB().getValue())};
   if (drv::ioctl_ptr(fd_.get(), tonec::IVA_CONFIGURE_DETECTOR, &rec, sizeof rec) < 0) {
     const int err = errno;
@@ -210,56 +174,25 @@ bool TonecReceiverService::translateSelcal(TonecReceiver& receiver, const TERM::
   return true;
 }
 
-void TonecReceiverService::OnEvent(int fd, short revents) {
-  if (!(revents & POLLIN)) return;
-  for (;;) {
-    tonec::tonec_event event;
-    const ssize_t n = ::read(fd, &event, sizeof event);
-    if (n < 0) {
-      if (errno != EAGAIN) std::cerr << "fail to read from tonec: " << ::strerror(errno) << std::endl;
-      return;
-    }
-    // A short record cannot be routed, and reading on would take the next
-    // record's bytes for its end: the pass ends here.
-    if (n != static_cast<ssize_t>(sizeof event)) {
-      if (n > 0) std::cerr << "fail to read from tonec: " << "incomplete record of " << n << " bytes" << std::endl;
-      return;
-    }
-    dispatch(event);
-  }
-}
-
 void TonecReceiverService::dispatch(const tonec::tonec_event& event) {
   std::clog << "dtmf event: " << " timestamp=" << event.timestamp << " timeslot=" << event.timeslot
             << " code=" << event.code << " id=" << event.id << std::endl;
-  Containers::CyclicList& list = receivers();
-  for (auto it = list.begin(); it != list.end(); ++it) {
-    TonecReceiver* receiver = static_cast<TonecReceiver::Link*>(*it)->receiver;
-    if (receiver->tonec_timeslot() != event.timeslot) continue;
-    if (!receiver->detector_enabled()) {
-      std::clog << "ignore spurious dtmf event (DTMF disabled): " << " timestamp=" << event.timestamp
-                << " timeslot=" << event.timeslot << " code=" << event.code << " id=" << event.id << std::endl;
-    } else if (receiver->dtmfId_ != event.id) {
-      std::clog << "ignore spurious dtmf event: " << " timestamp=" << event.timestamp
-                << " timeslot=" << event.timeslot << " code=" << event.code << " id=" << event.id
-                << " rid=" << receiver->dtmfId_ << std::endl;
-    } else {
-      // The receiver may go away inside; nothing of it is touched after.
-      receiver->tonec_event(TonecReceiver::Params{event.code, event.timestamp});
-    }
-    return;
+  TonecReceiver* receiver = first(event.timeslot, &TonecReceiver::tonec_timeslot);
+  if (!receiver) {
+    std::cerr << "receive tonec event from unknown timeslot " << event.timeslot << std::endl;
+  } else if (!receiver->detector_enabled()) {
+    std::clog << "ignore spurious dtmf event (DTMF disabled): " << " timestamp=" << event.timestamp
+              << " timeslot=" << event.timeslot << " code=" << event.code << " id=" << event.id << std::endl;
+  } else if (receiver->dtmfId_ != event.id) {
+    std::clog << "ignore spurious dtmf event: " << " timestamp=" << event.timestamp << " timeslot=" << event.timeslot
+              << " code=" << event.code << " id=" << event.id << " rid=" << receiver->dtmfId_ << std::endl;
+  } else {
+    // The receiver may go away inside; nothing of it is touched after.
+    receiver->tonec_event(TonecReceiver::Params{event.code, event.timestamp});
   }
-  std::cerr << "receive tonec event from unknown timeslot " << event.timeslot << std::endl;
 }
 
 // ---- the receiver ----
-
-TonecReceiver::TonecReceiver() {
-  link_.receiver = this;
-  link_.AddTail(receivers());
-}
-
-TonecReceiver::~TonecReceiver() { link_.Unlink(); }
 
 void TonecReceiver::tone_gen_complete() {}
 

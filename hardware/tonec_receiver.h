@@ -27,28 +27,21 @@
 
 #include "asn1/modules/LGCP.h"
 #include "asn1/modules/TERM.h"
+#include "hardware/timeslot_event_service.h"
 #include "hardware/tone_records.h"
-#include "runtime/cyclic_list.h"
-#include "runtime/event.h"
-#include "runtime/fd.h"
 #include "runtime/timer.h"
 
 namespace Hardware {
 
 class TonecReceiver;
 
-class TonecReceiverService {
+class TonecReceiverService : public TimeslotEventService<tonec::tonec_event, TonecReceiver> {
  public:
   // The process-wide service, built (and the device opened) on first use.
   static TonecReceiverService& instance();
 
   // Opens the device; without it every request fails and no event comes.
   TonecReceiverService();
-  ~TonecReceiverService();
-  TonecReceiverService(const TonecReceiverService&) = delete;
-  TonecReceiverService& operator=(const TonecReceiverService&) = delete;
-
-  bool is_open() const { return fd_.valid(); }
 
   // Each returns true when the driver took the request.
   bool configureDTMF(unsigned timeslot, const LGCP::DTMFParams& params);
@@ -62,14 +55,8 @@ class TonecReceiverService {
   bool translateSelcal(TonecReceiver& receiver, const TERM::SelcalCommand& command);
 
  private:
-  bool init();
-  void OnEvent(int fd, short revents);
-  void dispatch(const tonec::tonec_event& event);
+  void dispatch(const tonec::tonec_event& event) override;
   bool switchByValue(unsigned long code, unsigned timeslot, const char* name, const char* state);
-
-  Fd fd_;
-  Event event_;
-  std::uint32_t lastId_ = 0;  // ids of DTMF enablings: 1, 2, ... (0 skipped)
 };
 
 class TonecReceiver {
@@ -80,8 +67,8 @@ class TonecReceiver {
     std::uint32_t timestamp;
   };
 
-  TonecReceiver();  // joins the receiver list (at its end)
-  virtual ~TonecReceiver();  // leaves it; stops a playing sequence's timer
+  TonecReceiver() = default;  // joins the receiver list (at its end)
+  virtual ~TonecReceiver() = default;  // leaves it; stops a playing sequence's timer
   TonecReceiver(const TonecReceiver&) = delete;
   TonecReceiver& operator=(const TonecReceiver&) = delete;
 
@@ -126,9 +113,6 @@ class TonecReceiver {
 
  private:
   friend class TonecReceiverService;
-  struct Link : Containers::CyclicList {
-    TonecReceiver* receiver = nullptr;
-  };
 
   void OnWaitTone();
   void OnWaitPause();
@@ -144,7 +128,7 @@ class TonecReceiver {
   bool dialling_ = false;
   std::uint32_t dtmfId_ = 0;
   LGCP::TranslateDtmfParams dial_;  // the digits still to play
-  Link link_;
+  TonecReceiverService::Member member_{this};
 };
 
 }  // namespace Hardware

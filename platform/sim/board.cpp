@@ -50,12 +50,6 @@ std::string hexText(const void* data, std::size_t size) {
   return text;
 }
 
-std::string codeText(unsigned long code) {
-  char text[24];
-  std::snprintf(text, sizeof text, "0x%08lX", code);
-  return text;
-}
-
 std::string resultText(int rc, int err) {
   if (rc >= 0) return std::to_string(rc);
   const char* name = ::strerrorname_np(err);
@@ -127,7 +121,7 @@ std::string Board::modelPath(const std::string& name) const {
 void Board::failCommand(const Args& a, Reply& r) {
   if (a.empty()) {
     for (const auto& f : faults_)
-      r.line(f.first.first + " " + codeText(f.first.second) + " " + words::errno_name(f.second.err) +
+      r.line(f.first.first + " " + words::hex(f.first.second, 8) + " " + words::errno_name(f.second.err) +
              (f.second.remaining > 0 ? " next " + std::to_string(f.second.remaining) : std::string(" all")));
     return;
   }
@@ -225,6 +219,12 @@ Device* Board::device_of(int fd) const {
   return it == open_.end() ? nullptr : it->second.get();
 }
 
+bool Board::broadcast(const std::string& path, const void* data, std::size_t len) const {
+  bool sent = false;
+  for (Device* d : devices(path)) sent = d->send(data, len) || sent;
+  return sent;
+}
+
 std::vector<Device*> Board::devices(const std::string& path) const {
   std::vector<Device*> out;
   for (const auto& d : open_)
@@ -283,7 +283,7 @@ int Board::ioctl_ptr(int fd, unsigned long code, void* rec, std::size_t size) {
   errno = 0;
   if (!injected(device->path(), code, rc)) rc = device->ioctl_ptr(code, rec, size);
   const int err = errno;
-  answered(device, "ioctl " + device->path() + " " + codeText(code) + " rec=" + passed, rc, err);
+  answered(device, "ioctl " + device->path() + " " + words::hex(code, 8) + " rec=" + passed, rc, err);
   errno = err;
   return rc;
 }
@@ -295,7 +295,7 @@ int Board::ioctl_val(int fd, unsigned long code, unsigned long value) {
   errno = 0;
   if (!injected(device->path(), code, rc)) rc = device->ioctl_val(code, value);
   const int err = errno;
-  answered(device, "ioctl " + device->path() + " " + codeText(code) + " val=" + std::to_string(value), rc, err);
+  answered(device, "ioctl " + device->path() + " " + words::hex(code, 8) + " val=" + std::to_string(value), rc, err);
   errno = err;
   return rc;
 }

@@ -67,6 +67,9 @@ class Board : public drv::Backend {
   Device* device_of(int fd) const;
   // Every open device of a path, oldest first (for injecting events).
   std::vector<Device*> devices(const std::string& path) const;
+  // Sends one frame or event record to every open device of a path; false
+  // when none took it (none open, or every one full).
+  bool broadcast(const std::string& path, const void* data, std::size_t len) const;
 
   // Opens the control socket; false (with a message on stderr) when it
   // cannot. close_control() removes it again.

@@ -3,20 +3,14 @@
 #include <errno.h>
 
 #include <cstring>
-#include <vector>
 
-#include "platform/sim/command_words.h"
+#include "platform/sim/model_commands.h"
 #include "platform/sim/tdm.h"
 #include "platform/sysroot.h"
 
 namespace sim {
 
 namespace {
-
-int refuse(int err) {
-  errno = err;
-  return -1;
-}
 
 bool validTrunk(std::uint32_t t) { return t < static_cast<std::uint32_t>(CasModel::trunks); }
 // A timeslot that carries per-channel signalling.
@@ -100,14 +94,7 @@ void command(Board& board, const Board::Args& a, Board::Reply& r) {
     }
     return;
   }
-  if (a[0] == "raw") {
-    std::vector<std::uint8_t> bytes;
-    if (!words::to_bytes(a, 1, bytes) || bytes.empty()) return r.fail("usage: cas raw HEX...");
-    bool sent = false;
-    for (Device* d : board.devices(sysroot::e1_cas)) sent = d->send(bytes.data(), bytes.size()) || sent;
-    if (!sent) r.fail(std::string("no open ") + sysroot::e1_cas);
-    return;
-  }
+  if (a[0] == "raw") return raw_record(board, sysroot::e1_cas, a, r);
   std::uint32_t t = 0, ts = 0, bits = 0;
   if (a.size() != 4 || a[2] != "rx" || !words::to_u32(a[0], t) || !validTrunk(t) || !words::to_u32(a[1], ts) ||
       !signalling(ts) || !words::to_u32(a[3], bits) || bits > 15)
@@ -122,8 +109,6 @@ CasModel::State& CasModel::state() {
   return s;
 }
 
-std::unique_ptr<Device> CasModel::open(const std::string&, int) { return std::make_unique<CasDevice>(); }
-
 void CasModel::receive(Board& board, int trunk, int timeslot, std::uint8_t bits) {
   State& s = state();
   Channel& ch = s.channels[{trunk, timeslot}];
@@ -135,7 +120,7 @@ void CasModel::receive(Board& board, int trunk, int timeslot, std::uint8_t bits)
   rec.timeslot = static_cast<std::uint32_t>(timeslot);
   rec.rx = ch.rx;
   rec.tx = ch.tx;
-  for (Device* d : board.devices(sysroot::e1_cas)) d->send(&rec, sizeof rec);
+  board.broadcast(sysroot::e1_cas, &rec, sizeof rec);
 }
 
 void CasModel::transmit(Board& board, int trunk, int timeslot, std::uint8_t bits) {
@@ -144,7 +129,7 @@ void CasModel::transmit(Board& board, int trunk, int timeslot, std::uint8_t bits
 }
 
 void CasModel::install(Board& board) {
-  board.add_model(sysroot::e1_cas, std::make_unique<CasModel>());
+  board.add_model(sysroot::e1_cas, std::make_unique<ModelOf<CasDevice>>());
   board.add_command("cas", kUsage, [&board](const Board::Args& a, Board::Reply& r) { command(board, a, r); });
 }
 

@@ -21,7 +21,7 @@
 
 namespace sim {
 
-class CasModel : public DeviceModel {
+class CasModel {
  public:
   static constexpr int trunks = 4;
   static constexpr int timeslots = 32;
@@ -38,8 +38,6 @@ class CasModel : public DeviceModel {
     void reset() { *this = State(); }
   };
   static State& state();
-
-  std::unique_ptr<Device> open(const std::string& path, int flags) override;
 
   // The receive bits of a channel become `bits` (as the line brings them);
   // a change record follows when they changed on a listening channel.

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 
 namespace sim {
@@ -75,6 +76,12 @@ bool to_bytes(const std::vector<std::string>& words, std::size_t first, std::vec
     }
   }
   return !bytes.empty();
+}
+
+std::string hex(unsigned long value, int digits) {
+  char text[24];
+  std::snprintf(text, sizeof text, "0x%0*lX", digits, value);
+  return text;
 }
 
 }  // namespace words

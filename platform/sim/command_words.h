@@ -1,7 +1,8 @@
 #pragma once
 // Reading the words of a control command: numbers (decimal or 0x hex),
 // errno names (EIO, or a number) and hex bytes. Each returns false when the
-// word is not one, so a command can refuse it with its usage.
+// word is not one, so a command can refuse it with its usage. And writing
+// the numbers of replies and journal lines in hex.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -18,6 +19,8 @@ bool to_errno(const std::string& word, int& err);
 std::string errno_name(int err);
 // "01 AB" or "01AB" (one or more words).
 bool to_bytes(const std::vector<std::string>& words, std::size_t first, std::vector<std::uint8_t>& bytes);
+// "0x" and the value in upper-case hex, at least `digits` of them.
+std::string hex(unsigned long value, int digits = 1);
 
 }  // namespace words
 }  // namespace sim

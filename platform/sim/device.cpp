@@ -9,15 +9,9 @@ namespace sim {
 
 Device::~Device() = default;
 
-int Device::ioctl_ptr(unsigned long, void*, std::size_t) {
-  errno = ENOTTY;
-  return -1;
-}
+int Device::ioctl_ptr(unsigned long, void*, std::size_t) { return refuse(ENOTTY); }
 
-int Device::ioctl_val(unsigned long, unsigned long) {
-  errno = ENOTTY;
-  return -1;
-}
+int Device::ioctl_val(unsigned long, unsigned long) { return refuse(ENOTTY); }
 
 void Device::on_write(const std::uint8_t*, std::size_t) {}
 
@@ -88,10 +82,7 @@ void Device::OnEvent(int fd, short revents) {
     }
     if (n < 0 && (errno == EAGAIN || errno == EINTR)) return;
     // End of stream: the daemon has closed every descriptor of this open.
-    closed_ = true;
-    event_.Release();
-    end_.close();
-    board_->closed(this);
+    hang_up();
     return;
   }
 }

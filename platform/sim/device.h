@@ -17,6 +17,8 @@
 //     int ioctl_ptr(unsigned long code, void* rec, std::size_t size) override;
 //   };
 //   board.add_model(sysroot::hal, std::make_unique<sim::ModelOf<HalDevice>>());
+#include <errno.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -28,6 +30,12 @@
 namespace sim {
 
 class Board;
+
+// A driver request's answer when the driver refuses it: -1 with errno err.
+inline int refuse(int err) {
+  errno = err;
+  return -1;
+}
 
 class Device {
  public:

@@ -2,10 +2,9 @@
 
 #include <errno.h>
 
-#include <cstdio>
 #include <cstring>
 
-#include "platform/sim/command_words.h"
+#include "platform/sim/model_commands.h"
 #include "platform/sysroot.h"
 
 namespace sim {
@@ -13,38 +12,6 @@ namespace sim {
 namespace dp = Hardware::dsproc;
 
 namespace {
-
-struct RequestName {
-  unsigned long code;
-  const char* name;
-};
-const RequestName kRequests[] = {
-    {0, "open"},
-    {dp::DSPROC_CONFIGURE, "configure"},
-    {dp::DSPROC_ENABLE, "enable"},
-    {dp::DSPROC_DISABLE, "disable"},
-    {dp::DSPROC_VAD_VERSION, "version"},
-};
-
-bool requestCode(const std::string& name, unsigned long& code) {
-  for (const RequestName& r : kRequests)
-    if (name == r.name) {
-      code = r.code;
-      return true;
-    }
-  return false;
-}
-
-int refuse(int err) {
-  errno = err;
-  return -1;
-}
-
-int failureOf(unsigned long code) {
-  const auto& failures = DspModel::state().failures;
-  auto it = failures.find(code);
-  return it == failures.end() ? 0 : it->second;
-}
 
 class DspDevice : public Device {
  public:
@@ -54,7 +21,6 @@ class DspDevice : public Device {
       case dp::DSPROC_CONFIGURE: {
         dp::dsproc_configure r;
         if (size != sizeof r) return refuse(EINVAL);
-        if (int err = failureOf(code)) return refuse(err);
         std::memcpy(&r, rec, sizeof r);
         DspModel::Timeslot& t = slots[r.timeslot];
         switch (r.kind) {
@@ -86,7 +52,6 @@ class DspDevice : public Device {
       case dp::DSPROC_DISABLE: {
         dp::dsproc_feature r;
         if (size != sizeof r) return refuse(EINVAL);
-        if (int err = failureOf(code)) return refuse(err);
         std::memcpy(&r, rec, sizeof r);
         DspModel::Timeslot& t = slots[r.timeslot];
         if (code == dp::DSPROC_ENABLE) {
@@ -110,7 +75,6 @@ class DspDevice : public Device {
   int ioctl_val(unsigned long code, unsigned long value) override {
     switch (code) {
       case dp::DSPROC_VAD_VERSION:
-        if (int err = failureOf(code)) return refuse(err);
         if (value != 0) return refuse(EINVAL);
         return DspModel::state().vadVersion;
       case dp::DSPROC_CONFIGURE:
@@ -123,15 +87,9 @@ class DspDevice : public Device {
   }
 };
 
-std::string hex(std::uint32_t v) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%X", v);
-  return text;
-}
-
 std::string describe(std::uint32_t ts, const DspModel::Timeslot& t) {
-  std::string s = "ts=" + std::to_string(ts) + " enabled=" + hex(t.enabled);
-  for (const auto& id : t.ids) s += " id." + hex(id.first) + "=" + std::to_string(id.second);
+  std::string s = "ts=" + std::to_string(ts) + " enabled=" + words::hex(t.enabled);
+  for (const auto& id : t.ids) s += " id." + words::hex(id.first) + "=" + std::to_string(id.second);
   if (t.vadConfigured) {
     if (DspModel::state().vadVersion == dp::VAD_VERSION_2)
       s += " vad=" + std::to_string(t.vad.params.vad_v2.voice_th_msec) + "," +
@@ -153,9 +111,8 @@ std::string describe(std::uint32_t ts, const DspModel::Timeslot& t) {
 const char kUsage[] =
     "dsp TS vad DIR_MASK RX TX | dsp TS sd VALUE | dsp TS bss SCORE | dsp TS flags FLAGS MASK | dsp TS tone FREQ"
     " PRESENCE: an event on timeslot TS, each optionally followed by 'id ID' (else the id of the feature's latest"
-    " enabling; 0 for flags and tone) | dsp state [TS] | dsp version N: the VAD parameter version | dsp fail"
-    " REQUEST ERRNO|ok | dsp fail clear | dsp raw HEX...: one record as given | dsp reset (REQUEST: open"
-    " configure enable disable version)";
+    " enabling; 0 for flags and tone) | dsp state [TS] | dsp version N: the VAD parameter version | dsp raw"
+    " HEX...: one record as given | dsp reset";
 
 // Reads an event command (the words after the timeslot); false when they do
 // not make one.
@@ -211,53 +168,18 @@ void command(Board& board, const Board::Args& a, Board::Reply& r) {
     auto it = st.timeslots.find(ts);
     if (!eventOf(a, ev, it == st.timeslots.end() ? DspModel::Timeslot() : it->second))
       return r.fail(std::string("usage: ") + kUsage);
-    if (!DspModel::inject(board, ev)) return r.fail(std::string("no open ") + sysroot::dsp);
+    if (!board.broadcast(sysroot::dsp, &ev, sizeof ev)) r.fail(std::string("no open ") + sysroot::dsp);
     return;
   }
-  if (a.size() <= 2 && !a.empty() && a[0] == "state") {
-    if (a.size() == 2) {
-      if (!words::to_u32(a[1], ts)) return r.fail("bad timeslot '" + a[1] + "'");
-      auto it = st.timeslots.find(ts);
-      r.line(describe(ts, it == st.timeslots.end() ? DspModel::Timeslot() : it->second));
-      return;
-    }
-    for (const auto& t : st.timeslots) r.line(describe(t.first, t.second));
-    return;
-  }
+  if (!a.empty() && a[0] == "state" && a.size() <= 2) return timeslot_state(st.timeslots, a, describe, r);
   if (a.size() == 2 && a[0] == "version") {
     std::int32_t v;
     if (!words::to_i32(a[1], v) || v < 0) return r.fail("bad version '" + a[1] + "'");
     st.vadVersion = v;
     return;
   }
-  if (a.size() == 2 && a[0] == "fail" && a[1] == "clear") {
-    st.failures.clear();
-    return;
-  }
-  if (a.size() == 3 && a[0] == "fail") {
-    unsigned long code;
-    if (!requestCode(a[1], code)) return r.fail("unknown request '" + a[1] + "'");
-    int err;
-    if (a[2] == "ok")
-      st.failures.erase(code);
-    else if (words::to_errno(a[2], err))
-      st.failures[code] = err;
-    else
-      return r.fail("bad errno '" + a[2] + "'");
-    return;
-  }
-  if (a.size() >= 2 && a[0] == "raw") {
-    std::vector<std::uint8_t> bytes;
-    if (!words::to_bytes(a, 1, bytes)) return r.fail("bad bytes");
-    bool sent = false;
-    for (Device* d : board.devices(sysroot::dsp)) sent = d->send(bytes.data(), bytes.size()) || sent;
-    if (!sent) r.fail(std::string("no open ") + sysroot::dsp);
-    return;
-  }
-  if (a.size() == 1 && a[0] == "reset") {
-    st.reset();
-    return;
-  }
+  if (a.size() >= 2 && a[0] == "raw") return raw_record(board, sysroot::dsp, a, r);
+  if (a.size() == 1 && a[0] == "reset") return st.reset();
   r.fail(std::string("usage: ") + kUsage);
 }
 
@@ -268,22 +190,8 @@ DspModel::State& DspModel::state() {
   return s;
 }
 
-std::unique_ptr<Device> DspModel::open(const std::string&, int) {
-  if (int err = failureOf(0)) {
-    errno = err;
-    return nullptr;
-  }
-  return std::make_unique<DspDevice>();
-}
-
-bool DspModel::inject(Board& board, const Hardware::dsproc::dsproc_event& event) {
-  bool sent = false;
-  for (Device* d : board.devices(sysroot::dsp)) sent = d->send(&event, sizeof event) || sent;
-  return sent;
-}
-
 void DspModel::install(Board& board) {
-  board.add_model(sysroot::dsp, std::make_unique<DspModel>());
+  board.add_model(sysroot::dsp, std::make_unique<ModelOf<DspDevice>>());
   board.add_command("dsp", kUsage, [&board](const Board::Args& a, Board::Reply& r) { command(board, a, r); });
 }
 

@@ -3,9 +3,10 @@
 //
 // It keeps, per timeslot, the enabled feature bits with the id of each
 // bit's latest enabling and what the configure requests set; answers the
-// VAD parameter version (2 unless a test sets another); refuses requests on
-// demand; and delivers the events that tests inject. The board's journal
-// records every request. Control commands: "dsp" (see `simboardctl help`).
+// VAD parameter version (2 unless a test sets another); and delivers the
+// events that tests inject. The board's journal records every request; the
+// board's "fail" and "refuse-open" commands refuse them. Control commands:
+// "dsp" (see `simboardctl help`).
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -16,7 +17,7 @@
 
 namespace sim {
 
-class DspModel : public DeviceModel {
+class DspModel {
  public:
   struct ToneFilter {
     std::uint8_t enable;
@@ -45,22 +46,12 @@ class DspModel : public DeviceModel {
   struct State {
     int vadVersion = Hardware::dsproc::VAD_VERSION_2;
     std::map<std::uint32_t, Timeslot> timeslots;
-    std::map<unsigned long, int> failures;  // request code (0: open) -> errno
-    void reset() {
-      vadVersion = Hardware::dsproc::VAD_VERSION_2;
-      timeslots.clear();
-      failures.clear();
-    }
+    void reset() { *this = State(); }
   };
   static State& state();
 
-  std::unique_ptr<Device> open(const std::string& path, int flags) override;
-
   // Registers the model and its control commands.
   static void install(Board& board);
-  // Sends one event record to every open of the node; false when none is
-  // open.
-  static bool inject(Board& board, const Hardware::dsproc::dsproc_event& event);
 };
 
 }  // namespace sim

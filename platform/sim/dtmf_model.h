@@ -3,10 +3,10 @@
 //
 // It keeps, per timeslot, what the requests set (detector configuration,
 // enabling and its id, echo canceller, DTMF rejection, IVA, the generator's
-// history with loop-clock time stamps, the last SELCAL dialled), refuses
-// requests on demand, and delivers detector events that tests inject. The
-// board's journal records every request. Control commands: "dtmf" (see
-// `simboardctl help`).
+// history with loop-clock time stamps, the last SELCAL dialled) and delivers
+// detector events that tests inject. The board's journal records every
+// request; the board's "fail" and "refuse-open" commands refuse them. Control
+// commands: "dtmf" (see `simboardctl help`).
 #include <cstdint>
 #include <map>
 #include <string>
@@ -17,7 +17,7 @@
 
 namespace sim {
 
-class DtmfModel : public DeviceModel {
+class DtmfModel {
  public:
   struct Tone {
     std::uint32_t at;  // loop clock, ms
@@ -42,21 +42,12 @@ class DtmfModel : public DeviceModel {
   // registered again.
   struct State {
     std::map<std::uint32_t, Timeslot> timeslots;
-    std::map<unsigned long, int> failures;  // request code (0: open) -> errno
-    void reset() {
-      timeslots.clear();
-      failures.clear();
-    }
+    void reset() { timeslots.clear(); }
   };
   static State& state();
 
-  std::unique_ptr<Device> open(const std::string& path, int flags) override;
-
   // Registers the model and its control commands.
   static void install(Board& board);
-  // Sends one event record to every open of the node; false when none is
-  // open.
-  static bool inject(Board& board, const Hardware::tonec::tonec_event& event);
 };
 
 }  // namespace sim

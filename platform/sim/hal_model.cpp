@@ -2,7 +2,6 @@
 
 #include <errno.h>
 
-#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -24,17 +23,6 @@ bool fits(std::size_t size) {
   if (size == sizeof(Record)) return true;
   errno = EFAULT;  // the driver would copy sizeof(Record) octets from the pointer
   return false;
-}
-
-int invalid() {
-  errno = EINVAL;
-  return -1;
-}
-
-std::string hex2(unsigned value) {
-  char text[8];
-  std::snprintf(text, sizeof text, "0x%02X", value & 0xFFu);
-  return text;
 }
 
 int& selectedClock() {
@@ -73,7 +61,7 @@ int HalDevice::clock(void* rec, std::size_t size) {
   hal::ClockSource r;
   std::memcpy(&r, rec, sizeof r);
   annotate("clock " + std::to_string(r.source));
-  if (r.source < 0 || r.source > 7) return invalid();
+  if (r.source < 0 || r.source > 7) return refuse(EINVAL);
   selectedClock() = r.source;
   return 0;
 }
@@ -83,7 +71,7 @@ int HalDevice::matrix(unsigned long code, void* rec, std::size_t size) {
     if (!fits<hal::MatrixConnect>(size)) return -1;
     hal::MatrixConnect r;
     std::memcpy(&r, rec, sizeof r);
-    if (r.destination < 0 || r.source < 0) return invalid();
+    if (r.destination < 0 || r.source < 0) return refuse(EINVAL);
     tdm_.connect(r.destination, r.source);
     annotate("connect " + std::to_string(r.destination) + " <- " + std::to_string(r.source));
     return 0;
@@ -92,7 +80,7 @@ int HalDevice::matrix(unsigned long code, void* rec, std::size_t size) {
     if (!fits<hal::MatrixChannel>(size)) return -1;
     hal::MatrixChannel r;
     std::memcpy(&r, rec, sizeof r);
-    if (r.channel < 0) return invalid();
+    if (r.channel < 0) return refuse(EINVAL);
     // The refresh re-sends a disable for every disabled output on every
     // pass; only those that change something make a journal line.
     if (!tdm_.disable(r.channel)) quiet();
@@ -102,16 +90,16 @@ int HalDevice::matrix(unsigned long code, void* rec, std::size_t size) {
   if (!fits<hal::MatrixValue>(size)) return -1;
   hal::MatrixValue r;
   std::memcpy(&r, rec, sizeof r);
-  if (r.channel < 0) return invalid();
+  if (r.channel < 0) return refuse(EINVAL);
   if (code == hal::matrix_write) {
     tdm_.write(r.channel, static_cast<std::uint8_t>(r.value));
-    annotate("write " + std::to_string(r.channel) + " = " + hex2(static_cast<unsigned>(r.value)));
+    annotate("write " + std::to_string(r.channel) + " = " + words::hex(static_cast<std::uint8_t>(r.value), 2));
     return 0;
   }
   const std::uint8_t byte = tdm_.read(r.channel);
   r.value = byte;
   std::memcpy(rec, &r, sizeof r);
-  annotate("read " + std::to_string(r.channel) + " = " + hex2(byte));
+  annotate("read " + std::to_string(r.channel) + " = " + words::hex(byte, 2));
   return 0;
 }
 
@@ -164,7 +152,7 @@ void matrixCommand(const Board::Args& a, Board::Reply& r) {
   } else if (op == "disable" && a.size() == 2 && channel(a[1], d)) {
     tdm.disable(d);
   } else if (op == "read" && a.size() == 2 && channel(a[1], d)) {
-    r.line(std::to_string(d) + " " + hex2(tdm.read(d)));
+    r.line(std::to_string(d) + " " + words::hex(tdm.read(d), 2));
   } else {
     for (const std::string& w : a) {
       if (!channel(w, d)) {
@@ -187,7 +175,7 @@ void busCommand(const Board::Args& a, Board::Reply& r) {
   std::uint32_t n = 0;
   if (a.size() == 3 && a[0] == "read" && channel(a[1], first) && words::to_u32(a[2], n) && n > 0 && n <= 2048) {
     std::string line = std::to_string(first) + ":";
-    for (std::uint32_t i = 0; i < n; ++i) line += " " + hex2(tdm.read(first + static_cast<int>(i))).substr(2);
+    for (std::uint32_t i = 0; i < n; ++i) line += " " + words::hex(tdm.read(first + static_cast<int>(i)), 2).substr(2);
     return r.line(line);
   }
   if (a.size() >= 3 && a[0] == "write" && channel(a[1], first)) {

@@ -2,7 +2,6 @@
 
 #include <errno.h>
 
-#include <cstdio>
 #include <cstring>
 
 #include "platform/sim/command_words.h"
@@ -11,11 +10,6 @@
 namespace sim {
 
 namespace {
-
-int refuse(int err) {
-  errno = err;
-  return -1;
-}
 
 // The record fields a test may set, by their command words.
 struct Field {
@@ -33,12 +27,6 @@ std::string describe(int t, const MaintenanceModel::Trunk& trunk) {
   for (const Field& f : kFields) line += std::string(" ") + f.name + " " + std::to_string(trunk.status.*(f.member));
   if (trunk.fail) line += " fail " + words::errno_name(trunk.fail);
   return line;
-}
-
-std::string hexWord(std::uint32_t v) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%X", v);
-  return text;
 }
 
 class MaintenanceDevice : public Device {
@@ -64,7 +52,7 @@ class MaintenanceDevice : public Device {
     if (code == maint::set_tclk) {
       s.tclkSet = true;
       s.tclk = static_cast<std::uint32_t>(value);
-      annotate("tclk " + hexWord(s.tclk));
+      annotate("tclk " + words::hex(s.tclk));
       return 0;
     }
     if (code == maint::select_clock) {
@@ -120,18 +108,14 @@ MaintenanceModel::State& MaintenanceModel::state() {
   return s;
 }
 
-std::unique_ptr<Device> MaintenanceModel::open(const std::string&, int) {
-  return std::make_unique<MaintenanceDevice>();
-}
-
 void MaintenanceModel::install(Board& board) {
-  board.add_model(sysroot::maintenance, std::make_unique<MaintenanceModel>());
+  board.add_model(sysroot::maintenance, std::make_unique<ModelOf<MaintenanceDevice>>());
   board.add_command("trunk", kTrunkUsage, trunkCommand);
   board.add_command("tclk", "tclk: the transmit-clock mask last set (none before the first), and the clock source",
                     [](const Board::Args& a, Board::Reply& r) {
                       if (!a.empty()) return r.fail("usage: tclk");
                       const State& s = state();
-                      r.line(s.tclkSet ? "tclk " + hexWord(s.tclk) : std::string("tclk none"));
+                      r.line(s.tclkSet ? "tclk " + words::hex(s.tclk) : std::string("tclk none"));
                       r.line(s.clockSource < 0 ? std::string("clock source none")
                                                : "clock source " + std::to_string(s.clockSource));
                     });

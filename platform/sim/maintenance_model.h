@@ -13,7 +13,7 @@
 
 namespace sim {
 
-class MaintenanceModel : public DeviceModel {
+class MaintenanceModel {
  public:
   struct Trunk {
     maint::SyncStatus status{};  // what a status request answers (trunk set by the request)
@@ -28,8 +28,6 @@ class MaintenanceModel : public DeviceModel {
     void reset() { *this = State(); }
   };
   static State& state();
-
-  std::unique_ptr<Device> open(const std::string& path, int flags) override;
 
   // Registers the model and its control commands.
   static void install(Board& board);

@@ -43,25 +43,13 @@ void MccDevice::on_open(int daemon_fd, int board_fd) {
 
 int MccDevice::ioctl_ptr(unsigned long code, void* rec, std::size_t size) {
   if (code != MCC_ALLOCATE) return Device::ioctl_ptr(code, rec, size);
-  if (size != sizeof(mcc::MccAllocate)) {
-    errno = EFAULT;
-    return -1;
-  }
+  if (size != sizeof(mcc::MccAllocate)) return refuse(EFAULT);
   mcc::MccAllocate r;
   std::memcpy(&r, rec, sizeof r);
-  if (number_ >= 0) {
-    errno = EBUSY;
-    return -1;
-  }
-  if (r.mode < mcc::hdlc || r.mode > mcc::ss7) {
-    errno = EINVAL;
-    return -1;
-  }
+  if (number_ >= 0) return refuse(EBUSY);
+  if (r.mode < mcc::hdlc || r.mode > mcc::ss7) return refuse(EINVAL);
   const int n = mcc_.allocate(this);
-  if (n < 0) {
-    errno = ENOSPC;
-    return -1;
-  }
+  if (n < 0) return refuse(ENOSPC);
   number_ = n;
   mode_ = r.mode;
   counters_ = Counters();
@@ -72,10 +60,7 @@ int MccDevice::ioctl_ptr(unsigned long code, void* rec, std::size_t size) {
 
 int MccDevice::ioctl_val(unsigned long code, unsigned long value) {
   if (code != MCC_TIMESLOT) return Device::ioctl_val(code, value);
-  if (number_ < 0) {
-    errno = EINVAL;
-    return -1;
-  }
+  if (number_ < 0) return refuse(EINVAL);
   return number_;
 }
 

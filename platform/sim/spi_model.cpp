@@ -2,28 +2,22 @@
 
 #include <errno.h>
 
-#include <cstdio>
 #include <cstring>
 
 #include "platform/hal_records.h"
 #include "platform/sim/board.h"
 #include "platform/sim/command_words.h"
+#include "platform/sim/device.h"
 
 namespace sim {
 
 namespace {
 
-std::string hex2(unsigned value) {
-  char text[8];
-  std::snprintf(text, sizeof text, "0x%02X", value & 0xFFu);
-  return text;
-}
-
 std::string registers(const SpiChips& chips, int ch, const std::map<int, std::uint8_t>& set) {
   std::map<int, std::uint8_t> shown = set;
   shown[SpiChips::status_register] = chips.reg(ch, SpiChips::status_register);
   std::string line = std::to_string(ch) + ":";
-  for (const auto& r : shown) line += " " + std::to_string(r.first) + "=" + hex2(r.second);
+  for (const auto& r : shown) line += " " + std::to_string(r.first) + "=" + words::hex(r.second, 2);
   return line;
 }
 
@@ -53,19 +47,10 @@ std::uint8_t SpiChips::reg(int channel, int address) const {
 
 int SpiChips::request(unsigned long code, void* rec, std::size_t size, std::string& note) {
   hal::SpiRegister r;
-  if (size != sizeof r) {
-    errno = EFAULT;
-    return -1;
-  }
-  if (!present_) {
-    errno = ENODEV;
-    return -1;
-  }
+  if (size != sizeof r) return refuse(EFAULT);
+  if (!present_) return refuse(ENODEV);
   std::memcpy(&r, rec, sizeof r);
-  if (r.channel >= hal::spi_channels) {
-    errno = EINVAL;
-    return -1;
-  }
+  if (r.channel >= hal::spi_channels) return refuse(EINVAL);
   const std::string where = "spi " + std::to_string(r.channel) + " ";
   if (code == hal::spi_write) {
     set(r.channel, r.address, r.data);
@@ -73,7 +58,7 @@ int SpiChips::request(unsigned long code, void* rec, std::size_t size, std::stri
     return 0;
   }
   const std::uint8_t value = reg(r.channel, r.address);
-  note = where + "read " + std::to_string(r.address) + " = " + hex2(value);
+  note = where + "read " + std::to_string(r.address) + " = " + words::hex(value, 2);
   return value;
 }
 

@@ -305,8 +305,8 @@ TEST_F(DSProcReceiverTest, CleanBeforeDestroyUndoesWhatWasSetAndAlwaysSwitchesTh
 
 TEST_F(DSProcReceiverTest, RefusedRequestsAreLoggedAndLeaveTheStateAlone) {
   DspUser a(5);
-  command("dsp fail enable EIO");
-  command("dsp fail configure EINVAL");
+  command("fail dsp 400C6402 EIO");
+  command("fail dsp 40146401 EINVAL");
   EXPECT_FALSE(a.enableVAD(true));
   EXPECT_EQ(a.state(DSProcReceiverService::VAD), -1);
   EXPECT_TRUE(hasLine(err(), "DSPROC_ENABLE VAD fail: timeslot=5 id=", " errno=\"Input/output error\""));
@@ -319,14 +319,14 @@ TEST_F(DSProcReceiverTest, RefusedRequestsAreLoggedAndLeaveTheStateAlone) {
   EXPECT_TRUE(contains(err(), "DSPROC_CONFIGURE Rx Gain fail: timeslot=5 errno=\"Invalid argument\"\n"));
   EXPECT_FALSE(a.configureToneFilter(1, 1, 1, 1));
   EXPECT_TRUE(contains(err(), "DSPROC_CONFIGURE Tone Filter fail: timeslot=5 errno=\"Invalid argument\"\n"));
-  command("dsp fail disable EBUSY");
+  command("fail dsp 400C6403 EBUSY");
   EXPECT_FALSE(a.disableToneAll());
   EXPECT_TRUE(contains(err(), "Disable All Tone fail: timeslot=5 errno=\"Device or resource busy\"\n"));
   EXPECT_TRUE(sim::DspModel::state().timeslots[5].enabled == 0);
 }
 
 TEST_F(DSProcReceiverTest, WithoutTheDeviceConfigureRetriesTheOpen) {
-  command("dsp fail open ENODEV");
+  command("refuse-open dsp ENODEV");
   {
     DSProcReceiverService service;
     EXPECT_FALSE(service.is_open());
@@ -345,7 +345,7 @@ TEST_F(DSProcReceiverTest, WithoutTheDeviceConfigureRetriesTheOpen) {
     EXPECT_TRUE(contains(err(), "Disable All Tone fail: (interface not opened) timeslot=5\n"));
     EXPECT_EQ(journal().size(), 7u);
     EXPECT_EQ(journal().back(), "open " + std::string(sysroot::dsp) + " rdwr|nonblock -> -1 ENODEV");
-    command("dsp fail open ok");
+    command("refuse-open dsp off");
     EXPECT_TRUE(service.configureSD(5));
     EXPECT_TRUE(service.is_open());
   }

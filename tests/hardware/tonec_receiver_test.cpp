@@ -354,10 +354,10 @@ TEST_F(TonecReceiverTest, WaitingToneCyclesUntilCancelledAndStaysOffAfterwards) 
 
 TEST_F(TonecReceiverTest, RefusedRequestsAreLoggedAndLeaveTheRememberedStateAlone) {
   ToneUser a(5);
-  command("dtmf fail enable EIO");
-  command("dtmf fail reject-on EBUSY");
-  command("dtmf fail lms-off ENODEV");
-  command("dtmf fail dial EINVAL");
+  command("fail dtmf 40084203 EIO");
+  command("fail dtmf 40044209 EBUSY");
+  command("fail dtmf 40044207 ENODEV");
+  command("fail dtmf 400C4205 EINVAL");
   EXPECT_FALSE(a.enableDTMF(true));
   EXPECT_FALSE(a.dtmf_enabled());
   EXPECT_TRUE(hasLine(err(), "DTMF_ENABLE_DETECTOR fail: timeslot=5 id=", " errno=\"Input/output error\""));
@@ -373,7 +373,7 @@ TEST_F(TonecReceiverTest, RefusedRequestsAreLoggedAndLeaveTheRememberedStateAlon
   EXPECT_TRUE(contains(err(), "DTMF_DIAL fail: timeslot=5 errno=\"Invalid argument\"\n"));
 
   // Cleaning up sends only what was really switched on.
-  command("dtmf fail clear");
+  command("fail clear");
   ASSERT_TRUE(a.enableIVA(true));
   board().clear_journal();
   a.CleanBeforeDestroy();
@@ -426,7 +426,7 @@ TEST_F(TonecReceiverTest, ConfigureRecordsAndSelcalSigns) {
 }
 
 TEST_F(TonecReceiverTest, WithoutTheDeviceRequestsFailAndConfigureRetriesTheOpen) {
-  command("dtmf fail open ENOENT");
+  command("refuse-open dtmf ENOENT");
   {
     TonecReceiverService service;
     EXPECT_FALSE(service.is_open());
@@ -438,7 +438,7 @@ TEST_F(TonecReceiverTest, WithoutTheDeviceRequestsFailAndConfigureRetriesTheOpen
     const std::string refused = dtmf() + " rdonly|nonblock -> -1 ENOENT";
     EXPECT_EQ(journal(), (std::vector<std::string>{"open " + refused, "open " + refused}));
 
-    command("dtmf fail open ok");
+    command("refuse-open dtmf off");
     EXPECT_TRUE(service.configureDTMF(5, LGCP::DTMFParams()));
     EXPECT_TRUE(service.is_open());
     EXPECT_EQ(journal()[2], "open " + dtmf() + " rdonly|nonblock -> 0");

@@ -169,30 +169,29 @@ TEST_F(ToneDspModelsTest, DspEventsCarryTheirPayloadAndTheFeaturesId) {
 }
 
 TEST_F(ToneDspModelsTest, FailuresOnDemandUntilCleared) {
-  EXPECT_EQ(refusal("dtmf fail dial EIO"), "");
-  EXPECT_EQ(refusal("dtmf fail open 19"), "");
-  EXPECT_NE(refusal("dtmf fail dail EIO"), "");
-  EXPECT_NE(refusal("dtmf fail dial ENOSUCH"), "");
+  EXPECT_EQ(refusal("fail dtmf 400C4205 EIO"), "");
+  EXPECT_EQ(refusal("refuse-open dtmf 19"), "");
   EXPECT_EQ(open(sysroot::dtmf, O_RDONLY), -1);
   EXPECT_EQ(errno, ENODEV);
-  EXPECT_EQ(refusal("dtmf fail open ok"), "");
+  EXPECT_EQ(refusal("refuse-open dtmf off"), "");
   const int fd = open(sysroot::dtmf, O_RDONLY);
   ASSERT_GE(fd, 0);
   tc::dtmf_dial dial{4, 697, 1209, 100, 100};
   EXPECT_EQ(drv::ioctl_ptr(fd, tc::DTMF_DIAL, &dial, sizeof dial), -1);
   EXPECT_EQ(errno, EIO);
-  EXPECT_EQ(refusal("dtmf fail clear"), "");
+  EXPECT_EQ(refusal("fail clear"), "");
   Mux::TestClock clock(50);
   EXPECT_EQ(drv::ioctl_ptr(fd, tc::DTMF_DIAL, &dial, sizeof dial), 0);
   EXPECT_EQ(lines("dtmf tones 4"), std::vector<std::string>{"at=50 freq1=697 freq2=1209 amp1=100 amp2=100"});
   EXPECT_EQ(lines("dtmf state 4"),
             std::vector<std::string>{"ts=4 detector=off id=0 lms=off reject=off iva=off tone=697,1209,100,100"});
 
-  EXPECT_EQ(refusal("dsp fail version EPERM"), "");
+  EXPECT_EQ(refusal("fail dsp 40046404 EPERM"), "");
   const int dsp = open(sysroot::dsp, O_RDWR);
   ASSERT_GE(dsp, 0);
   EXPECT_EQ(drv::ioctl_val(dsp, dp::DSPROC_VAD_VERSION, 0), -1);
   EXPECT_EQ(errno, EPERM);
+  EXPECT_EQ(refusal("fail clear"), "");
   EXPECT_EQ(refusal("dsp reset"), "");
   EXPECT_EQ(drv::ioctl_val(dsp, dp::DSPROC_VAD_VERSION, 0), 2);
   EXPECT_TRUE(lines("dsp state").empty());

@@ -1,0 +1,13 @@
+#include "platform/sim/model_commands.h"
+
+#include <vector>
+
+namespace sim {
+
+void raw_record(Board& board, const std::string& path, const Board::Args& a, Board::Reply& r) {
+  std::vector<std::uint8_t> bytes;
+  if (!words::to_bytes(a, 1, bytes)) return r.fail("bad bytes");
+  if (!board.broadcast(path, bytes.data(), bytes.size())) r.fail("no open " + path);
+}
+
+}  // namespace sim
