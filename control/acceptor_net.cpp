@@ -3,7 +3,6 @@
 #include <errno.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <poll.h>
 #include <sys/socket.h>
 
 #include <cstring>
@@ -13,7 +12,6 @@ namespace Control {
 
 namespace {
 
-constexpr unsigned bind_retry_ms = 5000;
 constexpr unsigned check_interval_ms = 1000;
 // What the check reads of TCP_INFO: the state and the congestion-avoidance
 // state are its first two octets.
@@ -25,87 +23,51 @@ AcceptorNet::AcceptorNet() : AcceptorNet(0, true) {}
 
 AcceptorNet::AcceptorNet(int port) : AcceptorNet(port, true) {}
 
-AcceptorNet::AcceptorNet(int port, bool log) : ServiceNet(log), port_(static_cast<std::uint16_t>(port)) {
-  listen_event_.Bind("AcceptorNet::OnSocketEvent", &AcceptorNet::OnSocketEvent, this);
-}
+AcceptorNet::AcceptorNet(int port, bool log)
+    : ServiceNet(log),
+      port_(static_cast<std::uint16_t>(port)),
+      listener_(this, "AcceptorNet::OnSocketEvent", "socket", log) {}
 
 AcceptorNet::~AcceptorNet() = default;
 
 bool AcceptorNet::ImplActivate() {
-  listen_fd_.reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP));
-  if (!listen_fd_.valid()) {
-    if (log()) std::cerr << "can't create socket:" << std::strerror(errno) << std::endl;
-    return false;
-  }
+  if (!listener_.Open(AF_INET, IPPROTO_TCP)) return false;
   const int on = 1;
-  ::setsockopt(listen_fd_.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  BindSocket();
-  return true;
-}
-
-void AcceptorNet::BindSocket() {
+  ::setsockopt(listener_.fd(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
   sockaddr_in a{};
   a.sin_family = AF_INET;
   a.sin_addr.s_addr = htonl(INADDR_ANY);
   a.sin_port = htons(port_);
-  if (::bind(listen_fd_.get(), reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0) {
-    if (log())
-      std::cerr << "can't bind to socket: \"" << std::strerror(errno) << "\" "
-                << " waiting..." << std::endl;
-    bind_retry_.set(bind_retry_ms, &AcceptorNet::OnBindRetry, this);
+  listener_.Start(reinterpret_cast<const sockaddr*>(&a), sizeof a);
+  return true;
+}
+
+void AcceptorNet::OnListenFailure() { Deactivate(); }
+
+void AcceptorNet::OnAccept(Fd conn, const sockaddr_storage& sa, socklen_t) {
+  const INet4::Addr peer(reinterpret_cast<const sockaddr_in&>(sa));
+  if (state() == State::Connected) {
+    if (log()) std::cerr << "refuse connection from " << peer << std::endl;
+    ImplRefuseConnection();
     return;
   }
-  if (::listen(listen_fd_.get(), 1) != 0) {
-    if (log()) std::cerr << "can't listen socket: " << std::strerror(errno) << std::endl;
-    Deactivate();
+  if (state() == State::Deactivating) {
+    // The previous connection is still closing (its users hear of it on
+    // the next pass): this one could be neither served nor told, so it is
+    // closed now and the peer may come again.
+    if (log()) std::cerr << "refuse connection from " << peer << std::endl;
     return;
   }
-  if (!NonBlockMode(listen_fd_.get())) {
+  if (!conn.NonBlock()) {
     if (log()) std::cerr << "can't set socket to non block mode: " << std::strerror(errno) << std::endl;
-    Deactivate();
     return;
   }
-  listen_event_.Schedule(listen_fd_, POLLIN);
+  if (log()) std::cout << "new connection from " << peer << std::endl;
+  Connected(conn, peer);
+  if (state() == State::Connected) ImplConnected(conn);
 }
 
-void AcceptorNet::OnBindRetry(Timer*) { BindSocket(); }
-
-void AcceptorNet::OnSocketEvent(int, short revents) {
-  if (!(revents & POLLIN)) return;
-  for (;;) {
-    sockaddr_in sa{};
-    socklen_t len = sizeof sa;
-    const int fd = ::accept4(listen_fd_.get(), reinterpret_cast<sockaddr*>(&sa), &len, SOCK_CLOEXEC);
-    if (fd < 0) break;
-    Fd conn(fd);
-    const INet4::Addr peer(sa);
-    if (state() == State::Connected) {
-      if (log()) std::cerr << "refuse connection from " << peer << std::endl;
-      ImplRefuseConnection();
-      continue;
-    }
-    if (state() == State::Deactivating) {
-      // The previous connection is still closing (its users hear of it on
-      // the next pass): this one could be neither served nor told, so it is
-      // closed now and the peer may come again.
-      if (log()) std::cerr << "refuse connection from " << peer << std::endl;
-      continue;
-    }
-    if (!conn.NonBlock()) {
-      if (log()) std::cerr << "can't set socket to non block mode: " << std::strerror(errno) << std::endl;
-      continue;
-    }
-    if (log()) std::cout << "new connection from " << peer << std::endl;
-    Connected(conn, peer);
-    if (state() == State::Connected) ImplConnected(conn);
-  }
-}
-
-void AcceptorNet::ImplDeactivate() {
-  bind_retry_.reset();
-  listen_event_.Release();
-  listen_fd_.close();
-}
+void AcceptorNet::ImplDeactivate() { listener_.Close(); }
 
 void AcceptorNet::ImplOnDisconnect() {}
 

@@ -10,13 +10,13 @@
 #include <cstdint>
 
 #include "control/control_service.h"
-#include "runtime/event.h"
+#include "control/listener.h"
 #include "runtime/fd.h"
 #include "runtime/timer.h"
 
 namespace Control {
 
-class AcceptorNet : public ServiceNet {
+class AcceptorNet : public ServiceNet, private Listener::Owner {
  public:
   AcceptorNet();
   explicit AcceptorNet(int port);
@@ -24,7 +24,7 @@ class AcceptorNet : public ServiceNet {
   ~AcceptorNet() override;
 
   unsigned short port() const { return port_; }
-  bool listening() const { return listen_event_.fd().valid(); }
+  bool listening() const { return listener_.listening(); }
 
  protected:
   bool ImplActivate() override;
@@ -35,14 +35,11 @@ class AcceptorNet : public ServiceNet {
   virtual void ImplConnected(const Fd& fd);
 
  private:
-  void BindSocket();
-  void OnBindRetry(Timer*);
-  void OnSocketEvent(int fd, short revents);
+  void OnListenFailure() override;
+  void OnAccept(Fd conn, const sockaddr_storage& peer, socklen_t length) override;
 
   std::uint16_t port_;
-  Fd listen_fd_;
-  Timer bind_retry_;
-  Event listen_event_;
+  Listener listener_;
 };
 
 class AcceptorNetCheckConnection : public AcceptorNet {

@@ -1,10 +1,10 @@
 #include "control/acceptor_unix.h"
 
 #include <errno.h>
-#include <poll.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <iostream>
 
@@ -12,83 +12,41 @@
 
 namespace Control {
 
-namespace {
-
-constexpr unsigned bind_retry_ms = 5000;
-
-}  // namespace
-
 AcceptorUnix::AcceptorUnix() : AcceptorUnix(std::string()) {}
 
-AcceptorUnix::AcceptorUnix(const std::string& path) : ServiceUnix(true), path_(path) {
-  listen_event_.Bind("AcceptorUnix::OnSocketEvent", &AcceptorUnix::OnSocketEvent, this);
-}
+AcceptorUnix::AcceptorUnix(const std::string& path)
+    : ServiceUnix(true), path_(path), listener_(this, "AcceptorUnix::OnSocketEvent", "domain socket", true) {}
 
 AcceptorUnix::~AcceptorUnix() = default;
 
 bool AcceptorUnix::ImplActivate() {
-  listen_fd_.reset(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  if (!listen_fd_.valid()) {
-    if (log()) std::cerr << "can't create domain socket:" << std::strerror(errno) << std::endl;
-    return false;
-  }
-  BindSocket();
+  if (!listener_.Open(AF_UNIX, 0)) return false;
+  const sockaddr_un a = UnixAddress(path_);
+  listener_.Start(reinterpret_cast<const sockaddr*>(&a), sizeof a, path_);
   return true;
 }
 
-void AcceptorUnix::BindSocket() {
-  ::unlink(path_.c_str());
-  const sockaddr_un a = UnixAddress(path_);
-  if (::bind(listen_fd_.get(), reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0) {
-    if (log())
-      std::cerr << "can't bind to socket: \"" << std::strerror(errno) << "\" "
-                << " waiting..." << std::endl;
-    bind_retry_.set(bind_retry_ms, &AcceptorUnix::OnBindRetry, this);
+void AcceptorUnix::OnListenFailure() { Deactivate(); }
+
+void AcceptorUnix::OnAccept(Fd conn, const sockaddr_storage& sa, socklen_t length) {
+  // An unbound peer has no name (the kernel gives only the family); a name
+  // that fills sun_path has no terminating NUL.
+  const sockaddr_un& un = reinterpret_cast<const sockaddr_un&>(sa);
+  const std::size_t room = length > offsetof(sockaddr_un, sun_path) ? length - offsetof(sockaddr_un, sun_path) : 0;
+  const std::string peer(un.sun_path, ::strnlen(un.sun_path, std::min(room, sizeof un.sun_path)));
+  if (state() != State::Connecting) {
+    if (log()) std::cerr << "refuse connection from " << peer << std::endl;
     return;
   }
-  if (::listen(listen_fd_.get(), 1) != 0) {
-    if (log()) std::cerr << "can't listen socket: " << std::strerror(errno) << std::endl;
-    Deactivate();
-    return;
-  }
-  if (!NonBlockMode(listen_fd_.get())) {
+  if (!conn.NonBlock()) {
     if (log()) std::cerr << "can't set domain socket to non block mode: " << std::strerror(errno) << std::endl;
-    Deactivate();
     return;
   }
-  listen_event_.Schedule(listen_fd_, POLLIN);
+  if (log()) std::cout << "new connection from " << peer << std::endl;
+  Connected(conn, peer);
 }
 
-void AcceptorUnix::OnBindRetry(Timer*) { BindSocket(); }
-
-void AcceptorUnix::OnSocketEvent(int, short revents) {
-  if (!(revents & POLLIN)) return;
-  for (;;) {
-    sockaddr_un sa{};
-    socklen_t len = sizeof sa;
-    const int fd = ::accept4(listen_fd_.get(), reinterpret_cast<sockaddr*>(&sa), &len, SOCK_CLOEXEC);
-    if (fd < 0) break;
-    Fd conn(fd);
-    // An unbound peer has no name (the kernel gives only the family).
-    const std::string peer = len > sizeof(sa_family_t) ? std::string(sa.sun_path) : std::string();
-    if (state() != State::Connecting) {
-      if (log()) std::cerr << "refuse connection from " << peer << std::endl;
-      continue;
-    }
-    if (!conn.NonBlock()) {
-      if (log()) std::cerr << "can't set domain socket to non block mode: " << std::strerror(errno) << std::endl;
-      continue;
-    }
-    if (log()) std::cout << "new connection from " << peer << std::endl;
-    Connected(conn, peer);
-  }
-}
-
-void AcceptorUnix::ImplDeactivate() {
-  bind_retry_.reset();
-  listen_event_.Release();
-  listen_fd_.close();
-}
+void AcceptorUnix::ImplDeactivate() { listener_.Close(); }
 
 void AcceptorUnix::ImplOnDisconnect() {}
 

@@ -3,24 +3,21 @@
 // a time like AcceptorNet: the path is removed before binding, a failed bind
 // is retried every 5000 ms, further connections are closed at once while one
 // is served. Connections are named by their socket path.
-#include <cstdint>
 #include <string>
 
 #include "control/control_service.h"
-#include "runtime/event.h"
-#include "runtime/fd.h"
-#include "runtime/timer.h"
+#include "control/listener.h"
 
 namespace Control {
 
-class AcceptorUnix : public ServiceUnix {
+class AcceptorUnix : public ServiceUnix, private Listener::Owner {
  public:
   AcceptorUnix();
   explicit AcceptorUnix(const std::string& path);
   ~AcceptorUnix() override;
 
   const std::string& path() const { return path_; }
-  bool listening() const { return listen_event_.fd().valid(); }
+  bool listening() const { return listener_.listening(); }
 
  protected:
   bool ImplActivate() override;
@@ -28,14 +25,11 @@ class AcceptorUnix : public ServiceUnix {
   void ImplOnDisconnect() override;
 
  private:
-  void BindSocket();
-  void OnBindRetry(Timer*);
-  void OnSocketEvent(int fd, short revents);
+  void OnListenFailure() override;
+  void OnAccept(Fd conn, const sockaddr_storage& peer, socklen_t length) override;
 
   std::string path_;
-  Fd listen_fd_;
-  Timer bind_retry_;
-  Event listen_event_;
+  Listener listener_;
 };
 
 }  // namespace Control

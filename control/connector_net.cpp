@@ -11,18 +11,7 @@
 
 namespace Control {
 
-namespace {
-
-constexpr std::int32_t fast_retries = 7;
-constexpr unsigned fast_retry_ms = 1000;
-constexpr unsigned refused_retry_ms = 20000;
-constexpr unsigned hangup_retry_ms = 15000;
-constexpr unsigned error_retry_ms = 12000;
-constexpr unsigned lost_retry_ms = 10000;
-
-}  // namespace
-
-ConnectorNet::ConnectorNet() : ServiceNet(true) {
+ConnectorNet::ConnectorNet() : ServiceNet(true), retry_([this] { TryConnect(); }) {
   connect_event_.Bind("ConnectorNet::OnSocketEvent", &ConnectorNet::OnSocketEvent, this);
 }
 
@@ -45,20 +34,13 @@ ConnectorNet::~ConnectorNet() = default;
 std::string ConnectorNet::address() const { return host_ + ":" + std::to_string(port_); }
 
 bool ConnectorNet::ImplActivate() {
-  budget_ = fast_retries;
+  retry_.Refill();
   TryConnect();
   return true;
 }
 
 void ConnectorNet::TryConnect() {
-  sock_.reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP));
-  if (!sock_.valid()) {
-    std::cerr << "can't create socket:" << std::strerror(errno) << std::endl;
-    Deactivate();
-    return;
-  }
-  if (!sock_.NonBlock()) {
-    std::cerr << "can't set socket to non block mode: " << std::strerror(errno) << std::endl;
+  if (!OpenConnectSocket(sock_, AF_INET, IPPROTO_TCP, "socket")) {
     Deactivate();
     return;
   }
@@ -74,19 +56,8 @@ void ConnectorNet::TryConnect() {
   }
   std::cerr << "can't connect to " << address() << " : " << std::strerror(errno) << std::endl;
   sock_.close();
-  Retry(refused_retry_ms);
+  retry_.After(ConnectRetry::refused_ms);
 }
-
-void ConnectorNet::Retry(unsigned slow_ms) {
-  unsigned ms = slow_ms;
-  if (budget_ > 0) {
-    --budget_;
-    ms = fast_retry_ms;
-  }
-  retry_.set(ms, &ConnectorNet::OnRetry, this);
-}
-
-void ConnectorNet::OnRetry(Timer*) { TryConnect(); }
 
 sockaddr_in ConnectorNet::target() const {
   sockaddr_in a{};
@@ -107,7 +78,7 @@ void ConnectorNet::OnSocketEvent(int, short revents) {
     std::cerr << "fail to connect to " << address() << std::endl;
     connect_event_.Release();
     sock_.close();
-    Retry(hangup_retry_ms);
+    retry_.After(ConnectRetry::hangup_ms);
     return;
   }
   if (!(revents & POLLOUT)) return;
@@ -126,15 +97,15 @@ void ConnectorNet::OnSocketEvent(int, short revents) {
   }
   std::cerr << "fail to connect to " << address() << std::endl;
   sock_.close();
-  Retry(error_retry_ms);
+  retry_.After(ConnectRetry::error_ms);
 }
 
-void ConnectorNet::ImplOnDisconnect() { retry_.set(lost_retry_ms, &ConnectorNet::OnRetry, this); }
+void ConnectorNet::ImplOnDisconnect() { retry_.AfterLoss(); }
 
 void ConnectorNet::ImplDeactivate() {
   Release();
   sock_.close();
-  retry_.reset();
+  retry_.Cancel();
   connect_event_.Release();
 }
 

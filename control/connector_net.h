@@ -9,10 +9,10 @@
 #include <cstdint>
 #include <string>
 
+#include "control/connect_retry.h"
 #include "control/control_service.h"
 #include "runtime/event.h"
 #include "runtime/fd.h"
-#include "runtime/timer.h"
 
 namespace Control {
 
@@ -26,7 +26,7 @@ class ConnectorNet : public ServiceNet {
 
   const std::string& host() const { return host_; }
   unsigned short port() const { return port_; }
-  int retry_budget() const { return budget_; }
+  int retry_budget() const { return retry_.budget(); }
 
  protected:
   bool ImplActivate() override;
@@ -35,10 +35,7 @@ class ConnectorNet : public ServiceNet {
 
  private:
   void TryConnect();
-  void OnRetry(Timer*);
   void OnSocketEvent(int fd, short revents);
-  // 1000 ms while the fast budget lasts (taking one from it), else slow_ms.
-  void Retry(unsigned slow_ms);
   void Handover();
   std::string address() const;
   sockaddr_in target() const;
@@ -46,9 +43,8 @@ class ConnectorNet : public ServiceNet {
   std::uint16_t port_ = 0;
   std::string host_;
   Fd sock_;
-  Timer retry_;
+  ConnectRetry retry_;
   Event connect_event_;
-  std::int32_t budget_ = 0;
 };
 
 }  // namespace Control

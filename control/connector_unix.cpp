@@ -12,42 +12,25 @@
 
 namespace Control {
 
-namespace {
-
-constexpr std::int32_t fast_retries = 7;
-constexpr unsigned fast_retry_ms = 1000;
-constexpr unsigned refused_retry_ms = 20000;
-constexpr unsigned hangup_retry_ms = 15000;
-constexpr unsigned lost_retry_ms = 10000;
-
-}  // namespace
-
 ConnectorUnix::ConnectorUnix() : ConnectorUnix(std::string(), std::string()) {}
 
 ConnectorUnix::ConnectorUnix(const std::string& path) : ConnectorUnix(path, std::string()) {}
 
 ConnectorUnix::ConnectorUnix(const std::string& path, const std::string& localPath)
-    : ServiceUnix(true), path_(path), local_path_(localPath) {
+    : ServiceUnix(true), path_(path), local_path_(localPath), retry_([this] { TryConnect(); }) {
   connect_event_.Bind("ConnectorUnix::OnSocketEvent", &ConnectorUnix::OnSocketEvent, this);
 }
 
 ConnectorUnix::~ConnectorUnix() = default;
 
 bool ConnectorUnix::ImplActivate() {
-  budget_ = fast_retries;
+  retry_.Refill();
   TryConnect();
   return true;
 }
 
 void ConnectorUnix::TryConnect() {
-  sock_.reset(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  if (!sock_.valid()) {
-    std::cerr << "can't create domain socket:" << std::strerror(errno) << std::endl;
-    Deactivate();
-    return;
-  }
-  if (!sock_.NonBlock()) {
-    std::cerr << "can't set domain socket to non block mode: " << std::strerror(errno) << std::endl;
+  if (!OpenConnectSocket(sock_, AF_UNIX, 0, "domain socket")) {
     Deactivate();
     return;
   }
@@ -57,7 +40,7 @@ void ConnectorUnix::TryConnect() {
     if (::bind(sock_.get(), reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
       std::cerr << "can't bind to domain socket '" << local_path_ << "': \"" << std::strerror(errno) << std::endl;
       sock_.close();
-      Retry(refused_retry_ms);
+      retry_.After(ConnectRetry::refused_ms);
       return;
     }
   }
@@ -65,7 +48,7 @@ void ConnectorUnix::TryConnect() {
   if (::connect(sock_.get(), reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0) {
     std::cerr << "can't connect to " << path_ << " : " << std::strerror(errno) << std::endl;
     sock_.close();
-    Retry(refused_retry_ms);
+    retry_.After(ConnectRetry::refused_ms);
     return;
   }
   std::clog << "connected to " << path_ << std::endl;
@@ -73,24 +56,13 @@ void ConnectorUnix::TryConnect() {
   Connected(sock_, path_);
 }
 
-void ConnectorUnix::Retry(unsigned slow_ms) {
-  unsigned ms = slow_ms;
-  if (budget_ > 0) {
-    --budget_;
-    ms = fast_retry_ms;
-  }
-  retry_.set(ms, &ConnectorUnix::OnRetry, this);
-}
-
-void ConnectorUnix::OnRetry(Timer*) { TryConnect(); }
-
 void ConnectorUnix::OnSocketEvent(int, short revents) {
   if (revents & (POLLERR | POLLHUP)) {
     std::cerr << "fail to connect to " << path_ << std::endl;
     connect_event_.Release();
     sock_.close();
     // A link that came up hears of the failure through its own stack.
-    if (state() != State::Connected) Retry(hangup_retry_ms);
+    if (state() != State::Connected) retry_.After(ConnectRetry::hangup_ms);
     return;
   }
   if (revents & POLLOUT) {
@@ -99,12 +71,12 @@ void ConnectorUnix::OnSocketEvent(int, short revents) {
   }
 }
 
-void ConnectorUnix::ImplOnDisconnect() { retry_.set(lost_retry_ms, &ConnectorUnix::OnRetry, this); }
+void ConnectorUnix::ImplOnDisconnect() { retry_.AfterLoss(); }
 
 void ConnectorUnix::ImplDeactivate() {
   Release();
   sock_.close();
-  retry_.reset();
+  retry_.Cancel();
   connect_event_.Release();
 }
 

@@ -3,13 +3,12 @@
 // schedule of ConnectorNet: 1000 ms up to 7 times, then 20000 ms (15000 ms
 // after a hang-up), and 10000 ms after a lost connection. The connect itself
 // completes at once or fails.
-#include <cstdint>
 #include <string>
 
+#include "control/connect_retry.h"
 #include "control/control_service.h"
 #include "runtime/event.h"
 #include "runtime/fd.h"
-#include "runtime/timer.h"
 
 namespace Control {
 
@@ -21,7 +20,7 @@ class ConnectorUnix : public ServiceUnix {
   ConnectorUnix(const std::string& path, const std::string& localPath);
   ~ConnectorUnix() override;
 
-  int retry_budget() const { return budget_; }
+  int retry_budget() const { return retry_.budget(); }
 
  protected:
   bool ImplActivate() override;
@@ -30,16 +29,13 @@ class ConnectorUnix : public ServiceUnix {
 
  private:
   void TryConnect();
-  void OnRetry(Timer*);
   void OnSocketEvent(int fd, short revents);
-  void Retry(unsigned slow_ms);
 
   std::string path_;
   std::string local_path_;
   Fd sock_;
-  Timer retry_;
+  ConnectRetry retry_;
   Event connect_event_;
-  std::int32_t budget_ = 0;
 };
 
 }  // namespace Control

@@ -1,6 +1,7 @@
 // The stream layer on one end of a socket pair, driven by the real loop.
 #include "control/strm_protocol.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <unistd.h>

@@ -83,13 +83,13 @@ TEST_F(ControlLink, GarbageIsLoggedUnansweredAndTheNextPingIsServed) {
 TEST_F(ControlLink, FrameSplitOctetByOctetAndTwoFramesInOneWrite) {
   RawClient c;
   connectServed(c);
-  for (unsigned char b : e2e::tpktFrame(hex("80 01 01 18"))) {
+  for (unsigned char b : e2e::tpkt(hex("80 01 01 18"))) {
     c.write({b});
     std::this_thread::yield();
   }
   EXPECT_EQ(c.replyHex(), "80 01 01 40");
-  e2e::Bytes two = e2e::tpktFrame(hex("80 01 02 18"));
-  const e2e::Bytes second = e2e::tpktFrame(hex("80 01 03 18"));
+  e2e::Bytes two = e2e::tpkt(hex("80 01 02 18"));
+  const e2e::Bytes second = e2e::tpkt(hex("80 01 03 18"));
   two.insert(two.end(), second.begin(), second.end());
   c.write(two);
   EXPECT_EQ(c.replyHex(), "80 01 02 40");

@@ -3,24 +3,20 @@
 // from outside, as an operator would: its standard streams, its files under
 // the root, its exit.
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <signal.h>
 #include <stdlib.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <functional>
-#include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/sysroot.h"
+#include "tests/loopback_client.h"
+#include "tests/runtime/test_process.h"
 #include "tests/temp_root.h"
 
 namespace e2e {
@@ -38,43 +34,13 @@ inline std::string sourceDir() {
 inline std::string simBinary() { return buildDir() + "/runtime/main/korvend-sim"; }
 inline std::string boardBinary() { return buildDir() + "/runtime/main/korvend"; }
 
-// A port nobody listens on right now: bound to 0, read, closed.
-inline int freePort() {
-  int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t len = sizeof a;
-  ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-  ::close(s);
-  return ntohs(a.sin_port);
-}
+using testkit::count;
+using testkit::freePort;
+using testkit::waitFor;
 
-inline std::string readFile(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  std::stringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
+inline std::string readFile(const std::string& path) { return testproc::ReadFile(path); }
 
 inline bool exists(const std::string& path) { return std::filesystem::exists(path); }
-
-// Polls cond every 10 ms until it holds or the deadline passes.
-inline bool waitFor(const std::function<bool()>& cond, std::chrono::milliseconds deadline = std::chrono::seconds(10)) {
-  const auto end = std::chrono::steady_clock::now() + deadline;
-  while (!cond()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return true;
-}
-
-inline std::size_t count(const std::string& text, const std::string& word) {
-  std::size_t n = 0;
-  for (std::size_t at = text.find(word); at != std::string::npos; at = text.find(word, at + word.size())) ++n;
-  return n;
-}
 
 // A fresh root with what the board has before the daemon runs: the run and
 // log directories and the watchdog device (a plain file).
@@ -88,15 +54,10 @@ class Root : public TempRoot {
   }
 };
 
-// The command line that starts a program of the build: through the
-// emulator in the board's build, which cannot exec a PowerPC program itself.
+// The command line that starts a program of the build (through the
+// emulator in the board's build).
 inline std::vector<std::string> programArgv(const std::string& binary, const std::vector<std::string>& args) {
-  std::vector<std::string> argv;
-  const char* emulator = std::getenv("KORVEND_EMULATOR");
-  if (emulator && *emulator) argv.push_back(emulator);
-  argv.push_back(binary);
-  argv.insert(argv.end(), args.begin(), args.end());
-  return argv;
+  return testproc::Emulated(testproc::With({binary}, args));
 }
 
 // One run of a daemon binary; killed at destruction if still running.

@@ -133,7 +133,7 @@ TEST(TpktCapture, TsharkReadsTheSessionBackIntoTheSameFrames) {
   exchange("40 04 00 18", "18 80");
   exchange("80 01 09 40", "80 01 09 64");
   // A frame written one octet at a time: tshark reassembles it.
-  for (unsigned char b : e2e::tpktFrame(hex("80 01 0B 18"))) c.write({b});
+  for (unsigned char b : e2e::tpkt(hex("80 01 0B 18"))) c.write({b});
   EXPECT_EQ(c.replyHex(), "80 01 0B 40");
   expected += me +
               "\t8\t8001"

@@ -5,13 +5,9 @@
 #include <functional>
 
 #include "runtime/multiplexer.h"
+#include "tests/deadline.h"
 
 inline bool runLoopUntil(const std::function<bool()>& cond,
                          std::chrono::milliseconds deadline = std::chrono::seconds(10)) {
-  const auto end = std::chrono::steady_clock::now() + deadline;
-  while (!cond()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    multiplexer.run_once(20);
-  }
-  return true;
+  return testkit::until(cond, deadline, [] { multiplexer.run_once(20); });
 }

@@ -18,18 +18,23 @@
 #include <vector>
 
 #include "platform/sysroot.h"
+#include "tests/deadline.h"
 
 extern char** environ;
 
 namespace testproc {
 
-// The command that starts one of the build's programs, given by its path in
-// the build tree ("tests/runtime/log_probe"): through the emulator in the
-// board's build, where the test itself runs emulated.
-inline std::vector<std::string> BuildProgram(const std::string& relPath) {
-  std::vector<std::string> argv;
+// argv as the test must run it: through the emulator in the board's build,
+// where the test itself runs emulated and cannot exec a PowerPC program.
+inline std::vector<std::string> Emulated(std::vector<std::string> argv) {
   const char* emulator = std::getenv("KORVEND_EMULATOR");
-  if (emulator && *emulator) argv.emplace_back(emulator);
+  if (emulator && *emulator) argv.insert(argv.begin(), emulator);
+  return argv;
+}
+
+// The command that starts one of the build's programs, given by its path in
+// the build tree ("tests/runtime/log_probe").
+inline std::vector<std::string> BuildProgram(const std::string& relPath) {
   const char* build = std::getenv("KORVEND_BUILD");
   std::string dir;
   if (build && *build) {
@@ -42,8 +47,7 @@ inline std::vector<std::string> BuildProgram(const std::string& relPath) {
     dir = n > 0 ? std::string(self, static_cast<size_t>(n)) : std::string(".");
     for (int up = 0; up < 3; ++up) dir = dir.substr(0, dir.rfind('/'));
   }
-  argv.push_back(dir + "/" + relPath);
-  return argv;
+  return Emulated({dir + "/" + relPath});
 }
 
 // argv with more arguments after it.
@@ -77,25 +81,17 @@ inline pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::
 
 // The wait status of a child, or -1 when it did not end within timeoutMs.
 inline int WaitExit(pid_t pid, int timeoutMs = 10000) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  for (;;) {
-    int status = 0;
-    const pid_t r = ::waitpid(pid, &status, WNOHANG);
-    if (r == pid) return status;
-    if (r < 0 || std::chrono::steady_clock::now() > deadline) return -1;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
+  int status = 0;
+  pid_t r = 0;
+  testkit::until([&] { return (r = ::waitpid(pid, &status, WNOHANG)) != 0; }, std::chrono::milliseconds(timeoutMs),
+                 [] { std::this_thread::sleep_for(std::chrono::milliseconds(5)); });
+  return r == pid ? status : -1;
 }
 
-// Polls until pred() holds or timeoutMs passes; returns pred()'s last value.
+// Polls until pred() holds or timeoutMs passes.
 template <class Pred>
 bool WaitFor(Pred pred, int timeoutMs = 10000) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (!pred()) {
-    if (std::chrono::steady_clock::now() > deadline) return pred();
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return true;
+  return testkit::waitFor(pred, std::chrono::milliseconds(timeoutMs));
 }
 
 inline std::string ReadFile(const std::string& path);
