@@ -290,8 +290,6 @@ int AVNDecoder::visitExtensionRoot(SEQUENCE& seq, int index, int optionalId) {
   return visitField(seq, index, optionalId);
 }
 
-int AVNDecoder::preVisitExtensions(SEQUENCE&) { return CONTINUE; }
-
 int AVNDecoder::visitKnownExtension(SEQUENCE& seq, int index, int optionalId) {
   return visitField(seq, index, optionalId);
 }
