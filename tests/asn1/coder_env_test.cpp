@@ -1,5 +1,4 @@
-// The coder environment: rule words, the output only on success, and the
-// module table.
+// The coder environment: rule words and the output only on success.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -49,17 +48,4 @@ TEST(CoderEnv, ValueNotationIsAnEncodingRuleToo) {
   Message back;
   ASSERT_TRUE(ASN1::decode(text.data(), text.data() + text.size(), &env, back));
   EXPECT_EQ(0, m.compare(back));
-}
-
-TEST(CoderEnv, ModulesAreFoundByName) {
-  ASN1::CoderEnv env;
-  EXPECT_EQ(nullptr, env.find("AsnTest"));
-  env.insert(AsnTest::module);
-  env.insert(AsnTestBase::module);
-  ASSERT_EQ(&AsnTest::module, env.find("AsnTest"));
-  EXPECT_EQ(&AsnTestBase::module, env.find("AsnTestBase"));
-  EXPECT_EQ(2u, env.modules().size());
-  // The table compares names, not pointers.
-  std::string name = "AsnTest";
-  EXPECT_EQ(&AsnTest::module, env.find(name.c_str()));
 }

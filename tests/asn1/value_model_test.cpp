@@ -268,12 +268,3 @@ TEST(ValueModel, EnumerationNamesFollowValuesNotPositions) {
   MsgId id(MsgId::ali_server_p1);
   EXPECT_STREQ("ali-server-p1", id.getName());
 }
-
-TEST(ValueModel, ModuleTableFindsTypesByName) {
-  const void* info = AsnTest::module.find("Message");
-  EXPECT_EQ(&Message::theInfo, info);
-  EXPECT_EQ(nullptr, AsnTest::module.find("NoSuchType"));
-  std::unique_ptr<ASN1::AbstractData> v(AsnTest::module.create("Packets"));
-  EXPECT_NE(nullptr, dynamic_cast<Packets*>(v.get()));
-  EXPECT_EQ(&AsnTestBase::HostAddress::theInfo, AsnTestBase::module.find("HostAddress"));
-}
