@@ -122,3 +122,21 @@ TEST(RoundTrip, ChangedOrRandomInputNeverCrashesAndWhatDecodesEncodesAgain) {
     }
   }
 }
+
+// A time decoded into a value that held another keeps none of its fraction,
+// offset or UTC mark.
+TEST(RoundTrip, DecodingIntoAUsedTimeKeepsNothingOfIt) {
+  const ASN1::GeneralizedTime plain(2023, 1, 2, 3, 4, 5);
+  for (uint32_t rule : {CoderEnv::per_Aligned, CoderEnv::per_Unaligned, CoderEnv::ber, CoderEnv::avn}) {
+    for (const ASN1::GeneralizedTime& used :
+         {ASN1::GeneralizedTime(2020, 6, 7, 8, 9, 10, 250, 90), ASN1::GeneralizedTime(2020, 6, 7, 8, 9, 10, 0, 0, true)}) {
+      CoderEnv env(rule);
+      std::vector<char> out;
+      ASSERT_TRUE(env.encodeInto(plain, out));
+      ASN1::GeneralizedTime back(used);
+      ASSERT_TRUE(ASN1::decode(out.data(), out.data() + out.size(), &env, back)) << rule;
+      EXPECT_EQ("20230102030405", back.get()) << rule;
+      EXPECT_EQ(0, back.compare(plain)) << rule;
+    }
+  }
+}
