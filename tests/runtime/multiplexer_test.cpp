@@ -19,25 +19,10 @@
 #include "runtime/dpc.h"
 #include "runtime/event.h"
 #include "runtime/test_clock.h"
+#include "tests/runtime/run_loop.h"
 #include "tests/temp_root.h"
 
 namespace {
-
-struct Pipe {
-  Fd r, w;
-  Pipe() {
-    int p[2];
-    EXPECT_EQ(::pipe2(p, O_CLOEXEC | O_NONBLOCK), 0);
-    r.reset(p[0]);
-    w.reset(p[1]);
-  }
-  void put() { ASSERT_EQ(::write(w.get(), "x", 1), 1); }
-  void drain() {
-    char b[16];
-    while (::read(r.get(), b, sizeof b) > 0) {
-    }
-  }
-};
 
 struct Watcher {
   Event ev;
