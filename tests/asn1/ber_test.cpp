@@ -18,22 +18,13 @@ using namespace AsnTest;
 namespace {
 
 using asn1test::bytes;
+using asn1test::connectMessage;
 using asn1test::hex;
 
 // The encoding as hex; "FAIL" when the encoder refuses.
 std::string enc(const ASN1::AbstractData& v) { return asn1test::encodeHex(v, ASN1::CoderEnv::ber); }
 
 bool dec(const std::string& h, ASN1::AbstractData& v) { return asn1test::decodeHex(h, v, ASN1::CoderEnv::ber); }
-
-Message connectMessage() {
-  Message m;
-  m.includeOptionalField(Message::o_seq, Message::e_seq);
-  m.includeOptionalField(Message::o_slot, Message::e_slot);
-  m.set_seq(7);
-  m.set_slot(3);
-  m.get_pdu().select_command().set_connect(4);
-  return m;
-}
 
 }  // namespace
 

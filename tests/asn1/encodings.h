@@ -1,5 +1,6 @@
-// Helpers of the coder tests: octets as hex text and back, and a value
-// encoded or decoded under one rule through the coder environment.
+// Helpers of the coder tests: octets as hex text and back, a value encoded
+// or decoded under one rule through the coder environment, and the test
+// module's control messages that the byte vectors are written for.
 #pragma once
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "asn1/asn1.h"
+#include "tests/asn1/AsnTest.h"
 
 namespace asn1test {
 
@@ -52,6 +54,26 @@ inline bool decodeOctets(const std::vector<char>& in, ASN1::AbstractData& value,
 
 inline bool decodeHex(const std::string& text, ASN1::AbstractData& value, uint32_t rule) {
   return decodeOctets(bytes(text), value, rule);
+}
+
+// { seq 5, pdu command : ping : NULL }
+inline AsnTest::Message pingMessage() {
+  AsnTest::Message m;
+  m.includeOptionalField(AsnTest::Message::o_seq, AsnTest::Message::e_seq);
+  m.set_seq(5);
+  m.get_pdu().select_command().select_ping();
+  return m;
+}
+
+// { seq 7, slot 3, pdu command : connect : 4 }
+inline AsnTest::Message connectMessage() {
+  AsnTest::Message m;
+  m.includeOptionalField(AsnTest::Message::o_seq, AsnTest::Message::e_seq);
+  m.includeOptionalField(AsnTest::Message::o_slot, AsnTest::Message::e_slot);
+  m.set_seq(7);
+  m.set_slot(3);
+  m.get_pdu().select_command().set_connect(4);
+  return m;
 }
 
 }  // namespace asn1test

@@ -17,7 +17,9 @@ using namespace AsnTest;
 namespace {
 
 using asn1test::bytes;
+using asn1test::connectMessage;
 using asn1test::hex;
+using asn1test::pingMessage;
 
 uint32_t perRule(bool aligned) { return aligned ? ASN1::CoderEnv::per_Aligned : ASN1::CoderEnv::per_Unaligned; }
 
@@ -35,24 +37,6 @@ std::string encAfterBit(const ASN1::AbstractData& v, bool aligned = true) {
   e.encodeSingleBit(true);
   if (!v.accept(e)) return "FAIL";
   return hex(out);
-}
-
-Message pingMessage() {
-  Message m;
-  m.includeOptionalField(Message::o_seq, Message::e_seq);
-  m.set_seq(5);
-  m.get_pdu().select_command().select_ping();
-  return m;
-}
-
-Message connectMessage() {
-  Message m;
-  m.includeOptionalField(Message::o_seq, Message::e_seq);
-  m.includeOptionalField(Message::o_slot, Message::e_slot);
-  m.set_seq(7);
-  m.set_slot(3);
-  m.get_pdu().select_command().set_connect(4);
-  return m;
 }
 
 }  // namespace

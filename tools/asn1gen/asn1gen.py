@@ -560,6 +560,16 @@ DEFAULT_CHARS = {
     "PrintableString": [ord(c) for c in " '()+,-./0123456789:=?ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"],
     "VisibleString": list(range(32, 127)),
 }
+# Base class and descriptor type of each kind that gets a generated class
+# (character strings: their string class and AbstractStringInfo).
+CLASS_BASES = {
+    "SEQUENCE": ("ASN1::SEQUENCE", "ASN1::SequenceInfo"),
+    "CHOICE": ("ASN1::CHOICE", "ASN1::ChoiceInfo"),
+    "ENUMERATED": ("ASN1::ENUMERATED", "ASN1::EnumeratedInfo"),
+    "INTEGER": ("ASN1::IntegerWithNamedNumber", "ASN1::IntegerWithNamedNumberInfo"),
+    "OCTET_STRING": ("ASN1::OCTET_STRING", "ASN1::ConstrainedInfo"),
+    "BIT_STRING": ("ASN1::BIT_STRING", "ASN1::ConstrainedInfo"),
+}
 CONSTRAINT_KIND = {0: "ASN1::Unconstrained", 1: "ASN1::PartiallyConstrained", 2: "ASN1::FixedConstraint",
                    3: "ASN1::ExtendableConstraint"}
 
@@ -859,20 +869,10 @@ class Generator:
     def emit_class(self, mod, typ, h, c):
         k = typ.kind
         cls = typ.cls
-        if k == "SEQUENCE":
-            base, info = "ASN1::SEQUENCE", "ASN1::SequenceInfo"
-        elif k == "CHOICE":
-            base, info = "ASN1::CHOICE", "ASN1::ChoiceInfo"
-        elif k == "ENUMERATED":
-            base, info = "ASN1::ENUMERATED", "ASN1::EnumeratedInfo"
-        elif k == "INTEGER":
-            base, info = "ASN1::IntegerWithNamedNumber", "ASN1::IntegerWithNamedNumberInfo"
-        elif k == "OCTET_STRING":
-            base, info = "ASN1::OCTET_STRING", "ASN1::ConstrainedInfo"
-        elif k == "BIT_STRING":
-            base, info = "ASN1::BIT_STRING", "ASN1::ConstrainedInfo"
-        else:
+        if k == "STRING":
             base, info = STRING_CXX[typ.string_kind], "ASN1::AbstractStringInfo"
+        else:
+            base, info = CLASS_BASES[k]
         copy_base = {"STRING": "ASN1::AbstractString"}.get(k, base)
         h.append("class %s : public %s {" % (cls, base))
         h.append(" public:")
