@@ -258,7 +258,9 @@ bool AVNDecoder::do_visit(TypeConstrainedOpenData& v) { return v.has_data() && v
 
 bool AVNDecoder::do_visit(GeneralizedTime& v) {
   std::string s;
-  return readQuoted(s) && v.set(s.c_str());
+  if (!readQuoted(s)) return false;
+  v = GeneralizedTime(v.getInfo());  // fields the text leaves out are not kept from before
+  return v.set(s.c_str());
 }
 
 int AVNDecoder::preVisitExtensionRoots(SEQUENCE&) {
@@ -289,8 +291,6 @@ int AVNDecoder::visitField(SEQUENCE& seq, int index, int optionalId) {
 int AVNDecoder::visitExtensionRoot(SEQUENCE& seq, int index, int optionalId) {
   return visitField(seq, index, optionalId);
 }
-
-int AVNDecoder::preVisitExtensions(SEQUENCE&) { return CONTINUE; }
 
 int AVNDecoder::visitKnownExtension(SEQUENCE& seq, int index, int optionalId) {
   return visitField(seq, index, optionalId);

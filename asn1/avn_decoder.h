@@ -31,7 +31,6 @@ class AVNDecoder : public Visitor {
   bool do_visit(GeneralizedTime& v) override;
   int preVisitExtensionRoots(SEQUENCE& seq) override;
   int visitExtensionRoot(SEQUENCE& seq, int index, int optionalId) override;
-  int preVisitExtensions(SEQUENCE& seq) override;
   int visitKnownExtension(SEQUENCE& seq, int index, int optionalId) override;
   bool visitUnknownExtensions(SEQUENCE& seq) override;
 

@@ -192,8 +192,6 @@ bool AVNEncoder::printField(const SEQUENCE& seq, int index) {
 
 bool AVNEncoder::visitExtensionRoot(const SEQUENCE& seq, int index) { return printField(seq, index); }
 
-bool AVNEncoder::preVisitExtensions(const SEQUENCE&) { return true; }
-
 bool AVNEncoder::visitKnownExtension(const SEQUENCE& seq, int index) { return printField(seq, index); }
 
 bool AVNEncoder::afterVisitSequence(const SEQUENCE&) {

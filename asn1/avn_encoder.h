@@ -28,7 +28,6 @@ class AVNEncoder : public ConstVisitor {
   bool do_visit(const SEQUENCE_OF_Base& v) override;
   bool preVisitExtensionRoots(const SEQUENCE& seq) override;
   bool visitExtensionRoot(const SEQUENCE& seq, int index) override;
-  bool preVisitExtensions(const SEQUENCE& seq) override;
   bool visitKnownExtension(const SEQUENCE& seq, int index) override;
   bool afterVisitSequence(const SEQUENCE& seq) override;
 

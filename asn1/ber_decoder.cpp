@@ -327,8 +327,6 @@ int BERDecoder::visitExtensionRoot(SEQUENCE& seq, int index, int optionalId) {
   return decodeField(seq, index, optionalId);
 }
 
-int BERDecoder::preVisitExtensions(SEQUENCE&) { return CONTINUE; }
-
 int BERDecoder::visitKnownExtension(SEQUENCE& seq, int index, int optionalId) {
   return decodeField(seq, index, optionalId);
 }

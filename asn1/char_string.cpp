@@ -44,36 +44,28 @@ const char GeneralStringSet[257] =
 const char NumericStringSet[] = " 0123456789";
 const char PrintableStringSet[] = " '()+,-./0123456789:=?ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
 
-const AbstractStringInfo IA5String::theInfo = {
-    {{&IA5String::create, 22, &IA5String::make_copy}, Unconstrained, 0, UnboundedUpper}, IA5StringSet, 128, 7, 7, 8};
-const AbstractStringInfo NumericString::theInfo = {
-    {{&NumericString::create, 18, &NumericString::make_copy}, Unconstrained, 0, UnboundedUpper},
-    NumericStringSet,
-    11,
-    4,
-    4,
-    4};
-const AbstractStringInfo PrintableString::theInfo = {
-    {{&PrintableString::create, 19, &PrintableString::make_copy}, Unconstrained, 0, UnboundedUpper},
-    PrintableStringSet,
-    74,
-    7,
-    7,
-    8};
-const AbstractStringInfo VisibleString::theInfo = {
-    {{&VisibleString::create, 26, &VisibleString::make_copy}, Unconstrained, 0, UnboundedUpper},
-    VisibleStringSet,
-    95,
-    7,
-    7,
-    8};
-const AbstractStringInfo GeneralString::theInfo = {
-    {{&GeneralString::create, 27, &GeneralString::make_copy}, Unconstrained, 0, UnboundedUpper},
-    GeneralStringSet,
-    256,
-    8,
-    8,
-    8};
+namespace {
+
+// The descriptor of a built-in string type: no size constraint, the whole
+// alphabet of the type (set, without its NUL) and the character widths.
+template <class Class, std::size_t N>
+constexpr AbstractStringInfo builtinString(uint32_t tag, const char (&set)[N], uint32_t canonical,
+                                           uint32_t unaligned, uint32_t aligned) {
+  return {{{&Class::create, tag, &Class::make_copy}, Unconstrained, 0, UnboundedUpper},
+          set,
+          uint32_t(N - 1),
+          canonical,
+          unaligned,
+          aligned};
+}
+
+}  // namespace
+
+const AbstractStringInfo IA5String::theInfo = builtinString<IA5String>(22, IA5StringSet, 7, 7, 8);
+const AbstractStringInfo NumericString::theInfo = builtinString<NumericString>(18, NumericStringSet, 4, 4, 4);
+const AbstractStringInfo PrintableString::theInfo = builtinString<PrintableString>(19, PrintableStringSet, 7, 7, 8);
+const AbstractStringInfo VisibleString::theInfo = builtinString<VisibleString>(26, VisibleStringSet, 7, 7, 8);
+const AbstractStringInfo GeneralString::theInfo = builtinString<GeneralString>(27, GeneralStringSet, 8, 8, 8);
 const BMPStringInfo BMPString::theInfo = {
     {{&BMPString::create, 30, &BMPString::make_copy}, Unconstrained, 0, UnboundedUpper}, 0, 65535, 16, 16};
 

@@ -131,7 +131,9 @@ int GeneralizedTime::do_compare(const AbstractData& other) const {
   for (int i = 0; i < 7; ++i) {
     if (a[i] != b[i]) return compare3(a[i], b[i]);
   }
-  return int(utc) - int(o.utc);
+  if (utc != o.utc) return int(utc) - int(o.utc);
+  // A local time's offset from UTC is part of it; a UTC time has none.
+  return utc ? 0 : compare3(mindiff, o.mindiff);
 }
 bool GeneralizedTime::do_accept(Visitor& v) { return v.do_visit(*this); }
 bool GeneralizedTime::do_accept(ConstVisitor& v) const { return v.do_visit(*this); }

@@ -4,72 +4,27 @@
 // announced length, clean refusals.
 #include <gtest/gtest.h>
 
-#include <memory>
-#include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "asn1/asn1.h"
 #include "asn1/ber_decoder.h"
 #include "asn1/ber_encoder.h"
-#include "asn1/data_length_counter.h"
-#include "asn1/primitive_checker.h"
 #include "tests/asn1/AsnTest.h"
-#include "tests/asn1/random_value.h"
-#include "tools/asn1-codec/codec.h"
+#include "tests/asn1/encodings.h"
 
 using namespace AsnTest;
 
 namespace {
 
-std::string hex(const std::vector<char>& v) {
-  static const char d[] = "0123456789ABCDEF";
-  std::string s;
-  for (size_t i = 0; i < v.size(); ++i) {
-    if (i) s += ' ';
-    s += d[uint8_t(v[i]) >> 4];
-    s += d[uint8_t(v[i]) & 15];
-  }
-  return s;
-}
+using asn1test::bytes;
+using asn1test::connectMessage;
+using asn1test::hex;
 
-std::vector<char> bytes(const std::string& h) {
-  std::vector<char> out;
-  std::istringstream is(h);
-  std::string b;
-  while (is >> b) out.push_back(char(std::stoi(b, nullptr, 16)));
-  return out;
-}
+// The encoding as hex; "FAIL" when the encoder refuses.
+std::string enc(const ASN1::AbstractData& v) { return asn1test::encodeHex(v, ASN1::CoderEnv::ber); }
 
-std::string enc(const ASN1::AbstractData& v) {
-  ASN1::CoderEnv env(ASN1::CoderEnv::ber);
-  std::vector<char> out;
-  if (!ASN1::encode(v, &env, std::back_inserter(out))) return "FAIL";
-  return hex(out);
-}
-
-// Decodes from a buffer of exactly the input's size, so that ASan sees any
-// read past it.
-bool dec(const std::string& h, ASN1::AbstractData& v) {
-  std::vector<char> in = bytes(h);
-  std::unique_ptr<char[]> exact(new char[in.empty() ? 1 : in.size()]);
-  std::copy(in.begin(), in.end(), exact.get());
-  ASN1::CoderEnv env(ASN1::CoderEnv::ber);
-  return ASN1::decode(exact.get(), exact.get() + in.size(), &env, v);
-}
-
-Message connectMessage() {
-  Message m;
-  m.includeOptionalField(Message::o_seq, Message::e_seq);
-  m.includeOptionalField(Message::o_slot, Message::e_slot);
-  m.set_seq(7);
-  m.set_slot(3);
-  m.get_pdu().select_command().set_connect(4);
-  return m;
-}
-
-std::vector<const ASN1::Module*> testModules() { return {&AsnTest::module, &AsnTestBase::module}; }
+bool dec(const std::string& h, ASN1::AbstractData& v) { return asn1test::decodeHex(h, v, ASN1::CoderEnv::ber); }
 
 }  // namespace
 
@@ -98,10 +53,7 @@ TEST(Ber, UnsignedValuesFromTwoToThe31ArePositive) {
   // are the positive numbers they are (Erlang writes the same octets).
   Numbers n;
   n.set_u32(0x80000000u);
-  std::vector<char> out;
-  ASN1::CoderEnv env(ASN1::CoderEnv::ber);
-  ASSERT_TRUE(env.encodeInto(n.get_u32(), out));
-  EXPECT_EQ("02 05 00 80 00 00 00", hex(out));
+  EXPECT_EQ("02 05 00 80 00 00 00", enc(n.get_u32()));
   n.set_u32(0xFFFFFFFFu);
   EXPECT_EQ("02 05 00 FF FF FF FF", enc(n.get_u32()));
   ASN1::Constrained_INTEGER<ASN1::FixedConstraint, 0, 4294967295u> back;
@@ -162,32 +114,6 @@ TEST(Ber, ChoiceFieldsGetAConstructedExplicitWrapper) {
   // Wrappers sent with the primitive bit are read all the same.
   ASSERT_TRUE(dec("30 0D 80 01 07 81 01 03 82 05 80 03 82 01 04", back));
   EXPECT_EQ(0, connectMessage().compare(back));
-}
-
-TEST(Ber, PrimitiveCheckerAndLengthCounter) {
-  ASN1::PrimitiveChecker primitive;
-  EXPECT_TRUE(ASN1::INTEGER(5, &ASN1::INTEGER::theInfo).accept(primitive));
-  EXPECT_FALSE(connectMessage().accept(primitive));
-  Command c;
-  c.set_connect(4);
-  EXPECT_FALSE(c.accept(primitive));
-  Pattern list;
-  EXPECT_FALSE(list.accept(primitive));
-
-  EXPECT_EQ(1u, ASN1::getDataLength(ASN1::BOOLEAN(true, &ASN1::BOOLEAN::theInfo)));
-  EXPECT_EQ(2u, ASN1::getDataLength(ASN1::INTEGER(128, &ASN1::INTEGER::theInfo)));
-  EXPECT_EQ(1u, ASN1::getDataLength(ASN1::INTEGER(-1, &ASN1::INTEGER::theInfo)));
-  ASN1::BIT_STRING nine;
-  nine.resize(9);
-  EXPECT_EQ(3u, ASN1::getDataLength(nine));
-  EXPECT_EQ(0u, ASN1::getDataLength(ASN1::OCTET_STRING()));
-  EXPECT_EQ(5u, ASN1::getIntegerDataLength(0x80000000ll));
-  EXPECT_EQ(4u, ASN1::getIntegerDataLength(-0x80000000ll));
-  // The whole encoding: with the value's own tag, with another, and
-  // without one (a CHOICE is its alternative's encoding).
-  EXPECT_EQ(15u, ASN1::getObjectLength(connectMessage(), ASN1::ber::NoTag));
-  EXPECT_EQ(5u, ASN1::getObjectLength(c, ASN1::ber::contextTag(0)));
-  EXPECT_EQ(3u, ASN1::getObjectLength(c, ASN1::ber::NoTag));
 }
 
 TEST(Ber, LengthForms) {
@@ -418,91 +344,4 @@ TEST(Ber, BmpStringsAreTwoOctetsPerCharacter) {
   EXPECT_FALSE(dec("1E 03 00 41 26", s));
   ASN1::BMPString wide(std::wstring(1, wchar_t(0x10000)), &ASN1::BMPString::theInfo);
   EXPECT_EQ("FAIL", enc(wide));
-}
-
-TEST(Ber, ReachedThroughTheCodecTool) {
-  const ASN1::Module* modules[] = {&AsnTest::module, &AsnTestBase::module, nullptr};
-  std::istringstream in;
-  std::ostringstream out, err;
-  const char* encodeArgs[] = {"asn1-codec", "-r", "ber", "encode", "AsnTest", "Message",
-                              "{ seq 7, slot 3, pdu command : connect 4 }"};
-  ASSERT_EQ(0, asn1codec::run(7, const_cast<char**>(encodeArgs), modules, in, out, err)) << err.str();
-  EXPECT_EQ("30 0D 80 01 07 81 01 03 A2 05 A0 03 82 01 04\n", out.str());
-  std::ostringstream text;
-  const char* decodeArgs[] = {"asn1-codec", "-r", "ber", "decode", "AsnTest", "Gain", "30 06 80 01 01 81 01 FE"};
-  ASSERT_EQ(0, asn1codec::run(7, const_cast<char**>(decodeArgs), modules, in, text, err)) << err.str();
-  EXPECT_EQ("{\n  id 1,\n  value -2\n}\n", text.str());
-}
-
-// Every type of the test modules, filled at random, encodes and decodes
-// back to an equal value, with or without the environment handed on.
-TEST(Ber, EveryTypeRoundTrips) {
-  for (const ASN1::Module* m : testModules()) {
-    for (uint32_t i = 0; i < m->typeCount(); ++i) {
-      for (uint32_t seed = 1; seed <= 40; ++seed) {
-        std::unique_ptr<ASN1::AbstractData> v(asn1test::randomValue(m->type(i).info, seed * 104729 + i));
-        ASN1::CoderEnv env(ASN1::CoderEnv::ber);
-        std::vector<char> out;
-        ASSERT_TRUE(env.encodeInto(*v, out)) << m->type(i).name << "\n" << *v;
-        EXPECT_EQ(ASN1::getObjectLength(*v, ASN1::ber::NoTag), out.size());
-        for (bool hide : {true, false}) {
-          std::unique_ptr<ASN1::AbstractData> back(m->create(m->type(i).name));
-          ASSERT_TRUE(ASN1::decode(out.data(), out.data() + out.size(), &env, *back, hide))
-              << m->type(i).name << " seed " << seed << "\n" << *v << "\n" << hex(out);
-          ASSERT_EQ(0, v->compare(*back)) << m->type(i).name << "\n" << *v << "\n" << *back;
-        }
-      }
-    }
-  }
-}
-
-TEST(Ber, TruncatedInputFailsWithoutReadingPastIt) {
-  for (const ASN1::Module* m : testModules()) {
-    for (uint32_t i = 0; i < m->typeCount(); ++i) {
-      for (uint32_t seed = 1; seed <= 10; ++seed) {
-        std::unique_ptr<ASN1::AbstractData> v(asn1test::randomValue(m->type(i).info, seed));
-        ASN1::CoderEnv env(ASN1::CoderEnv::ber);
-        std::vector<char> out;
-        ASSERT_TRUE(env.encodeInto(*v, out));
-        for (size_t n = 0; n < out.size(); ++n) {
-          std::unique_ptr<char[]> cut(new char[n ? n : 1]);
-          std::copy(out.begin(), out.begin() + std::ptrdiff_t(n), cut.get());
-          std::unique_ptr<ASN1::AbstractData> back(m->create(m->type(i).name));
-          // Every BER value has its length in front: no prefix is complete.
-          EXPECT_FALSE(ASN1::decode(cut.get(), cut.get() + n, &env, *back))
-              << m->type(i).name << " cut at " << n << " of " << hex(out);
-        }
-      }
-    }
-  }
-}
-
-TEST(Ber, RandomInputNeverCrashesAndWhatDecodesEncodesAgain) {
-  std::mt19937 rng(2718);
-  for (const ASN1::Module* m : testModules()) {
-    for (uint32_t i = 0; i < m->typeCount(); ++i) {
-      for (int round = 0; round < 300; ++round) {
-        // Valid encodings with octets changed reach deeper than noise.
-        std::unique_ptr<ASN1::AbstractData> seedValue(asn1test::randomValue(m->type(i).info, uint32_t(round)));
-        ASN1::CoderEnv env(ASN1::CoderEnv::ber);
-        std::vector<char> in;
-        ASSERT_TRUE(env.encodeInto(*seedValue, in));
-        for (int k = 0, changes = int(rng() % 4); k < changes && !in.empty(); ++k) in[rng() % in.size()] = char(rng());
-        if (round % 3 == 0) {
-          in.resize(rng() % 40);
-          for (char& c : in) c = char(rng());
-        }
-        std::unique_ptr<char[]> buf(new char[in.empty() ? 1 : in.size()]);
-        std::copy(in.begin(), in.end(), buf.get());
-        std::unique_ptr<ASN1::AbstractData> v(m->create(m->type(i).name));
-        if (!ASN1::decode(buf.get(), buf.get() + in.size(), &env, *v)) continue;
-        EXPECT_FALSE(v->asValueNotation().empty());
-        std::vector<char> out;
-        ASSERT_TRUE(env.encodeInto(*v, out)) << m->type(i).name << "\n" << *v;
-        std::unique_ptr<ASN1::AbstractData> back(m->create(m->type(i).name));
-        ASSERT_TRUE(ASN1::decode(out.data(), out.data() + out.size(), &env, *back));
-        EXPECT_EQ(0, v->compare(*back)) << m->type(i).name << "\n" << *v;
-      }
-    }
-  }
 }

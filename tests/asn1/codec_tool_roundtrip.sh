@@ -4,11 +4,7 @@
 set -eu
 tool=$1
 # A cross build runs the target's program through its emulator.
-if [ -n "${KORVEND_EMULATOR:-}" ]; then
-  run() { "$KORVEND_EMULATOR" "$tool" "$@"; }
-else
-  run() { "$tool" "$@"; }
-fi
+run() { ${KORVEND_EMULATOR:+$KORVEND_EMULATOR} "$tool" "$@"; }
 hex="C0 01 07 00 03 04 00 04"
 text=$(run decode AsnTest Message "$hex")
 back=$(printf '%s\n' "$text" | run encode AsnTest Message)

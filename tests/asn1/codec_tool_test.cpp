@@ -48,6 +48,15 @@ TEST(CodecTool, UnalignedAndValueNotationRules) {
   EXPECT_EQ("{\n  ip '0a'H,\n  port 7\n}\n", a.out);
 }
 
+TEST(CodecTool, TakesBerAsARule) {
+  Result e = codec({"-r", "ber", "encode", "AsnTest", "Message", "{ seq 7, slot 3, pdu command : connect 4 }"});
+  ASSERT_EQ(0, e.code) << e.err;
+  EXPECT_EQ("30 0D 80 01 07 81 01 03 A2 05 A0 03 82 01 04\n", e.out);
+  Result d = codec({"-r", "ber", "decode", "AsnTest", "Gain", "30 06 80 01 01 81 01 FE"});
+  ASSERT_EQ(0, d.code) << d.err;
+  EXPECT_EQ("{\n  id 1,\n  value -2\n}\n", d.out);
+}
+
 TEST(CodecTool, ListsModulesAndTypes) {
   Result m = codec({"list"});
   EXPECT_EQ("AsnTest\nAsnTestBase\n", m.out);

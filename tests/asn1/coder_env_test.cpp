@@ -1,8 +1,6 @@
-// The coder environment: rule words, the output only on success, and the
-// module table.
+// The coder environment: rule words and the output only on success.
 #include <gtest/gtest.h>
 
-#include <string>
 #include <vector>
 
 #include "asn1/asn1.h"
@@ -35,31 +33,4 @@ TEST(CoderEnv, NullEncodesToNoOctets) {
   EXPECT_TRUE(ASN1::encode(n, &env, std::back_inserter(out)));
   EXPECT_TRUE(out.empty());
   EXPECT_TRUE(ASN1::decode(out.data(), out.data(), &env, n));
-}
-
-TEST(CoderEnv, ValueNotationIsAnEncodingRuleToo) {
-  Message m;
-  m.includeOptionalField(Message::o_slot, Message::e_slot);
-  m.set_slot(1023);
-  m.get_pdu().select_signal().set_number("123");
-  ASN1::CoderEnv env(ASN1::CoderEnv::avn);
-  std::string text;
-  ASSERT_TRUE(ASN1::encode(m, &env, std::back_inserter(text)));
-  EXPECT_EQ(m.asValueNotation(), text);
-  Message back;
-  ASSERT_TRUE(ASN1::decode(text.data(), text.data() + text.size(), &env, back));
-  EXPECT_EQ(0, m.compare(back));
-}
-
-TEST(CoderEnv, ModulesAreFoundByName) {
-  ASN1::CoderEnv env;
-  EXPECT_EQ(nullptr, env.find("AsnTest"));
-  env.insert(AsnTest::module);
-  env.insert(AsnTestBase::module);
-  ASSERT_EQ(&AsnTest::module, env.find("AsnTest"));
-  EXPECT_EQ(&AsnTestBase::module, env.find("AsnTestBase"));
-  EXPECT_EQ(2u, env.modules().size());
-  // The table compares names, not pointers.
-  std::string name = "AsnTest";
-  EXPECT_EQ(&AsnTest::module, env.find(name.c_str()));
 }

@@ -10,38 +10,24 @@
 #include "asn1/per_decoder.h"
 #include "asn1/per_encoder.h"
 #include "tests/asn1/AsnTest.h"
+#include "tests/asn1/encodings.h"
 
 using namespace AsnTest;
 
 namespace {
 
-std::string hex(const std::vector<char>& v) {
-  static const char d[] = "0123456789ABCDEF";
-  std::string s;
-  for (size_t i = 0; i < v.size(); ++i) {
-    if (i) s += ' ';
-    s += d[uint8_t(v[i]) >> 4];
-    s += d[uint8_t(v[i]) & 15];
-  }
-  return s;
-}
+using asn1test::bytes;
+using asn1test::connectMessage;
+using asn1test::hex;
+using asn1test::pingMessage;
 
-std::vector<char> bytes(const std::string& h) {
-  std::vector<char> out;
-  for (size_t i = 0; i + 1 < h.size() + 1; ++i) {
-    if (h[i] == ' ') continue;
-    out.push_back(char(std::stoi(h.substr(i, 2), nullptr, 16)));
-    ++i;
-  }
-  return out;
-}
+uint32_t perRule(bool aligned) { return aligned ? ASN1::CoderEnv::per_Aligned : ASN1::CoderEnv::per_Unaligned; }
 
-// Encodes with the given rule; "FAIL" when the encoder refuses.
-std::string enc(const ASN1::AbstractData& v, bool aligned = true) {
-  ASN1::CoderEnv env(aligned ? ASN1::CoderEnv::per_Aligned : ASN1::CoderEnv::per_Unaligned);
-  std::vector<char> out;
-  if (!ASN1::encode(v, &env, std::back_inserter(out))) return "FAIL";
-  return hex(out);
+// The encoding as hex; "FAIL" when the encoder refuses.
+std::string enc(const ASN1::AbstractData& v, bool aligned = true) { return asn1test::encodeHex(v, perRule(aligned)); }
+
+bool dec(const std::string& h, ASN1::AbstractData& v, bool aligned = true) {
+  return asn1test::decodeHex(h, v, perRule(aligned));
 }
 
 // Encodes one leading 1 bit, then the value, to show its alignment.
@@ -51,30 +37,6 @@ std::string encAfterBit(const ASN1::AbstractData& v, bool aligned = true) {
   e.encodeSingleBit(true);
   if (!v.accept(e)) return "FAIL";
   return hex(out);
-}
-
-bool dec(const std::string& h, ASN1::AbstractData& v, bool aligned = true) {
-  std::vector<char> in = bytes(h);
-  ASN1::CoderEnv env(aligned ? ASN1::CoderEnv::per_Aligned : ASN1::CoderEnv::per_Unaligned);
-  return ASN1::decode(in.data(), in.data() + in.size(), &env, v, true);
-}
-
-Message pingMessage() {
-  Message m;
-  m.includeOptionalField(Message::o_seq, Message::e_seq);
-  m.set_seq(5);
-  m.get_pdu().select_command().select_ping();
-  return m;
-}
-
-Message connectMessage() {
-  Message m;
-  m.includeOptionalField(Message::o_seq, Message::e_seq);
-  m.includeOptionalField(Message::o_slot, Message::e_slot);
-  m.set_seq(7);
-  m.set_slot(3);
-  m.get_pdu().select_command().set_connect(4);
-  return m;
 }
 
 }  // namespace

@@ -114,7 +114,6 @@ class RandomFiller : public ASN1::Visitor {
                               pick(0, 999), 0, pick(0, 1) != 0);
     return true;
   }
-  int preVisitExtensionRoots(ASN1::SEQUENCE&) override { return CONTINUE; }
   int visitExtensionRoot(ASN1::SEQUENCE& seq, int index, int optionalId) override {
     if (optionalId >= 0) {
       if (pick(0, 2) == 0) {
@@ -125,13 +124,11 @@ class RandomFiller : public ASN1::Visitor {
     }
     return nested(seq.field(unsigned(index))) ? CONTINUE : FAIL;
   }
-  int preVisitExtensions(ASN1::SEQUENCE&) override { return CONTINUE; }
   int visitKnownExtension(ASN1::SEQUENCE& seq, int index, int optionalId) override {
     if (pick(0, 2) == 0) return CONTINUE;
     seq.includeOptionalField(unsigned(optionalId), unsigned(index));
     return nested(seq.field(unsigned(index))) ? CONTINUE : FAIL;
   }
-  bool visitUnknownExtensions(ASN1::SEQUENCE&) override { return true; }
 
   int pick(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng_); }
   int64_t pick64(int64_t lo, int64_t hi) { return std::uniform_int_distribution<int64_t>(lo, hi)(rng_); }

@@ -1,7 +1,7 @@
 // Every type of the test modules, filled at random: through both PER
-// variants and value notation and back to an equal value; and decoding
-// truncated or random input fails cleanly (the sanitizer build checks that
-// nothing is read out of bounds).
+// variants, BER and value notation and back to an equal value; and decoding
+// truncated, changed or random input fails cleanly (the sanitizer build
+// checks that nothing is read out of bounds).
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -10,40 +10,47 @@
 #include <vector>
 
 #include "asn1/asn1.h"
+#include "asn1/ber_common.h"
+#include "asn1/data_length_counter.h"
 #include "tests/asn1/AsnTest.h"
+#include "tests/asn1/encodings.h"
 #include "tests/asn1/random_value.h"
 
 namespace {
 
+using ASN1::CoderEnv;
+
 std::vector<const ASN1::Module*> testModules() { return {&AsnTest::module, &AsnTestBase::module}; }
 
-std::string describe(const ASN1::Module& m, uint32_t i, uint32_t seed) {
-  return std::string(m.name()) + "." + m.type(i).name + " seed " + std::to_string(seed);
+std::string describe(const ASN1::Module& m, uint32_t i, uint32_t seed, uint32_t rule) {
+  return std::string(m.name()) + "." + m.type(i).name + " seed " + std::to_string(seed) + " rule " +
+         std::to_string(rule);
 }
 
 }  // namespace
 
-TEST(RoundTrip, EveryTypeThroughBothPerVariantsAndValueNotation) {
-  const uint32_t rules[] = {ASN1::CoderEnv::per_Aligned, ASN1::CoderEnv::per_Unaligned, ASN1::CoderEnv::avn};
+TEST(RoundTrip, EveryTypeThroughEveryRule) {
+  const uint32_t rules[] = {CoderEnv::per_Aligned, CoderEnv::per_Unaligned, CoderEnv::ber, CoderEnv::avn};
   for (const ASN1::Module* m : testModules()) {
     for (uint32_t i = 0; i < m->typeCount(); ++i) {
       const void* info = m->type(i).info;
       for (uint32_t seed = 1; seed <= 40; ++seed) {
         std::unique_ptr<ASN1::AbstractData> v(asn1test::randomValue(info, seed * 7919 + i));
         for (uint32_t rule : rules) {
-          ASN1::CoderEnv env(rule);
+          CoderEnv env(rule);
           std::vector<char> out;
-          ASSERT_TRUE(ASN1::encode(*v, &env, std::back_inserter(out)))
-              << describe(*m, i, seed) << " rule " << rule << "\n" << *v;
-          std::unique_ptr<ASN1::AbstractData> back(m->create(m->type(i).name));
-          ASSERT_TRUE(ASN1::decode(out.data(), out.data() + out.size(), &env, *back))
-              << describe(*m, i, seed) << " rule " << rule << "\n" << *v;
-          ASSERT_EQ(0, v->compare(*back)) << describe(*m, i, seed) << " rule " << rule << "\n"
-                                          << *v << "\n" << *back;
+          ASSERT_TRUE(ASN1::encode(*v, &env, std::back_inserter(out))) << describe(*m, i, seed, rule) << "\n" << *v;
+          // The length counter announces what the BER writers then write.
+          if (rule == CoderEnv::ber) {
+            EXPECT_EQ(ASN1::getObjectLength(*v, ASN1::ber::NoTag), out.size());
+          }
           // The value decodes the same with or without the environment.
-          std::unique_ptr<ASN1::AbstractData> shown(m->create(m->type(i).name));
-          ASSERT_TRUE(ASN1::decode(out.data(), out.data() + out.size(), &env, *shown, false));
-          ASSERT_EQ(0, v->compare(*shown));
+          for (bool hide : {true, false}) {
+            std::unique_ptr<ASN1::AbstractData> back(m->create(m->type(i).name));
+            ASSERT_TRUE(ASN1::decode(out.data(), out.data() + out.size(), &env, *back, hide))
+                << describe(*m, i, seed, rule) << "\n" << *v << "\n" << asn1test::hex(out);
+            ASSERT_EQ(0, v->compare(*back)) << describe(*m, i, seed, rule) << "\n" << *v << "\n" << *back;
+          }
         }
       }
     }
@@ -55,20 +62,22 @@ TEST(RoundTrip, TruncatedInputFailsWithoutReadingPastIt) {
     for (uint32_t i = 0; i < m->typeCount(); ++i) {
       for (uint32_t seed = 1; seed <= 10; ++seed) {
         std::unique_ptr<ASN1::AbstractData> v(asn1test::randomValue(m->type(i).info, seed));
-        for (bool aligned : {true, false}) {
-          ASN1::CoderEnv env(aligned ? ASN1::CoderEnv::per_Aligned : ASN1::CoderEnv::per_Unaligned);
+        for (uint32_t rule : {CoderEnv::per_Aligned, CoderEnv::per_Unaligned, CoderEnv::ber}) {
+          CoderEnv env(rule);
           std::vector<char> out;
           ASSERT_TRUE(env.encodeInto(*v, out));
           for (size_t n = 0; n < out.size(); ++n) {
-            // Each prefix in a buffer of its own size, so that ASan sees any over-read.
-            std::unique_ptr<char[]> cut(new char[n ? n : 1]);
-            std::copy(out.begin(), out.begin() + std::ptrdiff_t(n), cut.get());
+            const std::vector<char> cut(out.begin(), out.begin() + std::ptrdiff_t(n));
             std::unique_ptr<ASN1::AbstractData> back(m->create(m->type(i).name));
-            // A shorter prefix may still be a complete value (trailing zero
-            // bits); whatever it decodes to must then encode again.
-            if (ASN1::decode(cut.get(), cut.get() + n, &env, *back)) {
+            const bool decoded = asn1test::decodeOctets(cut, *back, rule);
+            // Every BER value has its length in front: no prefix is complete.
+            // A shorter PER prefix may still be a complete value (trailing
+            // zero bits); whatever it decodes to must then encode again.
+            if (rule == CoderEnv::ber) {
+              EXPECT_FALSE(decoded) << describe(*m, i, seed, rule) << " cut at " << n << " of " << asn1test::hex(out);
+            } else if (decoded) {
               std::vector<char> again;
-              EXPECT_TRUE(env.encodeInto(*back, again)) << describe(*m, i, seed);
+              EXPECT_TRUE(env.encodeInto(*back, again)) << describe(*m, i, seed, rule);
             }
           }
         }
@@ -77,30 +86,57 @@ TEST(RoundTrip, TruncatedInputFailsWithoutReadingPastIt) {
   }
 }
 
-TEST(RoundTrip, RandomInputNeverCrashesAndWhatDecodesEncodesAgain) {
+TEST(RoundTrip, ChangedOrRandomInputNeverCrashesAndWhatDecodesEncodesAgain) {
   std::mt19937 rng(12345);
   for (const ASN1::Module* m : testModules()) {
     for (uint32_t i = 0; i < m->typeCount(); ++i) {
-      for (int round = 0; round < 300; ++round) {
-        size_t n = rng() % 48;
-        std::unique_ptr<char[]> buf(new char[n ? n : 1]);
-        for (size_t k = 0; k < n; ++k) buf[k] = char(rng());
-        for (uint32_t rule : {ASN1::CoderEnv::per_Aligned, ASN1::CoderEnv::per_Unaligned}) {
-          ASN1::CoderEnv env(rule);
+      for (uint32_t round = 0; round < 300; ++round) {
+        std::unique_ptr<ASN1::AbstractData> seedValue(asn1test::randomValue(m->type(i).info, round));
+        for (uint32_t rule : {CoderEnv::per_Aligned, CoderEnv::per_Unaligned, CoderEnv::ber}) {
+          CoderEnv env(rule);
+          // Valid encodings with octets changed reach deeper than noise.
+          std::vector<char> in;
+          ASSERT_TRUE(env.encodeInto(*seedValue, in));
+          for (int k = 0, changes = int(rng() % 4); k < changes && !in.empty(); ++k) in[rng() % in.size()] = char(rng());
+          if (round % 3 == 0) {
+            in.resize(rng() % 48);
+            for (char& c : in) c = char(rng());
+          }
           std::unique_ptr<ASN1::AbstractData> v(m->create(m->type(i).name));
-          if (!ASN1::decode(buf.get(), buf.get() + n, &env, *v)) continue;
-          // A decoded value prints, and encodes unless it holds a value its
-          // constraints do not allow (a decoder accepts those).
-          std::string text = v->asValueNotation();
+          if (!asn1test::decodeOctets(in, *v, rule)) continue;
+          // A decoded value prints, and encodes again; under PER only when
+          // its values lie within their constraints (a decoder accepts
+          // others and leaves them to the user of the value).
+          const std::string text = v->asValueNotation();
           EXPECT_FALSE(text.empty());
           std::vector<char> out;
-          if (env.encodeInto(*v, out)) {
-            std::unique_ptr<ASN1::AbstractData> back(m->create(m->type(i).name));
-            ASSERT_TRUE(ASN1::decode(out.data(), out.data() + out.size(), &env, *back));
-            EXPECT_EQ(0, v->compare(*back)) << m->type(i).name << "\n" << text;
+          if (!env.encodeInto(*v, out)) {
+            EXPECT_NE(CoderEnv::ber, rule) << describe(*m, i, round, rule) << "\n" << text;
+            continue;
           }
+          std::unique_ptr<ASN1::AbstractData> back(m->create(m->type(i).name));
+          ASSERT_TRUE(ASN1::decode(out.data(), out.data() + out.size(), &env, *back));
+          EXPECT_EQ(0, v->compare(*back)) << describe(*m, i, round, rule) << "\n" << text;
         }
       }
+    }
+  }
+}
+
+// A time decoded into a value that held another keeps none of its fraction,
+// offset or UTC mark.
+TEST(RoundTrip, DecodingIntoAUsedTimeKeepsNothingOfIt) {
+  const ASN1::GeneralizedTime plain(2023, 1, 2, 3, 4, 5);
+  for (uint32_t rule : {CoderEnv::per_Aligned, CoderEnv::per_Unaligned, CoderEnv::ber, CoderEnv::avn}) {
+    for (const ASN1::GeneralizedTime& used :
+         {ASN1::GeneralizedTime(2020, 6, 7, 8, 9, 10, 250, 90), ASN1::GeneralizedTime(2020, 6, 7, 8, 9, 10, 0, 0, true)}) {
+      CoderEnv env(rule);
+      std::vector<char> out;
+      ASSERT_TRUE(env.encodeInto(plain, out));
+      ASN1::GeneralizedTime back(used);
+      ASSERT_TRUE(ASN1::decode(out.data(), out.data() + out.size(), &env, back)) << rule;
+      EXPECT_EQ("20230102030405", back.get()) << rule;
+      EXPECT_EQ(0, back.compare(plain)) << rule;
     }
   }
 }

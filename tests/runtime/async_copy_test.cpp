@@ -19,16 +19,6 @@ namespace {
 
 using Status = ASync::Copy::Status;
 
-struct Pipe {
-  Fd r, w;
-  Pipe() {
-    int p[2];
-    EXPECT_EQ(::pipe2(p, O_CLOEXEC | O_NONBLOCK), 0);
-    r.reset(p[0]);
-    w.reset(p[1]);
-  }
-};
-
 // A write to a pipe without a reader must fail with EPIPE, as in the daemon
 // (which catches SIGPIPE), not end the test program.
 class AsyncCopy : public testing::Test {

@@ -160,31 +160,6 @@ TEST(IniFile, CountsFollowTheListsAndIteratorsWalkThem) {
   EXPECT_EQ(f["none"].first()->lineNo(), -1);
 }
 
-TEST(IniFile, DumpListsEveryLevel) {
-  IniFile::File f;
-  std::istringstream in("[a]\nk = v\n");
-  in >> f;
-  std::ostringstream os;
-  f.Dump(os);
-  EXPECT_EQ(os.str(),
-            "dumping IniFile::File\n"
-            "mFileName=\"\"\n"
-            "\n"
-            "mSectionCount=1\n"
-            "dumping IniFile::Section\n"
-            "mName=\"a\"\n"
-            "mSubSectionCount=1\n"
-            "dumping IniFile::SubSection\n"
-            "mLineNo=\"1\"\n"
-            "mKeyCount=1\n"
-            "dumping IniFile::Key\n"
-            "mName=\"k\"\n"
-            "mSubKeyCount=1\n"
-            "dumping IniFile::SubKey\n"
-            "mValue=\"v\"\n"
-            "mLineNo=2\n");
-}
-
 TEST(IniSubKey, TypedViews) {
   IniFile::SubKey k("", 1);
   struct {

@@ -105,13 +105,6 @@ TEST(PacketTest, PushPutPullAndCutMoveTheWindow) {
   EXPECT_EQ(p.headroom() + p.length() + p.tailroom(), packet_max_size);
 }
 
-TEST(PacketTest, TextFormsForTraces) {
-  EXPECT_EQ("01 AB", make({0x01, 0xAB}).text());
-  EXPECT_EQ("", make({}).text());
-  EXPECT_EQ("(null)", Packet().text());
-  EXPECT_EQ("00 FF 7F", make({0x00, 0xFF, 0x7F}).text());
-}
-
 TEST(PacketTest, DumpFormats) {
   std::ostringstream os;
   EXPECT_FALSE(Packet().dump(os));

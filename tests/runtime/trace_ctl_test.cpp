@@ -64,8 +64,6 @@ const TraceCase kTraceCases[] = {
      "hdlc=0 veskgw=0 events=0 isdn=0 internal=0", ""},
 };
 
-TEST(TraceCtl, StartsAllOff) { EXPECT_EQ(Flags(TraceCtl()), "hdlc=0 veskgw=0 events=0 isdn=0 internal=0"); }
-
 TEST(TraceCtl, ConfigureFromTheTracesSection) {
   for (const TraceCase& c : kTraceCases) {
     IniFile::File f;

@@ -18,18 +18,6 @@ TEST(Version, CurrentRecordPrintsItsTag) {
   EXPECT_STREQ(Version::current.arch(), "ppc");
 }
 
-TEST(Version, TypeNamesAndSuffixes) {
-  EXPECT_STREQ(version_suffix(Version::snapshot), "S");
-  EXPECT_STREQ(version_suffix(Version::test), "T");
-  EXPECT_STREQ(version_suffix(Version::unit_test), "T");
-  EXPECT_STREQ(version_suffix(Version::release), "R");
-  EXPECT_STREQ(version_suffix(static_cast<Version::Type>(9)), "U");
-  EXPECT_STREQ(version_string(static_cast<Version::Type>(9)), "unknown");
-  std::ostringstream s;
-  s << Version::unit_test;
-  EXPECT_EQ(s.str(), "unit-test");
-}
-
 TEST(Profile, PointKeepsMinMaxLastAndCounter) {
   Mux::TestClock clock(0);
   Profile::Point p("probe::point");

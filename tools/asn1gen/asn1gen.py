@@ -560,6 +560,16 @@ DEFAULT_CHARS = {
     "PrintableString": [ord(c) for c in " '()+,-./0123456789:=?ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"],
     "VisibleString": list(range(32, 127)),
 }
+# Base class and descriptor type of each kind that gets a generated class
+# (character strings: their string class and AbstractStringInfo).
+CLASS_BASES = {
+    "SEQUENCE": ("ASN1::SEQUENCE", "ASN1::SequenceInfo"),
+    "CHOICE": ("ASN1::CHOICE", "ASN1::ChoiceInfo"),
+    "ENUMERATED": ("ASN1::ENUMERATED", "ASN1::EnumeratedInfo"),
+    "INTEGER": ("ASN1::IntegerWithNamedNumber", "ASN1::IntegerWithNamedNumberInfo"),
+    "OCTET_STRING": ("ASN1::OCTET_STRING", "ASN1::ConstrainedInfo"),
+    "BIT_STRING": ("ASN1::BIT_STRING", "ASN1::ConstrainedInfo"),
+}
 CONSTRAINT_KIND = {0: "ASN1::Unconstrained", 1: "ASN1::PartiallyConstrained", 2: "ASN1::FixedConstraint",
                    3: "ASN1::ExtendableConstraint"}
 
@@ -859,20 +869,10 @@ class Generator:
     def emit_class(self, mod, typ, h, c):
         k = typ.kind
         cls = typ.cls
-        if k == "SEQUENCE":
-            base, info = "ASN1::SEQUENCE", "ASN1::SequenceInfo"
-        elif k == "CHOICE":
-            base, info = "ASN1::CHOICE", "ASN1::ChoiceInfo"
-        elif k == "ENUMERATED":
-            base, info = "ASN1::ENUMERATED", "ASN1::EnumeratedInfo"
-        elif k == "INTEGER":
-            base, info = "ASN1::IntegerWithNamedNumber", "ASN1::IntegerWithNamedNumberInfo"
-        elif k == "OCTET_STRING":
-            base, info = "ASN1::OCTET_STRING", "ASN1::ConstrainedInfo"
-        elif k == "BIT_STRING":
-            base, info = "ASN1::BIT_STRING", "ASN1::ConstrainedInfo"
-        else:
+        if k == "STRING":
             base, info = STRING_CXX[typ.string_kind], "ASN1::AbstractStringInfo"
+        else:
+            base, info = CLASS_BASES[k]
         copy_base = {"STRING": "ASN1::AbstractString"}.get(k, base)
         h.append("class %s : public %s {" % (cls, base))
         h.append(" public:")
@@ -990,14 +990,28 @@ class Generator:
                 h.append("    typedef %s value_type;" % ctype.cxx)
                 h.append("  };")
 
+    def index_enum(self, typ, h):
+        """The e_<member> enumerators: each member's index in the descriptor."""
+        if typ.members:
+            h.append("  enum {")
+            for i, (name, m, ctype, opt) in enumerate(typ.members):
+                h.append("    e_%s = %d," % (m, i))
+            h.append("  };")
+
+    def member_tables(self, typ, what, c):
+        """<cls>_<what>Infos__ and <cls>_<what>Names__: the members'
+        descriptors and ASN.1 names, in member order."""
+        c.append("const void* const %s_%sInfos__[] = {" % (typ.cls, what))
+        for name, m, ctype, opt in typ.members:
+            c.append("    %s," % self.info_expr(ctype))
+        c.append("};")
+        c.append("const char* const %s_%sNames__[] = {%s};" % (
+            typ.cls, what, ", ".join('"%s"' % n for n, _m, _t, _o in typ.members)))
+
     def class_sequence(self, mod, typ, h, c, head):
         cls = typ.cls
         members = typ.members
-        if members:
-            h.append("  enum {")
-            for i, (name, m, ctype, opt) in enumerate(members):
-                h.append("    e_%s = %d," % (m, i))
-            h.append("  };")
+        self.index_enum(typ, h)
         opt_ids = []
         n_opt = sum(1 for i, mm in enumerate(members) if i < typ.root_count and mm[3])
         nid = 0
@@ -1022,13 +1036,8 @@ class Generator:
         for name, m, ctype, opt in members:
             self.declare_accessors(mod, ctype, m, h, choice=False)
         if members:
-            c.append("const void* const %s_fieldInfos__[] = {" % cls)
-            for name, m, ctype, opt in members:
-                c.append("    %s," % self.info_expr(ctype))
-            c.append("};")
+            self.member_tables(typ, "field", c)
             c.append("const int32_t %s_fieldIds__[] = {%s};" % (cls, ", ".join(str(x) for x in field_ids)))
-            c.append("const char* const %s_fieldNames__[] = {%s};" % (
-                cls, ", ".join('"%s"' % n for n, _m, _t, _o in members)))
             arrays = "%s_fieldInfos__, %s_fieldIds__" % (cls, cls)
             names = "%s_fieldNames__" % cls
         else:
@@ -1041,21 +1050,12 @@ class Generator:
         cls = typ.cls
         members = typ.members
         h.append("  %s(int selection, ASN1::AbstractData* value) : ASN1::CHOICE(&theInfo, selection, value) {}" % cls)
-        if members:
-            h.append("  enum {")
-            for i, (name, m, ctype, opt) in enumerate(members):
-                h.append("    e_%s = %d," % (m, i))
-            h.append("  };")
+        self.index_enum(typ, h)
         self.inline_structs(mod, typ, h)
         for name, m, ctype, opt in members:
             self.declare_accessors(mod, ctype, m, h, choice=True)
         if members:
-            c.append("const void* const %s_selectionInfos__[] = {" % cls)
-            for name, m, ctype, opt in members:
-                c.append("    %s," % self.info_expr(ctype))
-            c.append("};")
-            c.append("const char* const %s_selectionNames__[] = {%s};" % (
-                cls, ", ".join('"%s"' % n for n, _m, _t, _o in members)))
+            self.member_tables(typ, "selection", c)
             infos, names = "%s_selectionInfos__" % cls, "%s_selectionNames__" % cls
         else:
             infos, names = "nullptr", "nullptr"

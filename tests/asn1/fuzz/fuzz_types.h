@@ -1,5 +1,5 @@
 // The types a fuzz input may name: every type of the protocol modules and
-// of the test modules. The first input octet picks one.
+// of the test modules. The first two input octets pick one.
 #pragma once
 
 #include <cstddef>
@@ -30,8 +30,8 @@ inline const std::vector<FuzzType>& fuzzTypes() {
   return types;
 }
 
-// A new value of the type the first octet names (selector over two octets
-// when there are more than 256 types).
+// A new value of the type the first two octets name (there are more than
+// 256 types); they are taken off the input.
 inline ASN1::AbstractData* pickType(const uint8_t*& data, size_t& size) {
   const std::vector<FuzzType>& types = fuzzTypes();
   if (size < 2 || types.empty()) return nullptr;
