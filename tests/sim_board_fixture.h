@@ -25,30 +25,12 @@
 #include "platform/sim/tdm.h"
 #include "platform/sysroot.h"
 #include "runtime/multiplexer.h"
+#include "tests/stream_capture.h"
 #include "tests/temp_root.h"
 
 namespace hwtest {
 
-// Redirects a standard stream into a string for the life of the object.
-class Capture {
- public:
-  explicit Capture(std::ostream& s) : stream_(s), old_(s.rdbuf(text_.rdbuf())) {}
-  ~Capture() { stream_.rdbuf(old_); }
-  Capture(const Capture&) = delete;
-  Capture& operator=(const Capture&) = delete;
-  std::string str() const { return text_.str(); }
-  // What was written so far, which is then forgotten.
-  std::string take() {
-    std::string t = text_.str();
-    text_.str("");
-    return t;
-  }
-
- private:
-  std::ostringstream text_;
-  std::ostream& stream_;
-  std::streambuf* old_;
-};
+using Capture = testkit::StreamCapture;
 
 // A record's octets as the journal shows them (memory order: the build's own).
 template <class Record>

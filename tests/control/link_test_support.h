@@ -11,6 +11,7 @@
 
 #include "runtime/multiplexer.h"
 #include "tests/loopback_client.h"
+#include "tests/stream_capture.h"
 
 namespace linktest {
 
@@ -33,21 +34,7 @@ inline void settle(int passes = 5) {
   for (int i = 0; i < passes; ++i) multiplexer.run_once(5);
 }
 
-// The text written to a standard stream while the object lives.
-class Capture {
- public:
-  explicit Capture(std::ostream& s) : stream_(s), old_(s.rdbuf(text_.rdbuf())) {}
-  ~Capture() { stream_.rdbuf(old_); }
-  Capture(const Capture&) = delete;
-  Capture& operator=(const Capture&) = delete;
-  std::string str() const { return text_.str(); }
-  void clear() { text_.str(""); }
-
- private:
-  std::ostream& stream_;
-  std::ostringstream text_;
-  std::streambuf* old_;
-};
+using Capture = testkit::StreamCapture;
 
 // A TCP peer on the loopback whose waits are passes of the loop: the code
 // under test runs in the same thread.

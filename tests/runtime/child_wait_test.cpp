@@ -15,6 +15,7 @@
 
 #include "runtime/ipc_signal.h"
 #include "tests/runtime/run_loop.h"
+#include "tests/stream_capture.h"
 
 namespace {
 
@@ -23,7 +24,6 @@ namespace {
 class ChildWaitTest : public testing::Test {
  protected:
   void SetUp() override {
-    oldClog_ = std::clog.rdbuf(log_.rdbuf());
     ChildWait::Activate();
     ASSERT_NE(ChildWaitService::childWaitService, nullptr);
     ASSERT_TRUE(ChildWaitService::childWaitService->writeEnd().valid());
@@ -32,7 +32,6 @@ class ChildWaitTest : public testing::Test {
     IPC::Signal::system(SIGCHLD);
     ChildWait::Cleanup();
     ChildWait::Initialize();
-    std::clog.rdbuf(oldClog_);
   }
 
   static pid_t spawnExit(int code) {
@@ -51,8 +50,7 @@ class ChildWaitTest : public testing::Test {
   // Reaped (by the handler): the pid no longer names even a zombie.
   static bool gone(pid_t pid) { return ::kill(pid, 0) != 0 && errno == ESRCH; }
 
-  std::stringstream log_;
-  std::streambuf* oldClog_ = nullptr;
+  testkit::StreamCapture log_{std::clog};
 };
 
 struct Owner {

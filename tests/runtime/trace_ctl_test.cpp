@@ -7,20 +7,10 @@
 #include <string>
 
 #include "runtime/ini_file.h"
+#include "tests/stream_capture.h"
 
 namespace {
 
-// Reports go to std::cerr; the test reads them from there.
-class CerrCapture {
- public:
-  CerrCapture() : mOld(std::cerr.rdbuf(mBuf.rdbuf())) {}
-  ~CerrCapture() { std::cerr.rdbuf(mOld); }
-  std::string text() const { return mBuf.str(); }
-
- private:
-  std::ostringstream mBuf;
-  std::streambuf* mOld;
-};
 
 std::string Flags(const TraceCtl& t) {
   return std::string("hdlc=") + (t.signalling_hdlc ? "1" : "0") + " veskgw=" + (t.signalling_veskgw ? "1" : "0") +
@@ -70,10 +60,10 @@ TEST(TraceCtl, ConfigureFromTheTracesSection) {
     std::istringstream in(c.text);
     in >> f;
     TraceCtl t;
-    CerrCapture err;
+    testkit::StreamCapture err(std::cerr);
     t.Configure(f["traces"]);
     EXPECT_EQ(Flags(t), c.flags) << c.what;
-    EXPECT_EQ(err.text(), c.report) << c.what;
+    EXPECT_EQ(err.str(), c.report) << c.what;
   }
 }
 
