@@ -321,18 +321,17 @@ TEST_F(DSProcReceiverTest, WithoutTheDeviceConfigureRetriesTheOpen) {
     DSProcReceiverService service;
     EXPECT_FALSE(service.is_open());
     EXPECT_TRUE(contains(err(), "open dsproc fail, VAD proceeding disabled: No such device\n"));
-    EXPECT_FALSE(service.configureSD(5));
-    EXPECT_TRUE(contains(err(), "configure SD fail: (interface not opened) timeslot=5\n"));
-    EXPECT_FALSE(service.configureVAD(5, LGCP::VADParams()));
-    EXPECT_TRUE(contains(err(), "configure VAD fail: (interface not opened) timeslot=5\n"));
-    EXPECT_FALSE(service.configureDelays(5, 0, 0, 0));
-    EXPECT_TRUE(contains(err(), "configure Delays fail: (interface not opened) timeslot=5\n"));
-    EXPECT_FALSE(service.configureRxGain(5, 0));
-    EXPECT_TRUE(contains(err(), "Configure Rx gain fail: (interface not opened) timeslot=5\n"));
-    EXPECT_FALSE(service.configureToneFilter(5, 0, 0, 0, 0));
-    EXPECT_TRUE(contains(err(), "Configure Tone Filter fail: (interface not opened) timeslot=5\n"));
-    EXPECT_FALSE(service.disableToneAll(5));
-    EXPECT_TRUE(contains(err(), "Disable All Tone fail: (interface not opened) timeslot=5\n"));
+    const std::pair<std::function<bool()>, const char*> refused[] = {
+        {[&] { return service.configureSD(5); }, "configure SD"},
+        {[&] { return service.configureVAD(5, LGCP::VADParams()); }, "configure VAD"},
+        {[&] { return service.configureDelays(5, 0, 0, 0); }, "configure Delays"},
+        {[&] { return service.configureRxGain(5, 0); }, "Configure Rx gain"},
+        {[&] { return service.configureToneFilter(5, 0, 0, 0, 0); }, "Configure Tone Filter"},
+        {[&] { return service.disableToneAll(5); }, "Disable All Tone"}};
+    for (const auto& r : refused) {
+      EXPECT_FALSE(r.first()) << r.second;
+      EXPECT_TRUE(contains(err(), std::string(r.second) + " fail: (interface not opened) timeslot=5\n")) << r.second;
+    }
     EXPECT_EQ(journal().size(), 7u);
     EXPECT_EQ(journal().back(), "open " + std::string(sysroot::dsp) + " rdwr|nonblock -> -1 ENODEV");
     command("refuse-open dsp off");

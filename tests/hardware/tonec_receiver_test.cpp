@@ -123,14 +123,6 @@ TEST_F(TonecReceiverTest, SpuriousAndStaleIdsAndDisabledDetectorsAreLoggedAndIgn
   EXPECT_TRUE(contains(log(), eventText("ignore spurious dtmf event: ", 7, 5, 3, first + 1000) +
                                   " rid=" + std::to_string(first) + "\n"));
 
-  // An event of an earlier enabling.
-  ASSERT_TRUE(a.disableDTMF());
-  ASSERT_TRUE(a.enableDTMF(true));
-  clog_.take();
-  command("dtmf 5 4 id " + std::to_string(first) + " time 8");
-  ASSERT_TRUE(pump([&] { return contains(log(), "ignore spurious"); }));
-  EXPECT_TRUE(contains(log(), " rid=" + std::to_string(a.dtmf_id()) + "\n"));
-
   ASSERT_TRUE(a.disableDTMF());
   clog_.take();
   command("dtmf 5 5 time 9");

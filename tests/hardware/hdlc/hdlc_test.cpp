@@ -134,7 +134,7 @@ class HdlcTest : public hwtest::SimBoardTest {
   }
 };
 
-TEST_F(HdlcTest, ActivationAllocatesSwitchesBothWaysAndIsReadyOnce) {
+TEST_F(HdlcTest, ActivationAllocatesInTheModesDriverModeSwitchesBothWaysAndIsReadyOnce) {
   Owner a(0, 16);
   ASSERT_TRUE(a.ch.activate());
   EXPECT_TRUE(a.ch.is_open());
@@ -154,20 +154,19 @@ TEST_F(HdlcTest, ActivationAllocatesSwitchesBothWaysAndIsReadyOnce) {
   EXPECT_EQ(a.readies, 1);
   EXPECT_TRUE(a.ch.is_ready());
   EXPECT_EQ(cerr_.take(), "");
-}
 
-TEST_F(HdlcTest, ModesChooseTheDriverModeAndModeTwoSendsOnTheTransmitChannel) {
-  Owner ss7(0, 16, 0);
-  ASSERT_TRUE(ss7.ch.activate());
-  Owner bri(1, 16, 2);
+  // The mode picks the driver's; mode 2 sends on its transmit channel.
+  Owner ss7(2, 16, 0), bri(1, 16, 2);
   bri.ch.set_transmit(9000);
+  board().clear_journal();
+  ASSERT_TRUE(ss7.ch.activate());
   ASSERT_TRUE(bri.ch.activate());
   const std::vector<std::string> j = journalOf(sysroot::mcc_ctl);
   ASSERT_EQ(j.size(), 6u);
   EXPECT_TRUE(contains(j[1], "rec=" + hwtest::hex(mcc::MccAllocate{mcc::ss7, 512, 0, 1, 4}) + " -> 0"));
   EXPECT_TRUE(contains(j[4], "rec=" + hwtest::hex(mcc::MccAllocate{mcc::bri, 512, 0, 1, 4}) + " -> 0"));
-  EXPECT_EQ(tdm().output(9000).source, 1025);  // sends on the transmit channel
-  EXPECT_EQ(tdm().output(1025).source, 48);    // hears the line
+  EXPECT_EQ(tdm().output(9000).source, 1026);  // sends on the transmit channel
+  EXPECT_EQ(tdm().output(1026).source, 48);    // hears the line
   EXPECT_EQ(tdm().output(48).drive, sim::Tdm::Drive::undriven);
 }
 
