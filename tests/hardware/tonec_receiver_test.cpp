@@ -96,8 +96,6 @@ TEST_F(TonecReceiverTest, EnablingDtmfSendsOneEnableWithAFreshIdAndDisableTakesT
                        }));
   EXPECT_TRUE(contains(err(), "DTMF_ENABLE_DETECTOR done: timeslot=5 id=" + std::to_string(id) + "\n"));
   EXPECT_TRUE(contains(err(), "DTMF_DISABLE_DETECTOR done: timeslot=5\n"));
-  EXPECT_FALSE(slot(5).detector);
-  EXPECT_EQ(slot(6).id, id + 1);
 }
 
 TEST_F(TonecReceiverTest, AnInjectedDigitReachesOnlyItsTimeslotsReceiver) {
@@ -144,7 +142,6 @@ TEST_F(TonecReceiverTest, DtmfAndIvaDetectionKeepSeparateFlags) {
                            recLine(sysroot::dtmf, 0x40084203ul, tc::dtmf_enable{5, id}),
                        }));
   EXPECT_TRUE(contains(log(), "IVA_DETECTOR_ENABLE[5] ok\n"));
-  EXPECT_TRUE(slot(5).detector);
 
   ASSERT_TRUE(a.enableIVA(false));
   EXPECT_TRUE(a.dtmf_enabled());
