@@ -62,15 +62,6 @@ TEST_F(BusClockTest, UnreachableHalIsAnErrorAndTakesTheLineChipsOffTheClockUntil
   EXPECT_EQ(clocks(journal()), "(clock 1)");
 }
 
-TEST_F(BusClockTest, DisabledControlIsUnsupportedAndNeverOpensTheDevice) {
-  bus.DisableControl();
-  EXPECT_EQ(log(), "clock control disabled.\n");
-  connect(bus);
-  EXPECT_EQ(request(clockCfg(1, "external", "enabled", 2)), Replies{hwtest::error(1, "unsupported")});
-  disconnect();
-  for (const std::string& l : journal()) EXPECT_FALSE(contains(l, sysroot::hal)) << l;
-}
-
 class BusTestTest : public hwtest::ServiceTest {
  protected:
   std::string testBpc(int seq, const char* mode, int bus, int start, int length) {

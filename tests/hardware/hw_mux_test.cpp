@@ -48,11 +48,6 @@ TEST_F(HwMuxTest, FirstUseDisablesEveryBusOutputInOrderBeforeItsOwnRequest) {
   EXPECT_EQ(j[0], "open " + hal + " rdwr -> 0");
   for (int i = 0; i < 2048; ++i) ASSERT_EQ(j[1 + i], disableLine(8192 + i)) << i;
   EXPECT_EQ(j.back(), "ioctl " + hal + " 0x80084D02 rec=" + hex(hal::MatrixConnect{8200, 5}) + " -> 0 (connect 8200 <- 5)");
-  for (int ch = 8192; ch <= 10239; ++ch) {
-    if (ch != 8200) {
-      ASSERT_EQ(mux.entry(ch), HwMux::disabled) << ch;
-    }
-  }
 }
 
 TEST_F(HwMuxTest, DescriptorZeroCountsAsOpen) {

