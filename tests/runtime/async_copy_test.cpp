@@ -118,9 +118,7 @@ TEST_F(AsyncCopy, OneMegabyteArrivesIntactWhileTheLoopServesOtherDescriptors) {
   out.w.close();  // the consumer sees the end once the copy closes its own
   ASSERT_TRUE(runLoopUntil([&] { return !owner.calls.empty() && consumer.ended; }));
   EXPECT_EQ(owner.calls, std::vector<Status::Type>{Status::completed});
-  EXPECT_EQ(owner.copy.status(), Status::completed);
   EXPECT_EQ(owner.copy.total(), data.size());
-  EXPECT_EQ(owner.copy.error(), 0);
   EXPECT_TRUE(consumer.got == data) << consumer.got.size() << " bytes arrived";
   EXPECT_GT(servedWhileCopying, 10);
 }
@@ -219,8 +217,7 @@ TEST_F(AsyncCopy, ReconfiguringARunningCopyAbortsItAndADestroyedCopierIsNotTouch
   owner.copy.set_events(ASync::Copy::EventsParams());
   EXPECT_EQ(owner.calls.size(), 1u);  // not running any more
 
-  // A copier may be destroyed by its own handler; one whose member pointer is
-  // null calls nobody.
+  // A copier may be destroyed by its own handler.
   struct Killer {
     std::unique_ptr<ASync::Copy> copy{new ASync::Copy};
     int calls = 0;
@@ -236,17 +233,6 @@ TEST_F(AsyncCopy, ReconfiguringARunningCopyAbortsItAndADestroyedCopierIsNotTouch
   in.w.close();
   ASSERT_TRUE(runLoopUntil([&] { return killer.calls > 0; }));
   EXPECT_EQ(killer.copy, nullptr);
-
-  ASync::Copy silent;
-  silent.Bind(static_cast<void (Owner::*)(Status::Type)>(nullptr), &owner);
-  Pipe e;
-  e.w.close();
-  ASync::Copy::EventsParams events;
-  events.flush = 0;
-  silent.set_events(events);
-  silent.Start(e.r, out.w);
-  EXPECT_EQ(silent.status(), Status::completed);
-  EXPECT_EQ(owner.calls.size(), 1u);
 }
 
 }  // namespace
