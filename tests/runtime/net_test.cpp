@@ -53,15 +53,8 @@ std::string inFreshNamespaces(const std::string& ipBatch, const std::function<st
       const int st = ip ? ::pclose(ip) : -1;
       out = (st == 0) ? body() : "SKIP ip -batch failed";
     }
-    const char* at = out.data();
-    std::size_t left = out.size();
-    while (left > 0) {
-      const ssize_t n = ::write(p[1], at, left);
-      if (n <= 0) break;
-      at += n;
-      left -= static_cast<std::size_t>(n);
-    }
-    ::_exit(0);
+    // Less than a pipe's atomic size: one write takes it all.
+    ::_exit(::write(p[1], out.data(), out.size()) == static_cast<ssize_t>(out.size()) ? 0 : 1);
   }
   ::close(p[1]);
   std::string out;

@@ -36,7 +36,6 @@ class TraceLayer : public Protocol {
   Protocol_status local_initialize() override {
     log("local_initialize");
     if (fail_init) return Protocol_status(new Protocol_status_error(this, "init failed"));
-    if (null_init) return Protocol_status();
     return Protocol::local_initialize();
   }
   void local_activate() override {
@@ -69,7 +68,6 @@ class TraceLayer : public Protocol {
   bool hold_activation = false;
   bool fail_deactivation = false;
   bool fail_init = false;
-  bool null_init = false;
 
  private:
   void log(const std::string& what) {
@@ -369,14 +367,6 @@ TEST(ProtocolsFamilyTest, AnEmptyFamilyFailsToInitialiseAndPassesNothing) {
   family->deactivate();
   EXPECT_TRUE(trace.empty());
   EXPECT_EQ("01", p.text());
-}
-
-using ProtocolDeathTest = ThreeLayers;
-
-TEST_F(ProtocolDeathTest, ANullStatusIsFatal) {
-  EXPECT_DEATH(middle->on_deactivate(Protocol_status()), "SMART POINTER ASSERTION!\n");
-  bottom->null_init = true;
-  EXPECT_DEATH(top->initialize(), "SMART POINTER ASSERTION!\n");
 }
 
 }  // namespace

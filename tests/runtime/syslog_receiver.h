@@ -7,18 +7,17 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
-#include <cctype>
 #include <string>
 #include <vector>
-
 
 namespace testlog {
 
 class Receiver {
  public:
-  explicit Receiver(const std::string& path, int type = SOCK_DGRAM) : mPath(path), mType(type) {
+  explicit Receiver(const std::string& path, int type = SOCK_DGRAM) : mPath(path) {
     ::unlink(path.c_str());
     mFd = ::socket(AF_UNIX, type | SOCK_CLOEXEC, 0);
     sockaddr_un addr{};
@@ -66,7 +65,6 @@ class Receiver {
 
  private:
   std::string mPath;
-  int mType;
   int mFd = -1;
 };
 
