@@ -115,6 +115,16 @@ inline std::string MaskStamp(const std::string& record) {
   return record.substr(0, gt + 1) + "STAMP " + record.substr(gt + 17);
 }
 
+// The records of the next datagram with their stamps masked, or
+// {"<nothing>"} when none came.
+inline std::vector<std::string> NextRecords(Receiver& rx) {
+  std::string d;
+  if (!rx.receive(d)) return {"<nothing>"};
+  std::vector<std::string> out;
+  for (const std::string& r : Records(d)) out.push_back(MaskStamp(r));
+  return out;
+}
+
 // The record logger(1) writes for the same identity, priority and text, or
 // "" when logger is not installed.
 inline std::string LoggerRecord(const std::string& socketPath, const char* priority, const std::string& ident,

@@ -27,13 +27,7 @@ class ManagedStreamTest : public ::testing::Test {
   }
   void TearDown() override { syslogManager.closelog(); }
 
-  std::vector<std::string> NextDatagram() {
-    std::string d;
-    if (!rx->receive(d)) return {"<nothing>"};
-    std::vector<std::string> out;
-    for (const std::string& r : testlog::Records(d)) out.push_back(testlog::MaskStamp(r));
-    return out;
-  }
+  std::vector<std::string> NextDatagram() { return testlog::NextRecords(*rx); }
 
   TempRoot root;
   std::unique_ptr<testlog::Receiver> rx;
