@@ -159,18 +159,6 @@ TEST(Multiplexer, StopRequestedBeforeRunIsNotLost) {
   EXPECT_FALSE(multiplexer.terminating());
 }
 
-struct Stopper {
-  Timer t;
-  int ticks = 0;
-  void OnTick() {
-    if (++ticks == 3) {
-      multiplexer.terminate();
-      return;
-    }
-    t.set(0, &Stopper::OnTick, this);
-  }
-};
-
 TEST(MultiplexerDeathTest, NothingToWaitForAborts) {
   EXPECT_DEATH(multiplexer.run(false, true), "multiplexer: system hang detected!!!");
 }
@@ -192,30 +180,34 @@ class WatchdogTest : public testing::Test {
   std::string wd_;
 };
 
-struct ClockStepper {
+// Re-arms a 0 ms timer, so runs once per pass: moves the test clock (if
+// any) to the next step, and stops the loop after the last.
+struct Stepper {
   Timer t;
-  Mux::TestClock* clock;
-  std::vector<std::uint32_t> steps;  // clock values to visit, one per pass
+  Mux::TestClock* clock = nullptr;
+  std::vector<std::uint32_t> steps;
   std::size_t i = 0;
+  void start() { t.set(0, &Stepper::OnTick, this); }
   void OnTick() {
     if (i == steps.size()) {
       multiplexer.terminate();
       return;
     }
-    clock->set(steps[i++]);
-    t.set(0, &ClockStepper::OnTick, this);
+    if (clock) clock->set(steps[i]);
+    ++i;
+    start();
   }
 };
 
 TEST_F(WatchdogTest, PingsAtMostOncePerSecondAndAtOnceWhenTheClockGoesBack) {
   { std::ofstream(wd_).flush(); }
   Mux::TestClock clock(10000);
-  ClockStepper s;
+  Stepper s;
   s.clock = &clock;
   // passes at 10000 (first ping), 10500 (none), 10999 (none), 11001 (ping),
   // 11500 (none), then the clock goes back to 5000 (ping).
   s.steps = {10500, 10999, 11001, 11500, 5000};
-  s.t.set(0, &ClockStepper::OnTick, &s);
+  s.start();
   testing::internal::CaptureStderr();
   multiplexer.run(true, true);
   testing::internal::GetCapturedStderr();
@@ -223,13 +215,14 @@ TEST_F(WatchdogTest, PingsAtMostOncePerSecondAndAtOnceWhenTheClockGoesBack) {
 }
 
 TEST_F(WatchdogTest, MissingWatchdogIsReportedAndTheLoopRunsWithoutIt) {
-  Stopper s;
-  s.t.set(0, &Stopper::OnTick, &s);
+  Stepper s;
+  s.steps = {0, 0};
+  s.start();
   testing::internal::CaptureStderr();
   multiplexer.run(true, true);
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
             "Mux: fail to open watchdog: No such file or directory\nMux: terminating...\n");
-  EXPECT_EQ(s.ticks, 3);
+  EXPECT_EQ(s.i, 2u);
   EXPECT_FALSE(multiplexer.watchdog_open());
   EXPECT_FALSE(multiplexer.terminating());
 }
