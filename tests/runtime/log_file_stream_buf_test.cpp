@@ -4,11 +4,10 @@
 
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 #include <ostream>
-#include <sstream>
 #include <string>
 
+#include "tests/runtime/test_process.h"
 #include "tests/temp_root.h"
 
 namespace {
@@ -26,13 +25,6 @@ time_t At(int year, int month, int day, int hour, int minute, int second) {
 void SetNow(time_t secs, long usec) {
   fakeNow.tv_sec = secs;
   fakeNow.tv_usec = usec;
-}
-
-std::string Read(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
 }
 
 class LogFileTest : public ::testing::Test {
@@ -53,7 +45,7 @@ TEST_F(LogFileTest, LinesArePrefixedOnceEvenWhenWrittenInPieces) {
     os << "a line much longer than the sixteen characters of the area" << std::endl;
     os << "x\ny\n" << std::flush;
   }
-  EXPECT_EQ(Read(File("2025_04_28-20")),
+  EXPECT_EQ(testproc::ReadFile(File("2025_04_28-20")),
             "12:05:00042: first piece, second piece\n"
             "12:06:00007: a line much longer than the sixteen characters of the area\n"
             "12:06:00007: x\n"
@@ -79,9 +71,9 @@ TEST_F(LogFileTest, AppendsWithinTheHourAndStartsANewFileForEachHourAndDate) {
     SetNow(At(2025, 4, 29, 21, 0, 1), 0);
     os << "same hour, next day" << std::endl;
   }
-  EXPECT_EQ(Read(File("2025_04_28-20")), "10:00:00001: before the crash\n59:59:00002: after the restart\n");
-  EXPECT_EQ(Read(File("2025_04_28-21")), "00:00:00000: next hour\n");
-  EXPECT_EQ(Read(File("2025_04_29-21")), "00:01:00000: same hour, next day\n");
+  EXPECT_EQ(testproc::ReadFile(File("2025_04_28-20")), "10:00:00001: before the crash\n59:59:00002: after the restart\n");
+  EXPECT_EQ(testproc::ReadFile(File("2025_04_28-21")), "00:00:00000: next hour\n");
+  EXPECT_EQ(testproc::ReadFile(File("2025_04_29-21")), "00:01:00000: same hour, next day\n");
 }
 
 TEST_F(LogFileTest, MissingDirectoryLosesTextQuietly) {

@@ -18,6 +18,7 @@
 #include "runtime/event.h"
 #include "runtime/test_clock.h"
 #include "tests/runtime/run_loop.h"
+#include "tests/runtime/test_process.h"
 #include "tests/temp_root.h"
 
 namespace {
@@ -170,12 +171,7 @@ class WatchdogTest : public testing::Test {
     wd_ = root_.path(sysroot::watchdog);
     root_.make_parent(sysroot::watchdog);
   }
-  std::string contents() {
-    std::ifstream f(wd_);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-  }
+  std::string contents() { return testproc::ReadFile(wd_); }
   TempRoot root_;
   std::string wd_;
 };

@@ -17,6 +17,7 @@
 #include "runtime/proc_lookup.h"
 #include "runtime/timestamp.h"
 #include "tests/runtime/syslog_receiver.h"
+#include "tests/runtime/test_process.h"
 #include "tests/temp_root.h"
 
 namespace {
@@ -36,10 +37,7 @@ TEST(PidFile, HoldsOnlyTheDigitsAndTheFirstRunToEndRemovesIt) {
   EXPECT_EQ(first->path(), file);
   {
     Linux::Run second("server");
-    std::ifstream f(file);
-    std::stringstream text;
-    text << f.rdbuf();
-    EXPECT_EQ(text.str(), std::to_string(::getpid()));
+    EXPECT_EQ(testproc::ReadFile(file), std::to_string(::getpid()));
     first.reset();
     EXPECT_FALSE(std::filesystem::exists(file));
   }

@@ -8,11 +8,11 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
 
 #include "platform/sysroot.h"
 #include "tests/runtime/syslog_receiver.h"
+#include "tests/runtime/test_process.h"
 #include "tests/temp_root.h"
 
 namespace {
@@ -218,10 +218,7 @@ TEST_F(SysLogManagerTest, ConsoleTakesTheRecordWhenNoLogSocketAnswers) {
   m.openlog(kIdent, LOG_CONS, LOG_DAEMON);
   m.syslog(LOG_ERR, "no log daemon");
   EXPECT_FALSE(m.connected());
-  std::ifstream in(console);
-  std::stringstream text;
-  text << in.rdbuf();
-  EXPECT_EQ(text.str(), "korvend-T250428-2012: no log daemon\r\n");
+  EXPECT_EQ(testproc::ReadFile(console), "korvend-T250428-2012: no log daemon\r\n");
 }
 
 TEST_F(SysLogManagerTest, SocketPathTooLongIsRefusedNotCut) {
