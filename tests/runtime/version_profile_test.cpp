@@ -5,15 +5,8 @@
 #include "runtime/profile.h"
 #include "runtime/test_clock.h"
 #include "runtime/trace_block.h"
-#include "runtime/version.h"
 
 namespace {
-
-TEST(Version, CurrentRecordPrintsItsTag) {
-  std::ostringstream s;
-  s << Version::current;
-  EXPECT_EQ(s.str(), "T250428-2012");
-}
 
 TEST(Profile, PointKeepsMinMaxLastAndCounterAndDumpListsNewestFirst) {
   Mux::TestClock clock(0);
