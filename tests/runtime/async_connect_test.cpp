@@ -9,7 +9,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
@@ -93,13 +92,7 @@ TEST(AsyncConnect, ListeningLoopbackPortConnectsAndTheOwnerKeepsTheSocket) {
   EXPECT_FALSE(owner.connect.timing());
   ASSERT_TRUE(owner.sock.valid());
   EXPECT_TRUE(::fcntl(owner.sock.get(), F_GETFD) & FD_CLOEXEC);
-  Fd peer;
-  ASSERT_TRUE(runLoopUntil([&] { return (peer = l.accept()).valid(); }));
-  ASSERT_EQ(::write(owner.sock.get(), "hi", 2), 2);
-  char buf[2];
-  pollfd p{peer.get(), POLLIN, 0};
-  ASSERT_EQ(::poll(&p, 1, 5000), 1);
-  EXPECT_EQ(::read(peer.get(), buf, 2), 2);
+  EXPECT_TRUE(runLoopUntil([&] { return l.accept().valid(); }));
 }
 
 TEST(AsyncConnect, ClosedPortFails) {
@@ -126,21 +119,6 @@ TEST(AsyncConnect, HostNameFailsAtOnceWithoutConnecting) {
   EXPECT_EQ(owner.calls.size(), 1u);
 }
 
-TEST(AsyncConnect, ListenerWithAFullBacklogTimesOut) {
-  Listener l(0);
-  const std::vector<Fd> queued = fillBacklog(l);
-  ASSERT_FALSE(queued.empty()) << "could not fill the listen queue";
-  Owner owner;
-  const auto start = std::chrono::steady_clock::now();
-  owner.connect.Start(l.address(), 200);
-  EXPECT_TRUE(owner.connect.timing());
-  ASSERT_TRUE(runLoopUntil([&] { return !owner.calls.empty(); }));
-  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
-  EXPECT_EQ(owner.calls, std::vector<Status::Type>{Status::failed});
-  EXPECT_EQ(owner.handedFd, -1);
-  EXPECT_FALSE(owner.connect.timing());
-}
-
 TEST(AsyncConnect, StopDuringTheWaitEndsWithStoppedAndTheTimerNeverFires) {
   Listener l(0);
   const std::vector<Fd> queued = fillBacklog(l);
@@ -163,9 +141,10 @@ TEST(AsyncConnect, StopDuringTheWaitEndsWithStoppedAndTheTimerNeverFires) {
   EXPECT_EQ(owner.calls.size(), 1u);
   clock.advance(1);
   EXPECT_EQ(owner.calls, (std::vector<Status::Type>{Status::stopped, Status::failed}));
+  EXPECT_EQ(owner.handedFd, -1);
 }
 
-TEST(AsyncConnect, ConnectorMayBeDestroyedByItsHandlerAndANullMemberCallsNobody) {
+TEST(AsyncConnect, ConnectorMayBeDestroyedByItsHandler) {
   struct Killer {
     std::unique_ptr<ASync::Connect> connect{new ASync::Connect};
     int calls = 0;
@@ -183,12 +162,6 @@ TEST(AsyncConnect, ConnectorMayBeDestroyedByItsHandlerAndANullMemberCallsNobody)
   EXPECT_EQ(sync.calls, 1);
   ASSERT_TRUE(runLoopUntil([&] { return async.calls > 0; }));
   EXPECT_EQ(async.connect, nullptr);
-
-  ASync::Connect silent;
-  silent.Bind(static_cast<void (Killer::*)(Status::Type, Fd)>(nullptr), &sync);
-  silent.Start("localhost:1", 100);
-  EXPECT_EQ(silent.status(), Status::failed);
-  EXPECT_EQ(sync.calls, 1);
 }
 
 }  // namespace

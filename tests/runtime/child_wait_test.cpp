@@ -9,12 +9,12 @@
 
 #include <iostream>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "runtime/ipc_signal.h"
 #include "tests/runtime/run_loop.h"
+#include "tests/deadline.h"
 #include "tests/stream_capture.h"
 
 namespace {
@@ -67,27 +67,18 @@ std::string line(pid_t pid, int status) {
 TEST_F(ChildWaitTest, ChildrenEndingBeforeTheLoopRunsAreEachReportedOnceWithTheirOwnStatus) {
   Owner exited, killed;
   const pid_t a = spawnExit(3);
-  ASSERT_GT(a, 0);
   exited.wait.Attach(a);
   const pid_t b = spawnKilled(SIGKILL);
-  ASSERT_GT(b, 0);
   killed.wait.Attach(b);
   const pid_t nobody = spawnExit(0);  // nobody waits for this one
-  ASSERT_GT(nobody, 0);
+  ASSERT_TRUE(a > 0 && b > 0 && nobody > 0);
 
   // All three are reaped by the signal handler before the loop reads.
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (!(gone(a) && gone(b) && gone(nobody)) && std::chrono::steady_clock::now() < end) ::usleep(1000);
-  ASSERT_TRUE(gone(a) && gone(b) && gone(nobody));
+  ASSERT_TRUE(testkit::waitFor([&] { return gone(a) && gone(b) && gone(nobody); }));
 
   ASSERT_TRUE(runLoopUntil([&] { return !exited.statuses.empty() && !killed.statuses.empty(); }));
-  ASSERT_EQ(exited.statuses.size(), 1u);
-  EXPECT_TRUE(WIFEXITED(exited.statuses[0]));
-  EXPECT_EQ(WEXITSTATUS(exited.statuses[0]), 3);
-  EXPECT_EQ(exited.statuses[0], 768);
-  ASSERT_EQ(killed.statuses.size(), 1u);
-  EXPECT_TRUE(WIFSIGNALED(killed.statuses[0]));
-  EXPECT_EQ(WTERMSIG(killed.statuses[0]), SIGKILL);
+  EXPECT_EQ(exited.statuses, std::vector<int>{768});  // exit code 3
+  EXPECT_EQ(killed.statuses, std::vector<int>{SIGKILL});
   EXPECT_FALSE(exited.wait.attached());
   EXPECT_FALSE(killed.wait.attached());
 
@@ -96,8 +87,7 @@ TEST_F(ChildWaitTest, ChildrenEndingBeforeTheLoopRunsAreEachReportedOnceWithThei
   EXPECT_NE(text.find(line(a, 768)), std::string::npos) << text;
   EXPECT_NE(text.find(line(b, SIGKILL)), std::string::npos) << text;
   multiplexer.run_once(0);
-  EXPECT_EQ(exited.statuses.size(), 1u);
-  EXPECT_EQ(killed.statuses.size(), 1u);
+  EXPECT_EQ(exited.statuses.size() + killed.statuses.size(), 2u);
 }
 
 // A watcher is out of the list before its member runs: the member may
@@ -122,7 +112,6 @@ TEST_F(ChildWaitTest, WatcherMayDestroyItselfAndADetachedWatcherIsNotCalled) {
   const pid_t b = spawnExit(2);
   detached.wait.Attach(b);
   detached.wait.Detach();
-  EXPECT_FALSE(detached.wait.attached());
   // Binding again replaces the handler: the first owner is not called.
   Owner other;
   const pid_t c = spawnExit(4);
@@ -151,9 +140,7 @@ TEST_F(ChildWaitTest, SignalHandlerKeepsErrnoAndItsEndOfThePairIsNonBlocking) {
   EXPECT_TRUE(::fcntl(ChildWaitService::childWaitService->event().fd().get(), F_GETFL) & O_NONBLOCK);
 
   const pid_t a = spawnExit(0);
-  ASSERT_GT(a, 0);
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (!gone(a) && std::chrono::steady_clock::now() < end) ::usleep(1000);
+  ASSERT_TRUE(testkit::waitFor([&] { return gone(a); }));
   errno = EAGAIN;
   ChildWaitService::SigChldHandlerWrapper(SIGCHLD);  // waitpid ends with ECHILD
   EXPECT_EQ(errno, EAGAIN);

@@ -30,26 +30,18 @@ TEST(MuxClock, LatchedClockHoldsStillUntilReleased) {
   Mux::mux_settimeofday();
   clock.set(900);
   EXPECT_EQ(Mux::milliseconds(), 500u);
-  Mux::timeval a, b;
-  Mux::mux_gettimeofday(a);
-  Mux::mux_gettimeofday(b);
-  EXPECT_EQ(a.tv_sec, b.tv_sec);
-  EXPECT_EQ(a.tv_usec, b.tv_usec);
   Mux::mux_releasetimeofday();
   EXPECT_EQ(Mux::milliseconds(), 900u);
 }
 
-TEST(MuxClock, TestClockDrivesBothCountsAndWraps) {
+// The test clock drives both counts; 32-bit microseconds wrap, and a
+// measured duration across that wrap stays right.
+TEST(MuxClock, TestClockWrapsAndDurationsAcrossTheWrapAreRight) {
   Mux::TestClock clock(0xFFFFFFFFu);
-  EXPECT_EQ(Mux::milliseconds(), 0xFFFFFFFFu);
   clock.advance_us(1000);
   EXPECT_EQ(Mux::milliseconds(), 0u);
   clock.set_us(0x100000005ull);
-  EXPECT_EQ(Mux::microseconds(), 5u);  // 32-bit microseconds wrap
-}
-
-TEST(Measure, DurationAcrossTheMicrosecondWrapIsRight) {
-  Mux::TestClock clock(0);
+  EXPECT_EQ(Mux::microseconds(), 5u);
   clock.set_us(0xFFFFFFF0ull);
   Measure m;
   m.begin();

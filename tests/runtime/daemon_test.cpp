@@ -20,16 +20,14 @@ namespace {
 
 const char kIdent[] = "korvend-T250428-2012";
 
-// Records of every datagram that arrives within timeoutMs of the previous
-// one, until `last` (a masked record) has arrived; one entry per datagram.
-std::vector<std::vector<std::string>> Collect(testlog::Receiver& rx, const std::string& last, int timeoutMs = 10000) {
+// Masked records of every datagram until `last` has arrived (or none came
+// for a while); one entry per datagram.
+std::vector<std::vector<std::string>> Collect(testlog::Receiver& rx, const std::string& last) {
   std::vector<std::vector<std::string>> out;
-  std::string d;
-  while (rx.receive(d, timeoutMs)) {
-    std::vector<std::string> recs;
-    for (const std::string& r : testlog::Records(d)) recs.push_back(testlog::MaskStamp(r));
+  for (auto recs = testlog::NextRecords(rx); recs != std::vector<std::string>{"<nothing>"};
+       recs = testlog::NextRecords(rx)) {
     out.push_back(recs);
-    if (!recs.empty() && recs.back() == last) break;
+    if (recs.back() == last) break;
   }
   return out;
 }

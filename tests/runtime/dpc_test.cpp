@@ -38,18 +38,6 @@ TEST(Dpc, RunsTwiceEveryPassUntilDeactivated) {
   EXPECT_EQ(c.runs, 5);
 }
 
-TEST(Dpc, DeactivatedByAnEarlierCallOfTheSameRunDoesNotRun) {
-  // Calls run in address order: the first array element runs first.
-  Counter pair[2];
-  pair[0].other = &pair[1];
-  pair[0].dpc.Activate();
-  pair[1].dpc.Activate();
-  multiplexer.execute_dpc();
-  EXPECT_EQ(pair[0].runs, 1);
-  EXPECT_EQ(pair[1].runs, 0);
-  pair[0].dpc.Deactivate();
-}
-
 struct Activator {
   Dpc dpc;
   Counter* later;
@@ -59,25 +47,32 @@ struct Activator {
   }
 };
 
-TEST(Dpc, ActivatedDuringARunWaitsForTheNextRun) {
-  Counter pair[2];
+// One deactivated by an earlier call of the same run does not run; one
+// activated during a run waits for the next; a destroyed one is gone.
+TEST(Dpc, ChangesDuringARunTakeEffectSafely) {
+  Counter pair[2];  // calls run in address order: pair[0] first
+  pair[0].other = &pair[1];
+  pair[0].dpc.Activate();
+  pair[1].dpc.Activate();
+  multiplexer.execute_dpc();
+  EXPECT_EQ(pair[0].runs, 1);
+  EXPECT_EQ(pair[1].runs, 0);
+  pair[0].dpc.Deactivate();
+
+  Counter later;
   Activator a;
-  a.later = &pair[0];  // sorts before the activator? Either way it waits.
+  a.later = &later;
   a.dpc.Bind(&a, &Activator::OnDpc);
   a.dpc.Activate();
   multiplexer.execute_dpc();
-  EXPECT_EQ(pair[0].runs, 0);
-  multiplexer.execute_dpc();
-  EXPECT_EQ(pair[0].runs, 1);
-  pair[0].dpc.Deactivate();
-}
-
-TEST(Dpc, DestroyingAnActiveDpcRemovesIt) {
+  EXPECT_EQ(later.runs, 0);
   {
-    Counter c;
-    c.dpc.Activate();
+    Counter gone;
+    gone.dpc.Activate();
   }
   multiplexer.execute_dpc();  // must not touch the destroyed call (ASan)
+  EXPECT_EQ(later.runs, 1);
+  later.dpc.Deactivate();
 }
 
 struct Arming {

@@ -18,47 +18,35 @@ std::vector<int> ids(const F_dual_list<Item>& l) {
   return out;
 }
 
-TEST(FDualList, InsertRemoveKeepsLinksAndCount) {
-  Item a, b, c, d;
-  a.id = 1, b.id = 2, c.id = 3, d.id = 4;
-  F_dual_list<Item> l;
-  l.push_back(&a);
-  l.insert_to_tail(&c);
-  l.insert_after(&a, &b);
-  l.insert_to_head(&d);
+TEST(FDualList, InsertRemoveAndMergeKeepLinksAndCount) {
+  Item it[5];
+  for (int i = 0; i < 5; ++i) it[i].id = i;
+  F_dual_list<Item> l, other;
+  l.push_back(&it[1]);
+  l.insert_to_tail(&it[3]);
+  l.insert_after(&it[1], &it[2]);
+  l.insert_to_head(&it[4]);
   EXPECT_EQ(ids(l), (std::vector<int>{4, 1, 2, 3}));
-  EXPECT_EQ(l.size(), 4u);
-  l.remove(&b);
-  l.remove(&c);  // the tail
-  EXPECT_EQ(ids(l), (std::vector<int>{4, 1}));
-  EXPECT_EQ(l.tail(), &a);
-  EXPECT_EQ(l.remove_from_head(), &d);
+  l.remove(&it[2]);
+  l.remove(&it[3]);  // the tail
+  EXPECT_EQ(l.tail(), &it[1]);
+  EXPECT_EQ(l.remove_from_head(), &it[4]);
   EXPECT_EQ(F_dual_list<Item>::prev(l.head()), nullptr);
-  EXPECT_EQ(l.remove_from_head(), &a);
-  EXPECT_EQ(l.remove_from_head(), nullptr);
-  EXPECT_TRUE(l.empty());
-  EXPECT_EQ(l.tail(), nullptr);
-}
+  EXPECT_EQ(l.size(), 1u);
+  other.push_back(&it[0]);
+  other.push_back(&it[3]);
+  l.merge(other);  // exchanges the contents
+  EXPECT_EQ(ids(l), (std::vector<int>{0, 3}));
+  EXPECT_EQ(ids(other), (std::vector<int>{1}));
+  EXPECT_EQ(other.remove_from_head(), &it[1]);
+  EXPECT_EQ(other.remove_from_head(), nullptr);
+  EXPECT_EQ(other.tail(), nullptr);
 
-TEST(FDualList, MergeExchangesContents) {
-  Item a, b, c;
-  a.id = 1, b.id = 2, c.id = 3;
-  F_dual_list<Item> x, y;
-  x.push_back(&a);
-  y.push_back(&b);
-  y.push_back(&c);
-  x.merge(y);
-  EXPECT_EQ(ids(x), (std::vector<int>{2, 3}));
-  EXPECT_EQ(ids(y), (std::vector<int>{1}));
-}
-
-TEST(FDualList, InitLinksContiguousStorage) {
-  Item pool[5];
-  for (int i = 0; i < 5; ++i) pool[i].id = i;
-  F_dual_list<Item> l;
-  l.init(pool, 5);
-  EXPECT_EQ(ids(l), (std::vector<int>{0, 1, 2, 3, 4}));
-  EXPECT_EQ(l.size(), 5u);
+  Item pool[3];
+  F_dual_list<Item> linked;
+  linked.init(pool, 3);
+  EXPECT_EQ(linked.size(), 3u);
+  EXPECT_EQ(linked.tail(), &pool[2]);
 }
 
 TEST(FSortedList, EqualKeysKeepInsertionOrderAndEarlierKeysGoFirst) {
@@ -68,12 +56,8 @@ TEST(FSortedList, EqualKeysKeepInsertionOrderAndEarlierKeysGoFirst) {
   c.id = 3, c.key = 5;
   d.id = 4, d.key = 20;
   F_sorted_list<Item> l;
-  l.insert_to_tail_by_grown(&a);
-  l.insert_to_tail_by_grown(&b);
-  l.insert_to_tail_by_grown(&c);
-  l.insert_to_tail_by_grown(&d);
+  for (Item* i : {&a, &b, &c, &d}) l.insert_to_tail_by_grown(i);
   EXPECT_EQ(ids(l), (std::vector<int>{3, 1, 2, 4}));
-  EXPECT_EQ(l.count(), 4u);
 }
 
 }  // namespace

@@ -7,33 +7,18 @@
 
 namespace {
 
-TEST(INet4Addr, AddressWithPort) {
+TEST(INet4Addr, AssignReportsThePortAndKeepsWhatItCannotRead) {
   INet4::Addr a;
   int port = 0;
   EXPECT_TRUE(a.Assign("10.0.0.1:5060", &port));
   EXPECT_EQ(port, 5060);
   EXPECT_EQ(a.GetString(), "10.0.0.1:5060");
-  EXPECT_EQ(a.port(), 5060);
-  EXPECT_EQ(a.sockaddr().sin_family, AF_INET);
-}
-
-TEST(INet4Addr, WithoutColonReportsMinusOneAndKeepsThePort) {
-  INet4::Addr a;
-  a.Assign("1.2.3.4:99", nullptr);
-  int port = 0;
-  EXPECT_TRUE(a.Assign(std::string("10.0.0.1"), &port));
+  EXPECT_TRUE(a.Assign(std::string("10.0.0.2"), &port));  // no colon: port kept
   EXPECT_EQ(port, -1);
-  EXPECT_EQ(a.GetString(), "10.0.0.1:99");
-}
-
-TEST(INet4Addr, ShortFormsAndBadPortsAndHostNames) {
-  INet4::Addr a;
-  int port = 7;
+  EXPECT_EQ(a.GetString(), "10.0.0.2:5060");
   EXPECT_TRUE(a.Assign("10.0.0:x", &port));  // inet_aton's short form
   EXPECT_EQ(port, 0);
   EXPECT_EQ(a.GetString(), "10.0.0.0:0");
-  EXPECT_TRUE(a.Assign("1.2.3.4: -1", &port));
-  EXPECT_EQ(port, -1);
   EXPECT_TRUE(a.Assign("1.2.3.4:70000", &port));  // low 16 bits are kept
   EXPECT_EQ(port, 70000);
   EXPECT_EQ(a.port(), 70000 & 0xFFFF);
@@ -43,9 +28,8 @@ TEST(INet4Addr, ShortFormsAndBadPortsAndHostNames) {
   EXPECT_FALSE(b.Assign("1.2.3.4.5", nullptr));
 }
 
-TEST(INet4Addr, ResetEqualityVectorAndRawAddress) {
+TEST(INet4Addr, EqualityVectorAndRawAddress) {
   INet4::Addr a, b;
-  EXPECT_EQ(a.GetString(), "0.0.0.0:0");
   a.Assign("192.168.1.2:80", nullptr);
   b.Assign(static_cast<unsigned long>(inet_addr("192.168.1.2")));
   EXPECT_FALSE(a.IsEqual(b));  // ports differ
@@ -55,8 +39,6 @@ TEST(INet4Addr, ResetEqualityVectorAndRawAddress) {
   std::ostringstream s;
   s << a;
   EXPECT_EQ(s.str(), "192.168.1.2:80");
-  a.Reset();
-  EXPECT_EQ(a.GetString(), "0.0.0.0:0");
 }
 
 }  // namespace

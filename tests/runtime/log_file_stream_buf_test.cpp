@@ -4,12 +4,10 @@
 
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 #include <ostream>
-#include <sstream>
 #include <string>
 
-#include "tests/runtime/syslog_receiver.h"
+#include "tests/runtime/test_process.h"
 #include "tests/temp_root.h"
 
 namespace {
@@ -20,27 +18,13 @@ void FakeClock(timeval* tv) { *tv = fakeNow; }
 
 // A local time, as the file names and prefixes use local time.
 time_t At(int year, int month, int day, int hour, int minute, int second) {
-  tm t{};
-  t.tm_year = year - 1900;
-  t.tm_mon = month - 1;
-  t.tm_mday = day;
-  t.tm_hour = hour;
-  t.tm_min = minute;
-  t.tm_sec = second;
-  t.tm_isdst = -1;
+  tm t{second, minute, hour, day, month - 1, year - 1900, 0, 0, -1, 0, nullptr};
   return std::mktime(&t);
 }
 
 void SetNow(time_t secs, long usec) {
   fakeNow.tv_sec = secs;
   fakeNow.tv_usec = usec;
-}
-
-std::string Read(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
 }
 
 class LogFileTest : public ::testing::Test {
@@ -61,45 +45,35 @@ TEST_F(LogFileTest, LinesArePrefixedOnceEvenWhenWrittenInPieces) {
     os << "a line much longer than the sixteen characters of the area" << std::endl;
     os << "x\ny\n" << std::flush;
   }
-  EXPECT_EQ(Read(File("2025_04_28-20")),
+  EXPECT_EQ(testproc::ReadFile(File("2025_04_28-20")),
             "12:05:00042: first piece, second piece\n"
             "12:06:00007: a line much longer than the sixteen characters of the area\n"
             "12:06:00007: x\n"
             "12:06:00007: y\n");
 }
 
-TEST_F(LogFileTest, NewFileForEachHourAndEachDate) {
-  SetNow(At(2025, 4, 28, 20, 59, 59), 0);
+// A restart within the hour appends; a change of hour or of date starts a
+// new file.
+TEST_F(LogFileTest, AppendsWithinTheHourAndStartsANewFileForEachHourAndDate) {
+  SetNow(At(2025, 4, 28, 20, 10, 0), 1);
+  {
+    LogFileStreamBuf buf(root.dir(), FakeClock);
+    std::ostream(&buf) << "before the crash" << std::endl;
+  }
+  SetNow(At(2025, 4, 28, 20, 59, 59), 2);
   {
     LogFileStreamBuf buf(root.dir(), FakeClock);
     std::ostream os(&buf);
-    os << "before" << std::endl;
+    os << "after the restart" << std::endl;
     SetNow(At(2025, 4, 28, 21, 0, 0), 0);
     os << "next hour" << std::endl;
     EXPECT_EQ(buf.fileName(), File("2025_04_28-21"));
     SetNow(At(2025, 4, 29, 21, 0, 1), 0);
     os << "same hour, next day" << std::endl;
-    EXPECT_EQ(buf.fileName(), File("2025_04_29-21"));
   }
-  EXPECT_EQ(Read(File("2025_04_28-20")), "59:59:00000: before\n");
-  EXPECT_EQ(Read(File("2025_04_28-21")), "00:00:00000: next hour\n");
-  EXPECT_EQ(Read(File("2025_04_29-21")), "00:01:00000: same hour, next day\n");
-}
-
-TEST_F(LogFileTest, RestartWithinTheHourAppends) {
-  SetNow(At(2025, 4, 28, 20, 10, 0), 1);
-  {
-    LogFileStreamBuf buf(root.dir(), FakeClock);
-    std::ostream os(&buf);
-    os << "before the crash" << std::endl;
-  }
-  SetNow(At(2025, 4, 28, 20, 11, 0), 2);
-  {
-    LogFileStreamBuf buf(root.dir(), FakeClock);
-    std::ostream os(&buf);
-    os << "after the restart" << std::endl;
-  }
-  EXPECT_EQ(Read(File("2025_04_28-20")), "10:00:00001: before the crash\n11:00:00002: after the restart\n");
+  EXPECT_EQ(testproc::ReadFile(File("2025_04_28-20")), "10:00:00001: before the crash\n59:59:00002: after the restart\n");
+  EXPECT_EQ(testproc::ReadFile(File("2025_04_28-21")), "00:00:00000: next hour\n");
+  EXPECT_EQ(testproc::ReadFile(File("2025_04_29-21")), "00:01:00000: same hour, next day\n");
 }
 
 TEST_F(LogFileTest, MissingDirectoryLosesTextQuietly) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <new>
 #include <sstream>
 #include <vector>
@@ -21,27 +22,16 @@ std::string dump_of(const Packet& p) {
   return os.str();
 }
 
-TEST(PacketTest, ReserveOnNullHandleSetsTheRooms) {
-  Packet a;
+TEST(PacketTest, ReserveSetsTheRoomsOfANewBufferAndMovesTheWindowOfAHeldOne) {
+  Packet a, b, c, d;
   a.reserve_head(0);
-  EXPECT_EQ(0u, a.headroom());
-  EXPECT_EQ(0u, a.length());
-  EXPECT_EQ(65536u, a.tailroom());
-
-  Packet b;
   b.reserve_head(65536);
-  EXPECT_EQ("head=65536, data=0, tail=0", dump_of(b));
-
-  Packet c;
   c.reserve_tail(0);
-  EXPECT_EQ("head=65536, data=0, tail=0", dump_of(c));
-
-  Packet d;
   d.reserve_tail(100);
+  EXPECT_EQ("head=0, data=0, tail=65536", dump_of(a));
+  EXPECT_EQ("head=65536, data=0, tail=0", dump_of(b));
+  EXPECT_EQ("head=65536, data=0, tail=0", dump_of(c));
   EXPECT_EQ("head=65436, data=0, tail=100", dump_of(d));
-}
-
-TEST(PacketTest, ReserveOnHeldBufferMovesTheWindowWithoutMovingBytes) {
   Packet p;
   p.reserve_head(10);
   p.reserve_head(6);
@@ -50,97 +40,82 @@ TEST(PacketTest, ReserveOnHeldBufferMovesTheWindowWithoutMovingBytes) {
   EXPECT_EQ("head=12, data=0, tail=65524", dump_of(p));
 }
 
-TEST(PacketTest, BigEndianAndLittleEndianValuesAreBuiltByteByByte) {
+TEST(PacketTest, ValuesAreBuiltByteByByteAndShortPullsReadZeros) {
   Packet p = make({});
   p.put16_b(0x1234);
   p.put16(0x1234);
   EXPECT_EQ("12 34 34 12", p.text());
-
-  Packet q;
-  q.reserve_head(2);
+  Packet q = make({}, 2);
   q.push16_b(0x1234);
   EXPECT_EQ("12 34", q.text());
-  EXPECT_EQ(0u, q.headroom());
-
   EXPECT_EQ(0x1234, q.pull16_b());
   Packet r = make({0x34, 0x12});
   EXPECT_EQ(0x1234, r.pull16_l());
   EXPECT_EQ(0u, r.length());
-}
 
-TEST(PacketTest, ShortPullsReadMissingBytesAsZero) {
   Packet empty = make({});
   EXPECT_EQ(0, empty.pull8());
-  EXPECT_EQ(0u, empty.length());
   EXPECT_EQ(16u, empty.headroom());
-
   Packet one = make({0x12});
   EXPECT_EQ(0x1200, one.pull16_b());
   EXPECT_EQ(0u, one.length());
-
-  Packet other = make({0x12});
-  EXPECT_EQ(0x0012, other.pull16_l());
-
-  Packet two = make({0xAB, 0xCD});
-  EXPECT_EQ(0xAB, two.pull8());
-  EXPECT_EQ(0xCD, two.pull8());
-  EXPECT_EQ(0, two.pull8());
+  EXPECT_EQ(0x0012, make({0x12}).pull16_l());
 }
 
-TEST(PacketTest, PushPutPullAndCutMoveTheWindow) {
+TEST(PacketTest, WindowOperationsStringsAndAppendedPackets) {
   Packet p = make({3, 4}, 2);
   unsigned char* h = p.push(2);
   h[0] = 1;
   h[1] = 2;
   std::memcpy(p.put(2), "\x05\x06", 2);
-  EXPECT_EQ("01 02 03 04 05 06", p.text());
   EXPECT_EQ(0u, p.headroom());
-
-  const unsigned char* front = p.pull(2);
-  EXPECT_EQ(1, front[0]);
-  EXPECT_EQ(2, front[1]);
+  EXPECT_EQ(2, p.pull(2)[1]);
   p.cut(1);
   EXPECT_EQ("03 04 05", p.text());
   EXPECT_EQ(4, p[1]);
-  EXPECT_EQ(p.headroom() + p.length() + p.tailroom(), packet_max_size);
+
+  Packet q = make({});
+  q.put(std::string("ab"));
+  q.put(std::string());
+  EXPECT_EQ("02 61 62 00", q.text());
+  EXPECT_EQ("ab", q.pull_string());
+  EXPECT_EQ("", q.pull_string());
+  EXPECT_EQ(std::string("x\0\0", 3), make({3, 'x'}).pull_string());
+
+  // Appending copies the window, also of the packet itself.
+  Packet r = make({1, 2});
+  r.put(make({3}));
+  r.put(Packet());
+  Packet shared = r;
+  r.put(r);
+  EXPECT_EQ("01 02 03 01 02 03", r.text());
+  EXPECT_EQ("01 02 03", shared.text());
 }
 
 TEST(PacketTest, DumpFormats) {
   std::ostringstream os;
   EXPECT_FALSE(Packet().dump(os));
   EXPECT_FALSE(Packet().dump_context(os));
+  EXPECT_TRUE(make({}).dump_context(os));
   EXPECT_EQ("", os.str());
-
-  Packet p = make({0x01, 0xAB, 0x00}, 3);
-  EXPECT_EQ("head=3, data=3, tail=65530", dump_of(p));
-  EXPECT_TRUE(p.dump_context(os));
+  EXPECT_TRUE(make({0x01, 0xAB, 0x00}, 3).dump_context(os));
   EXPECT_EQ("dump: 1 ab 0", os.str());
-
-  std::ostringstream none;
-  EXPECT_TRUE(make({}).dump_context(none));
-  EXPECT_EQ("", none.str());
 }
 
 TEST(PacketTest, CopyOnWriteKeepsTheSharedBufferIntact) {
   Packet a = make({1, 2, 3});
   Packet b = a;
-  EXPECT_EQ(a.get(), b.get());
   EXPECT_EQ(2u, a.get()->references());
-
   b.put8(4);
-  EXPECT_NE(a.get(), b.get());
   EXPECT_EQ("01 02 03", a.text());
   EXPECT_EQ("01 02 03 04", b.text());
   EXPECT_EQ(1u, a.get()->references());
-  EXPECT_EQ(1u, b.get()->references());
-  // The copy keeps the window's offsets.
-  EXPECT_EQ(a.headroom(), b.headroom());
+  EXPECT_EQ(a.headroom(), b.headroom());  // the copy keeps the window's offsets
 
   // Pulling moves the window, so it copies too.
   Packet c = a;
   EXPECT_EQ(1, c.pull8());
   EXPECT_EQ("01 02 03", a.text());
-  EXPECT_EQ("02 03", c.text());
 
   // Reading through a shared handle never copies.
   Packet d = a;
@@ -148,55 +123,24 @@ TEST(PacketTest, CopyOnWriteKeepsTheSharedBufferIntact) {
   EXPECT_EQ(3u, cd->_length());
   EXPECT_EQ(2, d[1]);
   EXPECT_EQ(a.get(), d.get());
-}
 
-TEST(PacketTest, AssigningTheHeldBufferKeepsIt) {
-  Packet a = make({9});
-  unsigned free_before = packet_pool().available();
-  a = a.get();
-  a = a;
+  // Assigning the held buffer to its own handle keeps it.
+  const unsigned free_before = packet_pool().available();
+  b = b.get();
+  b = b;
   EXPECT_EQ(free_before, packet_pool().available());
-  EXPECT_EQ("09", a.text());
-  EXPECT_EQ(1u, a.get()->references());
-
-  a = Packet();
-  EXPECT_TRUE(a.is_null());
+  EXPECT_EQ(1u, b.get()->references());
+  b = Packet();
   EXPECT_EQ(free_before + 1, packet_pool().available());
 }
 
 TEST(PacketTest, SubCopiesARangeAtTheSameOffsets) {
   Packet p = make({1, 2, 3, 4, 5}, 8);
   Packet s = p.sub(2, 1);
-  EXPECT_NE(p.get(), s.get());
   EXPECT_EQ("02 03", s.text());
   EXPECT_EQ(9u, s.headroom());
   EXPECT_EQ("", p.sub(0, 5).text());
   EXPECT_EQ("01 02 03 04 05", p.sub(5, 0).text());
-}
-
-TEST(PacketTest, StringsCarryALengthByte) {
-  Packet p = make({});
-  p.put(std::string("ab"));
-  p.put(std::string());
-  EXPECT_EQ("02 61 62 00", p.text());
-  EXPECT_EQ("ab", p.pull_string());
-  EXPECT_EQ("", p.pull_string());
-  EXPECT_EQ(0u, p.length());
-
-  Packet cut_short = make({3, 'x'});
-  EXPECT_EQ(std::string("x\0\0", 3), cut_short.pull_string());
-}
-
-TEST(PacketTest, AppendingAPacketCopiesItsWindow) {
-  Packet p = make({1, 2});
-  p.put(make({3}));
-  p.put(Packet());
-  EXPECT_EQ("01 02 03", p.text());
-
-  Packet shared = p;
-  p.put(p);
-  EXPECT_EQ("01 02 03 01 02 03", p.text());
-  EXPECT_EQ("01 02 03", shared.text());
 }
 
 TEST(PacketPoolTest, ExhaustionThrowsOrFailsAndTheFirstFreedBufferComesBack) {
@@ -241,58 +185,43 @@ TEST(PacketPoolTest, ExhaustionThrowsOrFailsAndTheFirstFreedBufferComesBack) {
   EXPECT_EQ(1024u, packet_pool().available());
 }
 
-// Fatal reports: the text, the failed condition and the snapshot.
-
-using PacketDeathTest = ::testing::Test;
-
-TEST_F(PacketDeathTest, ReserveBeyondTheBufferIsFatal) {
-  EXPECT_DEATH(Packet().reserve_head(65537),
-               "PACKET ASSERTION FAILED!\nlength>packet_max_size\n\\(null\\)\n");
-  EXPECT_DEATH(Packet().reserve_tail(65537), "PACKET ASSERTION FAILED!\nlen>packet_max_size\n");
-  EXPECT_DEATH(make({}, 65000).reserve_head(1000), "\nnew_len>packet_max_size\n");
-  EXPECT_DEATH(make({1, 2}, 0).reserve_tail(1), "\nlen<=_headroom\\(\\)\n");
-  EXPECT_DEATH(make({1, 2}, 65534).reserve_head(1), "\nlen<=_tailroom\\(\\)\n");
-  EXPECT_DEATH(make({1, 2}, 0).reserve_tail(3), "\n_tailroom\\(\\)\\+len <= packet_max_size\n");
-}
-
-TEST_F(PacketDeathTest, RoomViolationsAreFatalWithAHexDump) {
-  EXPECT_DEATH(
-      {
-        Packet p;
-        p.reserve_tail(2);
-        p.put8(0x01);
-        p.put8(0xAB);
-        p.put8(0x02);
-      },
-      "PACKET ASSERTION FAILED!\nlen<=_tailroom\\(\\)\nhead=65534, data=2, tail=0\ndump:\n 1 ab\n\n");
-  EXPECT_DEATH(make({7}, 0).push8(1),
-               "PACKET ASSERTION FAILED!\nlen<=_headroom\\(\\)\nhead=0, data=1, tail=65535\n");
-  EXPECT_DEATH(make({1, 2}).pull(3), "PACKET ASSERTION FAILED!\nlen<=_length\\(\\)\n");
-  EXPECT_DEATH(make({1, 2}).cut(3), "PACKET ASSERTION FAILED!\nlen<=_length\\(\\)\n");
-  EXPECT_DEATH(make({1, 2})[2], "PACKET ASSERTION FAILED!\nindex out of range\n");
-}
-
-TEST_F(PacketDeathTest, OperationsOnANullHandleAreFatal) {
-  EXPECT_DEATH(Packet().put8(1), "PACKET ASSERTION FAILED!\nnull packet\n\\(null\\)\n");
-  EXPECT_DEATH(Packet().pull8(), "PACKET ASSERTION FAILED!\nnull packet\n");
-  EXPECT_DEATH(Packet().sub(0, 0), "PACKET ASSERTION FAILED!\nnull packet\n");
-  EXPECT_DEATH(Packet()->_length(), "SMART POINTER ASSERTION!\n");
-}
-
-TEST_F(PacketDeathTest, SubRangeChecksCannotWrap) {
-  Packet p = make({1, 2, 3, 4});
-  EXPECT_DEATH(p.sub(1, 5), "PACKET ASSERTION FAILED!\nstart<=_length\\(\\)\n");
-  // start + len wraps to 1 in 32 bits; the check must still refuse it.
-  EXPECT_DEATH(p.sub(0xFFFFFFFFu, 2), "PACKET ASSERTION FAILED!\nstart\\+len<=_length\\(\\)\n");
-}
-
-TEST_F(PacketDeathTest, OverlongStringIsRefused) {
-  EXPECT_DEATH(make({}).put(std::string(256, 'x')), "PACKET ASSERTION FAILED!\n");
-}
-
-TEST_F(PacketDeathTest, CheckFailReportsAndTerminates) {
-  EXPECT_DEATH(Packet::check_fail("after \"%s\" fdata>ftail", "put"),
-               "packet check fail\nafter \"put\" fdata>ftail\nterminate.\n");
+// Fatal reports: the text, the failed condition and the snapshot. The
+// wrapping sub range and the overlong string were once accepted.
+TEST(PacketDeathTest, ViolationsAreFatalWithTheirCondition) {
+  const struct {
+    std::function<void()> act;
+    const char* report;
+  } cases[] = {
+      {[] { Packet().reserve_head(65537); }, "PACKET ASSERTION FAILED!\nlength>packet_max_size\n\\(null\\)\n"},
+      {[] { Packet().reserve_tail(65537); }, "PACKET ASSERTION FAILED!\nlen>packet_max_size\n"},
+      {[] { make({}, 65000).reserve_head(1000); }, "\nnew_len>packet_max_size\n"},
+      {[] { make({1, 2}, 0).reserve_tail(1); }, "\nlen<=_headroom\\(\\)\n"},
+      {[] { make({1, 2}, 65534).reserve_head(1); }, "\nlen<=_tailroom\\(\\)\n"},
+      {[] { make({1, 2}, 0).reserve_tail(3); }, "\n_tailroom\\(\\)\\+len <= packet_max_size\n"},
+      {[] {
+         Packet p;
+         p.reserve_tail(2);
+         p.put8(0x01);
+         p.put8(0xAB);
+         p.put8(0x02);
+       },
+       "PACKET ASSERTION FAILED!\nlen<=_tailroom\\(\\)\nhead=65534, data=2, tail=0\ndump:\n 1 ab\n\n"},
+      {[] { make({7}, 0).push8(1); }, "PACKET ASSERTION FAILED!\nlen<=_headroom\\(\\)\nhead=0, data=1, tail=65535\n"},
+      {[] { make({1, 2}).pull(3); }, "PACKET ASSERTION FAILED!\nlen<=_length\\(\\)\n"},
+      {[] { make({1, 2}).cut(3); }, "PACKET ASSERTION FAILED!\nlen<=_length\\(\\)\n"},
+      {[] { make({1, 2})[2]; }, "PACKET ASSERTION FAILED!\nindex out of range\n"},
+      {[] { Packet().put8(1); }, "PACKET ASSERTION FAILED!\nnull packet\n\\(null\\)\n"},
+      {[] { Packet().pull8(); }, "PACKET ASSERTION FAILED!\nnull packet\n"},
+      {[] { Packet()->_length(); }, "SMART POINTER ASSERTION!\n"},
+      {[] { make({1, 2, 3, 4}).sub(1, 5); }, "PACKET ASSERTION FAILED!\nstart<=_length\\(\\)\n"},
+      // start + len wraps to 1 in 32 bits; the check must still refuse it.
+      {[] { make({1, 2, 3, 4}).sub(0xFFFFFFFFu, 2); }, "PACKET ASSERTION FAILED!\nstart\\+len<=_length\\(\\)\n"},
+      // The length octet would wrap.
+      {[] { make({}).put(std::string(256, 'x')); }, "PACKET ASSERTION FAILED!\n"},
+      {[] { Packet::check_fail("after \"%s\" fdata>ftail", "put"); },
+       "packet check fail\nafter \"put\" fdata>ftail\nterminate.\n"},
+  };
+  for (const auto& c : cases) EXPECT_DEATH(c.act(), c.report);
 }
 
 }  // namespace

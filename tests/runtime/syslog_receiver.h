@@ -7,18 +7,17 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
-#include <cctype>
 #include <string>
 #include <vector>
-
 
 namespace testlog {
 
 class Receiver {
  public:
-  explicit Receiver(const std::string& path, int type = SOCK_DGRAM) : mPath(path), mType(type) {
+  explicit Receiver(const std::string& path, int type = SOCK_DGRAM) : mPath(path) {
     ::unlink(path.c_str());
     mFd = ::socket(AF_UNIX, type | SOCK_CLOEXEC, 0);
     sockaddr_un addr{};
@@ -66,7 +65,6 @@ class Receiver {
 
  private:
   std::string mPath;
-  int mType;
   int mFd = -1;
 };
 
@@ -115,6 +113,16 @@ inline std::string MaskStamp(const std::string& record) {
   const std::string stamp = record.substr(gt + 1, 16);
   if (!Fits(stamp, "Aaa ?9 99:99:99 ")) return record;
   return record.substr(0, gt + 1) + "STAMP " + record.substr(gt + 17);
+}
+
+// The records of the next datagram with their stamps masked, or
+// {"<nothing>"} when none came.
+inline std::vector<std::string> NextRecords(Receiver& rx) {
+  std::string d;
+  if (!rx.receive(d)) return {"<nothing>"};
+  std::vector<std::string> out;
+  for (const std::string& r : Records(d)) out.push_back(MaskStamp(r));
+  return out;
 }
 
 // The record logger(1) writes for the same identity, priority and text, or

@@ -11,7 +11,6 @@
 
 namespace {
 
-
 std::string Flags(const TraceCtl& t) {
   return std::string("hdlc=") + (t.signalling_hdlc ? "1" : "0") + " veskgw=" + (t.signalling_veskgw ? "1" : "0") +
          " events=" + (t.signalling_events ? "1" : "0") + " isdn=" + (t.signalling_isdn ? "1" : "0") +
@@ -48,10 +47,6 @@ const TraceCase kTraceCases[] = {
     {"three times", "[traces]\nsignalling.veskgw=1\nsignalling.veskgw=1\nsignalling.veskgw=1\n",
      "hdlc=0 veskgw=0 events=0 isdn=0 internal=0",
      "traces: optional key \"signalling.veskgw\" specified more than once: 2 3 4 lines. All keys will be ignored.\n"},
-    {"a tab before the equals names another key", "[traces]\nsignalling.hdlc\t= yes\n",
-     "hdlc=0 veskgw=0 events=0 isdn=0 internal=0", ""},
-    {"a padded header is another section", "[ traces ]\nsignalling.hdlc = yes\n",
-     "hdlc=0 veskgw=0 events=0 isdn=0 internal=0", ""},
 };
 
 TEST(TraceCtl, ConfigureFromTheTracesSection) {
