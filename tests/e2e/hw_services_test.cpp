@@ -108,7 +108,7 @@ class HwServices : public ::testing::Test {
 // trunks and eight BRI lines; a state set on the board shows in the next.
 TEST_F(HwServices, TrunkAndLineStatusOnConnectAndEverySecond) {
   start();
-  FILE* p = ::popen((lgcpctlCommand("listen 3600") + " 2>&1").c_str(), "r");
+  FILE* p = ::popen((lgcpctlCommand("listen 5000") + " 2>&1").c_str(), "r");
   ASSERT_NE(p, nullptr);
   std::vector<Status> all;
   std::string text;
