@@ -1,6 +1,6 @@
 // Helpers of the coder tests: octets as hex text and back, a value encoded
-// or decoded under one rule through the coder environment, and the test
-// module's control messages that the byte vectors are written for.
+// or decoded under one rule through the coder environment, values read from
+// value notation, and tables of known encodings.
 #pragma once
 
 #include <algorithm>
@@ -124,26 +124,6 @@ inline void checkReadings(uint32_t rule, std::initializer_list<Reading> readings
     EXPECT_EQ(0, v->compare(*want)) << v->asValueNotation();
     EXPECT_EQ(encodeHex(*want, rule), encodeHex(*v, rule));  // nothing unknown is kept to be sent on
   }
-}
-
-// { seq 5, pdu command : ping : NULL }
-inline AsnTest::Message pingMessage() {
-  AsnTest::Message m;
-  m.includeOptionalField(AsnTest::Message::o_seq, AsnTest::Message::e_seq);
-  m.set_seq(5);
-  m.get_pdu().select_command().select_ping();
-  return m;
-}
-
-// { seq 7, slot 3, pdu command : connect : 4 }
-inline AsnTest::Message connectMessage() {
-  AsnTest::Message m;
-  m.includeOptionalField(AsnTest::Message::o_seq, AsnTest::Message::e_seq);
-  m.includeOptionalField(AsnTest::Message::o_slot, AsnTest::Message::e_slot);
-  m.set_seq(7);
-  m.set_slot(3);
-  m.get_pdu().select_command().set_connect(4);
-  return m;
 }
 
 }  // namespace asn1test

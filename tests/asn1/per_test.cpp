@@ -377,11 +377,3 @@ TEST(Per, ObjectIdentifierAndBitString) {
   ASSERT_TRUE(dec("14 A0 00 1F", bback));  // padding bits are dropped
   EXPECT_EQ(0, bback.compare(b));
 }
-
-TEST(Per, UnselectedChoiceFailsToEncode) {
-  Message m;
-  std::vector<char> out{'k'};
-  ASN1::CoderEnv env;
-  EXPECT_FALSE(ASN1::encode(m, &env, std::back_inserter(out)));
-  EXPECT_EQ(1u, out.size());  // nothing reached the output
-}
