@@ -18,45 +18,111 @@ using namespace AsnTest;
 namespace {
 
 using asn1test::bytes;
-using asn1test::connectMessage;
 using asn1test::hex;
 
-// The encoding as hex; "FAIL" when the encoder refuses.
-std::string enc(const ASN1::AbstractData& v) { return asn1test::encodeHex(v, ASN1::CoderEnv::ber); }
+const uint32_t kBer = ASN1::CoderEnv::ber;
+const char* const kConnect = "{ seq 7, slot 3, pdu command : connect : 4 }";
 
-bool dec(const std::string& h, ASN1::AbstractData& v) { return asn1test::decodeHex(h, v, ASN1::CoderEnv::ber); }
+// The encoding as hex; "FAIL" when the encoder refuses.
+std::string enc(const ASN1::AbstractData& v) { return asn1test::encodeHex(v, kBer); }
+
+bool dec(const std::string& h, ASN1::AbstractData& v) { return asn1test::decodeHex(h, v, kBer); }
 
 }  // namespace
 
-TEST(Ber, ScalarEncodings) {
-  EXPECT_EQ("01 01 FF", enc(ASN1::BOOLEAN(true, &ASN1::BOOLEAN::theInfo)));
-  EXPECT_EQ("01 01 00", enc(ASN1::BOOLEAN(false, &ASN1::BOOLEAN::theInfo)));
-  EXPECT_EQ("05 00", enc(ASN1::Null()));
-  EXPECT_EQ("02 01 00", enc(ASN1::INTEGER(0, &ASN1::INTEGER::theInfo)));
-  EXPECT_EQ("02 01 7F", enc(ASN1::INTEGER(127, &ASN1::INTEGER::theInfo)));
-  EXPECT_EQ("02 02 00 80", enc(ASN1::INTEGER(128, &ASN1::INTEGER::theInfo)));
-  EXPECT_EQ("02 01 80", enc(ASN1::INTEGER(-128, &ASN1::INTEGER::theInfo)));
-  EXPECT_EQ("02 02 FF 7F", enc(ASN1::INTEGER(-129, &ASN1::INTEGER::theInfo)));
-  EXPECT_EQ("02 01 FF", enc(ASN1::INTEGER(-1, &ASN1::INTEGER::theInfo)));
-  EXPECT_EQ("02 04 80 00 00 00", enc(ASN1::INTEGER(INT32_MIN, &ASN1::INTEGER::theInfo)));
+TEST(Ber, PrimitiveEncodings) {
   ASN1::OBJECT_IDENTIFIER oid;
   oid.arcs() = {2, 100, 3};
-  EXPECT_EQ("06 03 81 34 03", enc(oid));
-  EXPECT_EQ("16 02 68 69", enc(ASN1::IA5String("hi")));
-  EXPECT_EQ("1E 04 00 41 26 3A", enc(ASN1::BMPString(L"A\x263A", &ASN1::BMPString::theInfo)));
-  EXPECT_EQ("18 13 32 30 32 34 30 31 33 31 31 32 30 30 30 30 2E 35 30 30 5A",
-            enc(ASN1::GeneralizedTime(2024, 1, 31, 12, 0, 0, 500, 0, true)));
+  const ASN1::BOOLEAN yes(true, &ASN1::BOOLEAN::theInfo), no(false, &ASN1::BOOLEAN::theInfo);
+  const ASN1::INTEGER i128(128, &ASN1::INTEGER::theInfo), m129(-129, &ASN1::INTEGER::theInfo),
+      lowest(INT32_MIN, &ASN1::INTEGER::theInfo);
+  const ASN1::IA5String hi("hi");
+  const ASN1::BMPString bmp(L"A\x263A", &ASN1::BMPString::theInfo);
+  const ASN1::GeneralizedTime time(2024, 1, 31, 12, 0, 0, 500, 0, true);
+  const std::pair<const ASN1::AbstractData*, const char*> cases[] = {
+      {&yes, "01 01 FF"}, {&no, "01 01 00"}, {&i128, "02 02 00 80"}, {&m129, "02 02 FF 7F"},
+      {&lowest, "02 04 80 00 00 00"}, {&oid, "06 03 81 34 03"}, {&hi, "16 02 68 69"}, {&bmp, "1E 04 00 41 26 3A"},
+      {&time, "18 13 32 30 32 34 30 31 33 31 31 32 30 30 30 30 2E 35 30 30 5A"}};
+  for (const auto& c : cases) EXPECT_EQ(c.second, enc(*c.first)) << c.first->asValueNotation();
+  EXPECT_EQ("05 00", enc(ASN1::Null()));
+}
+
+TEST(Ber, ConstructedVectors) {
+  asn1test::checkVectors(kBer, {
+      // Fields are tagged by position.
+      {"Gain", "{ id 1, value 2 }", "30 06 80 01 01 81 01 02"},
+      // pdu [2] and command [0] wrap their alternatives, constructed even
+      // around a primitive alternative (X.690 8.14); Erlang decodes these.
+      {"Message", kConnect, "30 0D 80 01 07 81 01 03 A2 05 A0 03 82 01 04"},
+      // A top-level CHOICE has no tag of its own: only its alternative.
+      {"PDU", "command : ping : NULL", "A0 02 8C 00"},
+      // Enumerations are sign-extended.
+      {"Standby", "not-use", "0A 01 FF"},
+      {"MsgId", "ali-server-p1", "0A 02 33 00"},
+      {"Empty", "{ }", "30 00"},
+      // The last addition is beyond the root of an extensible enumeration.
+      {"TermParams", "{ a2 TRUE, request-mode emergency, x13 20 }", "30 09 81 01 FF 89 01 05 93 01 14"},
+      {"CreateParams", "voice : NULL", "83 00"},
+      {"TonecCode", "dtmfDone : NULL", "86 00"},
+      {"Packets", "{ { msgID gw-get-id, payload gains : { { id 2, value -6 } }, items { { name \"a\", ok TRUE } } } }",
+       "30 1C 30 1A 80 02 10 01 A1 0A A1 08 30 06 80 01 02 81 01 FA A3 08 30 06 80 01 61 81 01 FF"},
+      {"Packets", "{ }", "30 00"},
+      {"Bits", "'1000000000000001'B", "03 03 00 80 01"},
+      {"Bits", "'100000000001'B", "03 03 04 80 10"},
+      {"Bits", "''B", "03 01 00"},
+  });
+}
+
+TEST(Ber, Readings) {
+  asn1test::checkReadings(kBer, {
+      {"MsgId", "0A 02 10 01", "gw-get-id"},
+      // A mandatory field out of its place, or missing, fails.
+      {"Gain", "30 06 81 01 02 80 01 01", nullptr},
+      {"Gain", "30 03 80 01 01", nullptr},
+      // The wrapper holds exactly one element, of an alternative the type has.
+      {"PDU", "A0 04 8C 00 8C 00", nullptr},
+      {"PDU", "A0 02 94 00", nullptr},
+      {"PDU", "A5 00", nullptr},
+      // Wrappers sent with the primitive bit are read all the same.
+      {"Message", "30 0D 80 01 07 81 01 03 82 05 80 03 82 01 04", kConnect},
+      // Octets after a complete value are not read.
+      {"Message", "30 0D 80 01 07 81 01 03 A2 05 A0 03 82 01 04 00", kConnect},
+      {"Empty", "30 00 FF FF", "{ }"},
+      // Unknown additions of an extensible type are skipped; a type without
+      // an extension marker has none.
+      {"EmptyExt", "30 00", "{ }"},
+      {"EmptyExt", "30 03 80 01 05", "{ }"},
+      {"Empty", "30 03 80 01 05", nullptr},
+      // Indefinite length.
+      {"Message", "30 80 80 01 07 A2 80 A0 80 8C 00 00 00 00 00 00 00", nullptr},
+      // An inner length that runs past its SEQUENCE's contents.
+      {"Message", "30 03 80 05 07 81 01 03 A2 02 A0 00", nullptr},
+      // An element after the known fields whose length runs past its SEQUENCE.
+      {"Packet", "30 08 80 02 10 01 A1 02 80 00", "{ msgID gw-get-id, payload raw : ''H }"},
+      {"Packet", "30 0B 80 02 10 01 A1 02 80 00 89 05 00", nullptr},
+      {"Standby", "0A 00", nullptr},
+      {"Standby", "0A 05 00 80 00 00 00", nullptr},
+      // An element that fails fails the list.
+      {"Packets", "30 04 30 02 80 00", nullptr},
+      // The unused-bits count: set unused bits are dropped, counts of 8 and
+      // more refused, and an empty string has none.
+      {"Bits", "03 03 04 80 1F", "'100000000001'B"},
+      {"Bits", "03 02 07 80", "'1'B"},
+      {"Bits", "03 02 09 00", nullptr},
+      {"Bits", "03 02 08 00", nullptr},
+      {"Bits", "03 01 01", nullptr},
+      {"Bits", "03 00", nullptr},
+  });
 }
 
 TEST(Ber, UnsignedValuesFromTwoToThe31ArePositive) {
   // INTEGER (0..4294967295) holds them in a signed word; on the wire they
   // are the positive numbers they are (Erlang writes the same octets).
-  Numbers n;
-  n.set_u32(0x80000000u);
-  EXPECT_EQ("02 05 00 80 00 00 00", enc(n.get_u32()));
-  n.set_u32(0xFFFFFFFFu);
-  EXPECT_EQ("02 05 00 FF FF FF FF", enc(n.get_u32()));
-  ASN1::Constrained_INTEGER<ASN1::FixedConstraint, 0, 4294967295u> back;
+  ASN1::Constrained_INTEGER<ASN1::FixedConstraint, 0, 4294967295u> u, back;
+  u = 0x80000000u;
+  EXPECT_EQ("02 05 00 80 00 00 00", enc(u));
+  u = 0xFFFFFFFFu;
+  EXPECT_EQ("02 05 00 FF FF FF FF", enc(u));
   ASSERT_TRUE(dec("02 05 00 FF FF FF FF", back));
   EXPECT_EQ(0xFFFFFFFFu, back.getValue());
   // -1 is not a value such a type can hold.
@@ -64,69 +130,13 @@ TEST(Ber, UnsignedValuesFromTwoToThe31ArePositive) {
   EXPECT_FALSE(dec("02 05 01 00 00 00 00", back));
 }
 
-TEST(Ber, EnumerationsAreSignExtended) {
-  Standby s;
-  s.setValue(Standby::not_use);
-  EXPECT_EQ("0A 01 FF", enc(s));
-  Standby back;
-  back.setValue(Standby::on);
-  ASSERT_TRUE(dec("0A 01 FF", back));
-  EXPECT_EQ(-1, back.getValue());
-  MsgId id;
-  id.setValue(MsgId::ali_server_p1);
-  EXPECT_EQ("0A 02 33 00", enc(id));
-  ASSERT_TRUE(dec("0A 02 10 01", id));
-  EXPECT_EQ(MsgId::gw_get_id, id.getValue());
-}
-
-TEST(Ber, SequenceFieldsAreTaggedByPosition) {
-  Gain g;
-  g.set_id(1);
-  g.set_value(2);
-  EXPECT_EQ("30 06 80 01 01 81 01 02", enc(g));
-  Gain back;
-  ASSERT_TRUE(dec("30 06 80 01 01 81 01 02", back));
-  EXPECT_EQ(0, g.compare(back));
-  // A mandatory field out of its place, or missing, fails.
-  EXPECT_FALSE(dec("30 06 81 01 02 80 01 01", back));
-  EXPECT_FALSE(dec("30 03 80 01 01", back));
-}
-
-TEST(Ber, ChoiceFieldsGetAConstructedExplicitWrapper) {
-  // pdu [2] and command [0] wrap their alternatives, constructed even
-  // around a primitive alternative (X.690 8.14); Erlang decodes these octets.
-  EXPECT_EQ("30 0D 80 01 07 81 01 03 A2 05 A0 03 82 01 04", enc(connectMessage()));
-  Message back;
-  ASSERT_TRUE(dec("30 0D 80 01 07 81 01 03 A2 05 A0 03 82 01 04", back));
-  EXPECT_EQ(0, connectMessage().compare(back));
-  // A top-level CHOICE has no tag of its own: only its alternative.
-  PDU pdu;
-  pdu.select_command().select_ping();
-  EXPECT_EQ("A0 02 8C 00", enc(pdu));
-  PDU pduBack;
-  ASSERT_TRUE(dec("A0 02 8C 00", pduBack));
-  EXPECT_EQ(Command::e_ping, pduBack.get_command().getSelection());
-  // The wrapper holds exactly one element.
-  EXPECT_FALSE(dec("A0 04 8C 00 8C 00", pduBack));
-  // An alternative the type does not have fails.
-  EXPECT_FALSE(dec("A0 02 94 00", pduBack));
-  EXPECT_FALSE(dec("A5 00", pduBack));
-  // Wrappers sent with the primitive bit are read all the same.
-  ASSERT_TRUE(dec("30 0D 80 01 07 81 01 03 82 05 80 03 82 01 04", back));
-  EXPECT_EQ(0, connectMessage().compare(back));
-}
-
 TEST(Ber, LengthForms) {
-  ASN1::OCTET_STRING s;
-  s.resize(127);
-  EXPECT_EQ("04 7F", enc(s).substr(0, 5));
-  s.resize(200);
-  EXPECT_EQ("04 81 C8", enc(s).substr(0, 8));
-  s.resize(256);
-  EXPECT_EQ("04 82 01 00", enc(s).substr(0, 11));
-  s.resize(70000);
-  EXPECT_EQ("04 83 01 11 70", enc(s).substr(0, 14));
-  ASN1::OCTET_STRING back;
+  ASN1::OCTET_STRING s, back;
+  for (const auto& c : {std::make_pair(127, "04 7F"), std::make_pair(200, "04 81 C8"),
+                        std::make_pair(256, "04 82 01 00"), std::make_pair(70000, "04 83 01 11 70")}) {
+    s.resize(size_t(c.first));
+    EXPECT_EQ(c.second, enc(s).substr(0, std::string(c.second).size()));
+  }
   ASSERT_TRUE(dec(enc(s), back));
   EXPECT_EQ(0, s.compare(back));
   // Long forms with more octets than needed are still BER.
@@ -157,61 +167,20 @@ TEST(Ber, TagNumbersOf31AndMoreUseTheHighForm) {
   EXPECT_EQ(9u, d.offset());
 }
 
-TEST(Ber, BitStrings) {
-  ASN1::BIT_STRING b;
-  b.resize(16);
-  b.setBit(0, true);
-  b.setBit(15, true);
-  EXPECT_EQ("03 03 00 80 01", enc(b));
-  b.resize(12);
-  b.setBit(11, true);
-  EXPECT_EQ("03 03 04 80 10", enc(b));
-  b.resize(0);
-  EXPECT_EQ("03 01 00", enc(b));
-  ASN1::BIT_STRING back;
-  ASSERT_TRUE(dec("03 03 04 80 1F", back));  // unused bits that are set are dropped
-  EXPECT_EQ(12u, back.size());
-  EXPECT_EQ(0x10, back.bytes()[1]);
-  ASSERT_TRUE(dec("03 01 00", back));
-  EXPECT_EQ(0u, back.size());
-}
-
 TEST(Ber, HostileLengthsFailCleanly) {
   ASN1::OCTET_STRING s;
-  // An announced length far beyond the input: refused before any buffer is sized.
-  EXPECT_FALSE(dec("04 84 FF FF FF F0 00", s));
-  EXPECT_FALSE(dec("04 83 10 00 00", s));
-  EXPECT_TRUE(s.empty());
-  // Cut short: identifier only, length octets missing, contents missing.
-  EXPECT_FALSE(dec("04", s));
-  EXPECT_FALSE(dec("04 82 01", s));
-  EXPECT_FALSE(dec("04 05 01 02", s));
-  EXPECT_FALSE(dec("", s));
-  // Five length octets, the reserved FF, the indefinite form.
-  EXPECT_FALSE(dec("04 85 00 00 00 00 01 AA", s));
-  EXPECT_FALSE(dec("04 FF 01 AA", s));
-  EXPECT_FALSE(dec("24 80 04 01 AA 00 00", s));
-  Message m;
-  EXPECT_FALSE(dec("30 80 80 01 07 A2 80 A0 80 8C 00 00 00 00 00 00 00", m));
-  // A constructed (segmented) string is not read as contents.
-  EXPECT_FALSE(dec("24 03 04 01 AA", s));
-  // An inner length that runs past its SEQUENCE's contents.
-  EXPECT_FALSE(dec("30 03 80 05 07 81 01 03 A2 02 A0 00", m));
-  // An element after the known fields whose length runs past its SEQUENCE.
-  Packet p;
-  EXPECT_TRUE(dec("30 08 80 02 10 01 A1 02 80 00", p));
-  EXPECT_FALSE(dec("30 0B 80 02 10 01 A1 02 80 00 89 05 00", p));
-}
-
-TEST(Ber, BitStringUnusedCountIsChecked) {
-  ASN1::BIT_STRING b;
-  EXPECT_FALSE(dec("03 02 09 00", b));
-  EXPECT_FALSE(dec("03 02 08 00", b));
-  EXPECT_FALSE(dec("03 01 01", b));  // an empty string has no unused bits
-  EXPECT_FALSE(dec("03 00", b));
-  ASSERT_TRUE(dec("03 02 07 80", b));
-  EXPECT_EQ(1u, b.size());
-  EXPECT_TRUE(b.getBit(0));
+  for (const char* h : {
+           // An announced length far beyond the input: refused before any buffer is sized.
+           "04 84 FF FF FF F0 00", "04 83 10 00 00",
+           // Cut short: identifier only, length octets missing, contents missing.
+           "04", "04 82 01", "04 05 01 02", "",
+           // Five length octets, the reserved FF, the indefinite form.
+           "04 85 00 00 00 00 01 AA", "04 FF 01 AA", "24 80 04 01 AA 00 00",
+           // A constructed (segmented) string is not read as contents.
+           "24 03 04 01 AA"}) {
+    EXPECT_FALSE(dec(h, s)) << h;
+    EXPECT_TRUE(s.empty()) << h;
+  }
 }
 
 TEST(Ber, IntegersThatDoNotFitFail) {
@@ -222,88 +191,22 @@ TEST(Ber, IntegersThatDoNotFitFail) {
   EXPECT_FALSE(dec("02 05 FF 7F FF FF FF", i));  // below -2^31
   ASSERT_TRUE(dec("02 05 FF 80 00 00 00", i));   // -2^31, one redundant octet
   EXPECT_EQ(INT32_MIN, i.getValue());
-  ASSERT_TRUE(dec("02 02 FF 7F", i));
-  EXPECT_EQ(-129, i.getValue());
   // Out of the type's range but representable: the decoder does not judge it.
   ASN1::Constrained_INTEGER<ASN1::FixedConstraint, 0, 1023u> slot;
   ASSERT_TRUE(dec("02 03 00 FF FF", slot));
   EXPECT_EQ(65535u, slot.getValue());
-  Standby e;
-  EXPECT_FALSE(dec("0A 00", e));
-  EXPECT_FALSE(dec("0A 05 00 80 00 00 00", e));
   ASN1::BOOLEAN b;
   EXPECT_FALSE(dec("01 00", b));
   ASSERT_TRUE(dec("01 02 00 01", b));
   EXPECT_TRUE(b.getValue());
 }
 
-TEST(Ber, EmptySequencesAndTrailingOctets) {
-  Empty e;
-  EXPECT_EQ("30 00", enc(e));
-  EXPECT_TRUE(dec("30 00", e));
-  EmptyExt x;
-  EXPECT_TRUE(dec("30 00", x));
-  // Unknown additions of an extensible type are skipped; a type without an
-  // extension marker has none.
-  EXPECT_TRUE(dec("30 03 80 01 05", x));
-  EXPECT_FALSE(dec("30 03 80 01 05", e));
-  // Octets after a complete value are not read.
-  EXPECT_TRUE(dec("30 00 FF FF", e));
-  Message m;
-  EXPECT_TRUE(dec("30 0D 80 01 07 81 01 03 A2 05 A0 03 82 01 04 00", m));
-}
-
-TEST(Ber, OptionalFieldsAndExtensionAdditions) {
+TEST(Ber, DecodingIntoAFilledSequenceLeavesOnlyWhatWasRead) {
   TermParams t;
-  t.includeOptionalField(TermParams::o_a2, TermParams::e_a2);
-  t.set_a2(true);
-  t.includeOptionalField(TermParams::o_request_mode, TermParams::e_request_mode);
-  t.set_request_mode(RequestMode::emergency);
   t.includeOptionalField(TermParams::o_x13, TermParams::e_x13);
-  t.get_x13().setValue(20);  // beyond the root of an extensible enumeration
-  EXPECT_EQ("30 09 81 01 FF 89 01 05 93 01 14", enc(t));
-  TermParams back;
-  ASSERT_TRUE(dec(enc(t), back));
-  EXPECT_EQ(0, t.compare(back));
-  EXPECT_FALSE(back.hasOptionalField(TermParams::o_a1));
-  EXPECT_TRUE(back.hasOptionalField(TermParams::o_x13));
-  // Decoding into a value that held other fields leaves only what was read.
-  ASSERT_TRUE(dec("30 00", back));
-  EXPECT_EQ(0, TermParams().compare(back));
-}
-
-TEST(Ber, ExtensionAlternatives) {
-  CreateParams c;
-  c.select_voice();
-  EXPECT_EQ("83 00", enc(c));
-  CreateParams back;
-  ASSERT_TRUE(dec("83 00", back));
-  EXPECT_EQ(CreateParams::e_voice, back.getSelection());
-  TonecCode t;
-  t.select_dtmfDone();
-  EXPECT_EQ("86 00", enc(t));
-}
-
-TEST(Ber, ListsOfChoicesAndSequences) {
-  Packets list;
-  Packet& p = list.push_back();
-  p.set_msgID(MsgId::gw_get_id);
-  Gain& g = p.get_payload().select_gains().push_back();
-  g.set_id(2);
-  g.set_value(-6);
-  p.includeOptionalField(Packet::o_items, Packet::e_items);
-  Item& item = p.get_items().push_back();
-  item.set_name("a");
-  item.set_ok(true);
-  EXPECT_EQ("30 1C 30 1A 80 02 10 01 A1 0A A1 08 30 06 80 01 02 81 01 FA A3 08 30 06 80 01 61 81 01 FF",
-            enc(list));
-  Packets back;
-  ASSERT_TRUE(dec(enc(list), back));
-  EXPECT_EQ(0, list.compare(back));
-  ASSERT_TRUE(dec("30 00", back));
-  EXPECT_EQ(0u, back.size());
-  // An element that fails fails the list.
-  EXPECT_FALSE(dec("30 04 30 02 80 00", back));
+  t.set_x13(ErrorCause::internal);
+  ASSERT_TRUE(dec("30 00", t));
+  EXPECT_EQ(0, TermParams().compare(t));
 }
 
 TEST(Ber, OpenTypes) {
@@ -327,10 +230,9 @@ TEST(Ber, OpenTypes) {
       {&ASN1::TypeConstrainedOpenData::create, ASN1::ContextSpecificTagClass | 3,
        &ASN1::TypeConstrainedOpenData::make_copy},
       &ASN1::INTEGER::theInfo};
-  ASN1::TypeConstrainedOpenData t(&tagged);
+  ASN1::TypeConstrainedOpenData t(&tagged), tBack(&tagged);
   static_cast<ASN1::INTEGER&>(t.get_data()).setValue(-2);
   EXPECT_EQ("A3 03 02 01 FE", enc(t));
-  ASN1::TypeConstrainedOpenData tBack(&tagged);
   ASSERT_TRUE(dec("A3 03 02 01 FE", tBack));
   EXPECT_EQ(0, t.compare(tBack));
   EXPECT_FALSE(dec("A3 04 02 01 FE 00", tBack));

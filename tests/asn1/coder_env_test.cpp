@@ -1,4 +1,5 @@
-// The coder environment: rule words and the output only on success.
+// The coder environment: rule words, and output or target touched only on
+// success.
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -8,15 +9,17 @@
 
 using namespace AsnTest;
 
-TEST(CoderEnv, UnknownRulesFailWithoutTouchingAnything) {
-  Message m;
-  m.get_pdu().select_command().select_ping();
-  for (uint32_t rule : {4u, 99u, 0xFFFFFFFFu}) {
+TEST(CoderEnv, FailuresTouchNeitherOutputNorTarget) {
+  Message ping, unselected;
+  ping.get_pdu().select_command().select_ping();
+  const char in[] = {0x00, 0x18};
+  for (uint32_t rule : {4u, 99u, 0xFFFFFFFFu, uint32_t(ASN1::CoderEnv::per_Aligned)}) {
     ASN1::CoderEnv env(rule);
     std::vector<char> out{'x'};
-    EXPECT_FALSE(ASN1::encode(m, &env, std::back_inserter(out)));
+    const bool known = rule == ASN1::CoderEnv::per_Aligned;
+    EXPECT_FALSE(ASN1::encode(known ? unselected : ping, &env, std::back_inserter(out))) << rule;
     EXPECT_EQ(std::vector<char>{'x'}, out);
-    const char in[] = {0x00, 0x18};
+    if (known) continue;
     Message target;
     target.includeOptionalField(Message::o_seq, Message::e_seq);
     target.set_seq(42);

@@ -10,21 +10,14 @@
 
 using namespace AsnTest;
 
-TEST(ValueModel, SequenceFromDescriptorHoldsOnlyMandatoryFields) {
+TEST(ValueModel, OptionalFieldsExistOnlyWhenIncludedAndKeepTheirValue) {
   Message m;
-  EXPECT_EQ(nullptr, m.getField(Message::e_seq));
   EXPECT_EQ(nullptr, m.getField(Message::e_slot));
   ASSERT_NE(nullptr, m.getField(Message::e_pdu));
   EXPECT_EQ(-1, m.get_pdu().getSelection());
-  for (unsigned id = 0; id < 4; ++id) EXPECT_FALSE(m.hasOptionalField(id));
-}
-
-TEST(ValueModel, IncludeRemoveIncludeKeepsTheFieldValue) {
-  Message m;
   m.includeOptionalField(Message::o_slot, Message::e_slot);
   EXPECT_TRUE(m.hasOptionalField(Message::o_slot));
   EXPECT_FALSE(m.hasOptionalField(Message::o_seq));
-  EXPECT_EQ(0u, m.get_slot().getValue());
   m.removeOptionalField(Message::o_slot);
   EXPECT_FALSE(m.hasOptionalField(Message::o_slot));
   m.set_slot(77);
@@ -32,16 +25,12 @@ TEST(ValueModel, IncludeRemoveIncludeKeepsTheFieldValue) {
   EXPECT_EQ(77u, m.get_slot().getValue());
 }
 
-TEST(ValueModel, ExtensionAdditionGrowsTheExtensionBitmapToItsBit) {
+TEST(ValueModel, ExtensionAdditionGrowsTheBitmapToItsBitAndNoFurther) {
+  // request-mode is the third addition; the wire form of the map is in the
+  // coder vectors.
   TermParams t;
-  EXPECT_EQ(0u, t.extensionMap().size());
-  // request-mode is the third addition: optional id 7 + 2.
-  ASSERT_EQ(9, TermParams::o_request_mode);
   t.includeOptionalField(TermParams::o_request_mode, TermParams::e_request_mode);
   EXPECT_EQ(3u, t.extensionMap().size());
-  EXPECT_TRUE(t.hasOptionalField(9));
-  EXPECT_FALSE(t.hasOptionalField(8));
-  EXPECT_EQ(0x20, t.extensionMap().data()[0]);
   // An id or index the type does not have changes nothing.
   t.includeOptionalField(40, 3);
   t.includeOptionalField(3, 400);
@@ -49,27 +38,19 @@ TEST(ValueModel, ExtensionAdditionGrowsTheExtensionBitmapToItsBit) {
   EXPECT_FALSE(t.hasOptionalField(3));
 }
 
-TEST(ValueModel, BitmapBitZeroIsTheMostSignificantBitOfTheFirstOctet) {
+TEST(ValueModel, BitmapKeepsToItsCountAndGrowsPastItsInlineStorage) {
   ASN1::SEQUENCE::BitMap map;
   map.resize(10);
-  map.set(0);
   map.set(9);
-  EXPECT_EQ(0x80, map.data()[0]);
-  EXPECT_EQ(0x40, map.data()[1]);
-  EXPECT_FALSE(map[10]);
   map.set(10);  // beyond the count: ignored
   EXPECT_EQ(0x40, map.data()[1]);
   map.resize(9);
   map.resize(10);
   EXPECT_FALSE(map[9]);
-  map.resize(300);  // leaves the inline storage
+  map.resize(300);
   map.set(299);
-  EXPECT_TRUE(map[0] && map[299]);
   ASN1::SEQUENCE::BitMap copy(map);
   EXPECT_TRUE(copy[299]);
-  map.resize(3);
-  EXPECT_TRUE(map[0]);
-  EXPECT_EQ(3u, map.size());
 }
 
 TEST(ValueModel, CreateSelectionOutsideTheAlternativesLeavesMinusTwo) {
@@ -102,51 +83,32 @@ TEST(ValueModel, ComponentsAreObjectsOfTheirGeneratedClass) {
   EXPECT_NE(nullptr, dynamic_cast<Packet*>(list.at(1)));
 }
 
-TEST(ValueModel, ChoiceComparisonOrdersBySelectionThenValue) {
-  PDU a, b;
-  EXPECT_EQ(0, a.compare(b));
-  b.select_command();
-  EXPECT_LT(a.compare(b), 0);
-  EXPECT_GT(b.compare(a), 0);
-  a.select_command().set_connect(4);
-  b.get_command().set_connect(5);
-  EXPECT_LT(a.compare(b), 0);
-  b.get_command().set_connect(4);
-  EXPECT_EQ(0, a.compare(b));
-}
-
-TEST(ValueModel, SequencesDifferingOnlyInAnExtensionAdditionCompareUnequal) {
-  TermParams a, b;
-  a.includeOptionalField(TermParams::o_x4, TermParams::e_x4);
-  b.includeOptionalField(TermParams::o_x4, TermParams::e_x4);
-  EXPECT_EQ(0, a.compare(b));
-  a.set_x4(1);
-  EXPECT_NE(0, a.compare(b));
-  // Present only on one side.
-  b.set_x4(1);
-  b.removeOptionalField(TermParams::o_x4);
-  EXPECT_GT(a.compare(b), 0);
-  EXPECT_LT(b.compare(a), 0);
-}
-
-TEST(ValueModel, CompareIsThreeWayAcrossTheWholeRange) {
+TEST(ValueModel, CompareIsThreeWay) {
+  // Each pair is given smaller first.
   ASN1::INTEGER big(INT_MAX, &ASN1::INTEGER::theInfo), minus(-1, &ASN1::INTEGER::theInfo);
-  EXPECT_GT(big.compare(minus), 0);
-  EXPECT_LT(minus.compare(big), 0);
-  // Unsigned range: 2^31 and above are larger than 1.
   ASN1::Constrained_INTEGER<ASN1::FixedConstraint, 0, 4294967295u> u, one;
-  u = 4000000000u;
+  u = 4000000000u;  // 2^31 and above are larger than 1
   one = 1u;
-  EXPECT_GT(u.compare(one), 0);
   ASN1::OBJECT_IDENTIFIER x, y;
   x.arcs() = {1, 0xFFFFFFFFu};
   y.arcs() = {1, 1};
-  EXPECT_GT(x.compare(y), 0);
   ASN1::OCTET_STRING p, q;
   p = std::string("\x01\xff", 2);
   q = std::string("\x01\x02\x03", 3);
-  EXPECT_GT(p.compare(q), 0);
-  EXPECT_LT(q.compare(p), 0);
+  PDU none, four, five;  // by selection, then by value
+  four.select_command().set_connect(4);
+  five.select_command().set_connect(5);
+  TermParams without, with;  // an extension addition present only on one side
+  with.includeOptionalField(TermParams::o_x4, TermParams::e_x4);
+  // The same clock time at another offset is another time.
+  ASN1::GeneralizedTime west(2023, 1, 2, 3, 4, 5, 0, -30, false), east(2023, 1, 2, 3, 4, 5, 0, 60, false);
+  const std::pair<const ASN1::AbstractData*, const ASN1::AbstractData*> pairs[] = {
+      {&minus, &big}, {&one, &u}, {&y, &x}, {&q, &p}, {&none, &four}, {&four, &five}, {&without, &with}, {&west, &east}};
+  for (const auto& c : pairs) {
+    EXPECT_LT(c.first->compare(*c.second), 0) << c.first->asValueNotation();
+    EXPECT_GT(c.second->compare(*c.first), 0) << c.first->asValueNotation();
+    EXPECT_EQ(0, c.first->compare(*c.first));
+  }
 }
 
 TEST(ValueModel, AssignmentCopiesDeeplyAndKeepsTheDescriptor) {
@@ -168,47 +130,17 @@ TEST(ValueModel, ListsResizeInsertAndErase) {
   p[1] = 7u;
   ASN1::Constrained_INTEGER<ASN1::FixedConstraint, 0, 255u> five;
   five = 5u;
-  p.insert(1, 2, five);
-  ASSERT_EQ(5u, p.size());
-  EXPECT_EQ(5u, p[1].getValue());
-  EXPECT_EQ(7u, p[3].getValue());
-  p.erase(p.begin());
-  EXPECT_EQ(4u, p.size());
-  Pattern other;
-  other.resize(1);
-  other[0] = 42u;
-  p.insert(4, other.elements().data(), other.elements().data() + 1);
-  EXPECT_EQ(42u, p[4].getValue());
-  p.erase(4, 5);
-  p.erase(1, 3);
+  p.insert(1, 2, five);  // 0 5 5 7 0
+  p.erase(p.begin());    // 5 5 7 0
+  p.erase(1, 3);         // 5 0
   ASSERT_EQ(2u, p.size());
   EXPECT_EQ(5u, p[0].getValue());
-  unsigned n = 0;
-  for (Pattern::const_iterator it = p.begin(); it != p.end(); ++it) ++n;
-  EXPECT_EQ(2u, n);
-  p.resize(0);
-  EXPECT_TRUE(p.empty());
-}
-
-TEST(ValueModel, CountBits) {
-  EXPECT_EQ(32u, ASN1::CountBits(0));
-  EXPECT_EQ(0u, ASN1::CountBits(1));
-  EXPECT_EQ(1u, ASN1::CountBits(2));
-  EXPECT_EQ(2u, ASN1::CountBits(3));
-  EXPECT_EQ(8u, ASN1::CountBits(256));
-  EXPECT_EQ(9u, ASN1::CountBits(257));
-  EXPECT_EQ(32u, ASN1::CountBits(0x80000001u));
+  EXPECT_EQ(0u, p[1].getValue());
 }
 
 TEST(ValueModel, ObjectIdentifierContentOctets) {
   ASN1::OBJECT_IDENTIFIER oid;
   std::vector<char> out;
-  oid.arcs() = {1, 2, 3};
-  ASSERT_TRUE(oid.encodeCommon(out));
-  EXPECT_EQ(std::vector<char>({0x2A, 0x03}), out);
-  oid.arcs() = {2, 100, 3};
-  ASSERT_TRUE(oid.encodeCommon(out));
-  EXPECT_EQ(std::vector<char>({char(0x81), 0x34, 0x03}), out);
   oid.arcs() = {1, 2, 128};
   ASSERT_TRUE(oid.encodeCommon(out));
   EXPECT_EQ(std::vector<char>({0x2A, char(0x81), 0x00}), out);
@@ -218,41 +150,28 @@ TEST(ValueModel, ObjectIdentifierContentOctets) {
 
   const char partial[] = {char(0x81)};
   EXPECT_FALSE(oid.decodeCommon(partial, 1));
-  const char good[] = {char(0x81), 0x34, 0x03};
-  ASSERT_TRUE(oid.decodeCommon(good, 3));
-  EXPECT_EQ(std::vector<uint32_t>({2, 100, 3}), oid.arcs());
   // A subidentifier beyond 32 bits is refused rather than wrapped.
   const char huge[] = {0x2A, char(0x90), char(0x80), char(0x80), char(0x80), 0x00};
   EXPECT_FALSE(oid.decodeCommon(huge, sizeof huge));
   const char max32[] = {0x2A, char(0x8F), char(0xFF), char(0xFF), char(0xFF), 0x7F};
   ASSERT_TRUE(oid.decodeCommon(max32, sizeof max32));
-  EXPECT_EQ(0xFFFFFFFFu, oid.arcs()[2]);
+  EXPECT_EQ(std::vector<uint32_t>({1, 2, 0xFFFFFFFFu}), oid.arcs());
 }
 
 TEST(ValueModel, GeneralizedTimeText) {
-  ASN1::GeneralizedTime t;
-  EXPECT_EQ("00010101000000", t.get());
   ASN1::GeneralizedTime u("20230102030405.5+0130");
   EXPECT_EQ(500, u.getMillisec());
   EXPECT_EQ(90, u.getMinDiff());
   EXPECT_EQ("20230102030405.500+0130", u.get());
-  ASN1::GeneralizedTime w(2023, 1, 2, 3, 4, 5, 0, -30, false);
-  EXPECT_EQ("20230102030405-0030", w.get());
-  // The same clock time at another offset is another time.
-  ASN1::GeneralizedTime east(2023, 1, 2, 3, 4, 5, 0, 60, false);
-  EXPECT_LT(w.compare(east), 0);
-  EXPECT_GT(east.compare(w), 0);
-  ASN1::GeneralizedTime z("19991231235959Z");
+  ASN1::GeneralizedTime z("19991231235959Z"), back;
   EXPECT_TRUE(z.getUTC());
   EXPECT_EQ(946684799, long(z.get_time_t()));
-  ASN1::GeneralizedTime back;
   back.set_time_t(946684799);
   EXPECT_EQ("19991231235959", back.get());
   // Short or malformed text is refused and changes nothing.
-  ASN1::GeneralizedTime s;
-  EXPECT_FALSE(s.set("2023"));
-  EXPECT_FALSE(s.set("2023010203040x"));
-  EXPECT_EQ("00010101000000", s.get());
+  EXPECT_FALSE(back.set("2023"));
+  EXPECT_FALSE(back.set("1999123123595x"));
+  EXPECT_EQ("19991231235959", back.get());
 }
 
 TEST(ValueModel, EnumerationNamesFollowValuesNotPositions) {
