@@ -98,7 +98,6 @@ class Client {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
   }
-  int fd() const { return fd_; }
   int localPort() const {
     sockaddr_in a{};
     socklen_t len = sizeof a;
@@ -138,7 +137,6 @@ class Client {
   }
   // What has arrived and was not taken as a frame.
   const Bytes& pending() const { return in_; }
-  bool closed() const { return closed_; }
 
  protected:
   bool frame(Bytes& payload, std::chrono::steady_clock::time_point end) {

@@ -36,41 +36,25 @@ TEST_F(HeartBeatTest, OneCommandThenSilenceClosesTheConnection) {
   EXPECT_EQ(linktest::count(log.str(), "heartbeat timeout!!!"), 1u);
 }
 
-TEST_F(HeartBeatTest, AConnectionThatNeverSendsACommandIsNeverTimedOut) {
-  start();
-  Capture log(std::clog);
-  clock.advance(HeartBeatCtl::timeout_ms * 3);
-  EXPECT_EQ(log.str(), "");
-  EXPECT_TRUE(connected());
-}
-
-TEST_F(HeartBeatTest, EveryCommandThatReachesTheServicesRestartsTheTimerButRejectedOnesDoNot) {
+// Rejected requests reach no service (checked with the session), so only
+// what the services see counts, claimed or not.
+TEST_F(HeartBeatTest, EveryCommandThatReachesTheServicesRestartsTheTimer) {
   start();
   send("{ pdu command : ping : NULL }");
   EXPECT_EQ(receive(), "{ pdu response : success : NULL }");
   clock.advance(100000);
-  // Unclaimed, but it reached the services.
   send("{ seq 1, pdu command : display : snmpTrapReceivers : { } }");
   EXPECT_EQ(receive(), "{ seq 1, pdu response : error : unexpectedMsgType }");
   clock.advance(100000);
   EXPECT_TRUE(connected());
-  // Refused before any service sees them.
-  controller.send(linktest::tpkt({0x40, 0x04, 0x00, 0x18}));
-  EXPECT_EQ(receive(), "{ pdu response : error : invalidSlot }");
-  send("{ seq 2, pdu response : success : NULL }");
-  EXPECT_EQ(receive(), "{ seq 2, pdu response : error : unexpectedMsgType }");
   Capture log(std::clog), err(std::cerr);
   clock.advance(20000);
   EXPECT_EQ(log.str(), "heartbeat timeout!!!\n");
   EXPECT_FALSE(connected());
 }
 
-TEST_F(HeartBeatTest, PingWithASlotEchoesIt) {
-  start();
-  send("{ seq 3, slot 5, pdu command : ping : NULL }");
-  EXPECT_EQ(receive(), "{ seq 3, slot 5, pdu response : success : NULL }");
-}
-
+// The next controller starts fresh: until it sends a command, it is never
+// timed out.
 TEST_F(HeartBeatTest, ADisconnectCancelsTheTimerAndTheNextControllerStartsFresh) {
   start();
   send("{ pdu command : ping : NULL }");
@@ -83,13 +67,7 @@ TEST_F(HeartBeatTest, ADisconnectCancelsTheTimerAndTheNextControllerStartsFresh)
   ASSERT_TRUE(linktest::pump([&] { return connected(); }));
   clock.advance(HeartBeatCtl::timeout_ms * 2);
   EXPECT_EQ(linktest::count(log.str(), "heartbeat timeout!!!"), 0u);
-}
-
-TEST(HeartBeatCtl, TheDaemonsInstanceIsOneAndItsPrefixIsNamed) {
-  EXPECT_EQ(HeartBeatCtl::instance(), HeartBeatCtl::instance());
-  std::ostringstream s;
-  HeartBeatCtl::instance()->PutHeader(s);
-  EXPECT_EQ(s.str(), "heartbeat: ");
+  EXPECT_TRUE(connected());
 }
 
 }  // namespace

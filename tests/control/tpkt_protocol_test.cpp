@@ -45,59 +45,48 @@ class Stack : public ProtocolsList {
 
 const Bytes abc = {0x03, 0x00, 0x00, 0x07, 0x41, 0x42, 0x43};
 
-TEST(TpktReceive, WholeFrameAndOneOctetPerReadGiveTheSamePayloadOnce) {
-  Stack whole, split;
-  whole.feed(abc);
-  split.feedOneByOne(abc);
-  EXPECT_EQ(whole.payloads, (std::vector<Bytes>{{0x41, 0x42, 0x43}}));
-  EXPECT_EQ(split.payloads, whole.payloads);
-  EXPECT_EQ(split.tpkt->state(), Tpkt_protocol::idle);
-  EXPECT_FALSE(split.tpkt->timer_armed());
-}
-
-TEST(TpktReceive, SeveralFramesInOneReadComeOutInOrder) {
-  Stack s;
-  Bytes two = abc;
-  two.insert(two.end(), {0x03, 0x00, 0x00, 0x05, 0x44, 0x03, 0x00, 0x00});
-  s.feed(two);
-  EXPECT_EQ(s.payloads, (std::vector<Bytes>{{0x41, 0x42, 0x43}, {0x44}}));
-  // The third frame's header is half read: the partial-frame timer runs.
-  EXPECT_EQ(s.tpkt->state(), Tpkt_protocol::len_2);
-  EXPECT_TRUE(s.tpkt->timer_armed());
-}
-
-TEST(TpktReceive, GarbageBeforeAHeaderIsLoggedOctetByOctetAndSkipped) {
-  linktest::Capture log(std::clog);
-  Stack s;
-  Bytes in = {0x41, 0x42};
-  in.insert(in.end(), abc.begin(), abc.end());
-  s.feed(in);
-  EXPECT_EQ(log.str(), "(no name) bad TPKT packet start.\n(no name) bad TPKT packet start.\n");
-  EXPECT_EQ(s.payloads.size(), 1u);
-}
-
-TEST(TpktReceive, BadReservedOctetAndShortLengthRestartTheSearch) {
-  linktest::Capture log(std::clog);
-  Stack s;
-  s.feed({0x03, 0x01});
-  EXPECT_EQ(log.str(), "(no name) bad TPKT reserved.\n");
-  EXPECT_EQ(s.tpkt->state(), Tpkt_protocol::idle);
-  log.clear();
-  s.feed({0x03, 0x00, 0x00, 0x03});
-  EXPECT_EQ(log.str(), "TPKT too small 3\n");
-  EXPECT_EQ(s.tpkt->state(), Tpkt_protocol::idle);
-  s.feed(abc);
-  EXPECT_EQ(s.payloads.size(), 1u);
-}
-
-TEST(TpktReceive, EmptyFrameIsDeliveredAtOnce) {
-  Stack s;
-  s.feed({0x03, 0x00, 0x00, 0x04});
-  ASSERT_EQ(s.payloads.size(), 1u);
-  EXPECT_TRUE(s.payloads[0].empty());
-  EXPECT_FALSE(s.tpkt->timer_armed());
-  s.feed(abc);
-  EXPECT_EQ(s.payloads.size(), 2u);
+// Each input, fed in one read and again one octet per read, gives the same
+// payloads, log lines and final state.
+TEST(TpktReceive, FramingTable) {
+  const Bytes junkThenAbc = {0x41, 0x42, 0x03, 0x00, 0x00, 0x07, 0x41, 0x42, 0x43};
+  const struct {
+    const char* what;
+    Bytes in;
+    std::vector<Bytes> payloads;
+    std::string log;
+    Tpkt_protocol::State state;
+  } cases[] = {
+      {"one frame", abc, {{0x41, 0x42, 0x43}}, "", Tpkt_protocol::idle},
+      // The third frame's header is half read: the partial-frame timer runs.
+      {"two frames and a half header",
+       {0x03, 0x00, 0x00, 0x07, 0x41, 0x42, 0x43, 0x03, 0x00, 0x00, 0x05, 0x44, 0x03, 0x00, 0x00},
+       {{0x41, 0x42, 0x43}, {0x44}},
+       "",
+       Tpkt_protocol::len_2},
+      {"garbage is skipped octet by octet", junkThenAbc, {{0x41, 0x42, 0x43}},
+       "(no name) bad TPKT packet start.\n(no name) bad TPKT packet start.\n", Tpkt_protocol::idle},
+      {"bad reserved octet restarts the search", {0x03, 0x01, 0x03, 0x00, 0x00, 0x07, 0x41, 0x42, 0x43},
+       {{0x41, 0x42, 0x43}}, "(no name) bad TPKT reserved.\n", Tpkt_protocol::idle},
+      {"short length restarts the search", {0x03, 0x00, 0x00, 0x03, 0x03, 0x00, 0x00, 0x07, 0x41, 0x42, 0x43},
+       {{0x41, 0x42, 0x43}}, "TPKT too small 3\n", Tpkt_protocol::idle},
+      // Delivered at once, not when the next octet comes.
+      {"empty frame", {0x03, 0x00, 0x00, 0x04}, {{}}, "", Tpkt_protocol::idle},
+  };
+  for (const auto& c : cases) {
+    for (bool oneByOne : {false, true}) {
+      SCOPED_TRACE(std::string(c.what) + (oneByOne ? ", one octet per read" : ""));
+      linktest::Capture log(std::clog);
+      Stack s;
+      if (oneByOne)
+        s.feedOneByOne(c.in);
+      else
+        s.feed(c.in);
+      EXPECT_EQ(s.payloads, c.payloads);
+      EXPECT_EQ(log.str(), c.log);
+      EXPECT_EQ(s.tpkt->state(), c.state);
+      EXPECT_EQ(s.tpkt->timer_armed(), c.state != Tpkt_protocol::idle);
+    }
+  }
 }
 
 TEST(TpktReceive, StalledFrameIsDroppedThreeSecondsAfterItsLastOctet) {
@@ -147,22 +136,13 @@ TEST(TpktReceive, PoolExhaustionDropsOneFrameWithOneLineAndTheNextArrives) {
   EXPECT_EQ(s.payloads.size(), 1u);
 }
 
-TEST(TpktSend, HeaderCarriesTheLengthIncludingItself) {
-  Stack s;
-  s.send(Bytes(10, 0xAA));
-  ASSERT_EQ(s.frames.size(), 1u);
-  Bytes expected = {0x03, 0x00, 0x00, 0x0E};
-  expected.insert(expected.end(), 10, 0xAA);
-  EXPECT_EQ(s.frames[0], expected);
-}
-
 TEST(TpktSend, LargestPayloadFillsTheLengthAndOneMoreIsRefused) {
   linktest::Capture log(std::clog);
   Stack s;
   s.send(Bytes(Tpkt_protocol::max_payload, 0x55));
   ASSERT_EQ(s.frames.size(), 1u);
-  EXPECT_EQ(s.frames[0][2], 0xFF);
-  EXPECT_EQ(s.frames[0][3], 0xFF);
+  // The length counts the header too.
+  EXPECT_EQ(Bytes(s.frames[0].begin(), s.frames[0].begin() + 4), (Bytes{0x03, 0x00, 0xFF, 0xFF}));
   EXPECT_EQ(s.frames[0].size(), 0xFFFFu);
   s.send(Bytes(Tpkt_protocol::max_payload + 1, 0x55));
   EXPECT_EQ(s.frames.size(), 1u);

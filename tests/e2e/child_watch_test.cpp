@@ -1,6 +1,7 @@
-// The daemon watches for ended children from its first pass: the watch is
-// in the handler table of the status dump, and it is what keeps the board's
-// build polling when nothing else is registered.
+// The board's build runs: it watches for ended children from its first pass
+// (the watch is what keeps it polling when nothing else is registered) and
+// listens for the controller. The simulated build's dump is checked with the
+// other signals.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -17,34 +18,6 @@ namespace {
 
 using e2e::Daemon;
 using e2e::Root;
-
-const char* const kChildWatchRow = "|     ChildWaitService::OnChildEvent     |            POLLIN            |";
-
-// Asks for status dumps until a complete one lists the child watch, and
-// returns it (empty if none did). A dump taken in the loop's first pass,
-// before its first poll, has no handler in its table yet.
-std::string dumpWithChildWatch(const Daemon& d, const std::string& path) {
-  const std::string end = "+\n\n\n";
-  std::string text;
-  const bool found = e2e::waitFor([&] {
-    text = e2e::readFile(path);
-    const bool complete = text.size() > end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
-    if (complete && text.find(kChildWatchRow) != std::string::npos) return true;
-    d.signal(SIGUSR2);
-    return false;
-  });
-  return found ? text : std::string();
-}
-
-TEST(ChildWatch, SimulatedBoardDumpListsTheChildWatch) {
-  Root root;
-  Daemon d(e2e::simBinary(), root.dir(), {"--port", std::to_string(e2e::freePort())}, root.dir());
-  ASSERT_TRUE(e2e::waitFor([&] { return !d.out().empty(); })) << d.err();
-  const std::string dump = root.path(sysroot::status_dump);
-  EXPECT_NE(dumpWithChildWatch(d, dump), "") << e2e::readFile(dump) << d.err();
-  d.signal(SIGTERM);
-  EXPECT_EQ(d.exitCode(), 0);
-}
 
 // The board's build uses the board's own paths. It runs in a private mount
 // namespace with empty file systems over its run and log directories, so
@@ -71,7 +44,8 @@ TEST(ChildWatch, BoardBuildWithoutRootRunsUntilSigtermWithTheChildWatchAndTheCon
 
   const std::string dump = std::string(sysroot::proc_dir) + "/" + std::to_string(d.pid()) + "/" + "root" + logDir + "/" +
                            statusDump.filename().string();
-  const std::string text = dumpWithChildWatch(d, dump);
+  const std::string text =
+      e2e::statusDumpWith(d, dump, "|     ChildWaitService::OnChildEvent     |            POLLIN            |");
   ASSERT_NE(text, "") << e2e::readFile(dump) << d.err();
   EXPECT_EQ(e2e::count(text, "| attached |"), 2u) << text;
   EXPECT_NE(text.find("|       AcceptorNet::OnSocketEvent       |            POLLIN            |"), std::string::npos)

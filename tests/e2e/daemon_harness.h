@@ -2,8 +2,8 @@
 // Starts the real korvend-sim under a fresh root of its own and watches it
 // from outside, as an operator would: its standard streams, its files under
 // the root, its exit.
-#include <fcntl.h>
 #include <signal.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -67,28 +67,14 @@ class Daemon {
          const std::string& logDir)
       : Daemon(programArgv(binary, args), root, logDir) {}
   // Runs argv as given (the first word looked up on PATH), for a wrapper
-  // that ends by exec'ing the daemon, so the process keeps its pid.
-  Daemon(std::vector<std::string> argv, const std::string& root, const std::string& logDir)
+  // that ends by exec'ing the daemon, so the process keeps its pid. An empty
+  // root runs it without one.
+  Daemon(const std::vector<std::string>& argv, const std::string& root, const std::string& logDir)
       : out_(logDir + "/daemon.out"), err_(logDir + "/daemon.err") {
-    std::vector<char*> cargv;
-    for (auto& a : argv) cargv.push_back(a.data());
-    cargv.push_back(nullptr);
-    const std::string env = "KORVEND_ROOT=" + root;
-    const int out = ::open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    const int err = ::open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::dup2(out, 1);
-      ::dup2(err, 2);
-      if (root.empty())
-        ::unsetenv("KORVEND_ROOT");
-      else
-        ::putenv(const_cast<char*>(env.c_str()));
-      ::execvp(cargv[0], cargv.data());
-      ::_exit(127);
-    }
-    ::close(out);
-    ::close(err);
+    const std::vector<std::string> env =
+        root.empty() ? std::vector<std::string>{"env", "-u", "KORVEND_ROOT"}
+                     : std::vector<std::string>{"env", "KORVEND_ROOT=" + root};
+    pid_ = testproc::Spawn(testproc::With(env, argv), {}, out_, err_);
   }
   ~Daemon() {
     if (running()) {
@@ -132,6 +118,51 @@ class Daemon {
   bool exited_ = false;
   int status_ = 0;
 };
+
+// A shell command's exit code (-1 when it did not exit) and what it
+// printed on both streams.
+struct Ran {
+  int status;
+  std::string out;
+};
+
+inline Ran run(const std::string& command) {
+  Ran r{-1, ""};
+  FILE* p = ::popen((command + " 2>&1").c_str(), "r");
+  if (!p) return r;
+  char buf[1024];
+  while (std::fgets(buf, sizeof buf, p)) r.out += buf;
+  const int st = ::pclose(p);
+  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  return r;
+}
+
+// The command line of lgcpctl (through the emulator in the board's build).
+inline std::string lgcpctlCommand(const std::string& args) {
+  const char* emulator = std::getenv("KORVEND_EMULATOR");
+  const std::string prefix = emulator && *emulator ? std::string(emulator) + " " : std::string();
+  return prefix + buildDir() + "/tools/lgcpctl/lgcpctl " + args;
+}
+
+inline Ran simboardctl(const std::string& root, const std::string& request) {
+  return run(sourceDir() + "/tools/simboardctl --root " + root + " " + request);
+}
+
+// Asks for status dumps until a complete one holds `row`, and returns it
+// (empty if none did). A dump taken in the loop's first pass, before its
+// first poll, has no handler in its table yet.
+inline std::string statusDumpWith(const Daemon& d, const std::string& path, const std::string& row) {
+  const std::string end = "+\n\n\n";
+  std::string text;
+  const bool found = waitFor([&] {
+    text = readFile(path);
+    const bool complete = text.size() > end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+    if (complete && text.find(row) != std::string::npos) return true;
+    d.signal(SIGUSR2);
+    return false;
+  });
+  return found ? text : std::string();
+}
 
 // The usage text, as the daemon prints it (followed by an empty line).
 inline const char* usageText() {

@@ -1,7 +1,6 @@
 // lgcpctl, the test controller, against the real korvend-sim: scripted
 // steps and messages from standard input.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <cstdio>
 #include <sstream>
@@ -11,38 +10,22 @@
 
 namespace {
 
-struct Result {
-  int status;
-  std::string out;
-};
+using Result = e2e::Ran;
 
-// Runs lgcpctl (through the emulator in the board's build), standard error
-// joined to standard output.
+// Runs lgcpctl; input (no quote, no percent sign) is its standard input.
 Result lgcpctl(const std::string& args, const std::string& input = "") {
-  const char* emulator = std::getenv("KORVEND_EMULATOR");
-  std::string command = (emulator && *emulator ? std::string(emulator) + " " : std::string()) + e2e::buildDir() +
-                        "/tools/lgcpctl/lgcpctl " + args + " 2>&1";
-  if (!input.empty()) command = "printf '" + input + "' | " + command;  // input: no quote, no percent sign
-  Result r{-1, ""};
-  FILE* p = ::popen(command.c_str(), "r");
-  char buf[512];
-  while (std::fgets(buf, sizeof buf, p)) r.out += buf;
-  const int st = ::pclose(p);
-  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  return r;
+  return e2e::run((input.empty() ? "" : "printf '" + input + "' | ") + e2e::lgcpctlCommand(args));
 }
 
-// The output with each line's time stamp ("12:00:01.412 ") checked and
-// written as "T ".
+// The output with each line's time stamp ("12:00:01.412 ") written as "T ".
 std::string stamped(const std::string& out) {
   std::istringstream lines(out);
   std::string line, result;
-  const std::string shape = "dd:dd:dd.ddd ";
   while (std::getline(lines, line)) {
-    bool stamp = line.size() > shape.size();
-    for (std::size_t i = 0; stamp && i < shape.size(); ++i)
-      stamp = shape[i] == 'd' ? std::isdigit(static_cast<unsigned char>(line[i])) != 0 : line[i] == shape[i];
-    result += (stamp ? "T " + line.substr(shape.size()) : line) + "\n";
+    int h, m, s, ms, n = 0;
+    if (std::sscanf(line.c_str(), "%2d:%2d:%2d.%3d %n", &h, &m, &s, &ms, &n) == 4 && n == 13)
+      line = "T " + line.substr(13);
+    result += line + "\n";
   }
   return result;
 }

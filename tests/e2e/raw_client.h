@@ -3,6 +3,7 @@
 // reads TPKT frames back, sharing nothing with the daemon's coder, so a
 // fault that the encoder and the decoder share cannot hide. Every wait is
 // a poll with a deadline.
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -15,23 +16,14 @@ namespace e2e {
 using testkit::Bytes;
 using testkit::tpkt;
 
+// The octets of hex digits, spaced or not.
 inline Bytes hex(const std::string& text) {
+  std::string digits;
+  for (char c : text)
+    if (std::isxdigit(static_cast<unsigned char>(c))) digits += c;
   Bytes out;
-  unsigned v = 0;
-  int digits = 0;
-  for (char c : text) {
-    int d = (c >= '0' && c <= '9')   ? c - '0'
-            : (c >= 'A' && c <= 'F') ? c - 'A' + 10
-            : (c >= 'a' && c <= 'f') ? c - 'a' + 10
-                                     : -1;
-    if (d < 0) continue;
-    v = v << 4 | static_cast<unsigned>(d);
-    if (++digits == 2) {
-      out.push_back(static_cast<unsigned char>(v));
-      v = 0;
-      digits = 0;
-    }
-  }
+  for (std::size_t i = 0; i + 1 < digits.size(); i += 2)
+    out.push_back(static_cast<unsigned char>(std::stoul(digits.substr(i, 2), nullptr, 16)));
   return out;
 }
 
