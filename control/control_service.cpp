@@ -45,6 +45,9 @@ bool Service::Activate() {
 
 void Service::Deactivate() {
   ImplDeactivate();
+  // A close not yet reported stays unreported: its report would rearm the
+  // connector and tell the user of a link it has just put down.
+  disconnect_.Deactivate();
   state_ = State::Idle;
 }
 

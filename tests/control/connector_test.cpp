@@ -137,6 +137,35 @@ TEST_F(UnixLinks, ConnectorRetriesUntilTheAcceptorListensAndASecondPeerIsRefused
   second.Deactivate();
 }
 
+// Deactivated while the close of a refused connection is still to be
+// reported: the user hears nothing more and no attempt follows.
+TEST_F(UnixLinks, DeactivatedBetweenCloseAndItsReportStaysQuiet) {
+  Mux::TestClock clock(0);
+  const std::string path = dir + "/ctl.sock";
+  User far, near, other;
+  Capture out(std::cout), err(std::cerr), log(std::clog);
+  Control::AcceptorUnix server(path);
+  server.Bind(&far);
+  ASSERT_TRUE(server.Activate());
+  Control::ConnectorUnix link(path);
+  link.Bind(&near);
+  link.Activate();
+  ASSERT_TRUE(pump([&] { return !far.events.empty(); }));
+
+  Control::ConnectorUnix second(path);
+  second.Bind(&other);
+  second.Activate();
+  ASSERT_TRUE(pump([&] { return second.state() == Control::Service::State::Deactivating; })) << err.str();
+  second.Deactivate();
+  EXPECT_EQ(second.state(), Control::Service::State::Idle);
+  linktest::settle();
+  clock.advance(60000);
+  linktest::settle();
+  EXPECT_EQ(other.events, std::vector<std::string>{"connect"});
+  EXPECT_EQ(linktest::count(err.str(), "refuse connection from "), 1u) << err.str();
+  EXPECT_EQ(second.state(), Control::Service::State::Idle);
+}
+
 TEST_F(UnixLinks, DeactivatedConnectorTriesNoMore) {
   Mux::TestClock clock(0);
   Control::ConnectorUnix link(dir + "/nobody.sock");
