@@ -2,9 +2,7 @@
 // fixed octets: every request and every expected reply below is written
 // out in hex, independently of the daemon's coder. Where the loopback can
 // be captured, tshark, an independent TPKT decoder, reads the session back
-// into exactly the frames sent and answered. Framing, refusal of a second
-// controller and the stalled-frame timer are tested on the same classes in
-// the control tests.
+// into exactly the frames sent and answered.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -128,6 +126,13 @@ class ControlLink : public ::testing::Test {
       return c.connect(port) && c.sendPayload(hex("80 01 63 18")) && c.replyHex(2s) == "80 01 63 40";
     })) << daemon.err();
   }
+  // Connects, retrying while the daemon starts (or is still closing the
+  // previous controller's connection).
+  void connect(RawClient& c) {
+    ASSERT_TRUE(e2e::waitFor([&] { return c.connect(port); })) << daemon.err();
+  }
+  std::string prefix(const RawClient& c) const { return "ctrl [127.0.0.1:" + std::to_string(c.localPort()) + "]: "; }
+
   e2e::Root root;
   int port;
   e2e::Daemon daemon;
@@ -136,7 +141,7 @@ class ControlLink : public ::testing::Test {
 TEST_F(ControlLink, EnvelopeRulesOctetForOctetAndTsharkReadsTheSessionBack) {
   LoopbackCapture capture(root.dir(), port);
   RawClient c;
-  ASSERT_TRUE(e2e::waitFor([&] { return c.connect(port); })) << daemon.err();
+  connect(c);
   const int me = c.localPort();
   const struct {
     const char* what;
@@ -168,6 +173,49 @@ TEST_F(ControlLink, EnvelopeRulesOctetForOctetAndTsharkReadsTheSessionBack) {
 
   if (!capture.whyNot().empty()) GTEST_SKIP() << "octets checked, no capture: " << capture.whyNot();
   EXPECT_EQ(capture.frames(), expected);
+}
+
+TEST_F(ControlLink, GarbageIsLoggedUnansweredAndTwoFramesInOneWriteAreBothServed) {
+  RawClient c;
+  connectServed(c);
+  c.write(hex("03 00 00 05 FF"));
+  e2e::Bytes two = e2e::tpkt(hex("80 01 02 18"));
+  const e2e::Bytes second = e2e::tpkt(hex("80 01 03 18"));
+  two.insert(two.end(), second.begin(), second.end());
+  c.write(two);
+  // The first frames back: nothing for the garbage.
+  EXPECT_EQ(c.replyHex(), "80 01 02 40");
+  EXPECT_EQ(c.replyHex(), "80 01 03 40");
+  const std::string line = prefix(c) + "receive fail: decode error!\n msg: FF \n";
+  EXPECT_TRUE(e2e::waitFor([&] { return daemon.err().find(line) != std::string::npos; })) << daemon.err();
+}
+
+TEST_F(ControlLink, StalledPartialFrameIsDroppedAfterThreeSeconds) {
+  RawClient c;
+  connectServed(c);
+  c.write(hex("03 00 00 10 01 02 03 04 05"));
+  ASSERT_TRUE(e2e::waitFor([&] { return daemon.err().find(" TPKT packet timeout.\n") != std::string::npos; }, 10s))
+      << daemon.err();
+  c.sendPayload(hex("80 01 04 18"));
+  EXPECT_EQ(c.replyHex(), "80 01 04 40");
+}
+
+TEST_F(ControlLink, SecondControllerIsRefusedWhileTheFirstIsUpAndTakenAfterItLeaves) {
+  RawClient first, second;
+  connectServed(first);
+  connect(second);
+  EXPECT_TRUE(second.awaitClose(5s));
+  EXPECT_TRUE(e2e::waitFor([&] {
+    return daemon.err().find("refuse connection from 127.0.0.1:" + std::to_string(second.localPort()) + "\n") !=
+           std::string::npos;
+  })) << daemon.err();
+  first.sendPayload(hex("80 01 05 18"));
+  EXPECT_EQ(first.replyHex(), "80 01 05 40");
+  first.close();
+  connectServed(second);
+  EXPECT_NE(daemon.out().find("new connection from 127.0.0.1:" + std::to_string(second.localPort()) + "\n"),
+            std::string::npos)
+      << daemon.out();
 }
 
 // The one test that waits the heartbeat out in real time (about 120 s); the

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -64,26 +65,14 @@ std::vector<Datagram> Until(testlog::Receiver& rx, const std::string& last) {
   return out;
 }
 
-// The first datagram that holds `record` (stamp masked), or "".
-std::string DatagramWith(testlog::Receiver& rx, const std::string& record) {
-  std::string d;
-  while (rx.receive(d))
-    for (const std::string& r : testlog::Records(d))
-      if (testlog::MaskStamp(r) == record) return d;
-  return "";
-}
-
 int Say(const e2e::Root& root, const std::string& words) { return e2e::simboardctl(root.dir(), "say " + words).status; }
 
-// Batching, reconnection after a log daemon's restart and the record bytes
-// of every priority are tested with the log client and a probe process;
-// here, that the daemon's own streams take that path once detached.
-TEST(DaemonModeE2E, StreamsBecomeDaemonRecordsWrittenAsLoggerWritesThem) {
+TEST(DaemonModeE2E, StreamsBecomeDaemonRecordsAndSurviveALogDaemonRestart) {
   e2e::Root root;
   // A bad line is reported on the terminal before the detach and skipped.
   WriteConfig(root, "[traces]\nsignalling.hdlc = on\nmonitoring.internal = yes\n");
-  testlog::Receiver rx(root.path(sysroot::syslog_socket));
-  ASSERT_TRUE(rx.ok());
+  auto rx = std::make_unique<testlog::Receiver>(root.path(sysroot::syslog_socket));
+  ASSERT_TRUE(rx->ok());
   const int port = e2e::freePort();
   KillOnExit guard;
   guard.pid = StartDaemon(root, port);
@@ -97,34 +86,62 @@ TEST(DaemonModeE2E, StreamsBecomeDaemonRecordsWrittenAsLoggerWritesThem) {
 
   // The start line: standard output is daemon.notice.
   const std::string start = "Starting server [T250428-2012], port=" + std::to_string(port);
-  const std::string startRecord = DatagramWith(rx, "<29>" + kTag + start);
+  std::string startRecord;
+  std::string d;
+  while (startRecord.empty() && rx->receive(d)) {
+    for (const std::string& r : testlog::Records(d))
+      if (testlog::MaskStamp(r) == "<29>" + kTag + start) startRecord = d;
+  }
   ASSERT_FALSE(startRecord.empty()) << "no start line";
   // The line chips are set up right after it; their last line ends the
   // start-up's records, so what follows is the test's own.
-  ASSERT_NE(DatagramWith(rx, "<31>" + kTag + "spi: enable channel 6"), "") << "no end of the start-up";
+  bool started = false;
+  while (!started && rx->receive(d)) {
+    for (const std::string& r : testlog::Records(d))
+      if (testlog::MaskStamp(r) == "<31>" + kTag + "spi: enable channel 6") started = true;
+  }
+  ASSERT_TRUE(started) << "no end of the start-up";
   // Alone in its datagram, ended by a zero byte, and otherwise the bytes
   // logger(1) writes for the same identity, priority and text.
   ASSERT_EQ(startRecord.back(), '\0');
   EXPECT_EQ(startRecord.find('\0'), startRecord.size() - 1);
   const std::string reference = testlog::LoggerRecord(root.path(sysroot::syslog_socket), "daemon.notice",
-                                                      "korvend-T250428-2012", start, rx);
+                                                      "korvend-T250428-2012", start, *rx);
   ASSERT_FALSE(reference.empty()) << "logger (util-linux) is needed to compare the record bytes";
   EXPECT_EQ(testlog::MaskStamp(startRecord.substr(0, startRecord.size() - 1)), testlog::MaskStamp(reference));
+
+  // Several lines of one flush travel as one datagram of several records;
+  // the log stream is daemon.debug.
+  ASSERT_EQ(Say(root, "log first second third"), 0);
+  auto got = Until(*rx, "<31>" + kTag + "third");
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0], (Datagram{"<31>" + kTag + "first", "<31>" + kTag + "second", "<31>" + kTag + "third"}));
 
   // An error line of the daemon's own is daemon.err.
   std::filesystem::remove_all(root.parent(sysroot::status_dump));
   ASSERT_EQ(::kill(guard.pid, SIGUSR2), 0);
-  auto got = Until(rx, "<27>" + kTag + "dump status error");
+  got = Until(*rx, "<27>" + kTag + "dump status error");
   ASSERT_EQ(got.size(), 1u);
   EXPECT_EQ(got[0], Datagram{"<27>" + kTag + "dump status error"});
 
+  // The log daemon stops: what is written meanwhile is lost, and once it is
+  // back the next lines arrive again.
+  rx.reset();
+  ASSERT_EQ(Say(root, "err while-stopped"), 0);
+  rx = std::make_unique<testlog::Receiver>(root.path(sysroot::syslog_socket));
+  ASSERT_TRUE(rx->ok());
+  ASSERT_EQ(Say(root, "out back again"), 0);
+  got = Until(*rx, "<29>" + kTag + "again");
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0], (Datagram{"<29>" + kTag + "back", "<29>" + kTag + "again"}));
+
   ASSERT_EQ(::kill(guard.pid, SIGTERM), 0);
-  got = Until(rx, "<31>" + kTag + "Mux: terminating...");
+  got = Until(*rx, "<31>" + kTag + "Mux: terminating...");
   EXPECT_FALSE(got.empty());
   // The line chips are switched off on the way out, with a line each: the
   // log daemon keeps reading them.
   EXPECT_TRUE(testproc::WaitFor([&] {
-    for (std::string d; !rx.empty();) rx.receive(d);
+    while (!rx->empty()) rx->receive(d);
     return !testproc::Alive(guard.pid);
   }));
   EXPECT_FALSE(e2e::exists(root.path(std::string(sysroot::run_dir) + "server.pid")));
@@ -133,8 +150,8 @@ TEST(DaemonModeE2E, StreamsBecomeDaemonRecordsWrittenAsLoggerWritesThem) {
 TEST(DaemonModeE2E, BusyboxSyslogdFilesTheRecordsByFacilityAndSeverity) {
   e2e::Root root;
   const std::string messages = root.dir() + "/messages";
-  testlog::BusyboxSyslogd syslogd(root.dir(), messages);
-  if (!syslogd.whyNot().empty()) GTEST_SKIP() << syslogd.whyNot();
+  auto syslogd = std::make_unique<testlog::BusyboxSyslogd>(root.dir(), messages);
+  if (!syslogd->whyNot().empty()) GTEST_SKIP() << syslogd->whyNot();
   const int port = e2e::freePort();
   KillOnExit guard;
   guard.pid = StartDaemon(root, port);
@@ -156,6 +173,16 @@ TEST(DaemonModeE2E, BusyboxSyslogdFilesTheRecordsByFacilityAndSeverity) {
   ASSERT_EQ(Say(root, "err bad"), 0);
   EXPECT_TRUE(logged(" daemon.err korvend-T250428-2012: bad\n")) << text;
 
+  // Restarted, it gets the daemon's next lines.
+  syslogd.reset();
+  ASSERT_EQ(Say(root, "err while-stopped"), 0);
+  syslogd = std::make_unique<testlog::BusyboxSyslogd>(root.dir(), messages);
+  ASSERT_EQ(syslogd->whyNot(), "");
+  ASSERT_EQ(Say(root, "out after-restart"), 0);
+  EXPECT_TRUE(logged(" daemon.notice korvend-T250428-2012: after-restart\n")) << text;
+  EXPECT_NE(text.find(" daemon.notice korvend-T250428-2012: after-restart\n", text.rfind("syslogd started")),
+            std::string::npos)
+      << text;
   ::kill(guard.pid, SIGTERM);
   EXPECT_TRUE(testproc::WaitFor([&] { return !testproc::Alive(guard.pid); }));
 }
