@@ -76,6 +76,21 @@ TEST(ValueNotation, ReadsEveryPrimitiveForm) {
   ASN1::Null n;
   EXPECT_TRUE(n.setFromValueNotation("NULL"));
   EXPECT_FALSE(n.setFromValueNotation("NIL"));
+  ASN1::BMPString w;
+  ASSERT_TRUE(w.setFromValueNotation("\"say \"\"hi\"\"\""));
+  EXPECT_EQ(L"say \"hi\"", static_cast<const std::wstring&>(w));
+  EXPECT_EQ("\"say \"\"hi\"\"\"", w.asValueNotation());
+  // Outside the character set of the C locale: each character by its row
+  // and cell.
+  const ASN1::BMPString wide(L"A\u0101", &ASN1::BMPString::theInfo);
+  EXPECT_EQ("{{ 0, 0, 0, 65}, { 0, 0, 1, 1}}", wide.asValueNotation());
+  // An open type of known type reads and prints its contained value.
+  static const ASN1::OpenTypeInfo typed = {
+      {&ASN1::TypeConstrainedOpenData::create, 0, &ASN1::TypeConstrainedOpenData::make_copy}, &decltype(u)::theInfo};
+  ASN1::TypeConstrainedOpenData open(&typed);
+  ASSERT_TRUE(open.setFromValueNotation("70000"));
+  EXPECT_EQ("70000", open.asValueNotation());
+  EXPECT_FALSE(open.setFromValueNotation("-1"));
   ASN1::IA5String s;
   EXPECT_FALSE(s.setFromValueNotation("\"unterminated"));
   Level l;

@@ -163,6 +163,7 @@ TEST(Per, FieldWidthsAndAlignment) {
       {&ASN1::TypeConstrainedOpenData::create, 0, &ASN1::TypeConstrainedOpenData::make_copy}, &Slot::theInfo};
   ASN1::TypeConstrainedOpenData open(&typed);
   static_cast<Slot&>(open.get_data()) = 5u;
+  const ASN1::BMPString bmp(L"A\u00e9", &ASN1::BMPString::theInfo);
   const struct {
     const ASN1::AbstractData* v;
     bool aligned;
@@ -196,6 +197,10 @@ TEST(Per, FieldWidthsAndAlignment) {
       // as 01 40, right after the leading bit.
       {&open, true, "80 02 00 05"},
       {&open, false, "81 00 A0 00"},
+      // Two octets a character, aligned after the length only in the
+      // aligned variant.
+      {&bmp, true, "80 02 00 41 00 E9"},
+      {&bmp, false, "81 00 20 80 74 80"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.v->asValueNotation() + (c.aligned ? " aligned" : " unaligned"));

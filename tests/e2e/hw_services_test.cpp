@@ -89,9 +89,7 @@ class HwServices : public ::testing::Test {
     ASSERT_TRUE(e2e::waitFor([&] { return !daemon->out().empty(); })) << daemon->err();
   }
   std::string lgcpctlCommand(const std::string& steps) const {
-    const char* emulator = std::getenv("KORVEND_EMULATOR");
-    return (emulator && *emulator ? std::string(emulator) + " " : std::string()) + e2e::buildDir() +
-           "/tools/lgcpctl/lgcpctl --port " + std::to_string(port) + " " + steps;
+    return e2e::lgcpctlCommand("--port " + std::to_string(port) + " " + steps);
   }
   Ran lgcpctl(const std::string& steps) const { return run(lgcpctlCommand(steps)); }
   Ran board(const std::string& request) const {

@@ -62,7 +62,8 @@ TEST(Startup, RunsWithPidFileAndWatchdogThenStopsCleanlyOnSigterm) {
 // handlers among them, written afresh each time.
 TEST(Startup, SigusrTwoDumpsSighupReportsAndSigintStops) {
   Root root;
-  Daemon d(e2e::simBinary(), root.dir(), {"--port", std::to_string(e2e::freePort())}, root.dir());
+  const int port = e2e::freePort();
+  Daemon d(e2e::simBinary(), root.dir(), {"--port", std::to_string(port)}, root.dir());
   ASSERT_TRUE(e2e::waitFor([&] { return !d.out().empty(); }));
   const std::string dump = root.path(sysroot::status_dump);
   const std::string first =
@@ -85,10 +86,17 @@ TEST(Startup, SigusrTwoDumpsSighupReportsAndSigintStops) {
   EXPECT_NE(first.find("|          sim::Board::OnAccept          |            POLLIN            |"), std::string::npos)
       << first;
 
+  // A profiling point appears once its code has run: a controller's ping
+  // passes the TPKT layer.
+  const e2e::Ran ping = e2e::run(e2e::lgcpctlCommand("--port " + std::to_string(port) +
+                                                     " send '{ seq 7, pdu command : ping : NULL }'"
+                                                     " expect '{ seq 7, pdu response : success : NULL }'"));
+  ASSERT_EQ(ping.status, 0) << ping.out;
   std::ofstream(dump, std::ios::app) << "left over from before\n";
-  const std::string again = e2e::statusDumpWith(d, dump, "sim::Board::OnAccept");
+  const std::string again = e2e::statusDumpWith(d, dump, "[Tpkt_protocol::message]: min=");
   EXPECT_EQ(again.rfind("server status information.", 0), 0u) << again;
   EXPECT_EQ(again.find("left over"), std::string::npos) << again;
+  EXPECT_NE(again.find("sim::Board::OnAccept"), std::string::npos) << again;
 
   d.signal(SIGHUP);
   ASSERT_TRUE(e2e::waitFor([&] { return d.err().find("update hardware resources\n") != std::string::npos; }));

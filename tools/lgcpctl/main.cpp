@@ -1,4 +1,4 @@
-// lgcpctl: a test controller for korvend. See usage() or tools/lgcpctl/README.md.
+// lgcpctl: a test controller for korvend. See usage() or the README.
 #include <poll.h>
 #include <unistd.h>
 

@@ -34,9 +34,10 @@ Packet packetOf(const Bytes& b) {
   return p;
 }
 
-// Frame i of a run: 1..300 octets that say which frame they are.
+// Frame i of a run: 1..300 octets (frame 1 the longest) that say which frame
+// they are.
 Bytes frameOf(int i, int salt) {
-  Bytes b(static_cast<std::size_t>(i * 37 % 300 + 1));
+  Bytes b(static_cast<std::size_t>(i == 1 ? 300 : i * 37 % 300 + 1));
   for (std::size_t k = 0; k < b.size(); ++k) b[k] = static_cast<std::uint8_t>(i * 7 + salt + k);
   return b;
 }
