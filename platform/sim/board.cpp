@@ -277,13 +277,25 @@ int Board::open(const char* path, int flags) {
 int Board::ioctl_ptr(int fd, unsigned long code, void* rec, std::size_t size) {
   Device* device = device_of(fd);
   if (!device) return drv::kernel().ioctl_ptr(fd, code, rec, size);
-  // The record as the daemon passed it, for the journal line.
-  const std::string passed = hexText(rec, size);
+  // The record as the daemon passed it, for the journal line. Formatted only
+  // when the line is written: the matrix refresh sends hundreds of quiet
+  // requests every loop pass.
+  unsigned char small[64];
+  const bool fits = size <= sizeof small;
+  std::string passed;
+  if (fits)
+    std::memcpy(small, rec, size);
+  else
+    passed = hexText(rec, size);
   int rc;
   errno = 0;
   if (!injected(device->path(), code, rc)) rc = device->ioctl_ptr(code, rec, size);
   const int err = errno;
-  answered(device, "ioctl " + device->path() + " " + words::hex(code, 8) + " rec=" + passed, rc, err);
+  std::string note;
+  if (answered(device, rc, note)) {
+    if (fits) passed = hexText(small, size);
+    record("ioctl " + device->path() + " " + words::hex(code, 8) + " rec=" + passed, rc, err, note);
+  }
   errno = err;
   return rc;
 }
@@ -295,12 +307,15 @@ int Board::ioctl_val(int fd, unsigned long code, unsigned long value) {
   errno = 0;
   if (!injected(device->path(), code, rc)) rc = device->ioctl_val(code, value);
   const int err = errno;
-  answered(device, "ioctl " + device->path() + " " + words::hex(code, 8) + " val=" + std::to_string(value), rc, err);
+  std::string note;
+  if (answered(device, rc, note))
+    record("ioctl " + device->path() + " " + words::hex(code, 8) + " val=" + std::to_string(value), rc, err, note);
   errno = err;
   return rc;
 }
 
 bool Board::injected(const std::string& path, unsigned long code, int& rc) {
+  if (faults_.empty()) return false;
   auto it = faults_.find(Fault(path, code));
   if (it == faults_.end()) return false;
   errno = it->second.err;
@@ -309,12 +324,15 @@ bool Board::injected(const std::string& path, unsigned long code, int& rc) {
   return true;
 }
 
-void Board::answered(Device* device, const std::string& request, int rc, int err) {
+bool Board::answered(Device* device, int rc, std::string& note) {
   const bool quiet = device->quiet_ && rc >= 0;
   device->quiet_ = false;
-  std::string note;
   note.swap(device->note_);
-  if (quiet) return;
+  device->note_.clear();
+  return !quiet;
+}
+
+void Board::record(const std::string& request, int rc, int err, const std::string& note) {
   record(request + " -> " + resultText(rc, err) + (note.empty() ? std::string() : " (" + note + ")"));
 }
 

@@ -92,8 +92,11 @@ class Board : public drv::Backend {
   static bool keyOf(int fd, Key& key);
   // A request failed on demand (fail command): true with rc -1 and errno.
   bool injected(const std::string& path, unsigned long code, int& rc);
-  // Journals a request that a device answered.
-  void answered(Device* device, const std::string& request, int rc, int err);
+  // Takes the device's note on the request it answered; false when the
+  // device asked that a successful answer be left out of the journal.
+  bool answered(Device* device, int rc, std::string& note);
+  // Journals a request with its result and the device's note.
+  void record(const std::string& request, int rc, int err, const std::string& note);
   // The model path a control command names ("hal" or the whole path).
   std::string modelPath(const std::string& name) const;
   void failCommand(const Args& a, Reply& r);
