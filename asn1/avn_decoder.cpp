@@ -258,9 +258,7 @@ bool AVNDecoder::do_visit(TypeConstrainedOpenData& v) { return v.has_data() && v
 
 bool AVNDecoder::do_visit(GeneralizedTime& v) {
   std::string s;
-  if (!readQuoted(s)) return false;
-  v = GeneralizedTime(v.getInfo());  // fields the text leaves out are not kept from before
-  return v.set(s.c_str());
+  return readQuoted(s) && v.setAfresh(s.c_str());
 }
 
 int AVNDecoder::preVisitExtensionRoots(SEQUENCE&) {

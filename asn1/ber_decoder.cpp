@@ -198,8 +198,7 @@ bool BERDecoder::do_visit(GeneralizedTime& v) {
   if (!primitiveHeader(v, length)) return false;
   std::string text(length, '\0');
   if (length) decodeBlock(&text[0], length);
-  v = GeneralizedTime(v.getInfo());  // fields the text leaves out are not kept from before
-  return v.set(text.c_str());
+  return v.setAfresh(text.c_str());
 }
 
 // The alternative a decoded tag selects: the matching entry of the tag

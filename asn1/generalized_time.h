@@ -24,6 +24,12 @@ class GeneralizedTime : public AbstractData, public detail::Allocator<Generalize
   // Reads the text; fields it does not give keep their values. False when
   // the text is shorter than the fourteen digits of date and time.
   bool set(const char* text);
+  // The value of the text alone: the fields it does not give take their
+  // initial values (how the decoders read a time).
+  bool setAfresh(const char* text) {
+    *this = GeneralizedTime(getInfo());
+    return set(text);
+  }
   // Both read the fields as UTC.
   time_t get_time_t() const;
   void set_time_t(time_t t);

@@ -387,8 +387,7 @@ bool PERDecoder::do_visit(GeneralizedTime& v) {
       text[i] = char(c);
     }
   }
-  v = GeneralizedTime(v.getInfo());  // fields the text leaves out are not kept from before
-  return v.set(text.c_str());
+  return v.setAfresh(text.c_str());
 }
 
 int PERDecoder::preVisitExtensionRoots(SEQUENCE& seq) {

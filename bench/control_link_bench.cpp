@@ -125,10 +125,12 @@ int main(int argc, char** argv) {
   redis.request = "PING\r\n";
   redis.reply = "+PONG\r\n";
   const int kport = testkit::freePort(), bport = testkit::freePort(), rport = testkit::freePort();
-  korvend.process = std::make_unique<e2e::Daemon>(KORVEND_SIM_BINARY, root.dir(),
-                                                  std::vector<std::string>{"--port", std::to_string(kport)}, root.dir());
-  noMatrix.process = std::make_unique<e2e::Daemon>(KORVEND_SIM_BINARY, bare.dir(),
-                                                   std::vector<std::string>{"--port", std::to_string(bport)}, bare.dir());
+  const auto sim = [](const e2e::Root& r, int port) {
+    return std::make_unique<e2e::Daemon>(KORVEND_SIM_BINARY, r.dir(),
+                                         std::vector<std::string>{"--port", std::to_string(port)}, r.dir());
+  };
+  korvend.process = sim(root, kport);
+  noMatrix.process = sim(bare, bport);
   redis.process = std::make_unique<e2e::Daemon>(
       std::vector<std::string>{"redis-server", "--port", std::to_string(rport), "--save", "", "--appendonly", "no",
                                "--bind", "127.0.0.1"},

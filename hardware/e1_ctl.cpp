@@ -184,8 +184,8 @@ void E1Ctl::SendCas(std::uint32_t trunk, std::uint32_t timeslot, int rx, int tx)
 
 void E1Ctl::HandleCas(const LGCP::CasCommand& command) {
   const LGCP::CasChannel& ch = command.get_channel();
-  const cas::cas_channel channel =
-      channelOf(static_cast<std::uint32_t>(ch.get_path().getValue()), static_cast<std::uint32_t>(ch.get_timeslot().getValue()));
+  const cas::cas_channel channel = channelOf(static_cast<std::uint32_t>(ch.get_path().getValue()),
+                                             static_cast<std::uint32_t>(ch.get_timeslot().getValue()));
   const LGCP::CasCommandSignal& cmd = command.get_cmd();
   switch (cmd.getSelection()) {
     case LGCP::CasCommandSignal::e_open:

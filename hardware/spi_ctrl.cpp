@@ -80,35 +80,30 @@ void spiCtrl::init_device_and_channels() {
   }
 }
 
-void spiCtrl::init_channel(int ch) {
-  if (!spiPresent_) return;
+bool spiCtrl::ready(int ch, const char* what) {
+  if (!spiPresent_) return false;
   if (!validChannel(ch)) {
-    std::clog << "spi: bad channel for init " << ch << std::endl;
-    return;
+    std::clog << "spi: bad channel for " << what << " " << ch << std::endl;
+    return false;
   }
   init_device_and_channels();
+  return true;
+}
+
+void spiCtrl::init_channel(int ch) {
+  if (!ready(ch, "init")) return;
   for (const RegisterValue& r : kInit) write(ch, r.address, r.value);
   std::clog << "spi: init channel " << ch << std::endl;
 }
 
 void spiCtrl::enable_channel(int ch) {
-  if (!spiPresent_) return;
-  if (!validChannel(ch)) {
-    std::clog << "spi: bad channel for enable " << ch << std::endl;
-    return;
-  }
-  init_device_and_channels();
+  if (!ready(ch, "enable")) return;
   write(ch, reg_control, control_enabled);
   std::clog << "spi: enable channel " << ch << std::endl;
 }
 
 void spiCtrl::disable_channel(int ch) {
-  if (!spiPresent_) return;
-  if (!validChannel(ch)) {
-    std::clog << "spi: bad channel for disable " << ch << std::endl;
-    return;
-  }
-  init_device_and_channels();
+  if (!ready(ch, "disable")) return;
   write(ch, reg_control, control_disabled);
   std::clog << "spi: disable channel " << ch << std::endl;
 }

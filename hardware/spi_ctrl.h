@@ -47,6 +47,9 @@ class spiCtrl : public CtrlSrv::Service {
 
  private:
   void init_device_and_channels();
+  // SPI present and ch a channel (else "spi: bad channel for WHAT ch"); the
+  // device is opened first if need be.
+  bool ready(int ch, const char* what);
   // A refused request: ENODEV switches the service off. True when it did.
   bool lostSpi();
   void status();

@@ -251,16 +251,17 @@ void TonecReceiver::OnDialPause() {
   const unsigned short freq1 = static_cast<unsigned short>(digits[0].get_freq1().getValue());
   const unsigned short freq2 = static_cast<unsigned short>(digits[0].get_freq2().getValue());
   digits.erase(0, 1);
-  enableToneGenerator(freq1, freq2, static_cast<unsigned short>(optional(dial_, P::o_amp1, dial_.get_amp1(), kDefaultAmplitude)),
-                      static_cast<unsigned short>(optional(dial_, P::o_amp2, dial_.get_amp2(), kDefaultAmplitude)));
-  toneTimer_.set(static_cast<unsigned>(optional(dial_, P::o_toneDuration, dial_.get_toneDuration(), kDefaultDuration)),
-                 &TonecReceiver::OnDialToneEnd, this);
+  const int amp1 = optional(dial_, P::o_amp1, dial_.get_amp1(), kDefaultAmplitude);
+  const int amp2 = optional(dial_, P::o_amp2, dial_.get_amp2(), kDefaultAmplitude);
+  enableToneGenerator(freq1, freq2, static_cast<unsigned short>(amp1), static_cast<unsigned short>(amp2));
+  const int tone = optional(dial_, P::o_toneDuration, dial_.get_toneDuration(), kDefaultDuration);
+  toneTimer_.set(static_cast<unsigned>(tone), &TonecReceiver::OnDialToneEnd, this);
 }
 
 void TonecReceiver::OnDialToneEnd() {
   enableSilence();
-  toneTimer_.set(static_cast<unsigned>(optional(dial_, P::o_pauseDuration, dial_.get_pauseDuration(), kDefaultDuration)),
-                 &TonecReceiver::OnDialPause, this);
+  const int pause = optional(dial_, P::o_pauseDuration, dial_.get_pauseDuration(), kDefaultDuration);
+  toneTimer_.set(static_cast<unsigned>(pause), &TonecReceiver::OnDialPause, this);
 }
 
 void TonecReceiver::activateAudibleCall() {
