@@ -101,6 +101,8 @@ class Board : public drv::Backend {
   std::string modelPath(const std::string& name) const;
   void failCommand(const Args& a, Reply& r);
   void refuseOpenCommand(const Args& a, Reply& r);
+  void hangUpCommand(const Args& a, Reply& r);
+  bool replaceDaemonEnds(const Key& key, bool error);
   void OnAccept(int fd, short revents);
   void OnControl(Client* client, short revents);
   void flush(Client* client);
