@@ -18,6 +18,7 @@
 
 #include "platform/sim/command_words.h"
 #include "platform/sysroot.h"
+#include "runtime/mux_clock.h"
 
 namespace sim {
 
@@ -104,6 +105,15 @@ Board::Board() {
   add_command("refuse-open",
               "refuse-open DEVICE [ERRNO] | refuse-open DEVICE off: opens of DEVICE fail (ENODEV by default)",
               [this](const Args& a, Reply& r) { refuseOpenCommand(a, r); });
+  add_command("time",
+              "time forward MS: the daemon's loop clock jumps MS ms ahead, as if that much time had passed at "
+              "once (timers then due fire in the next pass); the time of day stays",
+              [](const Args& a, Reply& r) {
+                std::uint32_t ms;
+                if (a.size() != 2 || a[0] != "forward" || !words::to_u32(a[1], ms))
+                  return r.fail("usage: time forward MS");
+                Mux::mux_skip(std::uint64_t(ms) * 1000u);
+              });
   add_command("hang-up",
               "hang-up DEVICE [hup|err]: every open of DEVICE fails like a broken driver: the board closes its "
               "end, so the daemon's descriptors poll readable and hang-up and read end of file; with hup they "
