@@ -68,9 +68,11 @@ std::vector<std::string> splitWords(const std::string& line) {
 // client, and a piece of it is this many lines.
 constexpr std::size_t reply_low_water = 64 * 1024;
 constexpr unsigned journal_piece = 256;
-// Read from one client in one loop pass, so that a client that never stops
-// sending cannot hold the loop.
+// Read from and written to one client in one loop pass, so that a client
+// that never stops sending, or reads as fast as the board writes, cannot
+// hold the loop.
 constexpr std::size_t read_per_pass = 64 * 1024;
+constexpr std::size_t write_per_pass = 256 * 1024;
 
 // A content line as it goes on the socket: one that looks like a status
 // line gets one more "." in front.
@@ -551,17 +553,19 @@ void Board::fill(Client* client) {
 }
 
 void Board::flush(Client* client) {
-  for (;;) {
+  for (std::size_t sent = 0; sent < write_per_pass;) {
     fill(client);
     if (client->out.empty()) break;
     const ssize_t n =
         ::send(client->event.fd().get(), client->out.data(), client->out.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
     if (n <= 0) break;
+    sent += static_cast<std::size_t>(n);
     client->out.erase(0, static_cast<std::size_t>(n));
   }
   // No more requests are read while a long reply is under way: they wait
   // in the socket.
-  const short want = static_cast<short>((client->more ? 0 : POLLIN) | (client->out.empty() ? 0 : POLLOUT));
+  const short want =
+      static_cast<short>(client->more ? POLLOUT : (POLLIN | (client->out.empty() ? 0 : POLLOUT)));
   if (client->event.events() != want) client->event.Schedule(client->event.fd(), want);
 }
 
