@@ -52,7 +52,7 @@ void GeneratorV1::generate_body() {
   }
 }
 
-void GeneratorV1::section(const std::string& name) {
+void GeneratorV1::section(std::string name) {
   std::unique_ptr<IteratorBase> it = current_->statistics_iterator(name);
   if (!it) {
     sub_object(name);
@@ -171,23 +171,20 @@ void GeneratorV1::not_a_mark() {
   next_state(&GeneratorV1::pinput_section_body, &GeneratorV1::poutput_pass);
 }
 
-void GeneratorV1::pinput_section_open(char c) {
-  if (c == '!')
-    next_input(&GeneratorV1::pinput_section_comment1);
+void GeneratorV1::mark_goes_on(char c, char expected, State next) {
+  if (c == expected)
+    next_input(next);
   else
     not_a_mark();
 }
+
+void GeneratorV1::pinput_section_open(char c) { mark_goes_on(c, '!', &GeneratorV1::pinput_section_comment1); }
 
 void GeneratorV1::pinput_section_body(char c) {
   if (c == '>') next_input(&GeneratorV1::pinput_initial);
 }
 
-void GeneratorV1::pinput_section_comment1(char c) {
-  if (c == '-')
-    next_input(&GeneratorV1::pinput_section_comment2);
-  else
-    not_a_mark();
-}
+void GeneratorV1::pinput_section_comment1(char c) { mark_goes_on(c, '-', &GeneratorV1::pinput_section_comment2); }
 
 void GeneratorV1::pinput_section_comment2(char c) {
   if (c != '-') return not_a_mark();
@@ -196,33 +193,10 @@ void GeneratorV1::pinput_section_comment2(char c) {
   next_input(&GeneratorV1::pinput_section_obj_begin1);
 }
 
-void GeneratorV1::pinput_section_obj_begin1(char c) {
-  if (c == 'G')
-    next_input(&GeneratorV1::pinput_section_obj_begin2);
-  else
-    not_a_mark();
-}
-
-void GeneratorV1::pinput_section_obj_begin2(char c) {
-  if (c == 'E')
-    next_input(&GeneratorV1::pinput_section_obj_begin3);
-  else
-    not_a_mark();
-}
-
-void GeneratorV1::pinput_section_obj_begin3(char c) {
-  if (c == 'N')
-    next_input(&GeneratorV1::pinput_section_obj_begin4);
-  else
-    not_a_mark();
-}
-
-void GeneratorV1::pinput_section_obj_begin4(char c) {
-  if (c == '.')
-    next_input(&GeneratorV1::pinput_section_obj_name);
-  else
-    not_a_mark();
-}
+void GeneratorV1::pinput_section_obj_begin1(char c) { mark_goes_on(c, 'G', &GeneratorV1::pinput_section_obj_begin2); }
+void GeneratorV1::pinput_section_obj_begin2(char c) { mark_goes_on(c, 'E', &GeneratorV1::pinput_section_obj_begin3); }
+void GeneratorV1::pinput_section_obj_begin3(char c) { mark_goes_on(c, 'N', &GeneratorV1::pinput_section_obj_begin4); }
+void GeneratorV1::pinput_section_obj_begin4(char c) { mark_goes_on(c, '.', &GeneratorV1::pinput_section_obj_name); }
 
 void GeneratorV1::pinput_section_obj_name(char c) {
   if (c == '-')

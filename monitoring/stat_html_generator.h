@@ -35,7 +35,7 @@ class GeneratorV1 {
 
   void generate_body();
   TokenType parse();
-  void section(const std::string& name);
+  void section(std::string name);  // a copy: parsing the body moves the token on
   void sub_object(Object& obj);
   void sub_object(const std::string& name);
   void ignore_object();
@@ -67,6 +67,8 @@ class GeneratorV1 {
   void pinput_delayed_initial(char c);
   // Leaves a section mark that turned out to be ordinary text.
   void not_a_mark();
+  // The mark goes on to state next when c is the expected character.
+  void mark_goes_on(char c, char expected, State next);
 
   void poutput_pass(char c);
   void poutput_capture(char c);
