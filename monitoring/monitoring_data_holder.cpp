@@ -227,8 +227,7 @@ bool MonitoringDataHolder::setControllerStatus(const LGCP::ControllerInfo& info)
   CheckForMonControllerDir(address);
   SaveStatusArg arg;
   arg.value = status;
-  SaveStatusToFile(kControllers + addr2str(address) + "/status", &MonitoringDataHolder::ControllerStatusSaver,
-                   &arg);
+  SaveStatusToFile(kControllers + addr2str(address) + "/status", &MonitoringDataHolder::ControllerStatusSaver, &arg);
   return own;
 }
 

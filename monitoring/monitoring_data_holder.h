@@ -50,8 +50,8 @@ class MonitoringDataHolder {
   MonitoringDataHolder& operator=(const MonitoringDataHolder&) = delete;
 
   // The board's own values; each writes its file on a change.
-  bool setDipValue(int value);                                   // "dip"
-  bool setPowerStatus(const LGCP::POWERStatus& status);          // "powerstatus"
+  bool setDipValue(int value);                                        // "dip"
+  bool setPowerStatus(const LGCP::POWERStatus& status);               // "powerstatus"
   bool setConfigVersion(std::uint32_t version, std::uint64_t stamp);  // "config_version"
   // Held for SNMP only; compared byte by byte, line ends included.
   bool setTemperature(const std::string& text);

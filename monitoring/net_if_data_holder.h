@@ -17,7 +17,7 @@ class NetIfDataHolder {
   // state changed. The first sample always answers true.
   bool setNetIfStatus(int sample);
 
-  int running() const { return running_; }  // -1 until the first sample
+  int running() const { return running_; }           // -1 until the first sample
   int oper_status() const { return operStatus_; }    // 1 up, 2 down
   int admin_status() const { return adminStatus_; }  // the same rule
   const std::deque<int>& samples() const { return samples_; }

@@ -62,9 +62,12 @@ TEST(FramerDataHolder, TrunkStateSetsTheStateTextOnly) {
   EXPECT_EQ(f.state_text(), "No Carrier");
   EXPECT_FALSE(f.connected());
   const std::pair<ACP::TrunkState::NamedNumber, const char*> texts[] = {
-      {ACP::TrunkState::normal, "Synchronized"}, {ACP::TrunkState::lossBF, "FAS Loss"},
-      {ACP::TrunkState::rai, "RAI"},            {ACP::TrunkState::unknown, "Unknown"},
-      {ACP::TrunkState::disabled, "Unknown"},   {static_cast<ACP::TrunkState::NamedNumber>(9), "Unknown"}};
+      {ACP::TrunkState::normal, "Synchronized"},
+      {ACP::TrunkState::lossBF, "FAS Loss"},
+      {ACP::TrunkState::rai, "RAI"},
+      {ACP::TrunkState::unknown, "Unknown"},
+      {ACP::TrunkState::disabled, "Unknown"},
+      {static_cast<ACP::TrunkState::NamedNumber>(9), "Unknown"}};
   for (const auto& t : texts) {
     f.setFramerStatus(t.first);
     EXPECT_EQ(f.state_text(), t.second) << t.first;
