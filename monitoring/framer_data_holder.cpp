@@ -65,7 +65,8 @@ bool FramerDataHolder::setFramerStatus(const std::vector<unsigned char>& text) {
   return changed;
 }
 
-bool FramerDataHolder::setFramerStatus(ACP::TrunkState::NamedNumber state) {
+bool FramerDataHolder::setFramerStatus(const ACP::TrunkState& trunkState) {
+  const int state = trunkState.getValue();
   const char* text = "Unknown";
   switch (state) {
     case ACP::TrunkState::normal:

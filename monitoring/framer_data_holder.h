@@ -19,9 +19,10 @@ class FramerDataHolder {
   // characters, then ": ") sets that field from the rest of the line, taken
   // as it stands. Returns whether any field changed.
   bool setFramerStatus(const std::vector<unsigned char>& text);
-  // Sets the state text from a trunk state; the loss flags and slip counts
+  // Sets the state text from the state of a trunk-status signal (a value
+  // beyond the known ones reads "Unknown"); the loss flags and slip counts
   // stay. Returns whether the text changed.
-  bool setFramerStatus(ACP::TrunkState::NamedNumber state);
+  bool setFramerStatus(const ACP::TrunkState& state);
 
   bool connected() const { return connected_; }
   const std::string& state_text() const { return stateText_; }

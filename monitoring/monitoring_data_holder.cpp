@@ -43,17 +43,18 @@ void logCatalogFailure(const std::string& fixed, int error) {
   std::clog << "FAIL create monitoring catalog <" << fixed << "> with code=" << error << std::endl;
 }
 
-// The names in a directory of the tree, "." and ".." left out; false when
-// it cannot be opened. Read whole before anything is removed from it.
+// The names in a directory of the tree; false when it cannot be read.
+// Read whole before anything is removed from it. (The library's iterator
+// reads large inode numbers where a 32-bit readdir gives up.)
 bool listDirectory(const std::string& fixed, std::vector<std::string>& names) {
-  DIR* dir = ::opendir(sysroot::path(fixed).c_str());
-  if (!dir) return false;
-  while (const dirent* entry = ::readdir(dir)) {
-    if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
-    names.push_back(entry->d_name);
+  std::error_code ec;
+  std::filesystem::directory_iterator it(sysroot::path(fixed), ec);
+  if (ec) return false;
+  for (; it != std::filesystem::directory_iterator(); it.increment(ec)) {
+    if (ec) return false;
+    names.push_back(it->path().filename().string());
   }
-  ::closedir(dir);
-  return true;
+  return !ec;
 }
 
 // Removes an entry of the tree with all it holds. A link is removed itself,

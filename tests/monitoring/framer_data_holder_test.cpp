@@ -67,12 +67,16 @@ TEST(FramerDataHolder, TrunkStateSetsTheStateTextOnly) {
       {ACP::TrunkState::rai, "RAI"},
       {ACP::TrunkState::unknown, "Unknown"},
       {ACP::TrunkState::disabled, "Unknown"},
-      {static_cast<ACP::TrunkState::NamedNumber>(9), "Unknown"}};
+      {ACP::TrunkState::normal, "Synchronized"}};
   for (const auto& t : texts) {
     f.setFramerStatus(t.first);
     EXPECT_EQ(f.state_text(), t.second) << t.first;
     EXPECT_TRUE(f.connected());
   }
+  ACP::TrunkState beyond;
+  beyond.setValue(9);
+  EXPECT_TRUE(f.setFramerStatus(beyond));
+  EXPECT_EQ(f.state_text(), "Unknown");
   EXPECT_TRUE(f.signal_loss());
   EXPECT_TRUE(f.frame_loss());
 }
