@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/sysroot.h"
+
 namespace {
 
 std::vector<unsigned char> text(const std::string& s) { return std::vector<unsigned char>(s.begin(), s.end()); }
@@ -15,7 +17,7 @@ const std::string kSignal = "Loss of Signal          : ";
 const std::string kFrame = "Loss of Frame Alignment : ";
 
 TEST(FramerDataHolder, StatusTextSetsEachLabelledFieldAndReportsOnlyChanges) {
-  FramerDataHolder f(1, "/proc/driver/hdlc/peb22554/0");
+  FramerDataHolder f(1, std::string(sysroot::framer_dir) + "0");
   EXPECT_EQ(f.state_text(), "absent");
   EXPECT_FALSE(f.connected());
 
@@ -53,7 +55,7 @@ TEST(FramerDataHolder, StatusTextSetsEachLabelledFieldAndReportsOnlyChanges) {
 }
 
 TEST(FramerDataHolder, TrunkStateSetsTheStateTextOnly) {
-  FramerDataHolder f(2, "/proc/driver/hdlc/peb22554/1");
+  FramerDataHolder f(2, std::string(sysroot::framer_dir) + "1");
   EXPECT_TRUE(f.setFramerStatus(ACP::TrunkState::ais));
   EXPECT_EQ(f.state_text(), "AIS");
   EXPECT_TRUE(f.connected());
@@ -61,13 +63,12 @@ TEST(FramerDataHolder, TrunkStateSetsTheStateTextOnly) {
   EXPECT_TRUE(f.setFramerStatus(ACP::TrunkState::lossCarrier));
   EXPECT_EQ(f.state_text(), "No Carrier");
   EXPECT_FALSE(f.connected());
-  const std::pair<ACP::TrunkState::NamedNumber, const char*> texts[] = {
-      {ACP::TrunkState::normal, "Synchronized"},
-      {ACP::TrunkState::lossBF, "FAS Loss"},
-      {ACP::TrunkState::rai, "RAI"},
-      {ACP::TrunkState::unknown, "Unknown"},
-      {ACP::TrunkState::disabled, "Unknown"},
-      {ACP::TrunkState::normal, "Synchronized"}};
+  const std::pair<ACP::TrunkState::NamedNumber, const char*> texts[] = {{ACP::TrunkState::normal, "Synchronized"},
+                                                                        {ACP::TrunkState::lossBF, "FAS Loss"},
+                                                                        {ACP::TrunkState::rai, "RAI"},
+                                                                        {ACP::TrunkState::unknown, "Unknown"},
+                                                                        {ACP::TrunkState::disabled, "Unknown"},
+                                                                        {ACP::TrunkState::normal, "Synchronized"}};
   for (const auto& t : texts) {
     f.setFramerStatus(t.first);
     EXPECT_EQ(f.state_text(), t.second) << t.first;

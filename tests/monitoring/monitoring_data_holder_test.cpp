@@ -31,6 +31,8 @@ namespace fs = std::filesystem;
 namespace {
 
 const std::string kRoot = sysroot::monitoring_dir;
+const std::string kVar = fs::path(kRoot).parent_path().parent_path().string();  // the tree's parent
+const std::string kFramers = sysroot::framer_dir;
 
 LGCP::DisplayParams display(const std::string& valueNotation) {
   LGCP::DisplayParams v;
@@ -70,7 +72,7 @@ class StatusTree : public testing::Test {
   void SetUp() override {
     ASSERT_TRUE(root.ok());
     oldMask = ::umask(022);
-    fs::create_directory(host("/var"));  // as on the board
+    fs::create_directory(host(kVar));  // as on the board
   }
   void TearDown() override {
     holder.reset();
@@ -129,18 +131,18 @@ TEST_F(StatusTree, AnEarlierRunsTreeIsClearedAtStartAndAtExitWithoutFollowingLin
   put(kRoot + "term_cnts/router", "12");
   put(kRoot + "controller/10.1.1.1/status", "1");
   put(kRoot + "sys/0/location", "old");
-  put("/var/elsewhere/keep", "mine");
-  fs::create_directory_symlink(host("/var/elsewhere"), host(kRoot + "controller/self"));
-  fs::create_directory_symlink(host("/var/elsewhere"), host(kRoot + "escape"));
-  put("/proc/driver/hdlc/peb22554/0");
-  put("/proc/driver/hdlc/peb22554/2");
+  put(kVar + "/elsewhere/keep", "mine");
+  fs::create_directory_symlink(host(kVar + "/elsewhere"), host(kRoot + "controller/self"));
+  fs::create_directory_symlink(host(kVar + "/elsewhere"), host(kRoot + "escape"));
+  put(kFramers + "0");
+  put(kFramers + "2");
 
   start();
-  EXPECT_EQ(listing("/var/"), "elsewhere/ 755\nelsewhere/keep = mine\nmonitoring/ 755\nmonitoring/term_cnts/ 755\n");
+  EXPECT_EQ(listing(kVar + "/"), "elsewhere/ 755\nelsewhere/keep = mine\nmonitoring/ 755\nmonitoring/term_cnts/ 755\n");
   // Framer files found at start, numbered from 1; a missing one leaves a gap.
   std::string framers;
   for (const auto& f : holder->framers()) framers += std::to_string(f.number()) + " " + f.path() + ";";
-  EXPECT_EQ(framers, "1 /proc/driver/hdlc/peb22554/0;3 /proc/driver/hdlc/peb22554/2;");
+  EXPECT_EQ(framers, "1 " + kFramers + "0;3 " + kFramers + "2;");
 
   holder->setDipValue(3);
   MON::SnmpSetCommands set;
@@ -148,7 +150,7 @@ TEST_F(StatusTree, AnEarlierRunsTreeIsClearedAtStartAndAtExitWithoutFollowingLin
   holder->setSnmpCommands(set);
   holder.reset();
   EXPECT_EQ(listing(), "");
-  EXPECT_EQ(slurp(host("/var/elsewhere/keep")), "mine");
+  EXPECT_EQ(slurp(host(kVar + "/elsewhere/keep")), "mine");
   EXPECT_EQ(log.str(), "");
 }
 
@@ -395,7 +397,7 @@ TEST(MonitoringDataHolder, InANamespaceFindsTheOwnAddressAndJudgesAVethPair) {
   if (::geteuid() != 0) GTEST_SKIP() << "network namespaces need root; not tested here";
   TempRoot root;
   ASSERT_TRUE(root.ok());
-  fs::create_directory(root.path("/var"));
+  fs::create_directory(root.path(kVar));
   const std::string batch =
       "link set lo up\nlink add kv0 type veth peer name kv1\n"
       "addr add 192.0.2.10/24 dev kv1\naddr add 10.77.0.1/24 dev kv0\nlink set kv0 up\nlink set kv1 up\n";
