@@ -66,26 +66,10 @@ bool FramerDataHolder::setFramerStatus(const std::vector<unsigned char>& text) {
 }
 
 bool FramerDataHolder::setFramerStatus(const ACP::TrunkState& trunkState) {
+  // By trunk state: normal, lossBF, lossCarrier, ais, rai; unknown,
+  // disabled and anything newer read "Unknown".
+  static const char* const kTexts[] = {"Synchronized", "FAS Loss", "No Carrier", "AIS", "RAI"};
   const int state = trunkState.getValue();
-  const char* text = "Unknown";
-  switch (state) {
-    case ACP::TrunkState::normal:
-      text = "Synchronized";
-      break;
-    case ACP::TrunkState::lossBF:
-      text = "FAS Loss";
-      break;
-    case ACP::TrunkState::lossCarrier:
-      text = "No Carrier";
-      break;
-    case ACP::TrunkState::ais:
-      text = "AIS";
-      break;
-    case ACP::TrunkState::rai:
-      text = "RAI";
-      break;
-    default:
-      break;
-  }
-  return setStateText(text, state != ACP::TrunkState::lossCarrier);
+  const bool known = state >= 0 && state < static_cast<int>(sizeof kTexts / sizeof kTexts[0]);
+  return setStateText(known ? kTexts[state] : "Unknown", state != ACP::TrunkState::lossCarrier);
 }

@@ -97,6 +97,22 @@ void writeBytes(FILE* file, const std::vector<char>& octets) {
   if (!octets.empty()) std::fwrite(octets.data(), 1, octets.size(), file);
 }
 
+void writeNumber(FILE* file, const MonitoringDataHolder::SaveStatusArg* arg) {
+  if (arg) std::fprintf(file, "%d", arg->value);
+}
+
+// The held record with the same key takes the new one's fields; a new key
+// is appended.
+template <class Record, class Key>
+void mergeRecord(std::vector<Record>& held, const Record& record, Key key) {
+  for (Record& h : held)
+    if (key(h) == key(record)) {
+      h = record;
+      return;
+    }
+  held.push_back(record);
+}
+
 template <class T>
 bool updateText(T& field, const T& value) {
   if (field == value) return false;
@@ -433,12 +449,7 @@ void MonitoringDataHolder::BoardStatusSaver(FILE* file, const SaveStatusArg* arg
   std::fputc('\n', file);
   std::fprintf(file, "%d\n", board.get_type().getValue());
   // Held only once its file could be written.
-  for (LGCP::BoardStatusParams& held : boards_)
-    if (held.get_position().getValue() == board.get_position().getValue()) {
-      held = board;
-      return;
-    }
-  boards_.push_back(board);
+  mergeRecord(boards_, board, [](const LGCP::BoardStatusParams& b) { return b.get_position().getValue(); });
 }
 
 void MonitoringDataHolder::PhoneStatusSaver(FILE* file, const SaveStatusArg* arg) {
@@ -454,21 +465,12 @@ void MonitoringDataHolder::PhoneStatusSaver(FILE* file, const SaveStatusArg* arg
                                          static_cast<const ASN1::ENUMERATED*>(&phone.get_hookStatus()),
                                          static_cast<const ASN1::ENUMERATED*>(&phone.get_baseStatus())})
     std::fprintf(file, "%d\n", number->getValue());
-  for (LGCP::EmPhoneStatusParams& held : phones_)
-    if (held.get_id().getValue() == phone.get_id().getValue()) {
-      held = phone;
-      return;
-    }
-  phones_.push_back(phone);
+  mergeRecord(phones_, phone, [](const LGCP::EmPhoneStatusParams& p) { return p.get_id().getValue(); });
 }
 
-void MonitoringDataHolder::TermCounterSaver(FILE* file, const SaveStatusArg* arg) {
-  if (arg) std::fprintf(file, "%d", arg->value);
-}
+void MonitoringDataHolder::TermCounterSaver(FILE* file, const SaveStatusArg* arg) { writeNumber(file, arg); }
 
-void MonitoringDataHolder::ControllerStatusSaver(FILE* file, const SaveStatusArg* arg) {
-  if (arg) std::fprintf(file, "%d", arg->value);
-}
+void MonitoringDataHolder::ControllerStatusSaver(FILE* file, const SaveStatusArg* arg) { writeNumber(file, arg); }
 
 void MonitoringDataHolder::StringParamSaver(FILE* file, const SaveStatusArg*) {
   if (!snmpValue_.empty()) std::fwrite(snmpValue_.data(), 1, snmpValue_.size(), file);
