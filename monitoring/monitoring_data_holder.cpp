@@ -364,8 +364,8 @@ void MonitoringDataHolder::saveSnmpValue(const MON::IniName& id, const std::stri
   const std::string& section = id.get_section().str();
   const std::string& name = id.get_name().str();
   const std::string index = std::to_string(id.get_index().getValue());
-  // Both names come from the controller's message: neither may lead out of
-  // the tree, nor onto a directory of the tree's own.
+  // Both names come from the controller's message and become path
+  // components: neither may lead out of the directory it is put in.
   if (!plainFileName(section) || !plainFileName(name)) {
     std::clog << "FAIL save snmp value <" << printable(section) << "/" << index << "/" << printable(name)
               << ">: section and name must be plain file names" << std::endl;
