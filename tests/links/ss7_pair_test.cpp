@@ -1,36 +1,17 @@
 // Two MTP level 2 links on the test line, one aligning normally and one in
 // emergency, read back by tshark's MTP2 dissector.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 
 #include "links/ss7/slc.h"
 #include "tests/links/link_harness.h"
+#include "tests/links/tshark.h"
 
 namespace {
 
 using linktest::Bytes;
 using SLC = SS7::SLC;
-
-// What tshark prints of the log, fields of every frame, one line each.
-std::string tshark(const linktest::FrameLog& log, const std::string& args) {
-  char path[] = "/tmp/ss7-pair-XXXXXX";
-  const int fd = mkstemp(path);
-  if (fd < 0) return "(no temporary file)";
-  close(fd);
-  std::string out;
-  if (log.write_pcapng(path))
-    if (FILE* f = popen(("tshark -r " + std::string(path) + " " + args + " 2>/dev/null").c_str(), "r")) {
-      char buf[512];
-      while (std::fgets(buf, sizeof buf, f)) out += buf;
-      pclose(f);
-    }
-  std::remove(path);
-  return out;
-}
 
 Bytes msu(unsigned n, std::uint8_t tag) {
   Bytes m{0x8F, 0x02, 0x40, 0x00, 0x00};
@@ -98,21 +79,21 @@ TEST(Ss7Pair, NormalAgainstEmergencyAlignsCarriesAndStopsCleanInTshark) {
   ASSERT_TRUE(h.settle());
   EXPECT_EQ(a->get_state_id(), SLC::State::idle);
 
-  if (std::getenv("KORVEND_EMULATOR")) GTEST_SKIP() << "qemu-user: tshark is a host program run on the host's file";
-  if (tshark(h.log(), "-c 1 -T fields -e frame.number").empty()) GTEST_SKIP() << "tshark not installed";
-  EXPECT_EQ(tshark(h.log(), "-Y 'mtp2.li.bad || _ws.malformed || _ws.expert.severity >= \"Warning\"'"), "");
+  if (linktest::tshark_missing()) GTEST_SKIP() << linktest::tshark_missing();
+  EXPECT_EQ(linktest::tshark(h.log(), "-Y 'mtp2.li.bad || _ws.malformed || _ws.expert.severity >= \"Warning\"'"), "");
   // Who sent what (0 the normal side, 1 the emergency one): the status of
   // each LSSU, the LI of the other units.
-  const std::string units = tshark(h.log(), "-T fields -E separator=, -e frame.p2p_dir -e mtp2.sf -e mtp2.li");
+  const std::string units =
+      linktest::tshark(h.log(), "-T fields -E separator=, -e frame.p2p_dir -e mtp2.sf -e mtp2.li");
   const std::string first =
-      "0,0,1\n1,0,1\n"                // SIO both
-      "1,2,1\n0,1,1\n"                // aligned: SIE, SIN
-      "0,1,1\n1,2,1\n"                // proving: SIN, SIE
-      "1,,0\n"                         // emergency side aligned ready: FISU
-      "0,,0\n0,,0\n"                  // normal side in service: FISU, FISU
-      "1,,0\n1,,0\n"                  // emergency side in service
+      "0,0,1\n1,0,1\n"              // SIO both
+      "1,2,1\n0,1,1\n"              // aligned: SIE, SIN
+      "0,1,1\n1,2,1\n"              // proving: SIN, SIE
+      "1,,0\n"                      // emergency side aligned ready: FISU
+      "0,,0\n0,,0\n"                // normal side in service: FISU, FISU
+      "1,,0\n1,,0\n"                // emergency side in service
       "0,,5\n1,,5\n0,,62\n1,,62\n"  // MSUs of 5 and 62 octets
-      "0,,63\n1,,63\n";               // and of 63: LI 62 is the last exact one
+      "0,,63\n1,,63\n";             // and of 63: LI 62 is the last exact one
   EXPECT_NE(units.find(",3,1\n"), std::string::npos) << "no SIOS on the line";
 }
 
