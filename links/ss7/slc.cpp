@@ -275,7 +275,8 @@ bool SLC::send_msu(Packet& p) {
     std::cerr << ext::header(this) << "fail to send msu (bad packet)" << std::endl;
     return false;
   }
-  return send(p);
+  Packet copy = p;
+  return send(copy);
 }
 
 void SLC::protocol_info(std::ostream& os) const { os << "MTP/L2"; }
@@ -291,7 +292,7 @@ void SLC::on_hdlc_ready() {
 
 // --- units -----------------------------------------------------------------------
 
-bool SLC::send(Packet unit) {
+bool SLC::send(Packet& unit) {
   if (!transmitter_) {
     std::clog << ext::header(this) << "no HDLC interface attached!!!" << std::endl;
     return false;
@@ -307,27 +308,33 @@ bool SLC::send(Packet unit) {
     roomy.put(unit);
     unit = roomy;
   }
+  // The header goes into the unit's own head room and comes off again once
+  // the channel has it: the RTB keeps MSUs without it, and the FISU buffer
+  // serves again, without a buffer taken from the pool for each unit.
   unit.push8(static_cast<unsigned char>(li));
   unit.push8(static_cast<unsigned char>(fib_to_send_ << 7 | unsigned(fsn_sent_)));
   unit.push8(static_cast<unsigned char>(bib_to_send_ << 7 | unsigned(bsn_to_send_)));
-  if (!transmitter_->hdlc_transmit(unit)) {
+  Packet wire = unit;
+  const bool sent = transmitter_->hdlc_transmit(wire);
+  if (!sent) {
     if (traces_.raw_transmit) std::clog << ext::header(this) << " tx full!" << std::endl;
-    return false;
+  } else {
+    if (traces_.raw_transmit) {
+      std::clog << ext::header(this) << " tx raw";
+      put_octets(std::clog, unit);
+      std::clog << std::endl;
+    }
+    ++stats_.msuTxCount;
+    stats_.octetsTx += unit.length();
   }
-  if (traces_.raw_transmit) {
-    std::clog << ext::header(this) << " tx raw";
-    put_octets(std::clog, unit);
-    std::clog << std::endl;
-  }
-  ++stats_.msuTxCount;
-  stats_.octetsTx += unit.length();
-  return true;
+  wire = Packet();
+  unit.pull(3);
+  return sent;
 }
 
 void SLC::fisu() {
-  Packet p;
-  prepare_head(p);
-  send(p);
+  if (fisu_.is_null()) prepare_head(fisu_);
+  send(fisu_);
 }
 
 void SLC::lssu(Indication ind) {
@@ -575,15 +582,15 @@ void SLC::process_tb() {
     return;
   }
   Packet msu;
-  while (rtb_count_ < std::int32_t(kRtbSize) && tb_.preview(&msu)) {
+  while (rtb_count_ < std::int32_t(kRtbSize) && tb_.get(&msu)) {
     fsn_sent_ = last_fsn_ + Seq(1);
     if (!send(msu)) {
-      // The MSU waits in the TB for the channel; until it leaves, the FISUs
-      // must not claim its FSN.
+      // The MSU waits at the head of the TB for the channel; until it
+      // leaves, the FISUs must not claim its FSN.
+      tb_.append(msu);
       fsn_sent_ = last_fsn_;
       return;
     }
-    tb_.get(&msu);
     last_fsn_ = fsn_sent_;
     rtb_[last_fsn_] = msu;
     if (++rtb_count_ == 1) arm(T7);

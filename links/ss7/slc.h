@@ -232,7 +232,7 @@ class SLC : public Protocol, public HDLC::Notify {
   void process_tb();
 
   // Units on the channel.
-  bool send(Packet unit);
+  bool send(Packet& unit);
   void fisu();
   void lssu(Indication ind);
 
@@ -283,6 +283,7 @@ class SLC : public Protocol, public HDLC::Notify {
   std::uint32_t opc_ = 0;
   mutable Statistics stats_;
   GenericHDLC* transmitter_ = nullptr;
+  Packet fisu_;  // the one buffer every FISU goes out in
   Protocol_name_str name_;
 };
 
