@@ -22,12 +22,6 @@ namespace {
 
 const char* const kStateNames[SLC::kStates] = {"idle", "not aligned", "aligned", "proving", "aligned ready", "worked"};
 
-// clang-format off
-const char* const kEventNames[SLC::kEvents] = {
-    "local_activate", "local_deactivate", "trunk down", "SIO", "SIN/SIE", "SIOS", "FISU", "MSU",
-    "MSU from above", "T1", "T2", "T3", "T4", "T7"};
-// clang-format on
-
 const char* const kIndicationNames[] = {"out of alignment", "normal alignment", "emergency alignment",
                                         "out of service"};
 
@@ -84,8 +78,6 @@ void SLC::set_traces(const LGCP::SS7L2Log& log) {
 
 const char* SLC::state_name(unsigned state) { return state < kStates ? kStateNames[state] : "unknown"; }
 
-const char* SLC::event_name(unsigned event) { return event < kEvents ? kEventNames[event] : "unknown"; }
-
 void SLC::put_indication(std::ostream& s, unsigned indication) {
   if (indication <= sios)
     s << kIndicationNames[indication];
@@ -110,7 +102,10 @@ void SLC::put_octets(std::ostream& s, const Packet& p) {
 
 // --- the state machine -------------------------------------------------------
 
-void SLC::dispatch(Event ev, Packet& unit) { (this->*kTable[ev][state_])(unit); }
+void SLC::dispatch(Event ev, Packet& unit) {
+  const Handler handler = kTable[ev][state_];
+  (this->*handler)(unit);
+}
 
 void SLC::dispatch(Event ev) {
   Packet none;
@@ -390,7 +385,12 @@ void SLC::receive(Packet& p) {
     dispatch(ev_fisu, p);
   } else if (rx_li_ <= 2) {
     rx_indication_ = p.data()[0];
-    dispatch(rx_indication_ == sio ? ev_sio : rx_indication_ == sin || rx_indication_ == sie ? ev_sin_sie : ev_sios, p);
+    Event ev = ev_sios;  // and any status this link does not know
+    if (rx_indication_ == sio)
+      ev = ev_sio;
+    else if (rx_indication_ == sin || rx_indication_ == sie)
+      ev = ev_sin_sie;
+    dispatch(ev, p);
   } else {
     dispatch(ev_msu, p);
   }
@@ -433,12 +433,7 @@ void SLC::msu_worked(Packet& msu) {
     return;
   }
   if (rx_fib_ == expected_.bib) {
-    nack_pending_ = false;
-    bad_fib_seen_ = false;
-    process_bsnr();
-    // The acknowledgement may have been the second bad one in a row: the
-    // link is out of service and nothing of this unit is taken.
-    if (state_ != State::worked) return;
+    if (!expected_fib()) return;
     if (rx_fsn_ == expected_.bsn + Seq(1)) {
       ack();
       if (traces_.mtp_receive) {
@@ -456,34 +451,33 @@ void SLC::msu_worked(Packet& msu) {
     }
     return;
   }
-  // Q.703 5.3.2: a FIB that differs is the start of a retransmission only
-  // after a negative acknowledgement.
-  if (nack_pending_) {
-    process_bsnr();
-  } else if (bad_fib_seen_) {
-    if (traces_.msu_processing) {
-      std::cerr << ext::header(this) << "bad start of a retransmission: ";
-      put_unit(std::cerr);
-      std::cerr << std::endl;
-    }
-    next_state(State::idle);
-  } else {
-    bad_fib_seen_ = true;
-  }
+  unexpected_fib();
 }
 
 void SLC::fisu_worked(Packet&) {
   make_expected();
-  if (rx_fib_ == expected_.bib) {
-    nack_pending_ = false;
-    bad_fib_seen_ = false;
-    process_bsnr();
-    if (state_ != State::worked) return;
-    // The FISU's FSN is the last MSU the peer sent: one not accepted here
-    // was lost.
-    if (rx_fsn_ != expected_.bsn) nack();
+  if (rx_fib_ != expected_.bib) {
+    unexpected_fib();
     return;
   }
+  if (!expected_fib()) return;
+  // The FISU's FSN is the last MSU the peer sent: one not accepted here
+  // was lost.
+  if (rx_fsn_ != expected_.bsn) nack();
+}
+
+bool SLC::expected_fib() {
+  nack_pending_ = false;
+  bad_fib_seen_ = false;
+  process_bsnr();
+  // The acknowledgement may have been the second bad one in a row: the link
+  // is out of service and nothing more of this unit is taken.
+  return state_ == State::worked;
+}
+
+void SLC::unexpected_fib() {
+  // Q.703 5.3.2: a FIB that differs is the start of a retransmission only
+  // after a negative acknowledgement.
   if (nack_pending_) {
     process_bsnr();
   } else if (bad_fib_seen_) {

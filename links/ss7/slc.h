@@ -176,7 +176,6 @@ class SLC : public Protocol, public HDLC::Notify {
   void PutHeader(std::ostream& s) const;
 
   static const char* state_name(unsigned state);
-  static const char* event_name(unsigned event);
   // Writes "out of alignment" ... or "unknown:0x.." for other values.
   static void put_indication(std::ostream& s, unsigned indication);
 
@@ -225,6 +224,10 @@ class SLC : public Protocol, public HDLC::Notify {
   void reset();
   void clear_rtb();
   void make_expected();
+  // The FIB checks of a FISU or MSU in service: the one expected (false
+  // when its BSN took the link out of service), and any other.
+  bool expected_fib();
+  void unexpected_fib();
   void process_bsnr();
   void ack();
   void nack();
