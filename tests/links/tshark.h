@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "tests/links/frame_log.h"
@@ -20,18 +21,18 @@ inline const char* tshark_missing() {
 // What tshark prints of the log, given its options (a display filter, the
 // fields to print).
 inline std::string tshark(const FrameLog& log, const std::string& args) {
-  char path[] = "/tmp/korvend-frames-XXXXXX";
-  const int fd = mkstemp(path);
+  std::string path = (std::filesystem::temp_directory_path() / "korvend-frames-XXXXXX").string();
+  const int fd = mkstemp(path.data());
   if (fd < 0) return "(no temporary file)";
   close(fd);
   std::string out;
   if (log.write_pcapng(path))
-    if (FILE* f = popen(("tshark -r " + std::string(path) + " " + args + " 2>/dev/null").c_str(), "r")) {
+    if (FILE* f = popen(("tshark -r " + path + " " + args + " 2>/dev/null").c_str(), "r")) {
       char buf[512];
       while (std::fgets(buf, sizeof buf, f)) out += buf;
       pclose(f);
     }
-  std::remove(path);
+  std::remove(path.c_str());
   return out;
 }
 
