@@ -1,0 +1,395 @@
+#include "radio/r2s_proto.h"
+
+#include <cstring>
+
+namespace {
+
+// Header bits shared by both directions: byte 0 holds the PTT type and the
+// upper four bits of the PTT id, byte 1 the rest of the id, mute,
+// summation and X. Only rx uses SQU (byte 0 bit 4) and SCT (byte 1 bit 3).
+void putHeader(unsigned char* out, std::uint32_t pttType, std::uint32_t squ, std::uint32_t pttId, std::uint32_t mute,
+               std::uint32_t summation, std::uint32_t sct, bool more) {
+  out[0] = static_cast<unsigned char>(((pttType & 0x7) << 5) | ((squ & 0x1) << 4) | ((pttId >> 2) & 0xF));
+  out[1] = static_cast<unsigned char>(((pttId & 0x3) << 6) | ((mute & 0x1) << 5) | ((summation & 0x1) << 4) |
+                                      ((sct & 0x1) << 3) | (more ? 0x1 : 0x0));
+}
+
+std::uint32_t pttTypeOf(const unsigned char* in) { return in[0] >> 5; }
+std::uint32_t squOf(const unsigned char* in) { return (in[0] >> 4) & 0x1; }
+std::uint32_t pttIdOf(const unsigned char* in) { return ((in[0] & 0xFu) << 2) | (in[1] >> 6); }
+std::uint32_t muteOf(const unsigned char* in) { return (in[1] >> 5) & 0x1; }
+std::uint32_t summationOf(const unsigned char* in) { return (in[1] >> 4) & 0x1; }
+std::uint32_t sctOf(const unsigned char* in) { return (in[1] >> 3) & 0x1; }
+bool moreOf(const unsigned char* in) { return (in[1] & 0x1) != 0; }
+
+unsigned char blockHead(std::uint32_t kind, unsigned length) {
+  return static_cast<unsigned char>((kind << 4) | length);
+}
+
+// The eight RRC flags, f0 in bit 7 down to f7 in bit 0.
+template <typename Rrc>
+unsigned char rrcFlags(const Rrc& r) {
+  const std::uint32_t f[8] = {r.f0, r.f1, r.f2, r.f3, r.f4, r.f5, r.f6, r.f7};
+  unsigned bits = 0;
+  for (int i = 0; i < 8; ++i) bits = (bits << 1) | (f[i] & 0x1);
+  return static_cast<unsigned char>(bits);
+}
+
+template <typename Rrc>
+void readRrcFlags(unsigned char bits, Rrc& r) {
+  std::uint32_t* f[8] = {&r.f0, &r.f1, &r.f2, &r.f3, &r.f4, &r.f5, &r.f6, &r.f7};
+  for (int i = 0; i < 8; ++i) *f[i] = (bits >> (7 - i)) & 0x1;
+}
+
+// A 1-bit flag and a 23-bit value in three bytes (RRM, and twice in MAM).
+void putFlag23(unsigned char* out, std::uint32_t flag, std::uint32_t value) {
+  out[0] = static_cast<unsigned char>(((flag & 0x1) << 7) | ((value >> 16) & 0x7F));
+  out[1] = static_cast<unsigned char>(value >> 8);
+  out[2] = static_cast<unsigned char>(value);
+}
+
+void readFlag23(const unsigned char* in, std::uint32_t& flag, std::uint32_t& value) {
+  flag = in[0] >> 7;
+  value = (static_cast<std::uint32_t>(in[0] & 0x7F) << 16) | (static_cast<std::uint32_t>(in[1]) << 8) | in[2];
+}
+
+void put16(unsigned char* out, std::uint32_t value) {
+  out[0] = static_cast<unsigned char>(value >> 8);
+  out[1] = static_cast<unsigned char>(value);
+}
+
+std::uint32_t read16(const unsigned char* in) { return (static_cast<std::uint32_t>(in[0]) << 8) | in[1]; }
+
+// The next free entry, cleared so that the words its kind does not use are
+// 0 even when an earlier entry left values there; null when none is free.
+r2s_proto_additional* nextEntry(r2s_proto* rec, std::uint32_t kind) {
+  if (!rec || rec->additionals_count >= static_cast<std::uint32_t>(r2s_proto_max_additionals)) return nullptr;
+  r2s_proto_additional* e = &rec->additionals[rec->additionals_count];
+  std::memset(e, 0, sizeof *e);
+  e->kind = kind;
+  return e;
+}
+
+// Entries in use, bounded by the table even when a caller set the count past it.
+std::uint32_t entriesInUse(const r2s_proto* rec) {
+  return rec->additionals_count < static_cast<std::uint32_t>(r2s_proto_max_additionals)
+             ? rec->additionals_count
+             : static_cast<std::uint32_t>(r2s_proto_max_additionals);
+}
+
+// The part the two writers share: the checks, the zeroed buffer, the header
+// and the short form without features. Returns -1 when the features follow.
+int packStart(const r2s_proto* rec, unsigned char* buf, int size, const std::uint32_t (&header)[6]) {
+  if (!buf) return 0;
+  if (size < 2) return r2s_proto_too_short;
+  std::memset(buf, 0, static_cast<std::size_t>(size));
+  const bool more = rec->additionals_count != 0;
+  putHeader(buf, header[0], header[1], header[2], header[3], header[4], header[5], more);
+  if (more) return -1;
+  return size < 4 ? r2s_proto_too_short : 4;  // the two zero bytes are already there
+}
+
+}  // namespace
+
+int r2s_proto_init(r2s_proto* rec, unsigned long type) {
+  if (!rec) return 0;
+  std::memset(rec, 0, sizeof *rec);
+  rec->type = static_cast<std::uint32_t>(type);
+  return 0;
+}
+
+int r2s_proto_set_type(r2s_proto* rec, unsigned long type) {
+  if (rec) rec->type = static_cast<std::uint32_t>(type);
+  return 0;
+}
+
+int r2s_proto_set_tx_header(r2s_proto* rec, unsigned long ptt_type, unsigned long ptt_id, unsigned long ptt_mute,
+                            unsigned long ptt_summation) {
+  if (!rec) return 0;
+  rec->type = static_cast<std::uint32_t>(r2s_proto_type_tx);
+  rec->tx.ptt_type = static_cast<std::uint32_t>(ptt_type);
+  rec->tx.ptt_id = static_cast<std::uint32_t>(ptt_id);
+  rec->tx.ptt_mute = static_cast<std::uint32_t>(ptt_mute);
+  rec->tx.ptt_summation = static_cast<std::uint32_t>(ptt_summation);
+  return 0;
+}
+
+int r2s_proto_set_rx_header(r2s_proto* rec, unsigned long ptt_type, unsigned long squ, unsigned long ptt_id,
+                            unsigned long ptt_mute, unsigned long ptt_summation, unsigned long sct) {
+  if (!rec) return 0;
+  rec->type = static_cast<std::uint32_t>(r2s_proto_type_rx);
+  rec->rx.ptt_type = static_cast<std::uint32_t>(ptt_type);
+  rec->rx.squ = static_cast<std::uint32_t>(squ);
+  rec->rx.ptt_id = static_cast<std::uint32_t>(ptt_id);
+  rec->rx.ptt_mute = static_cast<std::uint32_t>(ptt_mute);
+  rec->rx.ptt_summation = static_cast<std::uint32_t>(ptt_summation);
+  rec->rx.sct = static_cast<std::uint32_t>(sct);
+  return 0;
+}
+
+int r2s_proto_reset_additionals(r2s_proto* rec) {
+  if (rec) rec->additionals_count = 0;
+  return 0;
+}
+
+int r2s_proto_add_rx_sqi(r2s_proto* rec, const r2s_proto_rx_additional_sqi* sqi) {
+  if (!sqi) return 0;
+  if (r2s_proto_additional* e = nextEntry(rec, r2s_proto_rx_sqi)) {
+    e->rx_sqi = *sqi;
+    ++rec->additionals_count;
+  }
+  return 0;
+}
+
+int r2s_proto_add_rx_sqi(r2s_proto* rec, unsigned long first, unsigned long second) {
+  const r2s_proto_rx_additional_sqi sqi = {static_cast<std::uint32_t>(first), static_cast<std::uint32_t>(second)};
+  return r2s_proto_add_rx_sqi(rec, &sqi);
+}
+
+int r2s_proto_add_rx_rrc(r2s_proto* rec, const r2s_proto_rx_additional_rrc* rrc) {
+  if (!rrc) return 0;
+  if (r2s_proto_additional* e = nextEntry(rec, r2s_proto_rx_rrc)) {
+    e->rx_rrc = *rrc;
+    ++rec->additionals_count;
+  }
+  return 0;
+}
+
+int r2s_proto_add_rx_mam(r2s_proto* rec, const r2s_proto_rx_additional_mam* mam) {
+  if (!mam) return 0;
+  if (r2s_proto_additional* e = nextEntry(rec, r2s_proto_rx_mam)) {
+    e->rx_mam = *mam;
+    ++rec->additionals_count;
+  }
+  return 0;
+}
+
+int r2s_proto_add_tx_time_delay(r2s_proto* rec, const r2s_proto_tx_additional_climax_time_delay* delay) {
+  if (!delay) return 0;
+  if (r2s_proto_additional* e = nextEntry(rec, r2s_proto_tx_climax_time_delay)) {
+    e->tx_time_delay = *delay;
+    ++rec->additionals_count;
+  }
+  return 0;
+}
+
+int r2s_proto_add_tx_rrc(r2s_proto* rec, const r2s_proto_tx_additional_rrc* rrc) {
+  if (!rrc) return 0;
+  if (r2s_proto_additional* e = nextEntry(rec, r2s_proto_tx_rrc)) {
+    e->tx_rrc = *rrc;
+    ++rec->additionals_count;
+  }
+  return 0;
+}
+
+int r2s_proto_add_tx_rrm(r2s_proto* rec, const r2s_proto_tx_additional_rrm* rrm) {
+  if (!rrm) return 0;
+  if (r2s_proto_additional* e = nextEntry(rec, r2s_proto_tx_rrm)) {
+    e->tx_rrm = *rrm;
+    ++rec->additionals_count;
+  }
+  return 0;
+}
+
+int r2s_proto_pack(const r2s_proto* rec, unsigned char* buf, int size) {
+  if (!rec) return r2s_proto_missing;
+  if (rec->type == r2s_proto_type_tx) return r2s_proto_pack_tx(rec, buf, size);
+  if (rec->type == r2s_proto_type_rx) return r2s_proto_pack_rx(rec, buf, size);
+  return r2s_proto_uncodable;
+}
+
+int r2s_proto_pack_tx(const r2s_proto* rec, unsigned char* buf, int size) {
+  if (!rec) return 0;
+  const std::uint32_t header[6] = {rec->tx.ptt_type, 0, rec->tx.ptt_id, rec->tx.ptt_mute, rec->tx.ptt_summation, 0};
+  const int start = packStart(rec, buf, size, header);
+  if (start != -1) return start;
+  int need = 2;
+  int at = 2;
+  const std::uint32_t count = entriesInUse(rec);
+  for (std::uint32_t i = 0; i < count; ++i) {
+    const r2s_proto_additional& e = rec->additionals[i];
+    switch (e.kind) {
+      case r2s_proto_tx_climax_time_delay:
+        if ((need += 2) > size) return r2s_proto_too_short;
+        buf[at++] = blockHead(e.kind, 1);
+        buf[at++] = static_cast<unsigned char>(e.tx_time_delay.d);
+        break;
+      case r2s_proto_tx_rrc:
+        if ((need += 2) > size) return r2s_proto_too_short;
+        buf[at++] = blockHead(e.kind, 1);
+        buf[at++] = rrcFlags(e.tx_rrc);
+        break;
+      case r2s_proto_tx_rrm:
+        if ((need += 4) > size) return r2s_proto_too_short;
+        buf[at++] = blockHead(e.kind, 3);
+        putFlag23(buf + at, e.tx_rrm.r0, e.tx_rrm.r1);
+        at += 3;
+        break;
+      default:  // an rx kind: nothing on the wire
+        break;
+    }
+  }
+  return at;
+}
+
+int r2s_proto_pack_rx(const r2s_proto* rec, unsigned char* buf, int size) {
+  if (!rec) return 0;
+  const std::uint32_t header[6] = {rec->rx.ptt_type, rec->rx.squ,           rec->rx.ptt_id,
+                                   rec->rx.ptt_mute, rec->rx.ptt_summation, rec->rx.sct};
+  const int start = packStart(rec, buf, size, header);
+  if (start != -1) return start;
+  int need = 2;
+  int at = 2;
+  const std::uint32_t count = entriesInUse(rec);
+  for (std::uint32_t i = 0; i < count; ++i) {
+    const r2s_proto_additional& e = rec->additionals[i];
+    switch (e.kind) {
+      case r2s_proto_rx_sqi:
+        if ((need += 2) > size) return r2s_proto_too_short;
+        buf[at++] = blockHead(e.kind, 1);
+        buf[at++] = static_cast<unsigned char>(((e.rx_sqi.first & 0x1F) << 3) | (e.rx_sqi.second & 0x7));
+        break;
+      case r2s_proto_rx_rrc:
+        if ((need += 5) > size) return r2s_proto_too_short;
+        if (e.rx_rrc.form == 0) {
+          buf[at++] = blockHead(e.kind, 1);
+          buf[at++] = rrcFlags(e.rx_rrc);
+        } else if (e.rx_rrc.form == 1) {
+          buf[at++] = blockHead(e.kind, 4);
+          buf[at++] = rrcFlags(e.rx_rrc);
+          buf[at++] = static_cast<unsigned char>(((e.rx_rrc.e0 & 0x1) << 7) | ((e.rx_rrc.e1 & 0x1) << 6));
+          buf[at++] = static_cast<unsigned char>(e.rx_rrc.b0);
+          buf[at++] = static_cast<unsigned char>(e.rx_rrc.b1);
+        } else {
+          return r2s_proto_uncodable;
+        }
+        break;
+      case r2s_proto_rx_mam:
+        if ((need += 13) > size) return r2s_proto_too_short;
+        buf[at++] = blockHead(e.kind, 12);
+        putFlag23(buf + at, e.rx_mam.m0, e.rx_mam.m1);
+        putFlag23(buf + at + 3, e.rx_mam.m2, e.rx_mam.m3);
+        put16(buf + at + 6, e.rx_mam.m4);
+        put16(buf + at + 8, e.rx_mam.m5);
+        put16(buf + at + 10, e.rx_mam.m6);
+        at += 12;
+        break;
+      default:  // a tx kind: nothing on the wire
+        break;
+    }
+  }
+  return at;
+}
+
+namespace {
+
+// The block walk both readers share; known(kind, length) fills the next
+// entry for the blocks the direction knows and returns false for the others.
+template <typename Known>
+int readBlocks(r2s_proto* rec, const unsigned char* buf, int size, Known known) {
+  int at = 2;
+  std::uint32_t count = 0;
+  int result = 0;
+  while (at < size && count < static_cast<std::uint32_t>(r2s_proto_max_additionals)) {
+    const std::uint32_t kind = buf[at] >> 4;
+    const int length = buf[at] & 0xF;
+    if (length > size - at - 1) {
+      result = r2s_proto_too_short;
+      break;
+    }
+    r2s_proto_additional& e = rec->additionals[count];
+    if (known(kind, length, buf + at + 1, e)) ++count;
+    at += 1 + length;
+  }
+  rec->additionals_count = count;
+  return result;
+}
+
+// Prepares an entry for a block about to be read into it.
+void clearEntry(r2s_proto_additional& e, std::uint32_t kind) {
+  std::memset(&e, 0, sizeof e);
+  e.kind = kind;
+}
+
+}  // namespace
+
+int r2s_proto_unpack_tx(r2s_proto* rec, const unsigned char* buf, int size) {
+  if (!rec || !buf) return r2s_proto_missing;
+  if (size < 2) return r2s_proto_too_short;
+  rec->type = static_cast<std::uint32_t>(r2s_proto_type_tx);
+  rec->tx.ptt_type = pttTypeOf(buf);
+  rec->tx.ptt_id = pttIdOf(buf);
+  rec->tx.ptt_mute = muteOf(buf);
+  rec->tx.ptt_summation = summationOf(buf);
+  if (!moreOf(buf)) {
+    rec->additionals_count = 0;
+    return 0;
+  }
+  return readBlocks(rec, buf, size,
+                    [](std::uint32_t kind, int length, const unsigned char* v, r2s_proto_additional& e) {
+                      if (kind == r2s_proto_tx_climax_time_delay && length == 1) {
+                        clearEntry(e, kind);
+                        e.tx_time_delay.d = v[0];
+                      } else if (kind == r2s_proto_tx_rrc && length == 1) {
+                        clearEntry(e, kind);
+                        readRrcFlags(v[0], e.tx_rrc);
+                      } else if (kind == r2s_proto_tx_rrm && length == 3) {
+                        clearEntry(e, kind);
+                        readFlag23(v, e.tx_rrm.r0, e.tx_rrm.r1);
+                      } else {
+                        return false;
+                      }
+                      return true;
+                    });
+}
+
+int r2s_proto_unpack_rx(r2s_proto* rec, const unsigned char* buf, int size) {
+  if (!rec || !buf) return r2s_proto_missing;
+  if (size < 2) return r2s_proto_too_short;
+  rec->type = static_cast<std::uint32_t>(r2s_proto_type_rx);
+  rec->rx.ptt_type = pttTypeOf(buf);
+  rec->rx.squ = squOf(buf);
+  rec->rx.ptt_id = pttIdOf(buf);
+  rec->rx.ptt_mute = muteOf(buf);
+  rec->rx.ptt_summation = summationOf(buf);
+  rec->rx.sct = sctOf(buf);
+  if (!moreOf(buf)) {
+    rec->additionals_count = 0;
+    return 0;
+  }
+  return readBlocks(rec, buf, size,
+                    [](std::uint32_t kind, int length, const unsigned char* v, r2s_proto_additional& e) {
+                      if (kind == r2s_proto_rx_sqi && length == 1) {
+                        clearEntry(e, kind);
+                        e.rx_sqi.first = v[0] >> 3;
+                        e.rx_sqi.second = v[0] & 0x7;
+                      } else if (kind == r2s_proto_rx_rrc && (length == 1 || length == 4)) {
+                        clearEntry(e, kind);
+                        readRrcFlags(v[0], e.rx_rrc);
+                        if (length == 4) {
+                          e.rx_rrc.form = 1;
+                          e.rx_rrc.e0 = v[1] >> 7;
+                          e.rx_rrc.e1 = (v[1] >> 6) & 0x1;
+                          e.rx_rrc.b0 = v[2];
+                          e.rx_rrc.b1 = v[3];
+                        }
+                      } else if (kind == r2s_proto_rx_mam && length == 12) {
+                        clearEntry(e, kind);
+                        readFlag23(v, e.rx_mam.m0, e.rx_mam.m1);
+                        readFlag23(v + 3, e.rx_mam.m2, e.rx_mam.m3);
+                        e.rx_mam.m4 = read16(v + 6);
+                        e.rx_mam.m5 = read16(v + 8);
+                        e.rx_mam.m6 = read16(v + 10);
+                      } else {
+                        return false;
+                      }
+                      return true;
+                    });
+}
+
+int cmp_r2s_proto_source(const r2s_proto* a, const r2s_proto* b) {
+  if (!a || !b) return -1;
+  if (b->type != a->type) return static_cast<std::int32_t>(b->type - a->type);
+  if (b->source_ssrc != a->source_ssrc) return static_cast<std::int32_t>(b->source_ssrc - a->source_ssrc);
+  return static_cast<std::int32_t>(b->source_addr - a->source_addr);
+}
