@@ -148,8 +148,11 @@ int r2s_proto_reset_additionals(r2s_proto* rec);
 
 // Builders: append one entry of their kind, a copy of the argument record.
 // With 16 entries in use, or a null record or argument, nothing is added.
-// They do not check the record's direction: an entry of the other
-// direction's kind is carried but not packed. Every one returns 0.
+// They do not check the record's direction: the writer reads each entry by
+// its kind number as the record's direction knows it, so an SQI entry in a
+// tx record or a CLIMAX entry in an rx record is carried but not packed,
+// and an RRC, RRM or MAM entry is packed as the kind of that number in the
+// record's direction. Every one returns 0.
 int r2s_proto_add_rx_sqi(r2s_proto* rec, const r2s_proto_rx_additional_sqi* sqi);
 int r2s_proto_add_rx_sqi(r2s_proto* rec, unsigned long first, unsigned long second);
 int r2s_proto_add_rx_rrc(r2s_proto* rec, const r2s_proto_rx_additional_rrc* rrc);

@@ -107,19 +107,20 @@ std::uint32_t readAddr(const unsigned char* in) {
 
 std::uint32_t roundUp4(std::uint32_t n) { return (n + 3u) & ~3u; }
 
-// What the writer needs of the buffer for a type's packet: not always its
-// length (a caller identity reserves more).
-int packNeed(const sig_proto& rec) {
-  switch (rec.type) {
+// The length of a type's packet up to its caller identity (the whole
+// packet for the types without one). A caller identity follows at that
+// offset in GW_SEL_CALL and WM_SEL_CALL_TRANS: its length byte, then its bytes.
+int fixedLength(std::uint32_t type) {
+  switch (type) {
     case GW_ADJUST_CHAN:
     case WM_TRANS:
       return 12;
-    case GW_SEL_CALL:
-      return rec.gw_sel_call.callerID_length + 12;
-    case WM_SEL_CALL_TRANS:
-      return rec.wm_sel_call_trans.callerID_length + 20;
     case WM_CHAN:
       return 16;
+    case GW_SEL_CALL:
+      return 5;
+    case WM_SEL_CALL_TRANS:
+      return 13;
     case GW_SELECT_RC_CHAN:
     case WM_SELECT_RC_CHAN:
     case GW_ADJUST_SQUELSHE:
@@ -131,6 +132,16 @@ int packNeed(const sig_proto& rec) {
     default:
       return header_length;
   }
+}
+
+bool hasCallerId(std::uint32_t type) { return type == GW_SEL_CALL || type == WM_SEL_CALL_TRANS; }
+
+// What the writer asks of the buffer: a caller identity of L bytes
+// reserves L + 7 beyond the fixed part, more than its padded length.
+int packNeed(const sig_proto& rec) {
+  if (rec.type == GW_SEL_CALL) return fixedLength(rec.type) + rec.gw_sel_call.callerID_length + 7;
+  if (rec.type == WM_SEL_CALL_TRANS) return fixedLength(rec.type) + rec.wm_sel_call_trans.callerID_length + 7;
+  return fixedLength(rec.type);
 }
 
 void putHeader(const sig_proto& rec, unsigned char* out) {
@@ -237,33 +248,8 @@ int sig_proto_unpack(sig_proto* rec, const unsigned char* buf, int size) {
     return sig_proto_unknown;
   }
   // Every length is checked before the record is touched.
-  int need = header_length;
-  switch (type) {
-    case GW_ADJUST_CHAN:
-    case WM_TRANS:
-      need = 12;
-      break;
-    case WM_CHAN:
-      need = 16;
-      break;
-    case GW_SEL_CALL:
-      need = size < 5 ? 5 : 5 + buf[4];
-      break;
-    case WM_SEL_CALL_TRANS:
-      need = size < 13 ? 13 : 13 + buf[12];
-      break;
-    case GW_SELECT_RC_CHAN:
-    case WM_SELECT_RC_CHAN:
-    case GW_ADJUST_SQUELSHE:
-    case GW_ADJUST_RTE:
-    case GW_ADJUST_STANDBY:
-    case WM_RADIO_QUALITY:
-    case WM_STANDBY:
-      need = 8;
-      break;
-    default:
-      break;
-  }
+  int need = fixedLength(type);
+  if (hasCallerId(type) && size >= need) need += buf[need - 1];
   if (size < need) return sig_proto_too_short;
   readHeader(buf, *rec);
   const unsigned char* p = buf + header_length;

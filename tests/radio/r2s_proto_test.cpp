@@ -82,25 +82,6 @@ TEST(R2sProto, EveryHeaderFieldIsMaskedToItsWidthAndLeavesItsNeighboursAlone) {
   EXPECT_EQ(packed(rec), (Bytes{0x88, 0x60, 0, 0}));
 }
 
-TEST(R2sProto, FeatureValuesAreMaskedToTheirWidths) {
-  r2s_proto rec = rxRecord();
-  r2s_proto_add_rx_sqi(&rec, 0x20 | 3, 0x8 | 2);
-  r2s_proto_rx_additional_mam mam = {3, 0x800000 | 10, 2, 0xFF800000u | 20, 0x10001, 0x10002, 0xFFFF0003u};
-  r2s_proto_add_rx_mam(&rec, &mam);
-  r2s_proto_rx_additional_rrc rrc = {2, 3, 2, 3, 2, 3, 2, 3, 1, 2, 3, 0x1A5, 0x2C3};
-  r2s_proto_add_rx_rrc(&rec, &rrc);
-  EXPECT_EQ(packed(rec), (Bytes{0x31, 0x41, 0x11, 0x1A, 0x4C, 0x80, 0x00, 0x0A, 0x00, 0x00, 0x14,
-                                0x00, 0x01, 0x00, 0x02, 0x00, 0x03, 0x34, 0x55, 0x40, 0xA5, 0xC3}));
-
-  r2s_proto_set_tx_header(&rec, 1, 0, 0, 0);
-  r2s_proto_reset_additionals(&rec);
-  r2s_proto_tx_additional_climax_time_delay delay = {0x10A};
-  r2s_proto_add_tx_time_delay(&rec, &delay);
-  r2s_proto_tx_additional_rrm rrm = {3, 0xFF812345u};
-  r2s_proto_add_tx_rrm(&rec, &rrm);
-  EXPECT_EQ(packed(rec), (Bytes{0x20, 0x01, 0x21, 0x0A, 0x43, 0x81, 0x23, 0x45}));
-}
-
 TEST(R2sProto, EntriesOfTheOtherDirectionAreCarriedButNotPacked) {
   r2s_proto rec = rxRecord();
   r2s_proto_tx_additional_climax_time_delay delay = {7};
@@ -290,38 +271,6 @@ TEST(R2sProto, ReadingStopsAfterSixteenEntries) {
   EXPECT_EQ(r2s_proto_unpack_rx(&rec, rx.data(), static_cast<int>(rx.size())), 0);
   EXPECT_EQ(rec.additionals_count, 16u);
   EXPECT_EQ(rec.additionals[15].rx_sqi.first, 15u);
-}
-
-TEST(R2sProto, EveryFeatureKindComesBackFromItsOwnPayload) {
-  r2s_proto rx = rxRecord();
-  r2s_proto_set_rx_header(&rx, 6, 0, 42, 1, 0, 1);
-  r2s_proto_add_rx_sqi(&rx, 31, 7);
-  r2s_proto_rx_additional_rrc rrc = {0, 1, 1, 0, 1, 0, 0, 1, 1, 0, 1, 0xFE, 0x01};
-  r2s_proto_add_rx_rrc(&rx, &rrc);
-  r2s_proto_rx_additional_mam mam = {0, 0x7FFFFF, 1, 0x400001, 0xFFFF, 0x8000, 0x1234};
-  r2s_proto_add_rx_mam(&rx, &mam);
-  rrc.form = 0;
-  rrc.e1 = rrc.b0 = rrc.b1 = 0;
-  r2s_proto_add_rx_rrc(&rx, &rrc);
-  const Bytes rxWire = packed(rx);
-  r2s_proto back;
-  r2s_proto_init(&back, 0);
-  ASSERT_EQ(r2s_proto_unpack_rx(&back, rxWire.data(), static_cast<int>(rxWire.size())), 0);
-  EXPECT_EQ(std::memcmp(&back, &rx, sizeof rx), 0);
-
-  r2s_proto tx;
-  r2s_proto_init(&tx, r2s_proto_type_tx);
-  r2s_proto_set_tx_header(&tx, 3, 17, 0, 1);
-  r2s_proto_tx_additional_rrm rrm = {0, 0x7FFFFF};
-  r2s_proto_add_tx_rrm(&tx, &rrm);
-  r2s_proto_tx_additional_climax_time_delay delay = {0xFF};
-  r2s_proto_add_tx_time_delay(&tx, &delay);
-  r2s_proto_tx_additional_rrc txRrc = {1, 1, 0, 0, 1, 1, 0, 0};
-  r2s_proto_add_tx_rrc(&tx, &txRrc);
-  const Bytes txWire = packed(tx);
-  r2s_proto_init(&back, 0);
-  ASSERT_EQ(r2s_proto_unpack_tx(&back, txWire.data(), static_cast<int>(txWire.size())), 0);
-  EXPECT_EQ(std::memcmp(&back, &tx, sizeof tx), 0);
 }
 
 TEST(R2sProto, SourceComparisonSeesTypeSsrcAndAddress) {
