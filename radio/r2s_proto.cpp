@@ -60,14 +60,18 @@ void put16(unsigned char* out, std::uint32_t value) {
 
 std::uint32_t read16(const unsigned char* in) { return (static_cast<std::uint32_t>(in[0]) << 8) | in[1]; }
 
-// The next free entry, cleared so that the words its kind does not use are
-// 0 even when an earlier entry left values there; null when none is free.
-r2s_proto_additional* nextEntry(r2s_proto* rec, std::uint32_t kind) {
-  if (!rec || rec->additionals_count >= static_cast<std::uint32_t>(r2s_proto_max_additionals)) return nullptr;
-  r2s_proto_additional* e = &rec->additionals[rec->additionals_count];
-  std::memset(e, 0, sizeof *e);
-  e->kind = kind;
-  return e;
+// Appends an entry of the kind whose value words are a copy of the
+// argument record. The entry is cleared first, so that the words its kind
+// does not use are 0 even where an earlier entry left values.
+template <typename Args>
+int addEntry(r2s_proto* rec, std::uint32_t kind, const Args* args) {
+  static_assert(sizeof(Args) <= sizeof(r2s_proto_additional::values), "an argument record fits the value words");
+  if (!rec || !args || rec->additionals_count >= static_cast<std::uint32_t>(r2s_proto_max_additionals)) return 0;
+  r2s_proto_additional& e = rec->additionals[rec->additionals_count++];
+  std::memset(&e, 0, sizeof e);
+  e.kind = kind;
+  std::memcpy(e.values, args, sizeof *args);
+  return 0;
 }
 
 // Entries in use, bounded by the table even when a caller set the count past it.
@@ -133,62 +137,32 @@ int r2s_proto_reset_additionals(r2s_proto* rec) {
 }
 
 int r2s_proto_add_rx_sqi(r2s_proto* rec, const r2s_proto_rx_additional_sqi* sqi) {
-  if (!sqi) return 0;
-  if (r2s_proto_additional* e = nextEntry(rec, r2s_proto_rx_sqi)) {
-    e->rx_sqi = *sqi;
-    ++rec->additionals_count;
-  }
-  return 0;
+  return addEntry(rec, r2s_proto_rx_sqi, sqi);
 }
 
 int r2s_proto_add_rx_sqi(r2s_proto* rec, unsigned long first, unsigned long second) {
   const r2s_proto_rx_additional_sqi sqi = {static_cast<std::uint32_t>(first), static_cast<std::uint32_t>(second)};
-  return r2s_proto_add_rx_sqi(rec, &sqi);
+  return addEntry(rec, r2s_proto_rx_sqi, &sqi);
 }
 
 int r2s_proto_add_rx_rrc(r2s_proto* rec, const r2s_proto_rx_additional_rrc* rrc) {
-  if (!rrc) return 0;
-  if (r2s_proto_additional* e = nextEntry(rec, r2s_proto_rx_rrc)) {
-    e->rx_rrc = *rrc;
-    ++rec->additionals_count;
-  }
-  return 0;
+  return addEntry(rec, r2s_proto_rx_rrc, rrc);
 }
 
 int r2s_proto_add_rx_mam(r2s_proto* rec, const r2s_proto_rx_additional_mam* mam) {
-  if (!mam) return 0;
-  if (r2s_proto_additional* e = nextEntry(rec, r2s_proto_rx_mam)) {
-    e->rx_mam = *mam;
-    ++rec->additionals_count;
-  }
-  return 0;
+  return addEntry(rec, r2s_proto_rx_mam, mam);
 }
 
 int r2s_proto_add_tx_time_delay(r2s_proto* rec, const r2s_proto_tx_additional_climax_time_delay* delay) {
-  if (!delay) return 0;
-  if (r2s_proto_additional* e = nextEntry(rec, r2s_proto_tx_climax_time_delay)) {
-    e->tx_time_delay = *delay;
-    ++rec->additionals_count;
-  }
-  return 0;
+  return addEntry(rec, r2s_proto_tx_climax_time_delay, delay);
 }
 
 int r2s_proto_add_tx_rrc(r2s_proto* rec, const r2s_proto_tx_additional_rrc* rrc) {
-  if (!rrc) return 0;
-  if (r2s_proto_additional* e = nextEntry(rec, r2s_proto_tx_rrc)) {
-    e->tx_rrc = *rrc;
-    ++rec->additionals_count;
-  }
-  return 0;
+  return addEntry(rec, r2s_proto_tx_rrc, rrc);
 }
 
 int r2s_proto_add_tx_rrm(r2s_proto* rec, const r2s_proto_tx_additional_rrm* rrm) {
-  if (!rrm) return 0;
-  if (r2s_proto_additional* e = nextEntry(rec, r2s_proto_tx_rrm)) {
-    e->tx_rrm = *rrm;
-    ++rec->additionals_count;
-  }
-  return 0;
+  return addEntry(rec, r2s_proto_tx_rrm, rrm);
 }
 
 int r2s_proto_pack(const r2s_proto* rec, unsigned char* buf, int size) {
