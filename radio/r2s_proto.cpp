@@ -20,7 +20,6 @@ std::uint32_t pttIdOf(const unsigned char* in) { return ((in[0] & 0xFu) << 2) | 
 std::uint32_t muteOf(const unsigned char* in) { return (in[1] >> 5) & 0x1; }
 std::uint32_t summationOf(const unsigned char* in) { return (in[1] >> 4) & 0x1; }
 std::uint32_t sctOf(const unsigned char* in) { return (in[1] >> 3) & 0x1; }
-bool moreOf(const unsigned char* in) { return (in[1] & 0x1) != 0; }
 
 unsigned char blockHead(std::uint32_t kind, unsigned length) {
   return static_cast<unsigned char>((kind << 4) | length);
@@ -257,32 +256,21 @@ int r2s_proto_pack_rx(const r2s_proto* rec, unsigned char* buf, int size) {
 
 namespace {
 
-// The block walk both readers share; known(kind, length) fills the next
-// entry for the blocks the direction knows and returns false for the others.
-template <typename Known>
-int readBlocks(r2s_proto* rec, const unsigned char* buf, int size, Known known) {
-  int at = 2;
-  std::uint32_t count = 0;
-  int result = 0;
-  while (at < size && count < static_cast<std::uint32_t>(r2s_proto_max_additionals)) {
+// The block walk both readers share, from behind the header while blocks
+// are announced; add(kind, length, value) appends an entry for a block the
+// direction knows and returns false for the others, which are skipped.
+template <typename Add>
+int readBlocks(r2s_proto* rec, const unsigned char* buf, int size, Add add) {
+  rec->additionals_count = 0;
+  if ((buf[1] & 0x1) == 0) return 0;
+  for (int at = 2; at < size && rec->additionals_count < static_cast<std::uint32_t>(r2s_proto_max_additionals);) {
     const std::uint32_t kind = buf[at] >> 4;
     const int length = buf[at] & 0xF;
-    if (length > size - at - 1) {
-      result = r2s_proto_too_short;
-      break;
-    }
-    r2s_proto_additional& e = rec->additionals[count];
-    if (known(kind, length, buf + at + 1, e)) ++count;
+    if (length > size - at - 1) return r2s_proto_too_short;
+    add(kind, length, buf + at + 1);
     at += 1 + length;
   }
-  rec->additionals_count = count;
-  return result;
-}
-
-// Prepares an entry for a block about to be read into it.
-void clearEntry(r2s_proto_additional& e, std::uint32_t kind) {
-  std::memset(&e, 0, sizeof e);
-  e.kind = kind;
+  return 0;
 }
 
 }  // namespace
@@ -295,26 +283,20 @@ int r2s_proto_unpack_tx(r2s_proto* rec, const unsigned char* buf, int size) {
   rec->tx.ptt_id = pttIdOf(buf);
   rec->tx.ptt_mute = muteOf(buf);
   rec->tx.ptt_summation = summationOf(buf);
-  if (!moreOf(buf)) {
-    rec->additionals_count = 0;
-    return 0;
-  }
-  return readBlocks(rec, buf, size,
-                    [](std::uint32_t kind, int length, const unsigned char* v, r2s_proto_additional& e) {
-                      if (kind == r2s_proto_tx_climax_time_delay && length == 1) {
-                        clearEntry(e, kind);
-                        e.tx_time_delay.d = v[0];
-                      } else if (kind == r2s_proto_tx_rrc && length == 1) {
-                        clearEntry(e, kind);
-                        readRrcFlags(v[0], e.tx_rrc);
-                      } else if (kind == r2s_proto_tx_rrm && length == 3) {
-                        clearEntry(e, kind);
-                        readFlag23(v, e.tx_rrm.r0, e.tx_rrm.r1);
-                      } else {
-                        return false;
-                      }
-                      return true;
-                    });
+  return readBlocks(rec, buf, size, [rec](std::uint32_t kind, int length, const unsigned char* v) {
+    if (kind == r2s_proto_tx_climax_time_delay && length == 1) {
+      const r2s_proto_tx_additional_climax_time_delay delay = {v[0]};
+      addEntry(rec, kind, &delay);
+    } else if (kind == r2s_proto_tx_rrc && length == 1) {
+      r2s_proto_tx_additional_rrc rrc;
+      readRrcFlags(v[0], rrc);
+      addEntry(rec, kind, &rrc);
+    } else if (kind == r2s_proto_tx_rrm && length == 3) {
+      r2s_proto_tx_additional_rrm rrm;
+      readFlag23(v, rrm.r0, rrm.r1);
+      addEntry(rec, kind, &rrm);
+    }
+  });
 }
 
 int r2s_proto_unpack_rx(r2s_proto* rec, const unsigned char* buf, int size) {
@@ -327,38 +309,31 @@ int r2s_proto_unpack_rx(r2s_proto* rec, const unsigned char* buf, int size) {
   rec->rx.ptt_mute = muteOf(buf);
   rec->rx.ptt_summation = summationOf(buf);
   rec->rx.sct = sctOf(buf);
-  if (!moreOf(buf)) {
-    rec->additionals_count = 0;
-    return 0;
-  }
-  return readBlocks(rec, buf, size,
-                    [](std::uint32_t kind, int length, const unsigned char* v, r2s_proto_additional& e) {
-                      if (kind == r2s_proto_rx_sqi && length == 1) {
-                        clearEntry(e, kind);
-                        e.rx_sqi.first = v[0] >> 3;
-                        e.rx_sqi.second = v[0] & 0x7;
-                      } else if (kind == r2s_proto_rx_rrc && (length == 1 || length == 4)) {
-                        clearEntry(e, kind);
-                        readRrcFlags(v[0], e.rx_rrc);
-                        if (length == 4) {
-                          e.rx_rrc.form = 1;
-                          e.rx_rrc.e0 = v[1] >> 7;
-                          e.rx_rrc.e1 = (v[1] >> 6) & 0x1;
-                          e.rx_rrc.b0 = v[2];
-                          e.rx_rrc.b1 = v[3];
-                        }
-                      } else if (kind == r2s_proto_rx_mam && length == 12) {
-                        clearEntry(e, kind);
-                        readFlag23(v, e.rx_mam.m0, e.rx_mam.m1);
-                        readFlag23(v + 3, e.rx_mam.m2, e.rx_mam.m3);
-                        e.rx_mam.m4 = read16(v + 6);
-                        e.rx_mam.m5 = read16(v + 8);
-                        e.rx_mam.m6 = read16(v + 10);
-                      } else {
-                        return false;
-                      }
-                      return true;
-                    });
+  return readBlocks(rec, buf, size, [rec](std::uint32_t kind, int length, const unsigned char* v) {
+    if (kind == r2s_proto_rx_sqi && length == 1) {
+      const r2s_proto_rx_additional_sqi sqi = {static_cast<std::uint32_t>(v[0] >> 3), v[0] & 0x7u};
+      addEntry(rec, kind, &sqi);
+    } else if (kind == r2s_proto_rx_rrc && (length == 1 || length == 4)) {
+      r2s_proto_rx_additional_rrc rrc = {};
+      readRrcFlags(v[0], rrc);
+      if (length == 4) {
+        rrc.form = 1;
+        rrc.e0 = v[1] >> 7;
+        rrc.e1 = (v[1] >> 6) & 0x1;
+        rrc.b0 = v[2];
+        rrc.b1 = v[3];
+      }
+      addEntry(rec, kind, &rrc);
+    } else if (kind == r2s_proto_rx_mam && length == 12) {
+      r2s_proto_rx_additional_mam mam;
+      readFlag23(v, mam.m0, mam.m1);
+      readFlag23(v + 3, mam.m2, mam.m3);
+      mam.m4 = read16(v + 6);
+      mam.m5 = read16(v + 8);
+      mam.m6 = read16(v + 10);
+      addEntry(rec, kind, &mam);
+    }
+  });
 }
 
 int cmp_r2s_proto_source(const r2s_proto* a, const r2s_proto* b) {
