@@ -80,16 +80,31 @@ std::uint32_t entriesInUse(const r2s_proto* rec) {
              : static_cast<std::uint32_t>(r2s_proto_max_additionals);
 }
 
-// The part the two writers share: the checks, the zeroed buffer, the header
-// and the short form without features. Returns -1 when the features follow.
-int packStart(const r2s_proto* rec, unsigned char* buf, int size, const std::uint32_t (&header)[6]) {
+// The writer both directions share. reserve(entry) gives the room the
+// entry's block reserves, 0 for a kind the direction does not know;
+// write(entry, out) writes the block and gives its length, or -8 when the
+// entry cannot be coded.
+template <typename Reserve, typename Write>
+int packPayload(const r2s_proto* rec, unsigned char* buf, int size, const std::uint32_t (&header)[6], Reserve reserve,
+                Write write) {
   if (!buf) return 0;
   if (size < 2) return r2s_proto_too_short;
   std::memset(buf, 0, static_cast<std::size_t>(size));
   const bool more = rec->additionals_count != 0;
   putHeader(buf, header[0], header[1], header[2], header[3], header[4], header[5], more);
-  if (more) return -1;
-  return size < 4 ? r2s_proto_too_short : 4;  // the two zero bytes are already there
+  if (!more) return size < 4 ? r2s_proto_too_short : 4;  // the two zero bytes are already there
+  int need = 2;
+  int at = 2;
+  const std::uint32_t count = entriesInUse(rec);
+  for (std::uint32_t i = 0; i < count; ++i) {
+    const int room = reserve(rec->additionals[i]);
+    if (room == 0) continue;
+    if ((need += room) > size) return r2s_proto_too_short;
+    const int n = write(rec->additionals[i], buf + at);
+    if (n < 0) return n;
+    at += n;
+  }
+  return at;
 }
 
 }  // namespace
@@ -174,84 +189,73 @@ int r2s_proto_pack(const r2s_proto* rec, unsigned char* buf, int size) {
 int r2s_proto_pack_tx(const r2s_proto* rec, unsigned char* buf, int size) {
   if (!rec) return 0;
   const std::uint32_t header[6] = {rec->tx.ptt_type, 0, rec->tx.ptt_id, rec->tx.ptt_mute, rec->tx.ptt_summation, 0};
-  const int start = packStart(rec, buf, size, header);
-  if (start != -1) return start;
-  int need = 2;
-  int at = 2;
-  const std::uint32_t count = entriesInUse(rec);
-  for (std::uint32_t i = 0; i < count; ++i) {
-    const r2s_proto_additional& e = rec->additionals[i];
-    switch (e.kind) {
-      case r2s_proto_tx_climax_time_delay:
-        if ((need += 2) > size) return r2s_proto_too_short;
-        buf[at++] = blockHead(e.kind, 1);
-        buf[at++] = static_cast<unsigned char>(e.tx_time_delay.d);
-        break;
-      case r2s_proto_tx_rrc:
-        if ((need += 2) > size) return r2s_proto_too_short;
-        buf[at++] = blockHead(e.kind, 1);
-        buf[at++] = rrcFlags(e.tx_rrc);
-        break;
-      case r2s_proto_tx_rrm:
-        if ((need += 4) > size) return r2s_proto_too_short;
-        buf[at++] = blockHead(e.kind, 3);
-        putFlag23(buf + at, e.tx_rrm.r0, e.tx_rrm.r1);
-        at += 3;
-        break;
-      default:  // an rx kind: nothing on the wire
-        break;
-    }
-  }
-  return at;
+  return packPayload(
+      rec, buf, size, header,
+      [](const r2s_proto_additional& e) {
+        switch (e.kind) {
+          case r2s_proto_tx_climax_time_delay:
+          case r2s_proto_tx_rrc:
+            return 2;
+          case r2s_proto_tx_rrm:
+            return 4;
+          default:  // an rx kind: nothing on the wire
+            return 0;
+        }
+      },
+      [](const r2s_proto_additional& e, unsigned char* out) {
+        if (e.kind == r2s_proto_tx_rrm) {
+          out[0] = blockHead(e.kind, 3);
+          putFlag23(out + 1, e.tx_rrm.r0, e.tx_rrm.r1);
+          return 4;
+        }
+        out[0] = blockHead(e.kind, 1);
+        out[1] = e.kind == r2s_proto_tx_rrc ? rrcFlags(e.tx_rrc) : static_cast<unsigned char>(e.tx_time_delay.d);
+        return 2;
+      });
 }
 
 int r2s_proto_pack_rx(const r2s_proto* rec, unsigned char* buf, int size) {
   if (!rec) return 0;
   const std::uint32_t header[6] = {rec->rx.ptt_type, rec->rx.squ,           rec->rx.ptt_id,
                                    rec->rx.ptt_mute, rec->rx.ptt_summation, rec->rx.sct};
-  const int start = packStart(rec, buf, size, header);
-  if (start != -1) return start;
-  int need = 2;
-  int at = 2;
-  const std::uint32_t count = entriesInUse(rec);
-  for (std::uint32_t i = 0; i < count; ++i) {
-    const r2s_proto_additional& e = rec->additionals[i];
-    switch (e.kind) {
-      case r2s_proto_rx_sqi:
-        if ((need += 2) > size) return r2s_proto_too_short;
-        buf[at++] = blockHead(e.kind, 1);
-        buf[at++] = static_cast<unsigned char>(((e.rx_sqi.first & 0x1F) << 3) | (e.rx_sqi.second & 0x7));
-        break;
-      case r2s_proto_rx_rrc:
-        if ((need += 5) > size) return r2s_proto_too_short;
-        if (e.rx_rrc.form == 0) {
-          buf[at++] = blockHead(e.kind, 1);
-          buf[at++] = rrcFlags(e.rx_rrc);
-        } else if (e.rx_rrc.form == 1) {
-          buf[at++] = blockHead(e.kind, 4);
-          buf[at++] = rrcFlags(e.rx_rrc);
-          buf[at++] = static_cast<unsigned char>(((e.rx_rrc.e0 & 0x1) << 7) | ((e.rx_rrc.e1 & 0x1) << 6));
-          buf[at++] = static_cast<unsigned char>(e.rx_rrc.b0);
-          buf[at++] = static_cast<unsigned char>(e.rx_rrc.b1);
-        } else {
-          return r2s_proto_uncodable;
+  return packPayload(
+      rec, buf, size, header,
+      [](const r2s_proto_additional& e) {
+        switch (e.kind) {
+          case r2s_proto_rx_sqi:
+            return 2;
+          case r2s_proto_rx_rrc:
+            return 5;  // the long form's room, whichever form
+          case r2s_proto_rx_mam:
+            return 13;
+          default:  // a tx kind: nothing on the wire
+            return 0;
         }
-        break;
-      case r2s_proto_rx_mam:
-        if ((need += 13) > size) return r2s_proto_too_short;
-        buf[at++] = blockHead(e.kind, 12);
-        putFlag23(buf + at, e.rx_mam.m0, e.rx_mam.m1);
-        putFlag23(buf + at + 3, e.rx_mam.m2, e.rx_mam.m3);
-        put16(buf + at + 6, e.rx_mam.m4);
-        put16(buf + at + 8, e.rx_mam.m5);
-        put16(buf + at + 10, e.rx_mam.m6);
-        at += 12;
-        break;
-      default:  // a tx kind: nothing on the wire
-        break;
-    }
-  }
-  return at;
+      },
+      [](const r2s_proto_additional& e, unsigned char* out) {
+        if (e.kind == r2s_proto_rx_sqi) {
+          out[0] = blockHead(e.kind, 1);
+          out[1] = static_cast<unsigned char>(((e.rx_sqi.first & 0x1F) << 3) | (e.rx_sqi.second & 0x7));
+          return 2;
+        }
+        if (e.kind == r2s_proto_rx_mam) {
+          out[0] = blockHead(e.kind, 12);
+          putFlag23(out + 1, e.rx_mam.m0, e.rx_mam.m1);
+          putFlag23(out + 4, e.rx_mam.m2, e.rx_mam.m3);
+          put16(out + 7, e.rx_mam.m4);
+          put16(out + 9, e.rx_mam.m5);
+          put16(out + 11, e.rx_mam.m6);
+          return 13;
+        }
+        if (e.rx_rrc.form > 1) return r2s_proto_uncodable;
+        out[0] = blockHead(e.kind, e.rx_rrc.form == 0 ? 1 : 4);
+        out[1] = rrcFlags(e.rx_rrc);
+        if (e.rx_rrc.form == 0) return 2;
+        out[2] = static_cast<unsigned char>(((e.rx_rrc.e0 & 0x1) << 7) | ((e.rx_rrc.e1 & 0x1) << 6));
+        out[3] = static_cast<unsigned char>(e.rx_rrc.b0);
+        out[4] = static_cast<unsigned char>(e.rx_rrc.b1);
+        return 5;
+      });
 }
 
 namespace {
