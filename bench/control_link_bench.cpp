@@ -79,14 +79,6 @@ double measure(int s, const std::string& request, const std::string& reply, unsi
   return count / seconds;
 }
 
-long residentKiB(pid_t pid) {
-  std::ifstream status(std::string(sysroot::proc_dir) + "/" + std::to_string(pid) + "/status");
-  std::string line;
-  while (std::getline(status, line))
-    if (line.rfind("VmRSS:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
-  return -1;
-}
-
 struct Server {
   std::unique_ptr<e2e::Daemon> process;
   int socket = -1;
@@ -149,7 +141,7 @@ int main(int argc, char** argv) {
       s->depth16.push_back(measure(s->socket, s->request, s->reply, 16, n16 / rounds / 16 * 16, s->framed));
       ok = ok && s->depth1.back() > 0 && s->depth16.back() > 0;
     }
-  const long krss = residentKiB(korvend.process->pid()), rrss = residentKiB(redis.process->pid());
+  const long krss = e2e::residentKiB(korvend.process->pid()), rrss = e2e::residentKiB(redis.process->pid());
   for (Server* s : servers) {
     if (s->socket >= 0) ::close(s->socket);
     s->process->signal(SIGTERM);

@@ -7,7 +7,6 @@ namespace Mux {
 namespace {
 
 const std::uint64_t* overrideUs = nullptr;
-std::uint64_t skippedUs = 0;
 
 bool latched = false;
 std::uint64_t latchedUs = 0;
@@ -17,7 +16,7 @@ std::uint64_t monotonicUs() {
   if (overrideUs) return *overrideUs;
   struct timespec ts;
   ::clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<std::uint64_t>(ts.tv_sec) * 1000000u + static_cast<std::uint64_t>(ts.tv_nsec) / 1000u + skippedUs;
+  return static_cast<std::uint64_t>(ts.tv_sec) * 1000000u + static_cast<std::uint64_t>(ts.tv_nsec) / 1000u;
 }
 
 std::uint64_t loopUs() { return latched ? latchedUs : monotonicUs(); }
@@ -66,10 +65,5 @@ int mux_settimeofday() {
 void mux_releasetimeofday() { latched = false; }
 
 void mux_override(const std::uint64_t* us) { overrideUs = us; }
-
-void mux_skip(std::uint64_t us) {
-  skippedUs += us;
-  if (latched) latchedUs += us;
-}
 
 }  // namespace Mux

@@ -39,10 +39,4 @@ void mux_releasetimeofday();
 // nullptr returns to the real clock. Used by Mux::TestClock.
 void mux_override(const std::uint64_t* us);
 
-// Moves the real loop clock forward by us for good, as if that much time
-// had passed in an instant (what is due then fires at the next timer step);
-// the time of day does not move. Used by the simulated board, so that an
-// end-to-end test reaches a timer of minutes without waiting for it.
-void mux_skip(std::uint64_t us);
-
 }  // namespace Mux

@@ -115,10 +115,10 @@ TEST_F(E1Test, CasResultsReachTheControllerAsSignals) {
   board().clear_journal();
   e1.HandleCasSet(cas::cas_channel{3, 5, 9, 0, {0, 0}}, 0x17);
   EXPECT_EQ(drain(), Replies{casSignal(3, 5, 0, 7)});
-  ASSERT_EQ(journal().size(), 2u);
-  EXPECT_EQ(journal()[0], recLine(sysroot::e1_cas, cas::set_bits, cas::cas_channel{3, 5, 0, 7, {0, 0}}) +
-                              " (set 3/5 tx 7)");
-  EXPECT_TRUE(contains(journal()[1], "(get 3/5 rx 0 tx 7)")) << journal()[1];
+  const std::vector<std::string> seen = journal();
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(seen[0], recLine(sysroot::e1_cas, cas::set_bits, cas::cas_channel{3, 5, 0, 7, {0, 0}}) + " (set 3/5 tx 7)");
+  EXPECT_TRUE(contains(seen[1], "(get 3/5 rx 0 tx 7)")) << seen[1];
 }
 
 // Status and transmit clock go quiet, without a word, while the maintenance
@@ -134,7 +134,8 @@ TEST_F(E1Test, MaintenanceDeviceThatWillNotOpenIsTriedAgainAtEachUse) {
   EXPECT_FALSE(contains(log(), "TCLT")) << log();
   // The connection's status and mask, the command, the timer.
   const std::string refused = std::string("open ") + sysroot::maintenance + " rdwr|nonblock -> -1 ENODEV";
-  EXPECT_EQ(std::count(journal().begin(), journal().end(), refused), 4) << requests(journal(), "");
+  const std::vector<std::string> seen = journal();
+  EXPECT_EQ(std::count(seen.begin(), seen.end(), refused), 4) << requests(seen, "");
   command("refuse-open maintenance off");
   clock.advance(E1Ctl::status_period_ms);
   EXPECT_EQ(drain(), (Replies{trunkStatus(0, "normal", 0), trunkStatus(1, "normal", 0), trunkStatus(2, "normal", 0),
