@@ -491,7 +491,7 @@ void LAPD::start_T200() {
   if (T203_running) on_error("trying to start T200 while T203 running");
   if (T200_running) stop_T200();
   T200_running = true;
-  timer_.set(T200_ms, &LAPD::OnT200, this);
+  timer_.arm(LinkTimer::Serves::t200, T200_ms);
 }
 
 void LAPD::start_T202() {
@@ -499,7 +499,7 @@ void LAPD::start_T202() {
   if (T203_running) on_error("trying to start T202 while T203 running");
   if (T202_running) stop_T202();
   T202_running = true;
-  timer_.set(T202_ms, &LAPD::OnT202, this);
+  timer_.arm(LinkTimer::Serves::t202, T202_ms);
 }
 
 void LAPD::start_T203() {
@@ -507,7 +507,7 @@ void LAPD::start_T203() {
   if (T202_running) on_error("trying to start T203 while T202 running");
   if (T203_running) stop_T203();
   T203_running = true;
-  timer_.set(T203_ms, &LAPD::OnT203, this);
+  timer_.arm(LinkTimer::Serves::t203, T203_ms);
 }
 
 void LAPD::stop_T200() {
@@ -515,7 +515,7 @@ void LAPD::stop_T200() {
   if (T203_running) on_error("trying to stop T200 while T203 running");
   if (T202_running) on_error("trying to stop T200 while T202 running");
   T200_running = false;
-  timer_.reset();
+  timer_.cancel();
 }
 
 void LAPD::stop_T202() {
@@ -523,7 +523,7 @@ void LAPD::stop_T202() {
   if (T200_running) on_error("trying to stop T202 while T200 running");
   if (T203_running) on_error("trying to stop T202 while T203 running");
   T202_running = false;
-  timer_.reset();
+  timer_.cancel();
 }
 
 void LAPD::stop_T203() {
@@ -531,7 +531,18 @@ void LAPD::stop_T203() {
   if (T200_running) on_error("trying to stop T203 while T200 running");
   if (T202_running) on_error("trying to stop T203 while T202 running");
   T203_running = false;
-  timer_.reset();
+  timer_.cancel();
+}
+
+void LAPD::OnTimer() {
+  const LinkTimer::Serves s = timer_.serves;
+  timer_.serves = LinkTimer::Serves::none;
+  switch (s) {
+    case LinkTimer::Serves::t200: OnT200(); break;
+    case LinkTimer::Serves::t202: OnT202(); break;
+    case LinkTimer::Serves::t203: OnT203(); break;
+    case LinkTimer::Serves::none: break;
+  }
 }
 
 void LAPD::OnT200() {

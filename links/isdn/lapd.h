@@ -200,6 +200,28 @@ class LAPD : public Protocol, private LAPDFullState, public HDLC::Notify {
   };
   static const Row table_[EV_COUNT];
 
+  // T200, T202 and T203 share this event, re-armed in place: a link that
+  // restarts T203 for every frame it receives allocates nothing for it.
+  class LinkTimer : public TimerEvent {
+   public:
+    enum class Serves { none, t200, t202, t203 };
+    explicit LinkTimer(LAPD* link) : link_(link) {}
+    void fire() override { link_->OnTimer(); }
+    void arm(Serves s, unsigned ms) {
+      serves = s;
+      schedule(ms);
+    }
+    void cancel() {
+      serves = Serves::none;
+      reset();
+    }
+    Serves serves = Serves::none;
+
+   private:
+    LAPD* link_;
+  };
+
+  void OnTimer();
   void OnT200();
   void OnT202();
   void OnT203();
@@ -280,7 +302,7 @@ class LAPD : public Protocol, private LAPDFullState, public HDLC::Notify {
   std::uint32_t link_ = 0;
   std::uint32_t log_;
   bool bri_ = false;
-  Timer timer_;
+  LinkTimer timer_{this};
   CleanQueue<Packet, 135> out_;  // layer-3 messages waiting, oldest first
   CleanQueue<Packet, 7> ack_;    // I frames sent and not acknowledged, oldest first
   Protocol_name_str name_{"ISDN::LAPD"};
