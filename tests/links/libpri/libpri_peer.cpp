@@ -48,8 +48,8 @@ LibpriPeer::LibpriPeer(linktest::LinkEnd& end, int nodetype, int switchtype) : e
   if (!pri_) throw std::runtime_error("pri_new");
   // libpri has no way to free a controller: keep every one reachable, so
   // that the leak checker does not report them.
-  static std::vector<struct pri*> controllers;
-  controllers.push_back(pri_);
+  static auto* controllers = new std::vector<struct pri*>;  // never destroyed
+  controllers->push_back(pri_);
   libpriEvent_.Bind("LibpriPeer::OnLibpriSide", &LibpriPeer::OnLibpriSide, this);
   libpriEvent_.Schedule(libpriFd_, POLLIN);
   adapterEvent_.Bind("LibpriPeer::OnAdapterSide", &LibpriPeer::OnAdapterSide, this);
