@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "runtime/timer.h"
@@ -205,9 +206,10 @@ TEST(LinkHarness, PcapngKeepsLinkTypeDirectionAndFateForTshark) {
     sa.send(h.a(), Bytes{0x00, 0x01, 0x7F});
     sb.send(h.b(), Bytes{0x00, 0x01, 0x73});  // UA F from the network side
     ASSERT_TRUE(h.settle());
-    char tmpl[] = "/tmp/link-harness-XXXXXX";
-    ASSERT_NE(mkstemp(tmpl), -1);
-    path = tmpl;
+    path = (std::filesystem::temp_directory_path() / "link-harness-XXXXXX").string();
+    const int fd = mkstemp(path.data());
+    ASSERT_NE(fd, -1);
+    close(fd);
     ASSERT_TRUE(h.log().write_pcapng(path));
   }
   const std::string out =
