@@ -11,10 +11,10 @@
 
 #include <cstdio>
 #include <cstring>
-#include <map>
 #include <string>
 #include <vector>
 
+#include "bench/ratio_reporter.h"
 #include "links/isdn/lapd.h"
 #include "runtime/packet.h"
 #include "runtime/protocol.h"
@@ -141,34 +141,12 @@ void BM_LibpriIFrame(benchmark::State& state) {
 }
 BENCHMARK(BM_LibpriIFrame);
 
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& r : runs)
-      if (!r.error_occurred && r.run_type == Run::RT_Iteration)
-        ns_[r.benchmark_name()] = r.GetAdjustedRealTime() * 1e9 / benchmark::GetTimeUnitMultiplier(r.time_unit);
-  }
-  void Finalize() override {
-    ConsoleReporter::Finalize();
-    auto a = ns_.find("BM_OurLapdIFrame");
-    auto b = ns_.find("BM_LibpriIFrame");
-    if (a == ns_.end() || b == ns_.end() || b->second <= 0) return;
-    std::printf("one I frame and its RR: ours %.0f ns, libpri %.0f ns: %.2fx libpri's time (goal: at most 1.0x)\n",
-                a->second, b->second, a->second / b->second);
-  }
-
- private:
-  std::map<std::string, double> ns_;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  benchmark::Shutdown();
-  return 0;
+  return bench::run_with_summary(argc, argv, [](const bench::RatioReporter& r) {
+    if (const double ratio = r.ratio("BM_OurLapdIFrame", "BM_LibpriIFrame"))
+      std::printf("one I frame and its RR: ours %.0f ns, libpri %.0f ns: %.2fx libpri's time (goal: at most 1.0x)\n",
+                  r.ns("BM_OurLapdIFrame"), r.ns("BM_LibpriIFrame"), ratio);
+  });
 }

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <iostream>
+#include <string>
 
 #include "links/isdn/q931_trace.h"
 #include "runtime/ext_out.h"
@@ -486,62 +487,47 @@ void LAPD::discard_queues() {
 
 // ------------------------------------------------------------- timers
 
-void LAPD::start_T200() {
-  if (T202_running) on_error("trying to start T200 while T202 running");
-  if (T203_running) on_error("trying to start T200 while T203 running");
-  if (T200_running) stop_T200();
-  T200_running = true;
-  timer_.arm(LinkTimer::Serves::t200, T200_ms);
+const char* LAPD::timer_name(Tn t) { return t == Tn::t200 ? "T200" : t == Tn::t202 ? "T202" : "T203"; }
+
+bool& LAPD::running(Tn t) {
+  return t == Tn::t200 ? T200_running : t == Tn::t202 ? T202_running : T203_running;
 }
 
-void LAPD::start_T202() {
-  if (T200_running) on_error("trying to start T202 while T200 running");
-  if (T203_running) on_error("trying to start T202 while T203 running");
-  if (T202_running) stop_T202();
-  T202_running = true;
-  timer_.arm(LinkTimer::Serves::t202, T202_ms);
+// One event serves the three timers: a start or a stop while another is
+// flagged is reported, as it means the other one's wait is lost.
+void LAPD::warn_running(const char* verb, Tn t, Tn first, Tn second) {
+  for (Tn other : {first, second})
+    if (running(other))
+      on_error((std::string("trying to ") + verb + " " + timer_name(t) + " while " + timer_name(other) + " running")
+                   .c_str());
 }
 
-void LAPD::start_T203() {
-  if (T200_running) on_error("trying to start T203 while T200 running");
-  if (T202_running) on_error("trying to start T203 while T202 running");
-  if (T203_running) stop_T203();
-  T203_running = true;
-  timer_.arm(LinkTimer::Serves::t203, T203_ms);
+void LAPD::start_timer(Tn t) {
+  if (t == Tn::t200) warn_running("start", t, Tn::t202, Tn::t203);
+  if (t == Tn::t202) warn_running("start", t, Tn::t200, Tn::t203);
+  if (t == Tn::t203) warn_running("start", t, Tn::t200, Tn::t202);
+  if (running(t)) stop_timer(t);
+  running(t) = true;
+  timer_.arm(t, t == Tn::t200 ? T200_ms : t == Tn::t202 ? T202_ms : T203_ms);
 }
 
-void LAPD::stop_T200() {
-  if (!T200_running) return;
-  if (T203_running) on_error("trying to stop T200 while T203 running");
-  if (T202_running) on_error("trying to stop T200 while T202 running");
-  T200_running = false;
-  timer_.cancel();
-}
-
-void LAPD::stop_T202() {
-  if (!T202_running) return;
-  if (T200_running) on_error("trying to stop T202 while T200 running");
-  if (T203_running) on_error("trying to stop T202 while T203 running");
-  T202_running = false;
-  timer_.cancel();
-}
-
-void LAPD::stop_T203() {
-  if (!T203_running) return;
-  if (T200_running) on_error("trying to stop T203 while T200 running");
-  if (T202_running) on_error("trying to stop T203 while T202 running");
-  T203_running = false;
+void LAPD::stop_timer(Tn t) {
+  if (!running(t)) return;
+  if (t == Tn::t200) warn_running("stop", t, Tn::t203, Tn::t202);
+  if (t == Tn::t202) warn_running("stop", t, Tn::t200, Tn::t203);
+  if (t == Tn::t203) warn_running("stop", t, Tn::t200, Tn::t202);
+  running(t) = false;
   timer_.cancel();
 }
 
 void LAPD::OnTimer() {
-  const LinkTimer::Serves s = timer_.serves;
-  timer_.serves = LinkTimer::Serves::none;
-  switch (s) {
-    case LinkTimer::Serves::t200: OnT200(); break;
-    case LinkTimer::Serves::t202: OnT202(); break;
-    case LinkTimer::Serves::t203: OnT203(); break;
-    case LinkTimer::Serves::none: break;
+  const Tn t = timer_.serves;
+  timer_.serves = Tn::none;
+  switch (t) {
+    case Tn::t200: OnT200(); break;
+    case Tn::t202: OnT202(); break;
+    case Tn::t203: OnT203(); break;
+    case Tn::none: break;
   }
 }
 
@@ -900,16 +886,21 @@ void LAPD::rr_established(const Rx& rx) {
 }
 
 // Q.921 5.6.7: in timer recovery only the response to the enquiry (F = 1)
-// ends the recovery; anything else only moves V(A).
-void LAPD::rr_timer_recovery(const Rx& rx) {
-  peer_busy = false;
+// ends the recovery, sending again from its N(R); any other RR, REJ or RNR
+// only moves V(A). After an RNR answer T200 goes on polling the busy peer.
+void LAPD::supervisory_in_recovery(const Rx& rx, LapdEvent ev) {
+  peer_busy = ev == EV_RX_RNR;
   if (!rx.command && rx.pf) {
     if (!in_range(rx.nr)) {
       nr_error();
       return;
     }
-    stop_T200();
-    start_T203();
+    if (ev == EV_RX_RNR) {
+      start_T200();
+    } else {
+      stop_T200();
+      start_T203();
+    }
     retransmit_from(rx.nr);
     change_state(ST_MULTIPLE_FRAME_ESTABLISHED);
     return;
@@ -919,18 +910,29 @@ void LAPD::rr_timer_recovery(const Rx& rx) {
     VA = rx.nr;
     return;
   }
-  if (log_ > 3) std::clog << ext::header(this) << "receive RR with out of order N(R)" << std::endl;
+  if (ev == EV_RX_RR && log_ > 3) std::clog << ext::header(this) << "receive RR with out of order N(R)" << std::endl;
   nr_error();
+}
+
+void LAPD::rr_timer_recovery(const Rx& rx) { supervisory_in_recovery(rx, EV_RX_RR); }
+
+void LAPD::rej_timer_recovery(const Rx& rx) { supervisory_in_recovery(rx, EV_RX_REJ); }
+
+void LAPD::rnr_timer_recovery(const Rx& rx) { supervisory_in_recovery(rx, EV_RX_RNR); }
+
+// An enquiry from the peer is answered; an F = 1 nobody asked for is
+// reported (MDL error A).
+void LAPD::answer_poll(const Rx& rx) {
+  if (!rx.pf) return;
+  if (rx.command)
+    enquiry_response();
+  else
+    on_error(1);
 }
 
 void LAPD::rej_established(const Rx& rx) {
   peer_busy = false;
-  if (rx.pf) {
-    if (rx.command)
-      enquiry_response();
-    else
-      on_error(1);
-  }
+  answer_poll(rx);
   if (!in_range(rx.nr)) {
     nr_error();
     return;
@@ -940,34 +942,9 @@ void LAPD::rej_established(const Rx& rx) {
   retransmit_from(rx.nr);
 }
 
-void LAPD::rej_timer_recovery(const Rx& rx) {
-  peer_busy = false;
-  if (!rx.command && rx.pf) {
-    if (!in_range(rx.nr)) {
-      nr_error();
-      return;
-    }
-    stop_T200();
-    start_T203();
-    retransmit_from(rx.nr);
-    change_state(ST_MULTIPLE_FRAME_ESTABLISHED);
-    return;
-  }
-  if (rx.command && rx.pf) enquiry_response();
-  if (in_range(rx.nr))
-    VA = rx.nr;
-  else
-    nr_error();
-}
-
 void LAPD::rnr_established(const Rx& rx) {
   peer_busy = true;
-  if (rx.pf) {
-    if (rx.command)
-      enquiry_response();
-    else
-      on_error(1);
-  }
+  answer_poll(rx);
   if (!in_range(rx.nr)) {
     nr_error();
     return;
@@ -975,25 +952,6 @@ void LAPD::rnr_established(const Rx& rx) {
   VA = rx.nr;
   stop_T203();
   start_T200();
-}
-
-void LAPD::rnr_timer_recovery(const Rx& rx) {
-  peer_busy = true;
-  if (!rx.command && rx.pf) {
-    if (!in_range(rx.nr)) {
-      nr_error();
-      return;
-    }
-    start_T200();
-    retransmit_from(rx.nr);
-    change_state(ST_MULTIPLE_FRAME_ESTABLISHED);
-    return;
-  }
-  if (rx.command && rx.pf) enquiry_response();
-  if (in_range(rx.nr))
-    VA = rx.nr;
-  else
-    nr_error();
 }
 
 // Q.921 5.6.2, 5.8.1: an I frame in sequence is acknowledged and passed up

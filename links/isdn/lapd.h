@@ -177,12 +177,15 @@ class LAPD : public Protocol, private LAPDFullState, public HDLC::Notify {
   bool xmit(Packet& frame);
 
   // The shared timer.
-  void start_T200();
-  void start_T202();
-  void start_T203();
-  void stop_T200();
-  void stop_T202();
-  void stop_T203();
+  enum class Tn { none, t200, t202, t203 };
+  void start_timer(Tn t);
+  void stop_timer(Tn t);
+  void start_T200() { start_timer(Tn::t200); }
+  void start_T202() { start_timer(Tn::t202); }
+  void start_T203() { start_timer(Tn::t203); }
+  void stop_T200() { stop_timer(Tn::t200); }
+  void stop_T202() { stop_timer(Tn::t202); }
+  void stop_T203() { stop_timer(Tn::t203); }
 
   // TEI assignment; runs on a BRI user side only.
   void BeginTeiAssignProcedure();
@@ -204,23 +207,25 @@ class LAPD : public Protocol, private LAPDFullState, public HDLC::Notify {
   // restarts T203 for every frame it receives allocates nothing for it.
   class LinkTimer : public TimerEvent {
    public:
-    enum class Serves { none, t200, t202, t203 };
     explicit LinkTimer(LAPD* link) : link_(link) {}
     void fire() override { link_->OnTimer(); }
-    void arm(Serves s, unsigned ms) {
-      serves = s;
+    void arm(Tn t, unsigned ms) {
+      serves = t;
       schedule(ms);
     }
     void cancel() {
-      serves = Serves::none;
+      serves = Tn::none;
       reset();
     }
-    Serves serves = Serves::none;
+    Tn serves = Tn::none;
 
    private:
     LAPD* link_;
   };
 
+  static const char* timer_name(Tn t);
+  bool& running(Tn t);
+  void warn_running(const char* verb, Tn t, Tn first, Tn second);
   void OnTimer();
   void OnT200();
   void OnT202();
@@ -241,6 +246,8 @@ class LAPD : public Protocol, private LAPDFullState, public HDLC::Notify {
   void queued_up();
   void ack_pending();
   void log_frame(LapdEvent ev, const Rx& rx) const;
+  void supervisory_in_recovery(const Rx& rx, LapdEvent ev);
+  void answer_poll(const Rx& rx);
 
   // Cells of the table.
   void dl_establish_tei_unassigned(const Rx&);

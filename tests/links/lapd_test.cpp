@@ -167,6 +167,39 @@ TEST(Lapd, TimerRecoveryPollsAndResendsFromTheAnswer) {
   EXPECT_EQ(f.peer.take(), (std::vector<Bytes>{f.peer.their_i(1, 0, q931(1)), f.peer.their_i(2, 0, q931(2))}));
 }
 
+// Any answer to the poll ends the recovery and sends again from its N(R);
+// after an RNR answer the peer is busy and T200 goes on polling it.
+TEST(Lapd, RecoveryEndsOnEveryKindOfAnswer) {
+  for (std::uint8_t kind : {0x01, 0x09, 0x05}) {
+    SCOPED_TRACE(int(kind));
+    LapdFixture f(Side::network);
+    f.establish_by_peer();
+    f.send_message(q931(0));
+    f.send_message(q931(1));
+    f.advance(1000);
+    f.peer.take();
+    ASSERT_EQ(f.lapd().current_state(), ISDN::ST_TIMER_RECOVERY);
+    // Frames that are no answer only move V(A).
+    f.peer.send(f.peer.s(kind, 1, false, false));
+    f.settle();
+    EXPECT_EQ(f.lapd().current_state(), ISDN::ST_TIMER_RECOVERY);
+    EXPECT_EQ(unsigned(f.vars().VA), 1u);
+    f.peer.send(f.peer.s(kind, 1, true, false));
+    f.settle();
+    EXPECT_EQ(f.lapd().current_state(), ISDN::ST_MULTIPLE_FRAME_ESTABLISHED);
+    if (kind == 0x05) {
+      EXPECT_TRUE(f.peer.take().empty());
+      EXPECT_TRUE(f.vars().peer_busy);
+      f.advance(1000);
+      EXPECT_EQ(f.peer.take(), std::vector<Bytes>{f.peer.their_s(0x01, 0, true, true)});
+      f.peer.send(f.peer.rr(1, true));
+      f.settle();
+    }
+    EXPECT_EQ(f.peer.take(), std::vector<Bytes>{f.peer.their_i(1, 0, q931(1))});
+    EXPECT_TRUE(f.status_texts().empty());
+  }
+}
+
 TEST(Lapd, UnansweredPollsReestablishTheLink) {
   LapdFixture f(Side::user);
   f.establish_by_peer();
@@ -549,6 +582,39 @@ TEST(Lapd, LogThresholds) {
     EXPECT_EQ(contains(log, "-> \"Timer recovery\""), level > 3) << level;
     EXPECT_EQ(contains(log, "rx: 00 01 01 01\nframe network->user SFrame tei = 0 (01 01 )\n"), level > 2) << level;
   }
+}
+
+// The three timers share one event: starting one while another is flagged
+// is reported, and the event then serves the last one started.
+struct TimerProbe : ISDN::LAPD {
+  using LAPD::LAPD;
+  using LAPD::start_T200;
+  using LAPD::start_T202;
+  using LAPD::stop_T203;
+};
+
+TEST(Lapd, SharedTimerWarnings) {
+  linktest::LinkHarness h(203);
+  testkit::StreamCapture quiet(std::clog);
+  auto* probe = new TimerProbe(Side::user, 0);
+  h.family_a().add_protocol_tail(probe);
+  Packet sabme = linktest::packet_of({0x02, 0x01, 0x7F});
+  probe->on_hdlc_receive(sabme);  // established: T203 runs
+  probe->start_T200();
+  probe->start_T202();
+  // The event serves T202 (2000 ms), the last one armed.
+  ASSERT_TRUE(h.advance(1999));
+  EXPECT_EQ(probe->stats().t200 + probe->stats().t202 + probe->stats().t203, 0u);
+  ASSERT_TRUE(h.advance(1));
+  EXPECT_EQ(probe->stats().t202, 1u);
+  EXPECT_EQ(probe->stats().t200, 0u);
+  probe->stop_T203();
+  std::vector<std::string> texts;
+  for (const auto& r : h.family_a().statuses) texts.push_back(r.text);
+  EXPECT_EQ(texts, (std::vector<std::string>{"trying to start T200 while T203 running",
+                                             "trying to start T202 while T200 running",
+                                             "trying to start T202 while T203 running",
+                                             "trying to stop T203 while T200 running"}));
 }
 
 TEST(Lapd, ProtocolInfoAndStatusText) {
