@@ -81,7 +81,7 @@ void MapFactory::AllocateMapSlot(MapSlot* slot) {
 
 void MapFactory::ReleaseMapSlot(MapSlot* slot) {
   if (slot->IsRxExists()) {
-    std::clog << "map: disable map channel " << slot->GetRxLogChannel() << std::endl;
+    std::clog << "map: disable map channel " + std::to_string(slot->GetRxLogChannel()) + "\n" << std::flush;
     HwMux::instance().Disable(slot->rx);
     MapSlot*& entry = owners[slot->GetRxLogChannel()];
     if (entry != slot) std::cerr << "map-slot: internal error! MapFactory::ReleaseMapSlot() code 1" << std::endl;

@@ -4,6 +4,7 @@
 #include <functional>
 #include <iomanip>
 #include <iostream>
+#include <sstream>
 
 #include "hardware/hw_mux.h"
 #include "slots/slot_factory.h"
@@ -267,13 +268,18 @@ bool MuxConnect(Slot& source, Slot& receiver) {
   const int tx = source.IGetTransmitChannel();
   const int rx = receiver.IGetReceiveChannel();
   if (!HwMux::instance().Connect(tx, rx)) return false;
-  std::clog << "mux: slot " << source << " [" << tx << "] -> " << receiver << " [" << rx << "]" << std::endl;
+  // One write for the line: the log stream may be unbuffered.
+  std::ostringstream line;
+  line << "mux: slot " << source << " [" << tx << "] -> " << receiver << " [" << rx << "]\n";
+  std::clog << line.str() << std::flush;
   return true;
 }
 
 bool MuxDisconnect(Slot& receiver) {
   const int rx = receiver.IGetReceiveChannel();
   if (!HwMux::instance().Disconnect(rx)) return false;
-  std::clog << "mux: disconnect slot " << receiver << " [" << rx << "]" << std::endl;
+  std::ostringstream line;
+  line << "mux: disconnect slot " << receiver << " [" << rx << "]\n";
+  std::clog << line.str() << std::flush;
   return true;
 }
