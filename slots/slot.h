@@ -26,13 +26,15 @@
 //    answers a delayed destroy and deletes the slot, so touch nothing of it
 //    afterwards. A slot still releasing when the controller goes is deleted
 //    after a short pause without on_release: its destructor must free what
-//    it holds and leave every list of its factory's (SlotFactory::Remove is
-//    done for it).
+//    it holds and take the slot off every list of its own that the factory
+//    keeps (the factory's slots() list is done for it).
 // 4. A factory derives from SlotFactory (slot_factory.h), answers
 //    INewSlot for its CreateParams alternative and adds its counts in
-//    Query. A singleton factory is built by the process entry
-//    (BuildSlotFactories in runtime/main/entry.cpp): the order there decides
-//    the order in which the chain is asked, the last built first.
+//    Query; a factory that hands a resource to a new slot destroys its old
+//    holder with Slots::instance().Destroy(old). A singleton factory is
+//    built by the process entry (BuildSlotFactories in
+//    runtime/main/entry.cpp): the order there decides the order in which
+//    the chain is asked, the last built first.
 #include <cstdint>
 #include <iosfwd>
 #include <string>
