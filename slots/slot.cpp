@@ -52,88 +52,59 @@ void Slot::SendSignal(const LGCP::Signal& signal) {
   Slots::instance().SendSignal(static_cast<unsigned>(id_), signal);
 }
 
+namespace {
+
+// Sends one signal, filled in by `fill`, for the slot.
+template <class Fill>
+void emit(Slot& slot, Fill fill) {
+  LGCP::Signal signal;
+  fill(signal);
+  slot.SendSignal(signal);
+}
+
+}  // namespace
+
 void Slot::OnTonecEvent(const LGCP::TonecEvent& event) {
-  LGCP::Signal signal;
-  signal.set_tonec(event);
-  SendSignal(signal);
+  emit(*this, [&](LGCP::Signal& s) { s.set_tonec(event); });
 }
-
 void Slot::OnNumber(const std::string& number) {
-  LGCP::Signal signal;
-  signal.set_number(number);
-  SendSignal(signal);
+  emit(*this, [&](LGCP::Signal& s) { s.set_number(number); });
 }
-
 void Slot::OnModem(const TERM::ModemProceeding& proceeding) {
-  LGCP::Signal signal;
-  signal.set_modemProceeding(proceeding);
-  SendSignal(signal);
+  emit(*this, [&](LGCP::Signal& s) { s.set_modemProceeding(proceeding); });
 }
-
 void Slot::OnModem(const TERM::ModemInformation& information) {
-  LGCP::Signal signal;
-  signal.set_modemInformation(information);
-  SendSignal(signal);
+  emit(*this, [&](LGCP::Signal& s) { s.set_modemInformation(information); });
 }
-
 void Slot::OnActivated() {
-  LGCP::Signal signal;
-  signal.select_activated();
-  SendSignal(signal);
+  emit(*this, [](LGCP::Signal& s) { s.select_activated(); });
 }
-
 void Slot::OnDeactivated() {
-  LGCP::Signal signal;
-  signal.set_deactivated(LGCP::DeactivateCause::networkError);
-  SendSignal(signal);
+  emit(*this, [](LGCP::Signal& s) { s.set_deactivated(LGCP::DeactivateCause::networkError); });
 }
-
 void Slot::OnAbort(int code) {
-  LGCP::Signal signal;
-  signal.set_abort(code);
-  SendSignal(signal);
+  emit(*this, [&](LGCP::Signal& s) { s.set_abort(code); });
 }
-
 void Slot::OnUserData(const std::vector<char>& data) {
-  LGCP::Signal signal;
-  signal.select_userData() = data;
-  SendSignal(signal);
+  emit(*this, [&](LGCP::Signal& s) { s.select_userData() = data; });
 }
-
 void Slot::OnIoctlResponse(const LGCP::IoctlResponse& response) {
-  LGCP::Signal signal;
-  signal.set_ioctl(response);
-  SendSignal(signal);
+  emit(*this, [&](LGCP::Signal& s) { s.set_ioctl(response); });
 }
-
 void Slot::OnRtpRadioEvent(const TERM::RtpRadioRequest& request) {
-  LGCP::Signal signal;
-  signal.set_rtpExt(request);
-  SendSignal(signal);
+  emit(*this, [&](LGCP::Signal& s) { s.set_rtpExt(request); });
 }
-
 void Slot::OnVADEvent(const LGCP::VADEvent& event) {
-  LGCP::Signal signal;
-  signal.set_vad(event);
-  SendSignal(signal);
+  emit(*this, [&](LGCP::Signal& s) { s.set_vad(event); });
 }
-
 void Slot::OnProtoVeskEvent(const VESKGW::ProtoVeskPackets& packets) {
-  LGCP::Signal signal;
-  signal.set_protoVesk(packets);
-  SendSignal(signal);
+  emit(*this, [&](LGCP::Signal& s) { s.set_protoVesk(packets); });
 }
-
 void Slot::OnSDEvent(const LGCP::SDEvent& event) {
-  LGCP::Signal signal;
-  signal.set_sd(event);
-  SendSignal(signal);
+  emit(*this, [&](LGCP::Signal& s) { s.set_sd(event); });
 }
-
 void Slot::OnRtpEvent(const LGCP::RtpEvent& event) {
-  LGCP::Signal signal;
-  signal.set_rtp(event);
-  SendSignal(signal);
+  emit(*this, [&](LGCP::Signal& s) { s.set_rtp(event); });
 }
 
 void Slot::OnChangeInputStream(bool active) {

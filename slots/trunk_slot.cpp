@@ -55,18 +55,21 @@ void TrunkFactory::FreeTimeSlot(unsigned timeslot) {
 
 Slot* TrunkFactory::INewSlot(const LGCP::CreateParams& params) {
   if (params.getSelection() != LGCP::CreateParams::e_trunk) return nullptr;
-  const LGCP::TrunkParams& p = params.get_trunk();
-  const unsigned timeslot = p.get_timeslot().getValue();
-  if (p.get_trunk().getValue() != trunk || timeslot > 31) return nullptr;
-  FreeTimeSlot(timeslot);
-  return timeslots[timeslot] = new TrunkSlot(*this, static_cast<int>(base + timeslot));
+  return NewTrunkSlot(params.get_trunk(), 32);
 }
 
 Slot* TrunkBRIFactory::INewSlot(const LGCP::CreateParams& params) {
   if (params.getSelection() != LGCP::CreateParams::e_trunk_bri) return nullptr;
-  const LGCP::TrunkParams& p = params.get_trunk_bri();
-  const unsigned timeslot = p.get_timeslot().getValue();
-  if (p.get_trunk().getValue() != trunk || timeslot > 3) return nullptr;
-  FreeTimeSlot(timeslot);
-  return timeslots[timeslot] = new TrunkBRISlot(*this, static_cast<int>(base + timeslot));
+  return NewTrunkSlot(params.get_trunk_bri(), 4);
 }
+
+Slot* TrunkFactory::NewTrunkSlot(const LGCP::TrunkParams& params, unsigned count) {
+  const unsigned timeslot = params.get_timeslot().getValue();
+  if (params.get_trunk().getValue() != trunk || timeslot >= count) return nullptr;
+  FreeTimeSlot(timeslot);
+  return timeslots[timeslot] = MakeSlot(static_cast<int>(base + timeslot));
+}
+
+TrunkSlot* TrunkFactory::MakeSlot(int channel) { return new TrunkSlot(*this, channel); }
+
+TrunkSlot* TrunkBRIFactory::MakeSlot(int channel) { return new TrunkBRISlot(*this, channel); }

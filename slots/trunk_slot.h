@@ -54,12 +54,18 @@ class TrunkFactory : public SlotFactory {
   virtual void ReleaseTrunkSlot(TrunkSlot* slot);
 
  protected:
-  // Destroys the slot that holds the timeslot, if any.
-  void FreeTimeSlot(unsigned timeslot);
+  // The slot of a timeslot below count on this trunk, which replaces the
+  // timeslot's old slot; null for another trunk or timeslot.
+  Slot* NewTrunkSlot(const LGCP::TrunkParams& params, unsigned count);
+  virtual TrunkSlot* MakeSlot(int channel);
 
   TrunkSlot* timeslots[32] = {};
   const unsigned trunk;
   const unsigned base;
+
+ private:
+  // Destroys the slot that holds the timeslot, if any.
+  void FreeTimeSlot(unsigned timeslot);
 };
 
 class TrunkBRIFactory : public TrunkFactory {
@@ -67,6 +73,9 @@ class TrunkBRIFactory : public TrunkFactory {
   using TrunkFactory::TrunkFactory;
   const char* GetName() const override { return "TrunksBRI"; }
   Slot* INewSlot(const LGCP::CreateParams& params) override;
+
+ protected:
+  TrunkSlot* MakeSlot(int channel) override;
 };
 
 extern TrunkFactory trunk0, trunk1, trunk2, trunk3;
