@@ -2,70 +2,17 @@
 
 #include <gtest/gtest.h>
 #include <net/if.h>
-#include <sched.h>
-#include <stdio.h>
-#include <string.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cstdlib>
-#include <functional>
 #include <set>
 #include <sstream>
 #include <string>
 
+#include "tests/net_namespace.h"
+
 namespace {
 
-// The link type of the test interfaces: dummy, or a bridge without ports
-// where the kernel has no dummy driver (as in some containers).
-std::string linkType() {
-  if (std::system("ip link add kvprobe type dummy >/dev/null 2>&1") == 0) {
-    if (std::system("ip link del kvprobe >/dev/null 2>&1") != 0) return "none";
-    return "dummy";
-  }
-  return "bridge";
-}
-
-// Runs body in a child process inside fresh network and host-name
-// namespaces, after `ip -batch` has set them up (TYPE standing for the link
-// type); returns what body printed. skip is set (with the reason) when no
-// namespace can be made.
-std::string inFreshNamespaces(const std::string& ipBatch, const std::function<std::string()>& body,
-                              std::string& skip) {
-  int p[2];
-  if (::pipe(p) != 0) {
-    skip = "no pipe";
-    return "";
-  }
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    ::close(p[0]);
-    std::string out;
-    if (::unshare(CLONE_NEWNET | CLONE_NEWUTS) != 0) {
-      out = std::string("SKIP unshare: ") + ::strerror(errno);
-    } else {
-      std::string batch = ipBatch;
-      const std::string type = linkType();
-      for (std::size_t at; (at = batch.find("TYPE")) != std::string::npos;) batch.replace(at, 4, type);
-      FILE* ip = ::popen("ip -batch - 2>&1 >/dev/null", "w");
-      if (ip) ::fputs(batch.c_str(), ip);
-      const int st = ip ? ::pclose(ip) : -1;
-      out = (st == 0) ? body() : "SKIP ip -batch failed";
-    }
-    // Less than a pipe's atomic size: one write takes it all.
-    ::_exit(::write(p[1], out.data(), out.size()) == static_cast<ssize_t>(out.size()) ? 0 : 1);
-  }
-  ::close(p[1]);
-  std::string out;
-  char buf[512];
-  ssize_t n;
-  while ((n = ::read(p[0], buf, sizeof buf)) > 0) out.append(buf, static_cast<std::size_t>(n));
-  ::close(p[0]);
-  ::waitpid(pid, nullptr, 0);
-  if (out.rfind("SKIP ", 0) == 0) skip = out.substr(5);
-  return out;
-}
+using testkit::inFreshNamespaces;
 
 std::string addresses(Net::ifconfig_mode_t mode) {
   std::list<INet4::Addr> out;
