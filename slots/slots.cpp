@@ -187,7 +187,7 @@ void Slots::CmdDestroy() {
   slot->delayedSeq_ = delayResponse();
 }
 
-bool Slots::Destroy(Slot* slot) {
+void Slots::Cut(Slot* slot) {
   Disconnect(*slot);
   for (std::size_t n = slot->receivers_.size(); n > 0; --n) {
     if (slot->receivers_.empty()) {
@@ -197,6 +197,10 @@ bool Slots::Destroy(Slot* slot) {
     Disconnect(*slot->receivers_.front());
   }
   if (!slot->receivers_.empty()) std::cerr << "mux internal error: unexpected slots exists." << std::endl;
+}
+
+bool Slots::Destroy(Slot* slot) {
+  Cut(slot);
   slot->releasing_ = true;
   if (!slot->BeforeDestroy()) return false;
   on_release(slot);
@@ -212,6 +216,9 @@ void Slots::on_release(Slot* slot) {
 }
 
 void Slots::int_destroy(Slot* slot) {
+  // A slot still releasing takes commands, connects among them: what was
+  // connected since its destroy began goes before it does.
+  if (slot->source_ || !slot->receivers_.empty()) Cut(slot);
   list_.erase(std::remove(list_.begin(), list_.end(), slot), list_.end());
   if (CheckSlot(static_cast<unsigned>(slot->id_)) && table_[slot->id_] == slot) table_[slot->id_] = nullptr;
   delete slot;

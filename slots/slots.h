@@ -64,6 +64,8 @@ class Slots : public CtrlSrv::Service {
   void CmdDestroy();
   // The slot of the request, or null after answering slotNotExists.
   Slot* Addressed();
+  // Cuts the slot from its source and from every receiver.
+  void Cut(Slot* slot);
   // Answers success or the given error.
   void Answer(bool done, LGCP::ErrorCause::NamedNumber cause);
 

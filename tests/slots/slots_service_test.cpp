@@ -85,9 +85,15 @@ TEST_F(SlotsService, ANumberStillReleasingIsBusyUntilTheReleaseHasFinished) {
   EXPECT_TRUE(at(7)->releasing());
   EXPECT_EQ(answer(create(3, 7, trunk15)), error(3, 7, "destroyInProgress"));
   EXPECT_EQ(answer(cmd(4, 7, "destroy : NULL")), error(4, 7, "destroyInProgress"));
+  // Still releasing, it can be connected; the connection goes with it.
+  ASSERT_EQ(exchange(create(5, 1, trunk15)).size(), 3u);
+  EXPECT_EQ(answer(cmd(5, 1, "connect : 7")), success(5, 1));
+  EXPECT_EQ(matrix(7), "7 <- 37");
   // Nobody asked for this destroy: its end is not answered.
   EXPECT_EQ(exchange(cmd(5, 7, "userData : '00'H")), Lines{success(5, 7)});
   EXPECT_EQ(at(7), nullptr);
+  EXPECT_TRUE(at(1)->receivers().empty());
+  EXPECT_EQ(matrix(7), "7 = 0xD5");
   EXPECT_EQ(exchange(create(6, 7, trunk15)).front(), success(6, 7));
 }
 
