@@ -32,7 +32,6 @@ namespace {
 
 using bench::connectTo;
 using bench::median;
-using bench::residentKiB;
 
 struct Server {
   std::unique_ptr<e2e::Daemon> process;
@@ -93,7 +92,7 @@ int main(int argc, char** argv) {
       s->depth16.push_back(measure(*s, 16, n16 / rounds / 16 * 16));
       ok = ok && s->depth1.back() > 0 && s->depth16.back() > 0;
     }
-  const long krss = residentKiB(korvend.process->pid()), rrss = residentKiB(redis.process->pid());
+  const long krss = e2e::residentKiB(korvend.process->pid()), rrss = e2e::residentKiB(redis.process->pid());
   for (Server* s : servers) {
     if (s->socket >= 0) ::close(s->socket);
     s->process->signal(SIGTERM);

@@ -1,7 +1,7 @@
 #pragma once
 // What the daemon benchmarks share: a lean client on one blocking socket
 // that writes requests in batches and checks every reply octet for octet,
-// and the daemon's resident memory.
+// and the simulated board's journal.
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -78,14 +77,6 @@ inline double measure(int s, const std::vector<Exchange>& cycle, unsigned depth,
   }
   const double seconds = std::chrono::duration<double>(Clock::now() - t0).count();
   return count / seconds;
-}
-
-inline long residentKiB(pid_t pid) {
-  std::ifstream status(std::string(sysroot::proc_dir) + "/" + std::to_string(pid) + "/status");
-  std::string line;
-  while (std::getline(status, line))
-    if (line.rfind("VmRSS:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
-  return -1;
 }
 
 // Asks the simulated board under root to forget its journal, which grows

@@ -62,7 +62,7 @@ int main(int argc, char** argv) {
 
   bool ok = s >= 0 && bench::measure(s, slots, depth, commands(cycles / 10), true) > 0 &&  // warm-up
             bench::clearJournal(root.dir());
-  const long warmKiB = bench::residentKiB(daemon.pid());
+  const long warmKiB = e2e::residentKiB(daemon.pid());
   const unsigned rounds = 9;
   std::vector<double> pingRates, slotRates;
   for (unsigned r = 0; ok && r < rounds; ++r) {
@@ -70,7 +70,7 @@ int main(int argc, char** argv) {
     slotRates.push_back(bench::measure(s, slots, depth, commands(cycles - cycles / 10) / rounds / 48 * 48, true));
     ok = pingRates.back() > 0 && slotRates.back() > 0 && bench::clearJournal(root.dir());
   }
-  const long endKiB = bench::residentKiB(daemon.pid());
+  const long endKiB = e2e::residentKiB(daemon.pid());
   if (s >= 0) ::close(s);
   daemon.signal(SIGTERM);
   daemon.wait();
