@@ -16,9 +16,9 @@ extern "C" {
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <map>
 #include <string>
 
+#include "bench/ratio_reporter.h"
 #include "links/ss7/slc.h"
 #include "runtime/test_clock.h"
 
@@ -173,34 +173,11 @@ void BM_Libss7ReceiveMsu(benchmark::State& state) {
 }
 BENCHMARK(BM_Libss7ReceiveMsu);
 
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& r : runs)
-      if (!r.error_occurred && r.run_type == Run::RT_Iteration)
-        ns_[r.benchmark_name()] = r.GetAdjustedRealTime() * 1e9 / benchmark::GetTimeUnitMultiplier(r.time_unit);
-  }
-  void Finalize() override {
-    ConsoleReporter::Finalize();
-    auto ours = ns_.find("BM_OursReceiveMsu");
-    auto theirs = ns_.find("BM_Libss7ReceiveMsu");
-    if (ours != ns_.end() && theirs != ns_.end() && theirs->second > 0)
-      std::printf("received MSU with its acknowledgement: ours / libss7 = %.2f (goal: at most 1.00)\n",
-                  ours->second / theirs->second);
-  }
-
- private:
-  std::map<std::string, double> ns_;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  benchmark::Shutdown();
-  return 0;
+  return bench::run_with_summary(argc, argv, [](const bench::RatioReporter& r) {
+    if (const double ratio = r.ratio("BM_OursReceiveMsu", "BM_Libss7ReceiveMsu"))
+      std::printf("received MSU with its acknowledgement: ours / libss7 = %.2f (goal: at most 1.00)\n", ratio);
+  });
 }

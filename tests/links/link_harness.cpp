@@ -198,6 +198,13 @@ void LinkHarness::OnDpc() {
   if (inFlight_.empty() && !readyOwed_) dpc_.Deactivate();
 }
 
+bool LinkHarness::busy() const {
+  if (!inFlight_.empty() || readyOwed_) return true;
+  for (const auto& pending : extraBusy_)
+    if (pending()) return true;
+  return false;
+}
+
 bool LinkHarness::settle(unsigned max_passes) {
   for (unsigned i = 0; i < max_passes && busy(); ++i) multiplexer.run_once(0);
   return !busy();

@@ -43,6 +43,10 @@
 // call of the loop, so a link's reaction to a frame is never re-entered by
 // the peer's answer. Frames keep their order per direction.
 //
+// A peer that lives outside the loop's deferred calls (a library run over a
+// socket pair) tells the line when it still has frames in flight:
+//   h.add_busy([&] { return peer.busy(); });
+//
 // h.log() holds every frame sent, with its fate; h.log().write_pcapng(path)
 // writes them for tshark. When the environment variable KORVEND_LINK_PCAP_DIR
 // is set, each harness writes its log there at destruction, named after the
@@ -193,7 +197,10 @@ class LinkHarness {
   bool advance(std::uint32_t ms);
   std::uint32_t now() const { return clock_.now(); }
 
-  bool busy() const { return !inFlight_.empty() || readyOwed_; }
+  bool busy() const;
+  // Something else the line must wait for before it is quiet (a peer run
+  // over sockets with frames still in them).
+  void add_busy(std::function<bool()> pending) { extraBusy_.push_back(std::move(pending)); }
 
   // File name (without directory) for the automatic pcapng; by default the
   // running gtest's suite and name.
@@ -223,6 +230,7 @@ class LinkHarness {
   bool readyOwed_ = false;
   Dpc dpc_;
   std::string pcapName_;
+  std::vector<std::function<bool()>> extraBusy_;
 };
 
 }  // namespace linktest

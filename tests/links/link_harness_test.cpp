@@ -3,14 +3,12 @@
 #include "tests/links/link_harness.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <string>
 
 #include "runtime/timer.h"
+#include "tests/links/tshark.h"
 
 namespace {
 
@@ -182,41 +180,19 @@ TEST(LinkHarness, RecordingFamiliesCarryMessagesAndReports) {
   EXPECT_TRUE(h.family_a().deactivations[0].success);
 }
 
-std::string run(const std::string& cmd) {
-  std::string out;
-  if (FILE* f = popen(cmd.c_str(), "r")) {
-    char buf[512];
-    while (std::fgets(buf, sizeof buf, f)) out += buf;
-    pclose(f);
-  }
-  return out;
-}
-
 TEST(LinkHarness, PcapngKeepsLinkTypeDirectionAndFateForTshark) {
-  if (std::getenv("KORVEND_EMULATOR")) GTEST_SKIP() << "qemu-user: tshark is a host program run on the host's file";
-  if (run("command -v tshark").empty()) GTEST_SKIP() << "tshark not installed";
-  std::string path;
-  {
-    LinkHarness h(203);
-    Station sa, sb;
-    h.a().bind(&sa);
-    h.b().bind(&sb);
-    h.a().drop({2});
-    sa.send(h.a(), Bytes{0x00, 0x01, 0x7F});  // SABME P from the user side
-    sa.send(h.a(), Bytes{0x00, 0x01, 0x7F});
-    sb.send(h.b(), Bytes{0x00, 0x01, 0x73});  // UA F from the network side
-    ASSERT_TRUE(h.settle());
-    path = (std::filesystem::temp_directory_path() / "link-harness-XXXXXX").string();
-    const int fd = mkstemp(path.data());
-    ASSERT_NE(fd, -1);
-    close(fd);
-    ASSERT_TRUE(h.log().write_pcapng(path));
-  }
-  const std::string out =
-      run("tshark -r " + path + " -T fields -E separator=';' -e frame.p2p_dir -e lapd.control.u_modifier_cmd "
-          "-e lapd.control.u_modifier_resp -e frame.comment 2>/dev/null");
-  std::remove(path.c_str());
-  EXPECT_EQ(out,
+  if (const char* why = linktest::tshark_missing()) GTEST_SKIP() << why;
+  LinkHarness h(203);
+  Station sa, sb;
+  h.a().bind(&sa);
+  h.b().bind(&sb);
+  h.a().drop({2});
+  sa.send(h.a(), Bytes{0x00, 0x01, 0x7F});  // SABME P from the user side
+  sa.send(h.a(), Bytes{0x00, 0x01, 0x7F});
+  sb.send(h.b(), Bytes{0x00, 0x01, 0x73});  // UA F from the network side
+  ASSERT_TRUE(h.settle());
+  EXPECT_EQ(linktest::tshark(h.log(), "-T fields -E separator=';' -e frame.p2p_dir -e lapd.control.u_modifier_cmd "
+                                      "-e lapd.control.u_modifier_resp -e frame.comment"),
             "0;0x1b;;\n"
             "0;0x1b;;dropped by the line\n"
             "1;;0x18;\n");
