@@ -9,7 +9,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <fstream>
+#include <functional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -72,6 +75,40 @@ class Voice : public SlotsTest {
     for (const std::string& l : journal())
       if (l.rfind(head, 0) == 0) return true;
     return false;
+  }
+  // Runs the loop with the clock moving (the channels send at the line
+  // rate) until done() holds.
+  bool run(const std::function<bool()>& done) {
+    for (int i = 0; i < 1000 && !done(); ++i) {
+      clock.advance(10);
+      settle();
+    }
+    return done();
+  }
+  // Every octet the daemon wrote on a controller channel, in order.
+  static std::string written(int channel) {
+    std::string octets;
+    for (const std::string& line : command("mcc written " + std::to_string(channel))) {
+      std::istringstream words(line);
+      for (unsigned byte; words >> std::hex >> byte;) octets += static_cast<char>(byte);
+    }
+    return octets;
+  }
+  static std::string hexOf(const std::string& octets) {
+    std::string text;
+    char pair[4];
+    for (unsigned char c : octets) {
+      std::snprintf(pair, sizeof pair, "%02X ", c);
+      text += pair;
+    }
+    return text;
+  }
+  // What the peer has received so far, added to what it had.
+  static bool receive(const Fd& peer, std::string& got) {
+    char buf[4096];
+    for (ssize_t n; (n = ::recv(peer.get(), buf, sizeof buf, MSG_DONTWAIT)) > 0;)
+      got.append(buf, static_cast<std::size_t>(n));
+    return true;
   }
   void phrase(const std::string& name, const std::string& octets) {
     const std::string path = root_.path(std::string(sysroot::voice_dir) + name);
@@ -189,6 +226,11 @@ TEST_F(Voice, ANetworkPlayerSendsItsIdFirstAndOpensOneConnectionHoweverOftenItIs
   ASSERT_EQ(::read(peer.get(), id, sizeof id), 4);
   EXPECT_EQ(std::vector<unsigned char>(id, id + 4), (std::vector<unsigned char>{0x71, 0xB2, 0xC3, 0xD4}));
 
+  // Then what it sends, unchanged.
+  const std::string voice("\x01\x02 voice of the peer \x00\xFF", 24);
+  ASSERT_EQ(::write(peer.get(), voice.data(), voice.size()), static_cast<ssize_t>(voice.size()));
+  EXPECT_TRUE(run([&] { return written(1024) == voice; })) << hexOf(written(1024));
+
   // A second receiver, and the first connected again: no second connection.
   EXPECT_EQ(exchange(cmd(5, 2, "connect : 4")), Lines{success(5, 2)});
   EXPECT_EQ(exchange(cmd(6, 1, "disconnect : NULL")), Lines{success(6, 1)});
@@ -207,6 +249,56 @@ TEST_F(Voice, ANetworkPlayerSendsItsIdFirstAndOpensOneConnectionHoweverOftenItIs
   // Connected after its end, it stays quiet.
   EXPECT_EQ(request(cmd(9, 2, "connect : 1")), (Lines{stream(2, "transmitter", 1024), success(9, 2)}));
   EXPECT_FALSE(l.accept().valid());
+}
+
+TEST_F(Voice, ARecorderSendsWhatItsChannelHearsUnchanged) {
+  Listener l;
+  trunk();
+  ASSERT_EQ(exchange(create(2, 3, recorder(l.address()))).size(), 2u);
+  EXPECT_EQ(exchange(cmd(3, 1, "connect : 3")), Lines{success(3, 1)});
+  Fd peer = accepted(l);
+  ASSERT_TRUE(peer.valid());
+  ASSERT_TRUE(pump([&] { return contains(log(), "recorder[1024]: connected to " + l.address() + ".\n"); }));
+  std::string octets;
+  for (int i = 0; i < 3000; ++i) octets += static_cast<char>(i * 7 + i / 256);
+  command("mcc inject 1024 " + hexOf(octets.substr(0, 1000)));
+  command("mcc inject 1024 " + hexOf(octets.substr(1000)));
+  std::string got;
+  EXPECT_TRUE(run([&] { return receive(peer, got) && got.size() >= octets.size(); })) << got.size();
+  EXPECT_TRUE(got == octets) << hexOf(got.substr(0, 64));
+  EXPECT_EQ(drain(), Lines{});
+}
+
+TEST_F(Voice, AFilePlayerPlaysItsPhrasesInOrderRepeatTimesSkippingAMissingOne) {
+  phrase("one", std::string(100, 'a'));
+  phrase("sub/three", std::string(50, 'c'));
+  trunk();
+  ASSERT_EQ(exchange(create(2, 2, filePlayer({"one", "missing", "sub/three"}, 2))), Lines{success(2, 2)});
+  EXPECT_EQ(request(cmd(3, 2, "connect : 1")), (Lines{stream(2, "transmitter", 1024), success(3, 2)}));
+  Lines got;
+  EXPECT_TRUE(run([&] {
+    for (const std::string& m : drain()) got.push_back(m);
+    return !got.empty() && got.back() == abort0(2);
+  }));
+  EXPECT_EQ(got, (Lines{inactive(2, "transmitter"), abort0(2)}));
+  // The channel sends at the line rate what the player handed it.
+  const std::string round = std::string(100, 'a') + std::string(50, 'c');
+  EXPECT_TRUE(run([&] { return written(1024).size() >= 2 * round.size(); }));
+  EXPECT_EQ(written(1024), round + round);
+  EXPECT_EQ(at(1)->source(), nullptr);
+  EXPECT_EQ(drain(), Lines{});
+}
+
+TEST_F(Voice, AFilePlayerWithoutARepeatCountPlaysUntilItIsDestroyed) {
+  phrase("one", "0123456789");
+  trunk();
+  ASSERT_EQ(exchange(create(2, 2, filePlayer({"one"}, 0))), Lines{success(2, 2)});
+  EXPECT_EQ(request(cmd(3, 2, "connect : 1")), (Lines{stream(2, "transmitter", 1024), success(3, 2)}));
+  EXPECT_TRUE(run([&] { return written(1024).size() >= 50; }));
+  EXPECT_EQ(written(1024).substr(0, 50), "01234567890123456789012345678901234567890123456789");
+  EXPECT_EQ(drain(), Lines{});
+  EXPECT_EQ(answer(cmd(4, 2, "destroy : NULL")), success(4, 2));
+  EXPECT_EQ(drain(), Lines{});
 }
 
 TEST_F(Voice, ANetworkPlayerWhosePeerIsGoneBeforeTheIdEndsLikeALostConnection) {
