@@ -41,13 +41,20 @@ TEST_F(T38SoftSlots, TheProgramGetsItsArgumentsAndTheChannelAndItsExitCodeComesB
   tell("exit", "5 3");  // after 5 octets of input, exit 3
   tell("instances", "6");
   start();
+  // 30 extra arguments, of which the program gets the first 27.
+  std::string args, expected = std::string(sysroot::t38) + "\n--child\n--remote\n192.0.2.9/4100/4200\n";
+  for (int i = 0; i < 30; ++i) {
+    args += (i ? ", \"-a" : "\"-a") + std::to_string(i) + "\"";
+    if (i < 27) expected += "-a" + std::to_string(i) + "\n";
+  }
   EXPECT_EQ(c.exchange(cmd(1, 7,
                            "create : t38soft : { dhost { iaddr \"192.0.2.9\", port 4100 }, shost { iaddr "
                            "\"0.0.0.0\", port 4200 }, rx-packet-size 160, rx-threshold 1, tx-threshold 1, "
-                           "args { \"-v\", \"--ecm\" } }")),
+                           "args { " +
+                               args + " } }")),
             (Lines{ok(1, 7), signal(7, "transmitter : active : 1024"), signal(7, "receiver : active : 1024")}));
   ASSERT_TRUE(e2e::waitFor([&] { return !record(".argv").empty(); })) << daemon->err();
-  EXPECT_EQ(record(".argv"), std::string(sysroot::t38) + "\n--child\n--remote\n192.0.2.9/4100/4200\n-v\n--ecm\n");
+  EXPECT_EQ(record(".argv"), expected);
   ASSERT_EQ(e2e::simboardctl(root.dir(), "mcc inject 1024 0A 0B 0C 0D 0E").status, 0);
   EXPECT_EQ(c.next(), signal(7, "abort : 768"));
   EXPECT_EQ(record(".in"), "\x0A\x0B\x0C\x0D\x0E");

@@ -94,22 +94,6 @@ class Voice : public SlotsTest {
     }
     return octets;
   }
-  static std::string hexOf(const std::string& octets) {
-    std::string text;
-    char pair[4];
-    for (unsigned char c : octets) {
-      std::snprintf(pair, sizeof pair, "%02X ", c);
-      text += pair;
-    }
-    return text;
-  }
-  // What the peer has received so far, added to what it had.
-  static bool receive(const Fd& peer, std::string& got) {
-    char buf[4096];
-    for (ssize_t n; (n = ::recv(peer.get(), buf, sizeof buf, MSG_DONTWAIT)) > 0;)
-      got.append(buf, static_cast<std::size_t>(n));
-    return true;
-  }
   void phrase(const std::string& name, const std::string& octets) {
     const std::string path = root_.path(std::string(sysroot::voice_dir) + name);
     root_.make_parent(std::string(sysroot::voice_dir) + name);
@@ -209,63 +193,6 @@ TEST_F(Voice, ARecorderStopsWithTheCauseOfItsEnd) {
   peer.close();
   EXPECT_EQ(next(), ioctl(3, "stopRecording : connectionAborted"));
   EXPECT_TRUE(contains(err(), "recorder[1024]: record aborted\n")) << err();
-  EXPECT_EQ(drain(), Lines{});
-}
-
-TEST_F(Voice, ANetworkPlayerSendsItsIdFirstAndOpensOneConnectionHoweverOftenItIsConnected) {
-  Listener l;
-  trunk();
-  ASSERT_EQ(exchange(create(2, 4, "trunk : { trunk 2, timeslot 1 }")).size(), 3u);
-  ASSERT_EQ(exchange(create(3, 2, networkPlayer(l.address(), 0x71B2C3D4u))), Lines{success(3, 2)});
-  EXPECT_EQ(request(cmd(4, 2, "connect : 1")), (Lines{stream(2, "transmitter", 1024), success(4, 2)}));
-  Fd peer = accepted(l);
-  ASSERT_TRUE(peer.valid());
-  EXPECT_EQ(next(), ioctl(2, "startPlaying : NULL"));
-  unsigned char id[5] = {};
-  ASSERT_TRUE(pump([&] { return ::recv(peer.get(), id, sizeof id, MSG_DONTWAIT | MSG_PEEK) == 4; }));
-  ASSERT_EQ(::read(peer.get(), id, sizeof id), 4);
-  EXPECT_EQ(std::vector<unsigned char>(id, id + 4), (std::vector<unsigned char>{0x71, 0xB2, 0xC3, 0xD4}));
-
-  // Then what it sends, unchanged.
-  const std::string voice("\x01\x02 voice of the peer \x00\xFF", 24);
-  ASSERT_EQ(::write(peer.get(), voice.data(), voice.size()), static_cast<ssize_t>(voice.size()));
-  EXPECT_TRUE(run([&] { return written(1024) == voice; })) << hexOf(written(1024));
-
-  // A second receiver, and the first connected again: no second connection.
-  EXPECT_EQ(exchange(cmd(5, 2, "connect : 4")), Lines{success(5, 2)});
-  EXPECT_EQ(exchange(cmd(6, 1, "disconnect : NULL")), Lines{success(6, 1)});
-  EXPECT_EQ(exchange(cmd(7, 4, "disconnect : NULL")), Lines{success(7, 4)});
-  EXPECT_EQ(exchange(cmd(8, 2, "connect : 1")), Lines{success(8, 2)});
-  EXPECT_FALSE(l.accept().valid());
-  EXPECT_EQ(matrix(37), "37 <- 1024");
-
-  // The peer's end ends the player.
-  peer.close();
-  EXPECT_EQ(next(), inactive(2, "transmitter"));
-  EXPECT_EQ(next(), abort0(2));
-  EXPECT_EQ(drain(), Lines{});
-  EXPECT_EQ(at(1)->source(), nullptr);
-  EXPECT_TRUE(contains(log(), "player[1024]: connection to " + l.address() + " closed.\n")) << log();
-  // Connected after its end, it stays quiet.
-  EXPECT_EQ(request(cmd(9, 2, "connect : 1")), (Lines{stream(2, "transmitter", 1024), success(9, 2)}));
-  EXPECT_FALSE(l.accept().valid());
-}
-
-TEST_F(Voice, ARecorderSendsWhatItsChannelHearsUnchanged) {
-  Listener l;
-  trunk();
-  ASSERT_EQ(exchange(create(2, 3, recorder(l.address()))).size(), 2u);
-  EXPECT_EQ(exchange(cmd(3, 1, "connect : 3")), Lines{success(3, 1)});
-  Fd peer = accepted(l);
-  ASSERT_TRUE(peer.valid());
-  ASSERT_TRUE(pump([&] { return contains(log(), "recorder[1024]: connected to " + l.address() + ".\n"); }));
-  std::string octets;
-  for (int i = 0; i < 3000; ++i) octets += static_cast<char>(i * 7 + i / 256);
-  command("mcc inject 1024 " + hexOf(octets.substr(0, 1000)));
-  command("mcc inject 1024 " + hexOf(octets.substr(1000)));
-  std::string got;
-  EXPECT_TRUE(run([&] { return receive(peer, got) && got.size() >= octets.size(); })) << got.size();
-  EXPECT_TRUE(got == octets) << hexOf(got.substr(0, 64));
   EXPECT_EQ(drain(), Lines{});
 }
 
