@@ -101,6 +101,23 @@ struct Peer : HDLC::Notify {
     return f;
   }
 
+  // TEI management (SAPI 63, TEI 127, UI), as this peer sends it and as
+  // the link does; Ri goes low octet first.
+  static Bytes tei_message(bool fromNetwork, std::uint16_t ri, std::uint8_t type, unsigned ai) {
+    return {static_cast<std::uint8_t>(fromNetwork ? 0xFE : 0xFC), 0xFF, 0x03, 0x0F, static_cast<std::uint8_t>(ri & 0xFF),
+            static_cast<std::uint8_t>(ri >> 8), type, static_cast<std::uint8_t>(ai << 1 | 1)};
+  }
+  Bytes tei_msg(std::uint16_t ri, std::uint8_t type, unsigned ai) const { return tei_message(network, ri, type, ai); }
+  Bytes their_tei_msg(std::uint16_t ri, std::uint8_t type, unsigned ai) const {
+    return tei_message(!network, ri, type, ai);
+  }
+  // Layer 3 in a UI frame to every terminal.
+  Bytes broadcast(const Bytes& info) const {
+    Bytes f = {addr(true), 0xFF, 0x03};
+    f.insert(f.end(), info.begin(), info.end());
+    return f;
+  }
+
   void send(const Bytes& frame) {
     Packet p = linktest::packet_of(frame);
     ASSERT_TRUE(out->hdlc_transmit(p));
