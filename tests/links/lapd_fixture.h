@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -59,8 +60,14 @@ struct Peer : HDLC::Notify {
   std::vector<Bytes> heard;
   GenericHDLC* out = nullptr;
 
+  // Called with each frame heard, for a peer that answers as it goes.
+  std::function<void(const Bytes&)> on_answer;
+
   explicit Peer(bool isNetwork) : network(isNetwork) {}
-  void on_hdlc_receive(Packet& p) override { heard.push_back(linktest::bytes_of(p)); }
+  void on_hdlc_receive(Packet& p) override {
+    heard.push_back(linktest::bytes_of(p));
+    if (on_answer) on_answer(heard.back());
+  }
   void on_hdlc_error(Cause::Type) override {}
   void on_hdlc_ready() override {}
 

@@ -288,7 +288,8 @@ TEST(LapdTei, LayerThreeBroadcastGoesUpAndBringsTheLinkUp) {
   f.settle();
   f.peer.send(f.peer.broadcast(setup));
   // A management message too short to hold an action indicator: ignored.
-  f.peer.send({0x02, 0xFF, 0x03, 0x0F, 0x12, 0x34, 0x06});
+  Packet cut = linktest::packet_of({0xFE, 0xFF, 0x03, 0x0F, 0x12, 0x34, 0x06});
+  f.lapd().on_hdlc_receive(cut);
   f.settle();
   EXPECT_TRUE(f.peer.take().empty());
   EXPECT_EQ(f.family().received.size(), 3u);
