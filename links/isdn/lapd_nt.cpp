@@ -43,6 +43,10 @@ Packet with_headroom(const Packet& p, unsigned n) {
 
 std::ostream& LAPD_NT_user::log() const { return std::clog << ext::header(this) << ' '; }
 
+void LAPD_NT_user::note(const char* text) const {
+  if (log_ > 1) log() << text << std::endl;
+}
+
 void LAPD_NT_user::PutHeader(std::ostream& s) const {
   s << "LAPD_user(NT BRI)[";
   if (state_ == unassigned) {
@@ -59,12 +63,12 @@ void LAPD_NT_user::arm(unsigned ms) { linkTimer_.set(ms, &LAPD_NT_user::on_timer
 
 void LAPD_NT_user::assign() {
   if (check_ && state_ != unassigned) {
-    if (log_ > 1) log() << "checked" << std::endl;
+    note("checked");
     check_ = false;
     checkTimer_.reset();
     return;
   }
-  if (log_ > 1) log() << "assigned" << std::endl;
+  note("assigned");
   vr_ = va_ = vs_ = 0;
   state_ = assigned;
   tx_U(SABME, true, true);
@@ -78,7 +82,7 @@ void LAPD_NT_user::assign() {
 
 // The queues are emptied at the next assignment.
 void LAPD_NT_user::unassign() {
-  if (log_ > 1) log() << "unassigned" << std::endl;
+  note("unassigned");
   state_ = unassigned;
   linkTimer_.reset();
   checkTimer_.reset();
@@ -86,7 +90,7 @@ void LAPD_NT_user::unassign() {
 
 void LAPD_NT_user::checking() {
   if (state_ == unassigned) return;
-  if (log_ > 1) log() << "checking started" << std::endl;
+  note("checking started");
   check_ = true;
   checkTimer_.set(check_ms, &LAPD_NT_user::unassign, this);
 }
@@ -133,7 +137,7 @@ void LAPD_NT_user::receive(Packet& f, bool cr) {
 }
 
 void LAPD_NT_user::on_I(unsigned char ns, unsigned char nr, bool p, Packet& info) {
-  if (log_ > 1) log() << "received I frame" << std::endl;
+  note("received I frame");
   if (ns == vr_) {
     vr_ = mod128(vr_ + 1);
     if (p) tx_S(RR, true, false);
@@ -153,7 +157,7 @@ void LAPD_NT_user::on_I(unsigned char ns, unsigned char nr, bool p, Packet& info
 }
 
 void LAPD_NT_user::on_RR(bool cr, bool pf, unsigned char nr) {
-  if (log_ > 1) log() << "received RR frame" << std::endl;
+  note("received RR frame");
   if (!cr && pf) tx_S(RR, true, false);
   const unsigned char before = va_;
   if (!ack_queue(nr)) {
@@ -165,7 +169,7 @@ void LAPD_NT_user::on_RR(bool cr, bool pf, unsigned char nr) {
 }
 
 void LAPD_NT_user::on_RNR(bool cr, bool pf, unsigned char nr) {
-  if (log_ > 1) log() << "received RNR frame" << std::endl;
+  note("received RNR frame");
   set_busy();
   if (!cr && pf) tx_S(RR, true, false);
   const unsigned char before = va_;
@@ -178,7 +182,7 @@ void LAPD_NT_user::on_RNR(bool cr, bool pf, unsigned char nr) {
 
 // Q.921 5.6.4: the frames before N(R) are acknowledged, the rest go again.
 void LAPD_NT_user::on_REJ(bool cr, bool pf, unsigned char nr) {
-  if (log_ > 1) log() << "received REJ frame" << std::endl;
+  note("received REJ frame");
   if (!cr && pf) tx_S(RR, true, false);
   if (!ack_queue(nr)) {
     unassign();
@@ -190,7 +194,7 @@ void LAPD_NT_user::on_REJ(bool cr, bool pf, unsigned char nr) {
 }
 
 void LAPD_NT_user::on_SABME(bool p) {
-  if (log_ > 1) log() << "received SABME frame" << std::endl;
+  note("received SABME frame");
   vr_ = va_ = vs_ = 0;
   if (p) tx_U(UA, true, false);
   ack_.clear();
@@ -199,29 +203,29 @@ void LAPD_NT_user::on_SABME(bool p) {
 }
 
 void LAPD_NT_user::on_DISC(bool p) {
-  if (log_ > 1) log() << "received DISC frame" << std::endl;
+  note("received DISC frame");
   if (p) tx_U(UA, true, false);
   unassign();
 }
 
 void LAPD_NT_user::on_DM() {
-  if (log_ > 1) log() << "received DM frame" << std::endl;
+  note("received DM frame");
   unassign();
 }
 
 void LAPD_NT_user::on_FRMR() {
-  if (log_ > 1) log() << "received FRMR frame" << std::endl;
+  note("received FRMR frame");
   unassign();
 }
 
 void LAPD_NT_user::on_XID() {
-  if (log_ > 1) log() << "received XID frame" << std::endl;
+  note("received XID frame");
 }
 
 // The ack queue holds exactly the frames V(A)..V(S)-1, since no more than
 // the window is ever outstanding.
 bool LAPD_NT_user::ack_queue(unsigned char nr) {
-  if (log_ > 1) log() << "ack queue" << std::endl;
+  note("ack queue");
   const unsigned char acked = mod128(nr - va_);
   if (acked > mod128(vs_ - va_)) return false;
   for (unsigned i = 0; i < acked; ++i) {
@@ -236,7 +240,7 @@ bool LAPD_NT_user::ack_queue(unsigned char nr) {
 // V(R): the N(R) it first went out with may since have been overtaken by an
 // acknowledgement, and the terminal would take it for an N(R) error.
 void LAPD_NT_user::retransmit() {
-  if (log_ > 1) log() << "retransmit queue" << std::endl;
+  note("retransmit queue");
   for (unsigned n = ack_.count(); n > 0; --n) {
     Packet f;
     ack_.get(f);
@@ -248,12 +252,12 @@ void LAPD_NT_user::retransmit() {
 }
 
 void LAPD_NT_user::set_busy() {
-  if (!busy_ && log_ > 1) log() << "set busy" << std::endl;
+  if (!busy_) note("set busy");
   busy_ = true;
 }
 
 void LAPD_NT_user::set_unbusy() {
-  if (busy_ && log_ > 1) log() << "set unbusy" << std::endl;
+  if (busy_) note("set unbusy");
   busy_ = false;
 }
 
@@ -320,7 +324,7 @@ void LAPD_NT_user::on_timer() {
   }
   if (state_ != wait_answer) return;
   if (rc_ == N200) {
-    if (log_ > 1) log() << "T200 expiried N200 times" << std::endl;
+    note("T200 expiried N200 times");
     unassign();
     return;
   }
@@ -335,7 +339,7 @@ void LAPD_NT_user::on_timer() {
 }
 
 void LAPD_NT_user::tx_U(unsigned char control, bool pf, bool command) {
-  if (log_ > 1) log() << "transmit U frame" << std::endl;
+  note("transmit U frame");
   Packet f;
   f.reserve_head(0);
   unsigned char* b = f.put(3);
@@ -346,7 +350,7 @@ void LAPD_NT_user::tx_U(unsigned char control, bool pf, bool command) {
 }
 
 void LAPD_NT_user::tx_S(unsigned char control, bool pf, bool command) {
-  if (log_ > 1) log() << "transmit S frame" << std::endl;
+  note("transmit S frame");
   Packet f;
   f.reserve_head(0);
   unsigned char* b = f.put(4);
@@ -361,7 +365,7 @@ void LAPD_NT_user::tx_S(unsigned char control, bool pf, bool command) {
 // down is another handle on it, so a layer below cannot change the copy
 // kept for retransmission.
 void LAPD_NT_user::tx_I(Packet& msg, unsigned char nr, unsigned char ns) {
-  if (log_ > 1) log() << "transmit I frame" << std::endl;
+  note("transmit I frame");
   msg = with_headroom(msg, 4);
   unsigned char* h = msg.push(4);
   h[0] = 0x02;
@@ -529,28 +533,24 @@ void LAPD_NT::on_tei_procedure(Packet& info) {
         return;
       }
       const auto tei = static_cast<unsigned char>(m.ai);
-      if (LAPD_NT_user* u = find_Tei(tei)) {
-        if (u->check()) {
-          if (log_ > 0) log() << "TEI " << m.ai << " checked" << std::endl;
-          u->assign();
-          u->set_ri(m.ri);
-          return;
-        }
-        if (m.ri == u->ri()) return;
+      LAPD_NT_user* u = find_Tei(tei);
+      if (u && !u->check()) {
+        if (m.ri == u->ri()) return;  // the terminal that answered before
         // Another terminal answers for the same TEI.
         if (log_ > 0) log() << "recieved check response with dublicated Ai=" << m.ai << ",removed" << std::endl;
         u->unassign();
         remove_tei(m.ai);
         return;
       }
-      if (LAPD_NT_user* u = find_free_Tei(tei)) {
-        if (log_ > 0) log() << "TEI " << m.ai << " checked" << std::endl;
-        u->assign();
-        u->set_ri(m.ri);
+      if (!u) u = find_free_Tei(tei);  // a terminal this side did not know of
+      if (!u) {
+        if (log_ > 0) log() << "recieved check response with wrong Ai=" << m.ai << ",removed" << std::endl;
+        remove_tei(m.ai);
         return;
       }
-      if (log_ > 0) log() << "recieved check response with wrong Ai=" << m.ai << ",removed" << std::endl;
-      remove_tei(m.ai);
+      if (log_ > 0) log() << "TEI " << m.ai << " checked" << std::endl;
+      u->assign();
+      u->set_ri(m.ri);
       return;
     }
     case TeiMessage::identity_verify:

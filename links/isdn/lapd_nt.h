@@ -105,8 +105,10 @@ class LAPD_NT_user {
 
   void on_timer();
   void arm(unsigned ms);
-  // The log stream after this terminal's header.
+  // The log stream after this terminal's header; a line of its own above
+  // log level 1.
   std::ostream& log() const;
+  void note(const char* text) const;
 
   // Frames out, address SAPI 0 and this terminal's TEI.
   void tx_U(unsigned char control, bool pf, bool command);
