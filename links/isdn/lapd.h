@@ -168,17 +168,7 @@ class LAPD : public Protocol, private LAPDFullState, public HDLC::Notify {
   void local_events();
 
   // Frames out.
-  enum class Kind : unsigned char {
-    RR = 0x01,
-    RNR = 0x05,
-    REJ = 0x09,
-    SABME = 0x6F,
-    DISC = 0x43,
-    UA = 0x63,
-    DM = 0x0F,
-    UI = 0x03,
-    FRMR = 0x87,
-  };
+  using Kind = FrameKind;
   bool tx_cmd_resp(Kind kind, bool pf, bool command);
   bool xmit(Packet& frame);
 

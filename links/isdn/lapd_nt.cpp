@@ -10,17 +10,11 @@ namespace ISDN {
 
 namespace {
 
-// Control octets (Q.921 3.6, Table 5), P/F cleared.
-constexpr unsigned char RR = 0x01;
-constexpr unsigned char RNR = 0x05;
-constexpr unsigned char REJ = 0x09;
-constexpr unsigned char SABME = 0x6F;
-constexpr unsigned char DISC = 0x43;
-constexpr unsigned char UA = 0x63;
-constexpr unsigned char DM = 0x0F;
-constexpr unsigned char FRMR = 0x87;
-constexpr unsigned char XID = 0xAF;
-constexpr unsigned char UI = 0x03;
+constexpr unsigned char octet(FrameKind k) { return static_cast<unsigned char>(k); }
+constexpr unsigned char RR = octet(FrameKind::RR);
+constexpr unsigned char RNR = octet(FrameKind::RNR);
+constexpr unsigned char REJ = octet(FrameKind::REJ);
+constexpr unsigned char UI = octet(FrameKind::UI);
 constexpr unsigned char PF = 0x10;  // P/F bit of a U frame
 
 constexpr unsigned char SETUP = 0x05;  // Q.931 message type
@@ -71,7 +65,7 @@ void LAPD_NT_user::assign() {
   note("assigned");
   vr_ = va_ = vs_ = 0;
   state_ = assigned;
-  tx_U(SABME, true, true);
+  tx_U(octet(FrameKind::SABME), true, true);
   busy_ = false;
   check_ = false;
   out_.clear();
@@ -118,20 +112,20 @@ void LAPD_NT_user::receive(Packet& f, bool cr) {
     }
   }
   const bool pf = (control & PF) != 0;
-  switch (control & ~PF & 0xFF) {
-    case SABME:
+  switch (static_cast<FrameKind>(control & ~PF & 0xFF)) {
+    case FrameKind::SABME:
       if (!cr) on_SABME(pf);
       return;
-    case DM:
+    case FrameKind::DM:
       if (cr) on_DM();
       return;
-    case DISC:
+    case FrameKind::DISC:
       if (!cr) on_DISC(pf);
       return;
-    case FRMR:
+    case FrameKind::FRMR:
       if (cr) on_FRMR();
       return;
-    case XID: on_XID(); return;
+    case FrameKind::XID: on_XID(); return;
     default: return;  // UA and UI among them
   }
 }
@@ -148,46 +142,33 @@ void LAPD_NT_user::on_I(unsigned char ns, unsigned char nr, bool p, Packet& info
   } else {
     tx_S(REJ, p, false);
   }
-  const unsigned char before = va_;
-  if (!ack_queue(nr)) {
-    unassign();
-    return;
-  }
-  resume(va_ != before);
+  bool progress;
+  if (took(nr, progress)) resume(progress);
 }
 
 void LAPD_NT_user::on_RR(bool cr, bool pf, unsigned char nr) {
   note("received RR frame");
   if (!cr && pf) tx_S(RR, true, false);
-  const unsigned char before = va_;
-  if (!ack_queue(nr)) {
-    unassign();
-    return;
-  }
+  bool progress;
+  if (!took(nr, progress)) return;
   set_unbusy();
-  resume(va_ != before);
+  resume(progress);
 }
 
 void LAPD_NT_user::on_RNR(bool cr, bool pf, unsigned char nr) {
   note("received RNR frame");
   set_busy();
   if (!cr && pf) tx_S(RR, true, false);
-  const unsigned char before = va_;
-  if (!ack_queue(nr)) {
-    unassign();
-    return;
-  }
-  resume(va_ != before);
+  bool progress;
+  if (took(nr, progress)) resume(progress);
 }
 
 // Q.921 5.6.4: the frames before N(R) are acknowledged, the rest go again.
 void LAPD_NT_user::on_REJ(bool cr, bool pf, unsigned char nr) {
   note("received REJ frame");
   if (!cr && pf) tx_S(RR, true, false);
-  if (!ack_queue(nr)) {
-    unassign();
-    return;
-  }
+  bool progress;
+  if (!took(nr, progress)) return;
   retransmit();
   set_unbusy();
   resume(true);
@@ -196,7 +177,7 @@ void LAPD_NT_user::on_REJ(bool cr, bool pf, unsigned char nr) {
 void LAPD_NT_user::on_SABME(bool p) {
   note("received SABME frame");
   vr_ = va_ = vs_ = 0;
-  if (p) tx_U(UA, true, false);
+  if (p) tx_U(octet(FrameKind::UA), true, false);
   ack_.clear();
   set_unbusy();
   resume(false);
@@ -204,7 +185,7 @@ void LAPD_NT_user::on_SABME(bool p) {
 
 void LAPD_NT_user::on_DISC(bool p) {
   note("received DISC frame");
-  if (p) tx_U(UA, true, false);
+  if (p) tx_U(octet(FrameKind::UA), true, false);
   unassign();
 }
 
@@ -220,6 +201,17 @@ void LAPD_NT_user::on_FRMR() {
 
 void LAPD_NT_user::on_XID() {
   note("received XID frame");
+}
+
+// An N(R) outside V(A)..V(S) costs the terminal its TEI.
+bool LAPD_NT_user::took(unsigned char nr, bool& progress) {
+  const unsigned char before = va_;
+  if (!ack_queue(nr)) {
+    unassign();
+    return false;
+  }
+  progress = va_ != before;
+  return true;
 }
 
 // The ack queue holds exactly the frames V(A)..V(S)-1, since no more than

@@ -94,6 +94,8 @@ class LAPD_NT_user {
 
   // Q.921 5.6.3: takes N(R) in; false when it lies outside V(A)..V(S).
   bool ack_queue(unsigned char nr);
+  // ack_queue, and progress when it acknowledged anything.
+  bool took(unsigned char nr, bool& progress);
   void retransmit();
   void set_busy();
   void set_unbusy();

@@ -86,6 +86,14 @@ struct Bus {
     EXPECT_EQ(heard[1], t(i).their_u(0x6F, true, true));  // SABME P=1
     return t(i).tei;
   }
+  // Terminal i, assigned, calls with call reference 1 (its first I frame),
+  // so that the messages for that call go to it.
+  void call(unsigned i) {
+    assign(i, static_cast<std::uint16_t>(i + 1));
+    t(i).send(t(i).i(0, 0, message(0x81, 0)));
+    settle();
+    sent();
+  }
   // An I frame as the network side sends it to terminal i (P = 1).
   Bytes i_frame(unsigned i, unsigned ns, unsigned nr, const Bytes& info) {
     Bytes f = {0x02, t(i).tei_octet(), static_cast<std::uint8_t>(ns << 1), static_cast<std::uint8_t>(nr << 1 | 1)};
@@ -191,10 +199,7 @@ TEST(LapdNt, TeiChecksKeepAnsweringTerminalsAndRemoveDuplicates) {
 // again.
 TEST(LapdNt, WindowOfSevenAndEveryFrameKeptUntilAcknowledged) {
   Bus b(1);
-  b.assign(0, 1);
-  b.t(0).send(b.t(0).i(0, 0, message(0x81, 0)));
-  b.settle();
-  b.sent();
+  b.call(0);
   b.h.a().drop({b.h.a().sent() + 9});  // the 9th I frame is lost
   for (unsigned n = 1; n <= 10; ++n) b.down(message(0x01, n));
   b.settle();
@@ -231,10 +236,7 @@ TEST(LapdNt, WindowOfSevenAndEveryFrameKeptUntilAcknowledged) {
 // terminal has since been told would be an N(R) error there.
 TEST(LapdNt, RetransmissionsCarryThePresentReceiveState) {
   Bus b(1);
-  b.assign(0, 1);
-  b.t(0).send(b.t(0).i(0, 0, message(0x81, 0)));
-  b.settle();
-  b.sent();
+  b.call(0);
   b.down(message(0x01, 1));  // N(S) 0, N(R) 1
   b.t(0).send(b.t(0).i(1, 0, message(0x81, 2), true));
   b.settle();
