@@ -46,17 +46,14 @@ int HalDevice::ioctl_ptr(unsigned long code, void* rec, std::size_t size) {
     case hal::clock_select:
       return clock(rec, size);
     case hal::spi_write:
-    case hal::spi_read: {
-      std::string note;
-      const int rc = SpiChips::instance().request(code, rec, size, note);
-      if (!note.empty()) annotate(note);
-      return rc;
-    }
+    case hal::spi_read:
     case hal::dip_switch:
     case hal::power_supply:
     case hal::framer_leds: {
       std::string note;
-      const int rc = FrontPanel::instance().request(code, rec, size, note);
+      const bool spi = code == hal::spi_write || code == hal::spi_read;
+      const int rc = spi ? SpiChips::instance().request(code, rec, size, note)
+                         : FrontPanel::instance().request(code, rec, size, note);
       if (!note.empty()) annotate(note);
       return rc;
     }
