@@ -52,6 +52,9 @@ int FrontPanel::request(unsigned long code, void* rec, std::size_t size, std::st
 }
 
 void FrontPanel::install(Board& board) {
+  // Built now, before any service of the daemon, so that it outlives them:
+  // the monitoring service darkens the LEDs as the process exits.
+  instance();
   board.add_command("dip", "dip [BYTE]: the DIP switch setting the hal reads (0 at start); without BYTE: dip N",
                     byteCommand("dip", &FrontPanel::set_dip, &FrontPanel::dip));
   board.add_command("power",
