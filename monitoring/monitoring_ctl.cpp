@@ -369,6 +369,9 @@ void MonitoringCtl::OnDisplayCMD(const LGCP::DisplayParams& params) {
 void MonitoringCtl::OnSignal(const LGCP::Signal& signal) {
   if (signal.getSelection() != LGCP::Signal::e_trunkStatus) return;
   const ACP::TrunkStatus& trunk = signal.get_trunkStatus();
+  // The framers are the E1 trunks'; a BRI line's status carries the same
+  // numbers and must not pass for a framer's.
+  if (trunk.get_type().getValue() != ACP::TrunkType::e1) return;
   bool changed = false;
   for (FramerDataHolder& framer : holder_.framers())
     if (framer.number() - 1 == trunk.get_trunk().getValue()) changed |= framer.setFramerStatus(trunk.get_state());

@@ -58,7 +58,7 @@ class MonitoringCtl : public CtrlSrv::Service, public ISnmpAgentNotify {
   void OnDisconnect() override;
   // Claims `display` only, and always answers success.
   bool OnCommand(const LGCP::Command& command) override;
-  // A trunk-status signal updates the framer it names.
+  // An E1 trunk-status signal updates the framer it names.
   void OnSignal(const LGCP::Signal& signal) override;
   // Every value goes to the agents again (once per loop pass).
   void OnSnmpAgentConnect(const std::string& name) override;

@@ -180,15 +180,18 @@ TEST_F(MonitoringTest, DisplayRecordsReachTheAgentsAndTrunkStatusPushesEverythin
   EXPECT_FALSE(fs::exists(root_.path(kTree + "../0")));  // refused as a file, still forwarded
   EXPECT_EQ(tree("board3"), "3\n12\n2\n");
 
-  // A trunk without a framer changes nothing; framer 1's pushes every value,
-  // the phones' twice.
+  // A trunk without a framer, or a BRI line of framer 1's number, changes
+  // nothing; framer 1's trunk pushes every value, the phones' twice.
   LGCP::Signal signal;
   ASSERT_TRUE(signal.setFromValueNotation(
       "trunkStatus : { trunk 1, state lossBF, slips 0, lossBF 0, lossCarrier 0, lossAIS 0, lossRAI 0, name \"\", "
       "clockMaster FALSE, type e1 }"));
   mon->OnSignal(signal);
-  EXPECT_TRUE(agent.take().empty());
   signal.get_trunkStatus().get_trunk().setValue(0);
+  signal.get_trunkStatus().get_type().setValue(ACP::TrunkType::bri);
+  mon->OnSignal(signal);
+  EXPECT_TRUE(agent.take().empty());
+  signal.get_trunkStatus().get_type().setValue(ACP::TrunkType::e1);
   mon->OnSignal(signal);
   cells = agent.take();
   EXPECT_EQ(withText(cells, "emPhoneTable/emPhoneStatus/1=2"), 2);
