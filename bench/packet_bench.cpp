@@ -7,10 +7,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <map>
 #include <string>
 #include <vector>
 
+#include "bench/ratio_reporter.h"
 #include "runtime/packet.h"
 #include "runtime/protocol.h"
 
@@ -86,44 +86,17 @@ void BM_ThreeLayerPushPull(benchmark::State& state) {
 }
 BENCHMARK(BM_ThreeLayerPushPull)->Arg(64)->Arg(1500);
 
-// The console report, then each packet figure as a ratio to the heap's.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& r : runs)
-      if (!r.error_occurred && r.run_type == Run::RT_Iteration)
-        ns_[r.benchmark_name()] =
-            r.GetAdjustedRealTime() * 1e9 / benchmark::GetTimeUnitMultiplier(r.time_unit);
-  }
-  void Finalize() override {
-    ConsoleReporter::Finalize();
-    for (const char* size : {"64", "1500"}) {
-      std::string peer = std::string("BM_Malloc64KiBFillFree/") + size;
-      for (const char* name : {"BM_PacketTakeFillRelease/", "BM_ThreeLayerPushPull/"})
-        ratio(std::string(name) + size, peer);
-    }
-  }
-
- private:
-  void ratio(const std::string& name, const std::string& peer) {
-    auto a = ns_.find(name);
-    auto b = ns_.find(peer);
-    if (a == ns_.end() || b == ns_.end() || b->second <= 0) return;
-    std::printf("%-32s / %-28s = %.2f\n", name.c_str(), peer.c_str(), a->second / b->second);
-  }
-
-  std::map<std::string, double> ns_;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
   for (unsigned i = 0; i < sizeof payload; ++i) payload[i] = static_cast<unsigned char>(i);
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  benchmark::Shutdown();
-  return 0;
+  // Each packet figure as a ratio to the heap's.
+  return bench::run_with_summary(argc, argv, [](const bench::RatioReporter& r) {
+    for (const char* size : {"64", "1500"}) {
+      const std::string peer = std::string("BM_Malloc64KiBFillFree/") + size;
+      for (const char* name : {"BM_PacketTakeFillRelease/", "BM_ThreeLayerPushPull/"})
+        if (const double ratio = r.ratio(std::string(name) + size, peer))
+          std::printf("%-32s / %-28s = %.2f\n", (std::string(name) + size).c_str(), peer.c_str(), ratio);
+    }
+  });
 }

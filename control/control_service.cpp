@@ -60,7 +60,7 @@ void Service::Send(const char* data, int length) {
   static Profile::Point build("Control::Service::Send [1]");
   static Profile::Point frame("Control::Service::Send [2]");
   if (state_ != State::Connected) {
-    if (state_ != State::Deactivating && log_)
+    if (state_ != State::Deactivating && refused_++ == 0 && log_)
       std::cerr << "Control::Service::Send() ignore Send request in " << GetTextNotation(state_) << " state."
                 << std::endl;
     return;
@@ -98,6 +98,10 @@ std::uint32_t Service::GetOverflowCounter() const { return strm_->write_failures
 void Service::Release() { strm_->release(); }
 
 void Service::Attach(const Fd& fd, const std::string& name) {
+  if (refused_ > 0 && log_)
+    std::cerr << "Control::Service::Send() ignored " << refused_ << " Send request" << (refused_ == 1 ? "" : "s")
+              << " while not connected." << std::endl;
+  refused_ = 0;
   name_ = name;
   state_ = State::Connected;
   strm_->attach(fd);

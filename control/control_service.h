@@ -54,7 +54,9 @@ class Service : private ProtocolsFamily {
   // on the next pass). Nothing while Deactivating.
   void Disconnect();
   // Sends one message, only while Connected. A message longer than a TPKT
-  // frame can carry is refused with a log line.
+  // frame can carry is refused with a log line. Sends refused for want of a
+  // connection (the status timers run on without a controller) are logged
+  // once, at the first, and counted in one line when a peer connects.
   void Send(const char* data, int length);
 
   void Bind(Notify* user) { user_ = user; }
@@ -97,6 +99,8 @@ class Service : private ProtocolsFamily {
   bool log_;
   State::Type state_ = State::Idle;
   Notify* user_ = nullptr;
+  // Sends refused since the last connection.
+  std::uint64_t refused_ = 0;
   StrmProtocol* strm_;
   Dpc disconnect_;
 };

@@ -14,6 +14,9 @@ namespace {
 
 constexpr unsigned avg_stat_ms = 5000;
 constexpr const char* support_contact = "support@korvend.example";
+// An undecodable frame may be 65531 octets of a hostile peer's junk: its
+// dump stops here.
+constexpr std::size_t dump_octets = 64;
 
 }  // namespace
 
@@ -76,9 +79,13 @@ void Server::OnMessage(const char* data, int length) {
   LGCP::Message message;
   if (ASN1::decode(data, data + length, &env, message, true))
     Handle(message);
-  else
+  else {
+    const std::size_t size = static_cast<std::size_t>(length);
     std::cerr << ext::header(this) << "receive fail: decode error!" << std::endl
-              << " msg: " << ext::OutBufInHex(data, static_cast<std::size_t>(length)) << std::endl;
+              << " msg: " << ext::OutBufInHex(data, std::min(size, dump_octets));
+    if (size > dump_octets) std::cerr << "... (" << size << " octets)";
+    std::cerr << std::endl;
+  }
   slot_ = -1;
 }
 

@@ -9,7 +9,7 @@ HeartBeatCtl* HeartBeatCtl::instance() {
   return &heartbeat;
 }
 
-void HeartBeatCtl::OnConnect() {}
+void HeartBeatCtl::OnConnect() { ResetTimeOut(); }
 
 void HeartBeatCtl::OnDisconnect() { timer_.reset(); }
 
@@ -20,7 +20,7 @@ bool HeartBeatCtl::OnCommand(const LGCP::Command& command) {
   return true;
 }
 
-void HeartBeatCtl::ResetTimeOut() { timer_.set(timeout_ms, &HeartBeatCtl::OnHeartbeatTimeout, this); }
+void HeartBeatCtl::ResetTimeOut() { timer_.set(period_ms_, &HeartBeatCtl::OnHeartbeatTimeout, this); }
 
 void HeartBeatCtl::PutHeader(std::ostream& s) const { s << "heartbeat: "; }
 

@@ -1,6 +1,7 @@
 #include "control/tpkt_protocol.h"
 
 #include <algorithm>
+#include <cstring>
 #include <iostream>
 
 #include "runtime/profile.h"
@@ -17,6 +18,7 @@ void Tpkt_protocol::local_deactivate() {
 }
 
 void Tpkt_protocol::reset() {
+  report_skipped();
   timer_.reset();
   assembly_ = nullptr;
   next_state(idle);
@@ -42,11 +44,16 @@ void Tpkt_protocol::receive(Packet& p) {
   const unsigned len = p.length();
   unsigned at = 0;
   while (at < len) step(data, len, at);
-  // The time-out counts from the last octet received.
-  if (state_ != idle)
+  // The time-out counts from the last octet received; a run of skipped
+  // octets is timed from its first.
+  if (state_ != idle) {
     timer_.set(partial_timeout_ms, &Tpkt_protocol::on_timeout, this);
-  else
+  } else if (skipped_ == 0) {
     timer_.reset();
+  } else if (!run_timed_) {
+    timer_.set(partial_timeout_ms, &Tpkt_protocol::on_run_timeout, this);
+    run_timed_ = true;
+  }
 }
 
 void Tpkt_protocol::step(const unsigned char* data, unsigned len, unsigned& at) {
@@ -66,13 +73,26 @@ void Tpkt_protocol::step(const unsigned char* data, unsigned len, unsigned& at) 
   }
 }
 
-// The layer has no name of its own: the two per-octet lines begin with the
+// Everything up to the next 0x03 is skipped in one step.
+void Tpkt_protocol::receive_idle(const unsigned char* data, unsigned len, unsigned& at) {
+  const void* start = std::memchr(data + at, 0x03, len - at);
+  const unsigned end = start ? static_cast<unsigned>(static_cast<const unsigned char*>(start) - data) : len;
+  skipped_ += end - at;
+  at = end;
+  if (!start) return;
+  ++at;
+  report_skipped();
+  next_state(wait_r);
+}
+
+// The layer has no name of its own: the lines of bad octets begin with the
 // default one, "(no name)".
-void Tpkt_protocol::receive_idle(const unsigned char* data, unsigned, unsigned& at) {
-  if (data[at++] == 0x03)
-    next_state(wait_r);
-  else
-    std::clog << name().name() << " bad TPKT packet start." << std::endl;
+void Tpkt_protocol::report_skipped() {
+  run_timed_ = false;
+  if (skipped_ == 0) return;
+  std::clog << name().name() << " bad TPKT packet start. " << skipped_ << (skipped_ == 1 ? " octet" : " octets")
+            << " skipped." << std::endl;
+  skipped_ = 0;
 }
 
 void Tpkt_protocol::receive_wait_r(const unsigned char* data, unsigned, unsigned& at) {
@@ -141,3 +161,6 @@ void Tpkt_protocol::on_timeout(Timer*) {
   std::clog << " TPKT packet timeout." << std::endl;
   reset();
 }
+
+// The run goes on: it is reported so far, and what follows starts another.
+void Tpkt_protocol::on_run_timeout(Timer*) { report_skipped(); }

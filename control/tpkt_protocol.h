@@ -5,10 +5,12 @@
 // octet at a time, so any split of the stream into reads, and any number of
 // frames in one read, give the same messages.
 //
-// Bad input never fails the connection: a stray octet before a header is
-// logged and skipped, a bad reserved octet or a length below 4 restarts the
-// search for a header, and a frame left incomplete for 3000 ms after its
-// last octet is dropped. A frame whose length is 4 carries an empty message,
+// Bad input never fails the connection: octets before a header are skipped
+// and logged as one line per run with their count (a run ends at the next
+// header start, when the connection ends, or 3000 ms after it began, so a
+// flood of junk costs a line every 3000 ms and not a line per octet), a bad
+// reserved octet or a length below 4 restarts the search for a header, and
+// a frame left incomplete for 3000 ms after its last octet is dropped. A frame whose length is 4 carries an empty message,
 // delivered as soon as its header is read.
 #include <cstdint>
 
@@ -23,7 +25,9 @@ class Tpkt_protocol : public Protocol {
   // The header length, and the largest payload its 16-bit length can carry.
   static constexpr unsigned header_size = 4;
   static constexpr unsigned max_payload = 0xFFFF - header_size;
-  // A frame still incomplete this long after its last octet is dropped.
+  // A frame still incomplete this long after its last octet is dropped; a
+  // run of skipped octets is reported at the latest this long after it
+  // began.
   static constexpr unsigned partial_timeout_ms = 3000;
 
   Tpkt_protocol() = default;
@@ -54,11 +58,17 @@ class Tpkt_protocol : public Protocol {
   void receive_body(const unsigned char* data, unsigned len, unsigned& at);
   void receive_ignore(const unsigned char* data, unsigned len, unsigned& at);
   void deliver();
+  // Logs the run of skipped octets, if any, and starts a new one.
+  void report_skipped();
   void on_timeout(Timer*);
+  void on_run_timeout(Timer*);
   void next_state(State s) { state_ = s; }
 
   std::uint32_t remaining_ = 0;
+  // Either the partial-frame time-out or, in idle, the report of a run.
   Timer timer_;
+  std::uint64_t skipped_ = 0;
+  bool run_timed_ = false;
   State state_ = idle;
   Packet assembly_;
 };

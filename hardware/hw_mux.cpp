@@ -14,6 +14,7 @@
 #include "platform/drv.h"
 #include "platform/hal_records.h"
 #include "platform/sysroot.h"
+#include "runtime/full_sleep.h"
 
 namespace {
 
@@ -63,7 +64,7 @@ bool HwMux::IsOpened() {
   }
   cursor_ = 0;
   dpc_.Activate();
-  ::usleep(500);
+  full_sleep_us(500);
   return true;
 }
 

@@ -1,13 +1,13 @@
 #include "hardware/hw_tests.h"
 
 #include <stdlib.h>
-#include <unistd.h>
 
 #include <iostream>
 
 #include "hardware/hw_mux.h"
 #include "platform/hal_records.h"
 #include "runtime/ext_out.h"
+#include "runtime/full_sleep.h"
 
 namespace {
 
@@ -15,6 +15,8 @@ namespace {
 // disabled outputs off it.
 constexpr unsigned write_settle_us = 500;
 constexpr unsigned disable_settle_us = 250;
+
+constexpr int buses = hal::bus_channels / hal::bus_timeslots;
 
 unsigned char nextByte() { return static_cast<unsigned char>(::random() & 0xFF); }
 
@@ -35,8 +37,18 @@ bool HwTests::OnCommand(const LGCP::Command& command) {
 
 void HwTests::OnTestBpc(const LGCP::BpcTestParams& params) {
   bus_ = params.get_bus().getValue();
-  first_ = bus_ * hal::bus_timeslots + hal::bus_first + params.get_timeslot_start().getValue();
-  end_ = first_ + params.get_timeslot_length().getValue();
+  const int start = params.get_timeslot_start().getValue();
+  const int length = params.get_timeslot_length().getValue();
+  // A range past the end of its bus would drive the next bus's outputs, or
+  // from bus 15 outputs beyond the matrix.
+  if (bus_ < 0 || bus_ >= buses || start < 0 || length < 0 || start + length > hal::bus_timeslots) {
+    std::cerr << ext::header(this) << "test refused: timeslots " << start << " + " << length << " beyond the bus"
+              << std::endl;
+    Error(LGCP::ErrorCause::invalidParams);
+    return;
+  }
+  first_ = bus_ * hal::bus_timeslots + hal::bus_first + start;
+  end_ = first_ + length;
   seed_ = static_cast<std::uint32_t>(params.get_seed().getValue());
   ::srandom(seed_);
 
@@ -49,7 +61,7 @@ void HwTests::OnTestBpc(const LGCP::BpcTestParams& params) {
       return;
     case LGCP::BpcTestMode::e_write:
       for (int ch = first_; ch < end_; ++ch) mux_.Write(ch, nextByte());
-      ::usleep(write_settle_us);
+      full_sleep_us(write_settle_us);
       ::srandom(seed_);
       if (Compare("write failed on channel ", " write ", " written "))
         Success();
@@ -58,7 +70,7 @@ void HwTests::OnTestBpc(const LGCP::BpcTestParams& params) {
       return;
     case LGCP::BpcTestMode::e_disconnect:
       for (int ch = first_; ch < end_; ++ch) mux_.Disable(ch);
-      ::usleep(disable_settle_us);
+      full_sleep_us(disable_settle_us);
       Success();
       return;
     default:

@@ -1,6 +1,7 @@
 #pragma once
-// The factory singleton of one slot family; it joins the factory chain
-// when first used. The slot type itself grows here.
+// The factory of the mixer input and output slots: it joins the factory chain
+// when first used. Until the slot type is built here it makes no slot and
+// reports nothing.
 #include "slots/slot_factory.h"
 
 namespace Mixer {
@@ -11,6 +12,10 @@ class MixerFactory : public SlotFactory {
     static MixerFactory factory;
     return factory;
   }
+
+  const char* GetName() const override { return "Mixer"; }
+  Slot* INewSlot(const LGCP::CreateParams&) override { return nullptr; }
+  void Query(LGCP::Resources&) override {}
 
  private:
   MixerFactory() = default;

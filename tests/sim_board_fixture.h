@@ -88,7 +88,7 @@ class SimBoardTest : public testing::Test {
     EXPECT_EQ(r.error, "") << line;
     return r.lines;
   }
-  static const std::vector<std::string>& journal() { return board().journal(); }
+  static std::vector<std::string> journal() { return board().journal(); }
 
   // Runs loop passes until done() holds (at most about two seconds).
   static bool pump(const std::function<bool()>& done) {

@@ -64,6 +64,24 @@ std::vector<std::string> splitWords(const std::string& line) {
   return out;
 }
 
+// A long reply is topped up while less than this is pending for its
+// client, and a piece of it is this many lines.
+constexpr std::size_t reply_low_water = 64 * 1024;
+constexpr unsigned journal_piece = 256;
+// Read from and written to one client in one loop pass, so that a client
+// that never stops sending, or reads as fast as the board writes, cannot
+// hold the loop.
+constexpr std::size_t read_per_pass = 64 * 1024;
+constexpr std::size_t write_per_pass = 256 * 1024;
+
+// A content line as it goes on the socket: one that looks like a status
+// line gets one more "." in front.
+void putLine(std::string& out, const std::string& line) {
+  if (!line.empty() && (line[0] == '.' || line[0] == '?')) out += '.';
+  out += line;
+  out += '\n';
+}
+
 }  // namespace
 
 struct Board::Client {
@@ -71,6 +89,9 @@ struct Board::Client {
   Event event;
   std::string in;
   std::string out;
+  // A long reply under way, and the status line that ends it.
+  std::function<bool(std::vector<std::string>&)> more;
+  std::string status;
   bool gone = false;
   void OnEvent(int, short revents) { board->OnControl(this, revents); }
 };
@@ -85,10 +106,17 @@ Board::Board() {
   add_command("help", "help: the commands and what they do", [this](const Args&, Reply& r) {
     for (const auto& c : commands_) r.line(c.second.help);
   });
-  add_command("journal", "journal [clear]: every device request seen, oldest first (clear: forget them)",
+  add_command("journal",
+              "journal [clear]: the latest device requests seen, oldest first, after a line with the count of "
+              "older ones dropped, if any (clear: forget them)",
               [this](const Args& a, Reply& r) {
                 if (a.empty()) {
-                  for (const auto& l : journal_) r.line(l);
+                  if (dropped_ > 0) r.line("journal: " + std::to_string(dropped_) + " earlier lines dropped");
+                  std::uint64_t next = recorded_ - journal_.size();
+                  const std::uint64_t end = recorded_;
+                  r.more = [this, next, end](std::vector<std::string>& lines) mutable {
+                    return journalPiece(next, end, lines);
+                  };
                 } else if (a.size() == 1 && a[0] == "clear") {
                   clear_journal();
                 } else {
@@ -175,6 +203,16 @@ void Board::add_command(const std::string& name, const std::string& help, Comman
 }
 
 Board::Reply Board::execute(const std::string& line) {
+  Reply reply = run(line);
+  if (reply.more) {
+    while (reply.more(reply.lines)) {
+    }
+    reply.more = nullptr;
+  }
+  return reply;
+}
+
+Board::Reply Board::run(const std::string& line) {
   Reply reply;
   std::vector<std::string> w = splitWords(line);
   if (w.empty()) {
@@ -201,6 +239,35 @@ bool Board::execute_file(const std::string& path) {
     ok = false;
   }
   return ok;
+}
+
+// ---- journal ----
+
+void Board::record(const std::string& line) {
+  journal_.push_back(line);
+  ++recorded_;
+  if (journal_.size() > journal_lines) {
+    journal_.pop_front();
+    ++dropped_;
+  }
+}
+
+void Board::clear_journal() {
+  journal_.clear();
+  dropped_ = 0;
+}
+
+// Lines that left the journal while their reply was being sent are passed
+// over with a line that counts them.
+bool Board::journalPiece(std::uint64_t& next, std::uint64_t end, std::vector<std::string>& lines) const {
+  const std::uint64_t first = recorded_ - journal_.size();
+  if (next < first) {
+    lines.push_back("journal: " + std::to_string(std::min(first, end) - next) + " lines dropped while sending");
+    next = first;
+  }
+  for (unsigned n = 0; n < journal_piece && next < end; ++n, ++next)
+    lines.push_back(journal_[static_cast<std::size_t>(next - first)]);
+  return next < end;
 }
 
 // ---- devices ----
@@ -404,58 +471,117 @@ void Board::OnAccept(int fd, short revents) {
   }
 }
 
+std::size_t Board::control_buffered() const {
+  std::size_t n = 0;
+  for (const auto& c : clients_) n += c->in.size() + c->out.size();
+  return n;
+}
+
 void Board::OnControl(Client* client, short revents) {
   if (client->gone) return;
-  bool eof = false;
-  if (revents & (POLLIN | POLLHUP | POLLERR)) {
-    char buf[4096];
-    for (;;) {
-      ssize_t n = ::recv(client->event.fd().get(), buf, sizeof buf, MSG_DONTWAIT);
-      if (n > 0) {
-        client->in.append(buf, static_cast<std::size_t>(n));
-        continue;
-      }
-      if (n == 0 || (errno != EAGAIN && errno != EINTR)) eof = true;
-      break;
+  std::string why;  // set: the client is dropped for it
+  bool ended = false;
+  if (!client->more && (revents & (POLLIN | POLLHUP | POLLERR)))
+    ended = !readRequests(client, why);
+  else if (revents & (POLLHUP | POLLERR))
+    ended = true;  // gone while a long reply was under way
+  if (!ended && why.empty()) {
+    flush(client);
+    if (client->out.size() > client_limit)
+      why = std::to_string(client->out.size()) + " octets of replies not read";
+  }
+  if (!why.empty()) {
+    std::cerr << "simulated board: control client dropped: " << why << std::endl;
+    ended = true;
+  }
+  if (ended) drop(client);
+}
+
+bool Board::readRequests(Client* client, std::string& why) {
+  char buf[16384];
+  for (std::size_t got = 0; got < read_per_pass && !client->more;) {
+    const ssize_t n = ::recv(client->event.fd().get(), buf, sizeof buf, MSG_DONTWAIT);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno == EAGAIN) return true;
+    if (n <= 0) return false;
+    got += static_cast<std::size_t>(n);
+    client->in.append(buf, static_cast<std::size_t>(n));
+    serve(client);
+    if (client->out.size() > client_limit) {
+      why = std::to_string(client->out.size()) + " octets of replies not read";
+      return true;
     }
-    std::size_t end;
-    while ((end = client->in.find('\n')) != std::string::npos) {
-      std::string line = client->in.substr(0, end);
-      client->in.erase(0, end + 1);
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      Reply reply = execute(line);
-      for (const std::string& l : reply.lines) {
-        // Content never ends the reply: a line that looks like a status line
-        // is sent with one more "." in front.
-        if (!l.empty() && (l[0] == '.' || l[0] == '?')) client->out += '.';
-        client->out += l;
-        client->out += '\n';
-      }
-      client->out += reply.error.empty() ? std::string(".\n") : "? " + reply.error + "\n";
+    if (!client->more && client->in.size() > client_limit) {
+      why = "request line longer than " + std::to_string(client_limit) + " octets";
+      return true;
     }
   }
-  if (!eof) flush(client);
-  if (eof) {
-    client->gone = true;
-    client->event.Release();
-    for (auto it = clients_.begin(); it != clients_.end(); ++it) {
-      if (it->get() != client) continue;
-      goneClients_.push_back(std::move(*it));
-      clients_.erase(it);
-      break;
+  return true;
+}
+
+void Board::serve(Client* client) {
+  std::size_t at = 0;
+  for (std::size_t end; !client->more && client->out.size() <= client_limit &&
+                        (end = client->in.find('\n', at)) != std::string::npos;
+       at = end + 1) {
+    std::string line = client->in.substr(at, end - at);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    Reply reply = run(line);
+    for (const std::string& l : reply.lines) putLine(client->out, l);
+    const std::string status = reply.error.empty() ? std::string(".\n") : "? " + reply.error + "\n";
+    if (reply.more) {
+      client->more = std::move(reply.more);
+      client->status = status;
+    } else {
+      client->out += status;
     }
-    reaper_.Activate();
+  }
+  client->in.erase(0, at);
+}
+
+void Board::fill(Client* client) {
+  std::vector<std::string> lines;
+  while (client->more && client->out.size() < reply_low_water) {
+    lines.clear();
+    const bool again = client->more(lines);
+    for (const std::string& l : lines) putLine(client->out, l);
+    if (again) continue;
+    client->more = nullptr;
+    client->out += client->status;
+    serve(client);  // the requests that waited behind it
   }
 }
 
 void Board::flush(Client* client) {
-  while (!client->out.empty()) {
-    ssize_t n = ::send(client->event.fd().get(), client->out.data(), client->out.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+  for (std::size_t sent = 0; sent < write_per_pass;) {
+    fill(client);
+    if (client->out.empty()) break;
+    const ssize_t n =
+        ::send(client->event.fd().get(), client->out.data(), client->out.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
     if (n <= 0) break;
+    sent += static_cast<std::size_t>(n);
     client->out.erase(0, static_cast<std::size_t>(n));
   }
-  const short want = client->out.empty() ? POLLIN : (POLLIN | POLLOUT);
+  // No more requests are read while a long reply is under way: they wait
+  // in the socket.
+  const short want =
+      static_cast<short>(client->more ? POLLOUT : (POLLIN | (client->out.empty() ? 0 : POLLOUT)));
   if (client->event.events() != want) client->event.Schedule(client->event.fd(), want);
+}
+
+void Board::drop(Client* client) {
+  client->gone = true;
+  client->event.Release();
+  client->more = nullptr;
+  std::string().swap(client->in);
+  std::string().swap(client->out);
+  for (auto it = clients_.begin(); it != clients_.end(); ++it) {
+    if (it->get() != client) continue;
+    goneClients_.push_back(std::move(*it));
+    clients_.erase(it);
+    break;
+  }
+  reaper_.Activate();
 }
 
 }  // namespace sim

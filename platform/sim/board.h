@@ -16,6 +16,7 @@
 #include <errno.h>
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -37,6 +38,11 @@ class Board : public drv::Backend {
   struct Reply {
     std::vector<std::string> lines;
     std::string error;  // non-empty: the command was refused
+    // A long reply's further lines: each call appends some to `lines` and
+    // returns true while more are to come. The control socket asks for them
+    // only as the client reads, so a long reply neither stalls the loop nor
+    // piles up in memory.
+    std::function<bool(std::vector<std::string>& lines)> more;
     void line(const std::string& text) { lines.push_back(text); }
     void fail(const std::string& text) { error = text; }
   };
@@ -51,16 +57,27 @@ class Board : public drv::Backend {
   void add_model(const std::string& path, std::unique_ptr<DeviceModel> model);
   // Control commands; a later registration of a name replaces the earlier.
   void add_command(const std::string& name, const std::string& help, Command command);
-  // Runs one request line as the control socket would.
+  // Runs one request line as the control socket would; the reply whole.
   Reply execute(const std::string& line);
   // Runs the request lines of a file (a missing file is no error); a
   // refused line is reported on std::cerr. False when one was refused.
   bool execute_file(const std::string& path);
 
-  // The journal: one line per request the devices saw.
-  void record(const std::string& line) { journal_.push_back(line); }
-  const std::vector<std::string>& journal() const { return journal_; }
-  void clear_journal() { journal_.clear(); }
+  // The journal: one line per request the devices saw, the latest
+  // journal_lines of them, so that the board can run for days.
+  static constexpr std::size_t journal_lines = 100000;
+  void record(const std::string& line);
+  std::vector<std::string> journal() const { return std::vector<std::string>(journal_.begin(), journal_.end()); }
+  // Lines that left the journal for newer ones since it was last cleared.
+  std::uint64_t journal_dropped() const { return dropped_; }
+  void clear_journal();
+
+  // What a control client may have pending, each way: a request line
+  // without its end, replies it has not read. Past it the client is
+  // dropped.
+  static constexpr std::size_t client_limit = 1 << 20;
+  // Octets held for the control clients, both ways (for tests).
+  std::size_t control_buffered() const;
 
   // The device open behind a daemon descriptor (any dup of it); null when
   // the descriptor is not one of the board's.
@@ -101,9 +118,22 @@ class Board : public drv::Backend {
   std::string modelPath(const std::string& name) const;
   void failCommand(const Args& a, Reply& r);
   void refuseOpenCommand(const Args& a, Reply& r);
+  // A request line run, without its long reply's further lines.
+  Reply run(const std::string& line);
+  // The journal from `next` up to (not including) `end`, by the count of
+  // lines recorded, one piece a call.
+  bool journalPiece(std::uint64_t& next, std::uint64_t end, std::vector<std::string>& lines) const;
   void OnAccept(int fd, short revents);
   void OnControl(Client* client, short revents);
+  // Reads what the client sent and runs its requests; false at its end.
+  bool readRequests(Client* client, std::string& why);
+  // Runs the complete request lines received, while no long reply is
+  // under way and the client reads its replies.
+  void serve(Client* client);
+  // Tops up a long reply while little is pending.
+  void fill(Client* client);
   void flush(Client* client);
+  void drop(Client* client);
   void OnReap();
 
   std::map<std::string, std::unique_ptr<DeviceModel>> models_;
@@ -114,7 +144,9 @@ class Board : public drv::Backend {
     Command run;
   };
   std::map<std::string, CommandEntry> commands_;
-  std::vector<std::string> journal_;
+  std::deque<std::string> journal_;
+  std::uint64_t recorded_ = 0;  // lines ever recorded
+  std::uint64_t dropped_ = 0;
   using Fault = std::pair<std::string, unsigned long>;  // device path, request code
   struct Injected {
     int err = EIO;

@@ -3,7 +3,9 @@
 // socket is served from the daemon's own loop.
 #include <cstdlib>
 #include <iostream>
+#include <string>
 
+#include "control/heart_beat_ctl.h"
 #include "platform/drv.h"
 #include "platform/sim/board.h"
 #include "platform/sysroot.h"
@@ -23,6 +25,20 @@ int main(int argc, char** argv) {
   } seamGuard;
   sim::Board& board = sim::Board::instance();
   sim::install_models(board);
+  // End-to-end tests of the controller link shorten the heartbeat, so that
+  // they need not wait two minutes for it; the daemon on the board always
+  // keeps the full period.
+  board.add_command("heartbeat",
+                    "heartbeat [MS]: the controller heartbeat's period in ms, shown or set (from its next arming)",
+                    [](const sim::Board::Args& a, sim::Board::Reply& r) {
+                      HeartBeatCtl* heartbeat = HeartBeatCtl::instance();
+                      if (a.empty()) return r.line(std::to_string(heartbeat->period()));
+                      char* end = nullptr;
+                      const unsigned long ms = a.size() == 1 ? std::strtoul(a[0].c_str(), &end, 10) : 0;
+                      if (a.size() != 1 || *end != '\0' || ms == 0 || ms > HeartBeatCtl::timeout_ms)
+                        return r.fail("usage: heartbeat [MS] (1.." + std::to_string(HeartBeatCtl::timeout_ms) + ")");
+                      heartbeat->set_period(static_cast<unsigned>(ms));
+                    });
   drv::install(&board);
   if (sysroot::root().empty())
     std::cerr << "korvend-sim: KORVEND_ROOT is not set: paths are the board's own and the board's control socket is off"

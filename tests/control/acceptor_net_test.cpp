@@ -155,6 +155,37 @@ TEST_F(AcceptorTest, WithoutAConnectionSendIsDroppedAndDisconnectStillRunsTheClo
   EXPECT_EQ(link.state(), Control::Service::State::Connecting);
 }
 
+// The status timers go on sending while no controller is there: one line
+// when the first send is refused, and the count when a peer comes.
+TEST_F(AcceptorTest, SendsRefusedWithoutAConnectionAreLoggedOnceAndCountedOnTheNextConnection) {
+  activate();
+  Capture out(std::cout), err(std::cerr);
+  for (int i = 0; i < 1000; ++i) link.Send("x", 1);
+  EXPECT_EQ(err.take(), "Control::Service::Send() ignore Send request in Connecting state.\n");
+  Peer a;
+  connect(a);
+  EXPECT_EQ(err.take(), "Control::Service::Send() ignored 1000 Send requests while not connected.\n");
+  link.Send("y", 1);
+  Bytes back;
+  ASSERT_TRUE(a.frame(back));
+  a.close();
+  ASSERT_TRUE(pump([&] { return user.events.size() == 2; }));
+  err.take();
+  // A new absence starts a new count.
+  link.Send("x", 1);
+  EXPECT_EQ(err.take(), "Control::Service::Send() ignore Send request in Connecting state.\n");
+  Peer b;
+  connect(b);
+  EXPECT_EQ(err.take(), "Control::Service::Send() ignored 1 Send request while not connected.\n");
+  // Connected, nothing was refused: no line.
+  b.close();
+  ASSERT_TRUE(pump([&] { return user.events.size() == 4; }));
+  err.take();
+  Peer c;
+  connect(c);
+  EXPECT_EQ(err.str(), "");
+}
+
 TEST_F(AcceptorTest, LargestPayloadIsSentAndALongerOneIsRefused) {
   activate();
   Capture out(std::cout), err(std::cerr);

@@ -120,6 +120,24 @@ TEST_F(ServerTest, RejectedAndUndecodableRequestsReachNoService) {
             prefix + "receive fail: decode error!\n msg: FF 01 \n" + prefix + "receive fail: decode error!\n msg: \n");
 }
 
+// A frame of junk as long as TPKT allows costs a line of 64 octets, not a
+// line of 65531; one of 64 is shown whole.
+TEST_F(ServerTest, DumpOfAnUndecodableFrameStopsAtSixtyFourOctets) {
+  start();
+  Capture err(std::cerr);
+  std::string sixtyFour;
+  for (int i = 0; i < 64; ++i) sixtyFour += "FF ";
+  const std::string prefix = "ctrl [127.0.0.1:" + std::to_string(controller.localPort()) + "]: ";
+  controller.send(linktest::tpkt(std::vector<unsigned char>(64, 0xFF)));
+  ASSERT_TRUE(linktest::pump([&] { return !err.str().empty(); }));
+  EXPECT_EQ(err.take(), prefix + "receive fail: decode error!\n msg: " + sixtyFour + "\n");
+  controller.send(linktest::tpkt(std::vector<unsigned char>(65531, 0xFF)));
+  ASSERT_TRUE(linktest::pump([&] { return !err.str().empty(); }));
+  EXPECT_EQ(err.take(), prefix + "receive fail: decode error!\n msg: " + sixtyFour + "... (65531 octets)\n");
+  send("{ seq 2, pdu command : ping : NULL }");
+  EXPECT_EQ(receive(), "{ seq 2, pdu response : error : unexpectedMsgType }");
+}
+
 TEST_F(ServerTest, DelayedAnswerCarriesTheRequestsSeqOrNone) {
   start();
   CtrlSrv::DelayedSeq handle;

@@ -53,8 +53,8 @@ TEST_F(HeartBeatTest, EveryCommandThatReachesTheServicesRestartsTheTimer) {
   EXPECT_FALSE(connected());
 }
 
-// The next controller starts fresh: until it sends a command, it is never
-// timed out.
+// The next controller starts fresh: its own silence is counted from its
+// connection.
 TEST_F(HeartBeatTest, ADisconnectCancelsTheTimerAndTheNextControllerStartsFresh) {
   start();
   send("{ pdu command : ping : NULL }");
@@ -63,11 +63,40 @@ TEST_F(HeartBeatTest, ADisconnectCancelsTheTimerAndTheNextControllerStartsFresh)
   Capture err(std::cerr), out(std::cout), log(std::clog);
   controller.close();
   ASSERT_TRUE(linktest::pump([&] { return !heartbeat.armed(); }));
-  ASSERT_TRUE(controller.connect(port));
-  ASSERT_TRUE(linktest::pump([&] { return connected(); }));
   clock.advance(HeartBeatCtl::timeout_ms * 2);
   EXPECT_EQ(linktest::count(log.str(), "heartbeat timeout!!!"), 0u);
+  ASSERT_TRUE(controller.connect(port));
+  ASSERT_TRUE(linktest::pump([&] { return connected(); }));
+  clock.advance(HeartBeatCtl::timeout_ms - 1);
+  EXPECT_EQ(linktest::count(log.str(), "heartbeat timeout!!!"), 0u);
   EXPECT_TRUE(connected());
+}
+
+// A peer that connects and never sends a command cannot hold the only
+// controller place: it is closed after the same silence, and a second
+// controller, refused meanwhile, is then served.
+TEST_F(HeartBeatTest, ConnectionThatSendsNothingIsClosedAndTheNextControllerIsServed) {
+  start();
+  EXPECT_TRUE(heartbeat.armed());
+  Capture err(std::cerr), out(std::cout), log(std::clog);
+  linktest::Peer second;
+  ASSERT_TRUE(second.connect(port));
+  EXPECT_TRUE(second.awaitClose());
+  // Half a command does not count: only a whole one restarts the timer.
+  controller.send({0x03, 0x00, 0x00, 0x06, 0x06});
+  linktest::settle();
+  clock.advance(HeartBeatCtl::timeout_ms - 1);
+  EXPECT_TRUE(connected());
+  EXPECT_EQ(linktest::count(log.str(), "heartbeat timeout!!!"), 0u);
+  clock.advance(1);
+  EXPECT_EQ(linktest::count(log.str(), "heartbeat timeout!!!"), 1u);
+  EXPECT_TRUE(controller.awaitClose());
+  ASSERT_TRUE(second.connect(port));
+  ASSERT_TRUE(linktest::pump([&] { return connected(); }));
+  second.send(linktest::tpkt(linktest::encode("{ seq 9, pdu command : ping : NULL }")));
+  std::vector<unsigned char> payload;
+  ASSERT_TRUE(second.frame(payload));
+  EXPECT_EQ(linktest::decode(payload), "{ seq 9, pdu response : success : NULL }");
 }
 
 }  // namespace

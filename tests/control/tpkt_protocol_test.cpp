@@ -63,8 +63,13 @@ TEST(TpktReceive, FramingTable) {
        {{0x41, 0x42, 0x43}, {0x44}},
        "",
        Tpkt_protocol::len_2},
-      {"garbage is skipped octet by octet", junkThenAbc, {{0x41, 0x42, 0x43}},
-       "(no name) bad TPKT packet start.\n(no name) bad TPKT packet start.\n", Tpkt_protocol::idle},
+      {"a run of garbage is skipped with one line", junkThenAbc, {{0x41, 0x42, 0x43}},
+       "(no name) bad TPKT packet start. 2 octets skipped.\n", Tpkt_protocol::idle},
+      {"each run has its line", {0x41, 0x03, 0x00, 0x00, 0x05, 0x44, 0x42, 0x03, 0x01, 0x03, 0x00, 0x00, 0x05, 0x45},
+       {{0x44}, {0x45}},
+       "(no name) bad TPKT packet start. 1 octet skipped.\n(no name) bad TPKT packet start. 1 octet skipped.\n"
+       "(no name) bad TPKT reserved.\n",
+       Tpkt_protocol::idle},
       {"bad reserved octet restarts the search", {0x03, 0x01, 0x03, 0x00, 0x00, 0x07, 0x41, 0x42, 0x43},
        {{0x41, 0x42, 0x43}}, "(no name) bad TPKT reserved.\n", Tpkt_protocol::idle},
       {"short length restarts the search", {0x03, 0x00, 0x00, 0x03, 0x03, 0x00, 0x00, 0x07, 0x41, 0x42, 0x43},
@@ -104,6 +109,43 @@ TEST(TpktReceive, StalledFrameIsDroppedThreeSecondsAfterItsLastOctet) {
   EXPECT_TRUE(s.payloads.empty());
   s.feed(abc);
   EXPECT_EQ(s.payloads.size(), 1u);
+}
+
+// A flood of junk costs a line per 3000 ms, not one per octet: a run is
+// reported when a header starts, or 3000 ms after the run began.
+TEST(TpktReceive, LongRunOfJunkIsReportedEveryThreeSecondsWithItsCount) {
+  Mux::TestClock clock(1000);
+  linktest::Capture log(std::clog);
+  Stack s;
+  const Bytes junk(65536, 0x41);
+  for (int i = 0; i < 16; ++i) s.feed(junk);  // 1 MiB
+  clock.advance(2000);
+  s.feed(junk);
+  EXPECT_EQ(log.str(), "");
+  clock.advance(999);
+  EXPECT_EQ(log.str(), "");
+  clock.advance(1);
+  EXPECT_EQ(log.take(), "(no name) bad TPKT packet start. 1114112 octets skipped.\n");
+  // The run goes on; what follows it starts a new count.
+  s.feed(Bytes(10, 0xFF));
+  clock.advance(2000);
+  s.feed(abc);
+  EXPECT_EQ(log.take(), "(no name) bad TPKT packet start. 10 octets skipped.\n");
+  EXPECT_EQ(s.payloads.size(), 1u);
+  EXPECT_FALSE(s.tpkt->timer_armed());
+  clock.advance(10000);
+  EXPECT_EQ(log.str(), "");
+}
+
+// The end of the connection ends the run too.
+TEST(TpktReceive, DeactivationReportsARunNotYetReported) {
+  linktest::Capture log(std::clog);
+  Stack s;
+  s.feed({0x41, 0x42, 0x43});
+  EXPECT_EQ(log.str(), "");
+  s.tpkt->deactivate();
+  EXPECT_EQ(log.str(), "(no name) bad TPKT packet start. 3 octets skipped.\n");
+  EXPECT_FALSE(s.tpkt->timer_armed());
 }
 
 TEST(TpktReceive, DeactivationFromAboveResetsAPartialFrame) {

@@ -42,6 +42,15 @@ inline std::string readFile(const std::string& path) { return testproc::ReadFile
 
 inline bool exists(const std::string& path) { return std::filesystem::exists(path); }
 
+// A process's resident memory in KiB, -1 when it cannot be read.
+inline long residentKiB(pid_t pid) {
+  std::ifstream status(std::string(sysroot::proc_dir) + "/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(status, line))
+    if (line.rfind("VmRSS:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
+  return -1;
+}
+
 // A fresh root with what the board has before the daemon runs: the run and
 // log directories and the watchdog device (a plain file).
 class Root : public TempRoot {

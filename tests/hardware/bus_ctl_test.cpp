@@ -102,4 +102,22 @@ TEST_F(BusTestTest, EmptyRangeSucceedsInEveryModeAndAModeBeyondTheThreeIsRefused
   EXPECT_TRUE(contains(linktest::decode(payload), "pdu response : error : invalidParams }"));
 }
 
+// A range that runs past its bus would drive the next bus's outputs, or
+// from bus 15 outputs beyond the matrix: refused before the matrix is
+// touched. A range that ends on the bus's last timeslot is run.
+TEST_F(BusTestTest, RangeBeyondItsBusIsRefusedAndTouchesNoChannel) {
+  connect(tests);
+  board().clear_journal();
+  EXPECT_EQ(request(testBpc(1, "write", 15, 127, 127)), Replies{hwtest::error(1, "invalidParams")});
+  EXPECT_EQ(request(testBpc(2, "read", 0, 100, 29)), Replies{hwtest::error(2, "invalidParams")});
+  EXPECT_EQ(request(testBpc(3, "disconnect", 3, 2, 127)), Replies{hwtest::error(3, "invalidParams")});
+  for (const std::string& l : journal()) EXPECT_FALSE(contains(l, std::string(sysroot::hal) + " 0x")) << l;
+  EXPECT_TRUE(contains(err(), "bus 15: test refused: timeslots 127 + 127 beyond the bus\n")) << err();
+  board().clear_journal();
+  EXPECT_EQ(request(testBpc(4, "write", 0, 100, 28)), Replies{success(4)});
+  unsigned writes = 0;
+  for (const std::string& l : journal()) writes += contains(l, " 0xC0084D04 ");
+  EXPECT_EQ(writes, 28u);
+}
+
 }  // namespace

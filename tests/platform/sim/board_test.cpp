@@ -6,6 +6,8 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -13,6 +15,7 @@
 #include "platform/drv.h"
 #include "platform/sysroot.h"
 #include "runtime/multiplexer.h"
+#include "tests/stream_capture.h"
 #include "tests/temp_root.h"
 
 namespace {
@@ -155,6 +158,173 @@ TEST_F(BoardTest, ControlSocketAnswersOneReplyPerLineEndedByAStatusLine) {
             ".\n"
             ".\n");
   EXPECT_TRUE(board().journal().empty());
+}
+
+// A control client on a non-blocking socket whose waits are passes of the
+// loop that serves it.
+class ControlClient {
+ public:
+  ControlClient() : fd_(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0)) {
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    const std::string path = sysroot::path(sysroot::sim_board_socket);
+    std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
+    connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+  }
+  ~ControlClient() { ::close(fd_); }
+  bool connected() const { return connected_; }
+  // Writes what the socket takes, a loop pass between writes, until all is
+  // written (true) or the board has dropped the client (false).
+  bool write(const std::string& data) {
+    for (std::size_t at = 0; at < data.size();) {
+      const ssize_t n = ::send(fd_, data.data() + at, data.size() - at, MSG_NOSIGNAL);
+      if (n > 0)
+        at += static_cast<std::size_t>(n);
+      else if (errno != EAGAIN)
+        return false;
+      multiplexer.run_once(0);
+    }
+    return true;
+  }
+  // Reads, a loop pass between reads, until the text ends with `tail` or
+  // the board closes.
+  std::string readUntil(const std::string& tail) {
+    std::string got;
+    for (int pass = 0; pass < 2000; ++pass) {
+      multiplexer.run_once(5);
+      char buf[65536];
+      ssize_t n;
+      while ((n = ::recv(fd_, buf, sizeof buf, 0)) > 0) got.append(buf, static_cast<std::size_t>(n));
+      if (n == 0 || (got.size() >= tail.size() && got.compare(got.size() - tail.size(), tail.size(), tail) == 0))
+        break;
+    }
+    return got;
+  }
+  // True once the board has closed its end.
+  bool closedByBoard() {
+    for (int pass = 0; pass < 200; ++pass) {
+      multiplexer.run_once(5);
+      char buf[65536];
+      ssize_t n;
+      while ((n = ::recv(fd_, buf, sizeof buf, 0)) > 0) {
+      }
+      if (n == 0 || (n < 0 && errno != EAGAIN)) return true;
+    }
+    return false;
+  }
+
+ private:
+  int fd_;
+  bool connected_ = false;
+};
+
+std::vector<std::string> linesOf(const std::string& text) {
+  std::vector<std::string> out;
+  std::size_t at = 0;
+  for (std::size_t nl; (nl = text.find('\n', at)) != std::string::npos; at = nl + 1) out.push_back(text.substr(at, nl - at));
+  return out;
+}
+
+// The board runs for days: its journal keeps the latest lines and says how
+// many older ones went.
+TEST_F(BoardTest, JournalKeepsTheLatestLinesAndCountsTheDroppedOnes) {
+  ASSERT_TRUE(board().listen());
+  const std::size_t keep = sim::Board::journal_lines;
+  for (std::size_t i = 0; i < keep + 5; ++i) board().record("request " + std::to_string(i));
+  const std::vector<std::string> kept = board().journal();
+  ASSERT_EQ(kept.size(), keep);
+  EXPECT_EQ(kept.front(), "request 5");
+  EXPECT_EQ(kept.back(), "request " + std::to_string(keep + 4));
+  EXPECT_EQ(board().journal_dropped(), 5u);
+
+  ControlClient c;
+  ASSERT_TRUE(c.connected());
+  ASSERT_TRUE(c.write("journal\n"));
+  const std::vector<std::string> reply = linesOf(c.readUntil("\n.\n"));
+  ASSERT_EQ(reply.size(), keep + 2);
+  EXPECT_EQ(reply[0], "journal: 5 earlier lines dropped");
+  EXPECT_EQ(reply[1], "request 5");
+  EXPECT_EQ(reply[keep], "request " + std::to_string(keep + 4));
+  EXPECT_EQ(reply[keep + 1], ".");
+
+  board().clear_journal();
+  EXPECT_EQ(board().journal_dropped(), 0u);
+  board().record("after");
+  ASSERT_TRUE(c.write("journal\n"));
+  EXPECT_EQ(c.readUntil("\n.\n"), "after\n.\n");
+}
+
+// A long reply is made as the client reads it: a client that does not read
+// holds a piece of it, not the whole; requests sent behind it are answered
+// after it, in order; and the reply is the journal as it stood when asked,
+// with lines that left it meanwhile counted.
+TEST_F(BoardTest, LongReplyIsSentInPiecesAsTheClientReads) {
+  ASSERT_TRUE(board().listen());
+  board().add_command("echo", "echo WORDS: the words back", [](const sim::Board::Args& a, sim::Board::Reply& r) {
+    for (const auto& w : a) r.line(w);
+  });
+  const std::size_t keep = sim::Board::journal_lines;
+  const std::string pad(40, '-');
+  for (std::size_t i = 0; i < keep; ++i) board().record(pad + std::to_string(i));
+  ControlClient slow;
+  ASSERT_TRUE(slow.write("journal\necho behind\n"));
+  for (int pass = 0; pass < 20; ++pass) multiplexer.run_once(0);
+  // The whole reply is some 5 MB: what is held is one piece of it.
+  EXPECT_LT(board().control_buffered(), 256u * 1024);
+  // Another client is served meanwhile.
+  ControlClient other;
+  ASSERT_TRUE(other.write("echo x\n"));
+  EXPECT_EQ(other.readUntil(".\n"), "x\n.\n");
+  // Lines recorded now are not in the reply; the oldest half of the
+  // journal leaves it before the reply reaches it.
+  for (std::size_t i = 0; i < keep / 2; ++i) board().record("later");
+  const std::vector<std::string> reply = linesOf(slow.readUntil("behind\n.\n"));
+  std::size_t at = 0;
+  unsigned long skipped = 0;
+  while (at < reply.size() && std::sscanf(reply[at].c_str(), "journal: %lu lines dropped while sending", &skipped) != 1)
+    ++at;
+  ASSERT_LT(at, reply.size());
+  ASSERT_GT(skipped, 0u);
+  // In order from the first line up to the count, and from the oldest line
+  // still kept after it.
+  for (std::size_t i = 0; i < at; ++i) ASSERT_EQ(reply[i], pad + std::to_string(i));
+  EXPECT_EQ(at + skipped, keep / 2);
+  ASSERT_EQ(reply.size(), at + 1 + (keep - keep / 2) + 3);
+  for (std::size_t i = at + 1; i < reply.size() - 3; ++i) ASSERT_EQ(reply[i], pad + std::to_string(i - 1 + skipped));
+  EXPECT_EQ(std::vector<std::string>(reply.end() - 3, reply.end()), (std::vector<std::string>{".", "behind", "."}));
+}
+
+// What a control client may have pending is bounded each way: past it the
+// client is dropped with one line, its buffers freed, and the others go on.
+TEST_F(BoardTest, ClientWithALineWithoutEndOrUnreadRepliesIsDroppedWithOneLine) {
+  ASSERT_TRUE(board().listen());
+  board().add_command("big", "big: a long line", [](const sim::Board::Args&, sim::Board::Reply& r) {
+    r.line(std::string(10000, 'x'));
+  });
+  testkit::StreamCapture err(std::cerr);
+  {
+    ControlClient endless;
+    EXPECT_FALSE(endless.write(std::string(4 * sim::Board::client_limit, 'a')));
+    EXPECT_TRUE(endless.closedByBoard());
+  }
+  EXPECT_EQ(err.take(), "simulated board: control client dropped: request line longer than 1048576 octets\n");
+  EXPECT_EQ(board().control_buffered(), 0u);
+  {
+    // Never reads: its replies pile up until the limit.
+    ControlClient deaf;
+    std::string requests;
+    for (int i = 0; i < 1000; ++i) requests += "big\n";
+    deaf.write(requests);
+    EXPECT_TRUE(deaf.closedByBoard());
+  }
+  const std::string line = err.take();
+  EXPECT_EQ(line.rfind("simulated board: control client dropped: ", 0), 0u) << line;
+  EXPECT_NE(line.find(" octets of replies not read\n"), std::string::npos) << line;
+  EXPECT_EQ(std::count(line.begin(), line.end(), '\n'), 1);
+  EXPECT_EQ(board().control_buffered(), 0u);
+  ControlClient next;
+  ASSERT_TRUE(next.write("big\n"));
+  EXPECT_EQ(next.readUntil(".\n").size(), 10000u + 1 + 2);
 }
 
 }  // namespace
