@@ -19,6 +19,7 @@
 #include "platform/sim/cas_model.h"
 #include "platform/sim/dsp_model.h"
 #include "platform/sim/dtmf_model.h"
+#include "platform/sim/front_panel.h"
 #include "platform/sim/hal_model.h"
 #include "platform/sim/maintenance_model.h"
 #include "platform/sim/spi_model.h"
@@ -135,6 +136,7 @@ class SimBoardTest : public testing::Test {
     sim::MaintenanceModel::state().reset();
     sim::CasModel::state().reset();
     sim::SpiChips::instance().reset();
+    sim::FrontPanel::instance().reset();
     sim::reset_bus_clock();
     for (const char* device : {"hal", "mcc/ctl", "dtmf", "dsp", "maintenance", "e1-cas"})
       board().execute(std::string("refuse-open ") + device + " off");
