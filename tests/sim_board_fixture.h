@@ -21,6 +21,7 @@
 #include "platform/sim/dtmf_model.h"
 #include "platform/sim/hal_model.h"
 #include "platform/sim/maintenance_model.h"
+#include "platform/sim/mixer_model.h"
 #include "platform/sim/spi_model.h"
 #include "platform/sim/tdm.h"
 #include "platform/sysroot.h"
@@ -135,8 +136,9 @@ class SimBoardTest : public testing::Test {
     sim::MaintenanceModel::state().reset();
     sim::CasModel::state().reset();
     sim::SpiChips::instance().reset();
+    sim::MixerModel::state().reset();
     sim::reset_bus_clock();
-    for (const char* device : {"hal", "mcc/ctl", "dtmf", "dsp", "maintenance", "e1-cas"})
+    for (const char* device : {"hal", "mcc/ctl", "dtmf", "dsp", "maintenance", "e1-cas", "mixer"})
       board().execute(std::string("refuse-open ") + device + " off");
     board().execute("fail clear");
     board().clear_journal();
