@@ -7,6 +7,7 @@
 #include "platform/sim/mcc_model.h"
 #include "platform/sim/mixer_model.h"
 #include "platform/sim/stream_commands.h"
+#include "platform/sim/voice_model.h"
 
 namespace sim {
 
@@ -27,6 +28,8 @@ void install_models(Board& board) {
   CasModel::install(board);
   // The mixer devices.
   MixerModel::install(board);
+  // The voice driver: DSP channel counts per codec kind, version record.
+  VoiceModel::install(board);
 }
 
 }  // namespace sim
