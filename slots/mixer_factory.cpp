@@ -1,6 +1,16 @@
 #include "slots/mixer_factory.h"
 
+#include <fcntl.h>
+#include <string.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <iostream>
+#include <string>
+
+#include "hardware/device_names.h"
+#include "platform/drv.h"
 
 #include "slots/mixer.h"
 #include "slots/mixer_slot.h"
@@ -79,6 +89,20 @@ void MixerFactory::RefreshResources() {
                 mixers_.end());
   // Each may delete itself here.
   for (Mixer* m : gone) m->Clear();
+  ReadVoiceVersion();
+}
+
+void MixerFactory::ReadVoiceVersion() {
+  const int fd = drv::open(GetVoiceDevName(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    std::cerr << std::string("mixer: device \"") + GetVoiceDevName() + "\" open fail: " + ::strerror(errno) + "\n"
+              << std::flush;
+    return;
+  }
+  voicedrv::Version v{};
+  versionValid_ = drv::ioctl_ptr(fd, voicedrv::get_version, &v, sizeof v) >= 0;
+  if (versionValid_) version_ = v;
+  ::close(fd);
 }
 
 void MixerFactory::Query(LGCP::Resources& resources) {

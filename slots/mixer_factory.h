@@ -11,6 +11,7 @@
 // them on any device.
 #include <vector>
 
+#include "platform/voice_records.h"
 #include "slots/slot_factory.h"
 
 namespace Mixer {
@@ -40,10 +41,16 @@ class MixerFactory : public SlotFactory {
   int tdm_channel_bound() const { return tdmChannelBound_; }
   int mixer_input_bound() const { return mixerInputBound_; }
   const std::vector<Mixer*>& mixers() const { return mixers_; }
+  // The voice driver's version record as last read; kept, never shown.
+  bool version_valid() const { return versionValid_; }
+  const voicedrv::Version& version() const { return version_; }
 
  private:
   MixerFactory() = default;
+  void ReadVoiceVersion();
 
+  bool versionValid_ = false;
+  voicedrv::Version version_{};
   int mixerInputBound_ = -1;
   int tdmChannelBound_ = -1;
   std::vector<Mixer*> mixers_;

@@ -56,6 +56,29 @@ TEST_F(MixerSlots, AQueryReportsEveryDeviceWithTheSmallestCountsAndNewDevicesAre
             error(1, 1, "insufficientResources"));
 }
 
+TEST_F(MixerSlots, EachQueryReadsTheVoiceDriversVersionAndKeepsItWhenTheDriverCannotBeOpened) {
+  const Mixer::MixerFactory& f = Mixer::MixerFactory::instance();
+  const auto words = [&f] {
+    std::string text;
+    for (std::uint32_t w : f.version().words) text += std::to_string(w) + " ";
+    return text;
+  };
+  command("voice version 1 2 3 4 5");
+  query();
+  EXPECT_TRUE(f.version_valid());
+  EXPECT_EQ(words(), "1 2 3 4 5 ");
+  command("refuse-open voice ENOENT");
+  query();
+  EXPECT_TRUE(contains(err(), "mixer: device \"/dev/voice\" open fail: No such file or directory\n")) << err();
+  EXPECT_TRUE(f.version_valid());
+  command("refuse-open voice off");
+  command("fail voice 4014560A EIO");
+  command("voice version 9 9 9 9 9");
+  query();
+  EXPECT_FALSE(f.version_valid());
+  EXPECT_EQ(words(), "1 2 3 4 5 ");
+}
+
 TEST_F(MixerSlots, OneEnumerationTakesAHundredDevicesAndAHundredKnownStayKnown) {
   for (int d = 1; d <= 100; ++d) command("mixer add " + std::to_string(d) + " 1 1");
   const Lines first = query();
