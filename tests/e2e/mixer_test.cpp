@@ -130,7 +130,8 @@ class MixerEndToEnd : public ::testing::Test {
 };
 
 TEST_F(MixerEndToEnd, DevicesAreLearntAtTheQueryAndSlotsSetAndJoinSums) {
-  const std::string out3 = "create : mixerOut : { unit 0, channel tdm : 3, inputs { { channel tdm : 1, gain 16384 } } }";
+  const std::string out3 =
+      "create : mixerOut : { unit 0, channel tdm : 3, inputs { { channel tdm : 1, gain 16384 } } }";
   EXPECT_EQ(exchange(cmd(1, 1, out3)), Lines{refused(1, 1)});
   EXPECT_EQ(exchange(query(2)),
             (Lines{"{ seq 2, pdu response : success : NULL }", report("{ " + device(0) + " }")}));
@@ -167,12 +168,16 @@ TEST_F(MixerEndToEnd, ADeviceThatDisappearsAbortsItsSlotsWhichAreThenDestroyedCl
   ASSERT_EQ(exchange(cmd(6, 3, "connect : 2")),
             (Lines{"{ slot 2, pdu signal : receiver : active : 6145 }", ok(6, 3)}));
   EXPECT_EQ(board("matrix 6145"), "6145 <- 37\n");
+  ASSERT_EQ(exchange(cmd(7, 1, "connect : 3")),
+            (Lines{"{ slot 1, pdu signal : transmitter : active : 6147 }", ok(7, 1)}));
+  EXPECT_EQ(board("matrix 37"), "37 <- 6147\n");
   board("mixer vanish 0");
-  EXPECT_EQ(exchange(query(7)), (Lines{"{ seq 7, pdu response : success : NULL }", abort(1), abort(2),
+  EXPECT_EQ(exchange(query(8)), (Lines{"{ seq 8, pdu response : success : NULL }", abort(1), abort(2),
                                        report("{ " + device(1) + " }")}));
-  for (int slot : {1, 2}) EXPECT_EQ(exchange(cmd(8, slot, "destroy : NULL")), Lines{ok(8, slot)});
+  for (int slot : {1, 2}) EXPECT_EQ(exchange(cmd(9, slot, "destroy : NULL")), Lines{ok(9, slot)});
   EXPECT_EQ(board("matrix 6145").rfind("6145 undriven (disabled", 0), 0u) << board("matrix 6145");
-  EXPECT_EQ(exchange(query(9)), (Lines{"{ seq 9, pdu response : success : NULL }", report("{ " + device(1) + " }")}));
+  EXPECT_EQ(exchange(query(10)),
+            (Lines{"{ seq 10, pdu response : success : NULL }", report("{ " + device(1) + " }")}));
   EXPECT_EQ(daemon.err().find("MIX_RX"), std::string::npos) << daemon.err();
 }
 

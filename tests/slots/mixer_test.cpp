@@ -93,23 +93,6 @@ TEST_F(MixerSlots, OneEnumerationTakesAHundredDevicesAndAHundredKnownStayKnown) 
   EXPECT_EQ(sum(99, 0), "99/0: {0: 32767}");
 }
 
-TEST_F(MixerSlots, AnOutputSumsItsInputsOrItsOwnChannel) {
-  query();
-  EXPECT_EQ(exchange(create(1, 1, "mixerOut : { unit 0, channel tdm : 3, inputs { { channel tdm : 1, gain 16384 } } }")),
-            Lines{success(1, 1)});
-  EXPECT_EQ(sum(0, 3), "0/3: {1: 16384}");
-  EXPECT_EQ(answer(create(2, 2, "mixerOut : { unit 0, channel tdm : 0, inputs { } }")), success(2, 2));
-  EXPECT_EQ(sum(0, 0), "0/0: {0: 32767}");
-  EXPECT_EQ(answer(create(3, 3,
-                          "mixerOut : { unit 0, channel tdm : 31, inputs { { channel tdm : 0, gain 0 }, "
-                          "{ channel tdm : 31, gain 32767 } } }")),
-            success(3, 3));
-  EXPECT_EQ(sum(0, 31), "0/31: {0: 0, 31: 32767}");
-  EXPECT_EQ(answer(cmd(4, 1, "destroy : NULL")), success(4, 1));
-  EXPECT_EQ(sum(0, 3), "0/3: {}");
-  EXPECT_TRUE(contains(log(), "mixer [0]: clear tdm output 3\n")) << log();
-}
-
 TEST_F(MixerSlots, ARefusedOutputKeepsWhatItSetAndTheCreateFails) {
   command("mixer add 1 8 64");  // the channel bound is now 8
   query();
@@ -137,7 +120,8 @@ TEST_F(MixerSlots, AnInputJoinsItsSummatorAtUnityAndLeavesItWhenDestroyed) {
   query();
   ASSERT_EQ(answer(create(1, 1, "mixerOut : { unit 0, channel tdm : 3, inputs { { channel tdm : 1, gain 16384 } } }")),
             success(1, 1));
-  EXPECT_EQ(exchange(create(2, 2, "mixerIn : { unit 0, channel tdm : 1, summator tdm : 3, ecm { ec FALSE, es TRUE } }")),
+  EXPECT_EQ(exchange(create(2, 2,
+                            "mixerIn : { unit 0, channel tdm : 1, summator tdm : 3, ecm { ec FALSE, es TRUE } }")),
             Lines{success(2, 2)});
   EXPECT_EQ(sum(0, 3), "0/3: {1: 32767}");
   EXPECT_TRUE(contains(command("dtmf state 6145").at(0), " lms=on ")) << command("dtmf state 6145").at(0);
@@ -157,20 +141,6 @@ TEST_F(MixerSlots, AnInputJoinsItsSummatorAtUnityAndLeavesItWhenDestroyed) {
     EXPECT_EQ(answer(create(7, 3, std::string("mixerIn : { unit 0, channel ") + channel + " }")),
               error(7, 3, "insufficientResources"))
         << channel;
-}
-
-TEST_F(MixerSlots, SlotsConnectOnTheirTimeslotsWhichStopBeingDrivenWhenTheyGo) {
-  query();
-  ASSERT_EQ(exchange(create(1, 1, "trunk : { trunk 1, timeslot 5 }")).size(), 3u);
-  ASSERT_EQ(answer(create(2, 2, "mixerIn : { unit 0, channel tdm : 1 }")), success(2, 2));
-  ASSERT_EQ(answer(create(3, 3, "mixerOut : { unit 0, channel tdm : 3, inputs { } }")), success(3, 3));
-  EXPECT_EQ(exchange(cmd(4, 1, "connect : 2")), (Lines{stream(2, "receiver", 6145), success(4, 1)}));
-  EXPECT_EQ(matrix(6145), "6145 <- 37");
-  EXPECT_EQ(exchange(cmd(5, 3, "connect : 1")), (Lines{stream(3, "transmitter", 6147), success(5, 3)}));
-  EXPECT_EQ(matrix(37), "37 <- 6147");
-  EXPECT_EQ(answer(cmd(6, 2, "connect : 3")), error(6, 2, "connectFail"));
-  EXPECT_EQ(answer(cmd(7, 2, "destroy : NULL")), success(7, 2));
-  EXPECT_TRUE(contains(matrix(6145), "6145 undriven (disabled")) << matrix(6145);
 }
 
 TEST_F(MixerSlots, AVanishedDevicesSlotsAreAbortedAndLeaveTheSumsOfItsSuccessorAlone) {
