@@ -61,6 +61,15 @@ bool commonIoctl(const Ioctls& p, const MixerSlot& slot, Hardware::TonecReceiver
   }
 }
 
+// The port's timeslot is no longer driven and its part of the device is
+// undone; the slot can go at once.
+template <class Port>
+bool releasePort(Port& port) {
+  HwMux::instance().Disable(port.timeslot());
+  if (port.mixer()) port.mixer()->Release(port);
+  return true;
+}
+
 }  // namespace
 
 MixerSlot::~MixerSlot() {
@@ -72,11 +81,7 @@ TdmInput::~TdmInput() {
   Hardware::DSProcReceiver::CleanBeforeDestroy();
 }
 
-bool TdmInput::IBeforeDestroy() {
-  HwMux::instance().Disable(timeslot_);
-  if (mixer()) mixer()->Release(*this);
-  return true;
-}
+bool TdmInput::IBeforeDestroy() { return releasePort(*this); }
 
 bool TdmInput::Ioctl(const Ioctls& p) {
   switch (p.getSelection()) {
@@ -102,11 +107,7 @@ TdmOutput::~TdmOutput() {
   Hardware::DSProcReceiver::CleanBeforeDestroy();
 }
 
-bool TdmOutput::IBeforeDestroy() {
-  HwMux::instance().Disable(timeslot_);
-  if (mixer()) mixer()->Release(*this);
-  return true;
-}
+bool TdmOutput::IBeforeDestroy() { return releasePort(*this); }
 
 bool TdmOutput::Ioctl(const Ioctls& p) {
   switch (p.getSelection()) {
