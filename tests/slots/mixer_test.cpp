@@ -69,8 +69,8 @@ TEST_F(MixerSlots, EachQueryReadsTheVoiceDriversVersionAndKeepsItWhenTheDriverCa
   EXPECT_EQ(words(), "1 2 3 4 5 ");
   command("refuse-open voice ENOENT");
   query();
-  EXPECT_TRUE(contains(err(), std::string("mixer: device \"") + sysroot::voice + "\" open fail: No such file or directory\n"))
-      << err();
+  const std::string openFail = std::string("mixer: device \"") + sysroot::voice + "\" open fail: ";
+  EXPECT_TRUE(contains(err(), openFail + "No such file or directory\n")) << err();
   EXPECT_TRUE(f.version_valid());
   command("refuse-open voice off");
   command("fail voice 4014560A EIO");
