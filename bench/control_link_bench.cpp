@@ -24,72 +24,25 @@
 #include <string>
 #include <vector>
 
+#include "bench/pipeline.h"
 #include "platform/sysroot.h"
 #include "tests/e2e/daemon_harness.h"
-#include "tests/e2e/raw_client.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-// Connects, retrying for a few seconds while the server starts.
-int connectTo(int port) {
-  int s = -1;
-  testkit::waitFor([&] { return (s = testkit::connectTo(port)) >= 0; });
-  return s;
-}
-
-// Round trips per second over `count` requests, `depth` in flight; 0 when a
-// reply differs from the expected one or the connection fails. With framed,
-// the octets are TPKT frames, and signals among them (the daemon reports
-// the trunks' status of its own accord) are passed over.
-double measure(int s, const std::string& request, const std::string& reply, unsigned depth, unsigned count,
-               bool framed) {
-  std::string batch;
-  for (unsigned i = 0; i < depth; ++i) batch += request;
-  std::vector<unsigned char> in(65536);
-  std::size_t have = 0;  // octets read and not yet taken
-  const auto t0 = Clock::now();
-  for (unsigned done = 0; done < count; done += depth) {
-    if (::write(s, batch.data(), batch.size()) != static_cast<ssize_t>(batch.size())) return 0;
-    for (unsigned replies = 0; replies < depth;) {
-      const ssize_t n = ::read(s, in.data() + have, in.size() - have);
-      if (n <= 0) return 0;
-      have += static_cast<std::size_t>(n);
-      std::size_t at = 0;
-      for (;;) {
-        std::size_t unit = reply.size();
-        if (framed) {
-          if (have - at < 4) break;
-          unit = std::size_t(in[at + 2]) << 8 | in[at + 3];
-          if (unit < 4) return 0;
-        }
-        if (have - at < unit) break;
-        if (!(framed && e2e::isSignal(&in[at + 4], unit - 4))) {
-          if (unit != reply.size() || std::memcmp(&in[at], reply.data(), unit) != 0) return 0;
-          ++replies;
-        }
-        at += unit;
-      }
-      std::memmove(in.data(), in.data() + at, have - at);
-      have -= at;
-    }
-  }
-  const double seconds = std::chrono::duration<double>(Clock::now() - t0).count();
-  return count / seconds;
-}
+using bench::connectTo;
+using bench::median;
 
 struct Server {
   std::unique_ptr<e2e::Daemon> process;
   int socket = -1;
   bool framed = false;
-  std::string request, reply;
+  std::vector<bench::Exchange> ping;
   std::vector<double> depth1, depth16;
 };
 
-double median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v.empty() ? 0 : v[v.size() / 2];
+double measure(const Server& s, unsigned depth, unsigned count) {
+  return bench::measure(s.socket, s.ping, depth, count, s.framed);
 }
 
 }  // namespace
@@ -110,12 +63,10 @@ int main(int argc, char** argv) {
   // ping without seq (06 00), answered success (10); redis's inline PING.
   Server korvend, noMatrix, redis;
   for (Server* s : {&korvend, &noMatrix}) {
-    s->request.assign("\x03\x00\x00\x06\x06\x00", 6);
-    s->reply.assign("\x03\x00\x00\x05\x10", 5);
+    s->ping = {{std::string("\x03\x00\x00\x06\x06\x00", 6), std::string("\x03\x00\x00\x05\x10", 5)}};
     s->framed = true;
   }
-  redis.request = "PING\r\n";
-  redis.reply = "+PONG\r\n";
+  redis.ping = {{"PING\r\n", "+PONG\r\n"}};
   const int kport = testkit::freePort(), bport = testkit::freePort(), rport = testkit::freePort();
   const auto sim = [](const e2e::Root& r, int port) {
     return std::make_unique<e2e::Daemon>(KORVEND_SIM_BINARY, r.dir(),
@@ -133,12 +84,12 @@ int main(int argc, char** argv) {
   const std::vector<Server*> servers = {&korvend, &noMatrix, &redis};
   bool ok = true;
   for (Server* s : servers)
-    if (ok) ok = s->socket >= 0 && measure(s->socket, s->request, s->reply, 1, 10000, s->framed) > 0;  // warm-up
+    if (ok) ok = s->socket >= 0 && measure(*s, 1, 10000) > 0;  // warm-up
   const unsigned rounds = 5;
   for (unsigned r = 0; ok && r < rounds; ++r)
     for (Server* s : servers) {
-      s->depth1.push_back(measure(s->socket, s->request, s->reply, 1, n1 / rounds, s->framed));
-      s->depth16.push_back(measure(s->socket, s->request, s->reply, 16, n16 / rounds / 16 * 16, s->framed));
+      s->depth1.push_back(measure(*s, 1, n1 / rounds));
+      s->depth16.push_back(measure(*s, 16, n16 / rounds / 16 * 16));
       ok = ok && s->depth1.back() > 0 && s->depth16.back() > 0;
     }
   const long krss = e2e::residentKiB(korvend.process->pid()), rrss = e2e::residentKiB(redis.process->pid());

@@ -63,3 +63,14 @@ struct rtp_ext_init_params {
 };
 static_assert(sizeof(rtp_ext_init_params) == 20 && offsetof(rtp_ext_init_params, etype) == 0,
               "rtp_ext_init_params");
+
+// One event read from a session descriptor. Type 1 is a packet-detection
+// event: its value and its time-out; the words after them are the driver's.
+struct rtp_event {
+  std::uint32_t type;
+  std::int32_t value;
+  std::int32_t timeout;
+  std::uint32_t reserved[6];
+};
+static_assert(sizeof(rtp_event) == 36 && offsetof(rtp_event, value) == 4 && offsetof(rtp_event, timeout) == 8,
+              "rtp_event");

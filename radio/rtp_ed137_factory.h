@@ -1,6 +1,7 @@
 #pragma once
-// The factory singleton of one slot family; it joins the factory chain
-// when first used. The slot type itself grows here.
+// The factory of the ED-137 radio RTP slots: it joins the factory chain when
+// first used. Until the slot type is built here it makes no slot and reports
+// nothing.
 #include "slots/slot_factory.h"
 
 class RtpED137Factory : public SlotFactory {
@@ -9,6 +10,10 @@ class RtpED137Factory : public SlotFactory {
     static RtpED137Factory factory;
     return factory;
   }
+
+  const char* GetName() const override { return "RtpED137"; }
+  Slot* INewSlot(const LGCP::CreateParams&) override { return nullptr; }
+  void Query(LGCP::Resources&) override {}
 
  private:
   RtpED137Factory() = default;

@@ -1,6 +1,7 @@
 #pragma once
-// The factory singleton of one slot family; it joins the factory chain
-// when first used. The slot type itself grows here.
+// The factory of the VESK radio RTP slots: it joins the factory chain when
+// first used. Until the slot type is built here it makes no slot and reports
+// nothing.
 #include "slots/slot_factory.h"
 
 class RtpVESKFactory : public SlotFactory {
@@ -9,6 +10,10 @@ class RtpVESKFactory : public SlotFactory {
     static RtpVESKFactory factory;
     return factory;
   }
+
+  const char* GetName() const override { return "RtpVESK"; }
+  Slot* INewSlot(const LGCP::CreateParams&) override { return nullptr; }
+  void Query(LGCP::Resources&) override {}
 
  private:
   RtpVESKFactory() = default;

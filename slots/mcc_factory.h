@@ -1,6 +1,7 @@
 #pragma once
-// The factory singleton of one slot family; it joins the factory chain
-// when first used. The slot type itself grows here.
+// The factory of the MCC data slots: it joins the factory chain when first
+// used. Until the slot type is built here it makes no slot and reports
+// nothing.
 #include "slots/slot_factory.h"
 
 class MccFactory : public SlotFactory {
@@ -9,6 +10,10 @@ class MccFactory : public SlotFactory {
     static MccFactory factory;
     return factory;
   }
+
+  const char* GetName() const override { return "MCC"; }
+  Slot* INewSlot(const LGCP::CreateParams&) override { return nullptr; }
+  void Query(LGCP::Resources&) override {}
 
  private:
   MccFactory() = default;

@@ -1,6 +1,6 @@
 #pragma once
-// The factory singleton of one slot family; it joins the factory chain
-// when first used. The slot type itself grows here.
+// The factory of the modem slots: it joins the factory chain when first used.
+// Until the slot type is built here it makes no slot and reports nothing.
 #include "slots/slot_factory.h"
 
 class ModemFactory : public SlotFactory {
@@ -9,6 +9,10 @@ class ModemFactory : public SlotFactory {
     static ModemFactory factory;
     return factory;
   }
+
+  const char* GetName() const override { return "Modem"; }
+  Slot* INewSlot(const LGCP::CreateParams&) override { return nullptr; }
+  void Query(LGCP::Resources&) override {}
 
  private:
   ModemFactory() = default;

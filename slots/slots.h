@@ -1,25 +1,74 @@
 #pragma once
-// The slot registry, a process-wide singleton and the control service bound
-// second, after the heartbeat. It grows into the owner of every slot; until
-// slot types exist it answers the slot commands as a registry in which no
-// slot exists and no factory can make one, and reports empty resources.
+// The slot registry: the control service, bound second after the heartbeat,
+// that owns every slot in a table of 1024 numbers and carries out the slot
+// commands of the controller.
+//
+//   with a slot number: connect (to a target number), disconnect, create,
+//     destroy, activate, deactivate, userData, ioctl;
+//   without one: query (answered, then the resource report as the signal
+//     `query`).
+//
+// Create asks the factory chain from its head; the first slot made wins the
+// number (a number in use is destroyed first). Destroy cuts the slot's
+// connections and deletes it, or, when the slot's release has to finish
+// first, answers later with the request's own seq. When the controller goes,
+// every slot goes: those still releasing after the others have gone are
+// deleted after a one-second pause.
+#include <vector>
+
 #include "control/ctrl_service.h"
+
+class Slot;
 
 class Slots : public CtrlSrv::Service {
  public:
-  static Slots& instance();
+  static constexpr unsigned table_size = 1024;
 
-  // Reports the resources of every factory to the controller as the signal
-  // `query` (on SIGHUP, and after a resource query).
+  static Slots& instance();
+  ~Slots() override;
+
+  // Whether n can be a slot number.
+  static bool CheckSlot(unsigned n) { return n < table_size; }
+
+  // Reports every factory's resources to the controller (on SIGHUP, and
+  // after a resource query).
   void UpdateHardwareResources();
 
   void OnConnect() override;
-  // Destroys every slot (none exist yet).
   void OnDisconnect() override;
-  // With a slot: connect, disconnect, create, destroy, activate,
-  // deactivate, userData, ioctl. Without one: query.
   bool OnCommand(const LGCP::Command& command) override;
+  // Hands trunk status to every factory.
+  void OnSignal(const LGCP::Signal& signal) override;
+
+  // Cuts every connection of the slot and starts its release; true when the
+  // slot is gone already, false when it releases later.
+  bool Destroy(Slot* slot);
+  // Completes a destroy: answers a delayed one, deletes the slot.
+  void on_release(Slot* slot);
+  // Forgets the slot and deletes it.
+  void int_destroy(Slot* slot);
+
+  // The slot under a number, null when free.
+  Slot* slot(unsigned n) const { return CheckSlot(n) ? table_[n] : nullptr; }
+  // The live slots, oldest first.
+  const std::vector<Slot*>& slots() const { return list_; }
 
  private:
-  Slots() = default;
+  Slots();
+
+  bool OnSlotCommand(const LGCP::Command& command);
+  bool OnBaseCommand(const LGCP::Command& command);
+  void CmdConnect(unsigned target);
+  void CmdDisconnect();
+  void CmdCreate(const LGCP::CreateParams& params);
+  void CmdDestroy();
+  // The slot of the request, or null after answering slotNotExists.
+  Slot* Addressed();
+  // Cuts the slot from its source and from every receiver.
+  void Cut(Slot* slot);
+  // Answers success or the given error.
+  void Answer(bool done, LGCP::ErrorCause::NamedNumber cause);
+
+  Slot* table_[table_size] = {};
+  std::vector<Slot*> list_;
 };

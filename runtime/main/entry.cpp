@@ -33,7 +33,7 @@
 #include "slots/ext_factory.h"
 #include "slots/hdlc_slot_factory.h"
 #include "slots/isdn_factory.h"
-#include "slots/map_factory.h"
+#include "slots/map_slot.h"
 #include "slots/mcc_factory.h"
 #include "slots/mixer_factory.h"
 #include "slots/modem_factory.h"
@@ -48,7 +48,8 @@ const char* configFile = sysroot::server_conf;
 namespace {
 
 // Each factory links itself at the head of the chain, so the order here
-// decides the order in which they are asked: the last built first.
+// decides the order in which they are asked: the last built first. The
+// trunk factories, static objects, are in the chain already, at its end.
 void BuildSlotFactories() {
   MapFactory::instance();
   PstnFactory::instance();

@@ -10,7 +10,11 @@
 
 namespace {
 
-struct TestFactory : SlotFactory {};
+struct TestFactory : SlotFactory {
+  const char* GetName() const override { return "Test"; }
+  Slot* INewSlot(const LGCP::CreateParams&) override { return nullptr; }
+  void Query(LGCP::Resources&) override {}
+};
 
 std::vector<const SlotFactory*> chain() {
   std::vector<const SlotFactory*> out;
