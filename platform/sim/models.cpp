@@ -1,6 +1,7 @@
 #include "platform/sim/board.h"
 #include "platform/sim/cas_model.h"
 #include "platform/sim/dsp_model.h"
+#include "platform/sim/dsp_data_model.h"
 #include "platform/sim/dtmf_model.h"
 #include "platform/sim/hal_model.h"
 #include "platform/sim/maintenance_model.h"
@@ -24,6 +25,8 @@ void install_models(Board& board) {
   // The trunks: synchronisation status and transmit clock, CAS signalling.
   MaintenanceModel::install(board);
   CasModel::install(board);
+  // The DSP's data units: ATS-QSIG D and B channels.
+  install_dsp_data(board);
 }
 
 }  // namespace sim

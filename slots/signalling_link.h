@@ -1,0 +1,24 @@
+#pragma once
+// What the slots that run a signalling link (PSTN, ISDN, ATS-QSIG) share:
+// layer-3 messages between the controller and the top of the slot's
+// protocol family, and the ISDN link's statistics as a signal.
+#include <vector>
+
+#include "runtime/packet.h"
+
+class ProtocolsFamily;
+class Slot;
+namespace ISDN {
+class LAPD;
+}
+
+// The controller's octets down the family as one packet, with the head room
+// every layer of it needs. False when they cannot go (no packet free, or
+// more octets than a packet holds): the request has then been answered with
+// the cause, and a line written to the error stream.
+bool SendUserData(Slot& slot, ProtocolsFamily& family, const std::vector<char>& data);
+// A message that left the top of the family, to the controller as userData.
+void ReportUserData(Slot& slot, const Packet& message);
+// The link's statistics as isdnLinkInfo, carrying the link's own side, when
+// they changed since the last report.
+void ReportIsdnLinkInfo(Slot& slot, const ISDN::LAPD& link);
