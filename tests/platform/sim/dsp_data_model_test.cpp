@@ -1,0 +1,125 @@
+// The simulated DSP data driver through raw descriptors: one unit per open,
+// B channels by index, frames both ways, a stalled unit.
+#include "platform/sim/dsp_data_model.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "platform/dsp_data_records.h"
+#include "tests/sim_board_fixture.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+class DspDataTest : public hwtest::SimBoardTest {
+ protected:
+  void SetUp() override {
+    hwtest::SimBoardTest::SetUp();
+    sim::DspData::instance().reset();
+  }
+  void TearDown() override {
+    for (int fd : fds_) ::close(fd);
+    sim::DspData::instance().reset();
+    hwtest::SimBoardTest::TearDown();
+  }
+  int open() {
+    const int fd = drv::open(sysroot::dsp_data, O_RDWR | O_NONBLOCK);
+    if (fd >= 0) fds_.push_back(fd);
+    return fd;
+  }
+  void close(int fd) {
+    ::close(fd);
+    fds_.erase(std::find(fds_.begin(), fds_.end(), fd));
+    settle();  // the board hears of it
+  }
+  static int request(int fd, unsigned long code, int index, int channel, int* out = nullptr) {
+    dspdata::BChannel rec{index, channel};
+    const int rc = drv::ioctl_ptr(fd, code, &rec, sizeof rec);
+    if (out) *out = rec.channel;
+    return rc;
+  }
+  std::vector<int> fds_;
+};
+
+TEST_F(DspDataTest, EachOpenIsAUnitWhoseBChannelsOpenOnceByIndex) {
+  const int a = open();
+  const int b = open();
+  EXPECT_EQ(drv::ioctl_val(a, dspdata::d_channel, 0), 4096);
+  EXPECT_EQ(drv::ioctl_val(b, dspdata::d_channel, 0), 4100);
+  int channel = 0;
+  EXPECT_EQ(request(a, dspdata::b_open, 2, -1, &channel), 0);
+  EXPECT_EQ(channel, 4099);
+  EXPECT_EQ(request(b, dspdata::b_open, 2, -1, &channel), 0);
+  EXPECT_EQ(channel, 4103);
+  errno = 0;
+  EXPECT_EQ(request(a, dspdata::b_open, 2, -1), -1);
+  EXPECT_EQ(errno, EBUSY);
+  EXPECT_EQ(request(a, dspdata::b_open, 3, -1), -1);
+  EXPECT_EQ(errno, EINVAL);
+  dspdata::BChannel shortRec{0, -1};
+  EXPECT_EQ(drv::ioctl_ptr(a, dspdata::b_open, &shortRec, 4), -1);
+  EXPECT_EQ(errno, EFAULT);
+  // A release names the channel the open gave.
+  EXPECT_EQ(request(a, dspdata::b_release, 2, 4103), -1);
+  EXPECT_EQ(errno, EINVAL);
+  EXPECT_EQ(request(a, dspdata::b_release, 1, 4098), -1);
+  EXPECT_EQ(request(a, dspdata::b_release, 2, 4099), 0);
+  EXPECT_EQ(command("dspdata"), (Lines{"4096 open sent 0 received 0", "4100 open b2 4103 sent 0 received 0"}));
+  std::string lines;
+  for (const std::string& l : journal()) lines += l + "\n";
+  EXPECT_TRUE(hwtest::hasLine(lines, "ioctl /dev/dsp-data 0x8008420F rec=", "-> 0 (open B 2: channel 4099)")) << lines;
+  EXPECT_TRUE(hwtest::hasLine(lines, "ioctl /dev/dsp-data 0x80084210 rec=", "-> 0 (release B 2)")) << lines;
+
+  // Closing a unit frees it with its B channels; the next open takes it.
+  close(b);
+  EXPECT_EQ(command("dspdata"), Lines{"4096 open sent 0 received 0"});
+  const int c = open();
+  EXPECT_EQ(drv::ioctl_val(c, dspdata::d_channel, 0), 4100);
+  EXPECT_EQ(request(c, dspdata::b_open, 2, -1), 0);
+}
+
+TEST_F(DspDataTest, OpensBeyondTheUnitsAreRefused) {
+  for (int i = 0; i < sim::DspData::units; ++i) ASSERT_GE(open(), 0);
+  errno = 0;
+  EXPECT_EQ(open(), -1);
+  EXPECT_EQ(errno, ENOSPC);
+}
+
+TEST_F(DspDataTest, TheDChannelCarriesFramesAndAStalledUnitHoldsThemBothWays) {
+  const int fd = open();
+  ASSERT_GE(fd, 0);
+  const unsigned char setup[] = {0x00, 0x01, 0x7F};
+  ASSERT_EQ(::write(fd, setup, sizeof setup), 3);
+  settle();
+  EXPECT_EQ(command("dspdata written 4096"), Lines{"00 01 7F"});
+  command("dspdata inject 4096 00 01 73");
+  char buf[64];
+  EXPECT_EQ(::read(fd, buf, sizeof buf), 3);
+  EXPECT_EQ(std::string(buf, 3), std::string("\x00\x01\x73", 3));
+
+  command("dspdata stall 4096");
+  command("dspdata inject 4096 02 01 01 05");
+  settle();
+  EXPECT_EQ(::read(fd, buf, sizeof buf), -1);
+  EXPECT_EQ(errno, EAGAIN);
+  int written = 0;
+  std::vector<unsigned char> frame(200, 0x5A);
+  while (written < 100 && ::write(fd, frame.data(), frame.size()) > 0) ++written;
+  EXPECT_LT(written, 100);
+  EXPECT_EQ(errno, EAGAIN);
+  settle();
+  EXPECT_EQ(command("dspdata written 4096").size(), 1u);
+  command("dspdata resume 4096");
+  settle();
+  EXPECT_EQ(command("dspdata written 4096").size(), static_cast<std::size_t>(1 + written));
+  EXPECT_EQ(::read(fd, buf, sizeof buf), 4);
+  EXPECT_EQ(command("dspdata"), Lines{"4096 open sent " + std::to_string(1 + written) + " received 2"});
+}
+
+}  // namespace
