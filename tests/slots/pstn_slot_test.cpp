@@ -69,6 +69,27 @@ TEST_F(PstnSlots, TwoPriLinksComeUpOnCabledTrunksAndCarryLayerThreeBothWays) {
   EXPECT_EQ(during(20), Lines{signal(20, "userData : '08 01 01 05 04 03 80 90 a2'H")});
   EXPECT_EQ(answer(cmd(10, 20, std::string("userData : ") + callProceeding)), success(10, 20));
   EXPECT_EQ(during(20), Lines{signal(10, "userData : '08 01 81 02 18 01 89'H")});
+
+  // An empty message is counted by the link and goes no further.
+  const std::size_t sent = written(1024).size();
+  EXPECT_EQ(answer(cmd(11, 10, "userData : ''H")), success(11, 10));
+  during(20);
+  EXPECT_EQ(written(1024).size(), sent);
+  EXPECT_EQ(pstn(10).lapd_link()->stats().empty, 1u);
+  EXPECT_EQ(pstn(10).lapd_link()->stats().from_above, 2u);
+}
+
+TEST_F(PstnSlots, ALinkWhoseQueueFillsIsReportedCongestedAndNormalOnceItDrains) {
+  pair(pri(1, "user"), pri(2, "network"));
+  during(50);
+  const std::vector<char> message{0x08, 0x01, 0x01, 0x05, 0x04, 0x03, static_cast<char>(0x80), static_cast<char>(0x90),
+                                  static_cast<char>(0xA2)};
+  // Faster than the line: all but the window's worth wait in the link.
+  for (int i = 0; i < 95; ++i) ASSERT_TRUE(pstn(10).IUserData(message));
+  EXPECT_EQ(drain(), Lines{signal(10, "ioctl : isdnLinkStatus : congested")});
+  const Lines out = during(2000);
+  EXPECT_EQ(std::count(out.begin(), out.end(), signal(20, "userData : '08 01 01 05 04 03 80 90 a2'H")), 95);
+  EXPECT_EQ(std::count(out.begin(), out.end(), signal(10, "ioctl : isdnLinkStatus : normal")), 1);
 }
 
 TEST_F(PstnSlots, ReleaseReportsTheLinkThenAFullReportThatRestartsTheCycleThenDeactivated) {
