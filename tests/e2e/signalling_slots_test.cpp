@@ -9,11 +9,10 @@
 #include <cstdlib>
 #include <fstream>
 #include <functional>
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "tests/e2e/controller.h"
+#include "tests/e2e/lgcp_controller.h"
 
 namespace {
 
@@ -44,13 +43,8 @@ std::string kind(const std::string& m) {
   return k;
 }
 
-class SignallingSlots : public ::testing::Test {
+class SignallingSlots : public e2e::ControllerTest {
  protected:
-  ~SignallingSlots() override {
-    if (!daemon) return;
-    daemon->signal(SIGTERM);
-    EXPECT_EQ(daemon->exitCode(), 0) << daemon->err();
-  }
   // Starts the daemon on a board with trunks 0 and 1 cabled, with the
   // given configuration file (none when empty).
   void start(const std::string& config = "") {
@@ -60,12 +54,8 @@ class SignallingSlots : public ::testing::Test {
       root.make_parent(sysroot::server_conf);
       std::ofstream(root.path(sysroot::server_conf)) << config;
     }
-    daemon = std::make_unique<e2e::Daemon>(e2e::simBinary(), root.dir(),
-                                           std::vector<std::string>{"--port", std::to_string(port)}, root.dir());
-    ASSERT_TRUE(e2e::waitFor([&] { return !daemon->out().empty(); })) << daemon->err();
-    ASSERT_TRUE(c.connect(port)) << daemon->err();
+    ControllerTest::start();
   }
-  std::string board(const std::string& request) const { return e2e::simboardctl(root.dir(), request).out; }
 
   // Creates trunk slots 1 (trunk 0 timeslot 16) and 2 (trunk 1 timeslot 16).
   void trunks() {
@@ -135,10 +125,6 @@ class SignallingSlots : public ::testing::Test {
     return nullptr;
   }
 
-  e2e::Root root;
-  int port = e2e::freePort();
-  std::unique_ptr<e2e::Daemon> daemon;
-  e2e::Controller c;
   Lines got;
   std::vector<Clock::time_point> stamps;
 };

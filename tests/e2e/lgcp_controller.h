@@ -1,10 +1,14 @@
 #pragma once
-// A controller for the end-to-end tests: messages in value notation over
-// one connection to the daemon, and the value notation of what it expects.
+// A controller on one TCP connection to a daemon, speaking value notation
+// through the project's coder (raw_client.h for octets), and the value
+// notation of the messages the tests expect. What the daemon sends of its
+// own accord whatever the test does (the trunks' and the power status) is
+// passed over and counted.
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -16,8 +20,6 @@ namespace e2e {
 
 using Lines = std::vector<std::string>;
 
-// A controller on one connection. What the daemon sends of its own accord
-// whatever the test does (the trunks' and the power status) is passed over.
 class Controller {
  public:
   bool connect(int port) {
@@ -116,5 +118,31 @@ inline std::string cmd(int seq, int slot, const std::string& body) {
 inline std::string signal(int slot, const std::string& body) {
   return "{ slot " + std::to_string(slot) + ", pdu signal : " + body + " }";
 }
+
+// The daemon with the test-only slot type (tests/slots/probe_slot.h).
+inline std::string probeBinary() { return buildDir() + "/tests/e2e/korvend-sim-probe"; }
+
+// A daemon of its own under a fresh root, and a controller connected to it.
+class ControllerTest : public ::testing::Test {
+ protected:
+  ~ControllerTest() override {
+    if (!daemon) return;
+    daemon->signal(SIGTERM);
+    EXPECT_EQ(daemon->exitCode(), 0) << daemon->err();
+  }
+  void start(const std::string& binary = simBinary()) {
+    daemon = std::make_unique<Daemon>(binary, root.dir(), std::vector<std::string>{"--port", std::to_string(port)},
+                                      root.dir());
+    ASSERT_TRUE(waitFor([&] { return !daemon->out().empty(); })) << daemon->err();
+    ASSERT_TRUE(c.connect(port)) << daemon->err();
+  }
+  std::string board(const std::string& request) const { return simboardctl(root.dir(), request).out; }
+  std::string matrix(int output) const { return board("matrix " + std::to_string(output)); }
+
+  Root root;
+  int port = freePort();
+  std::unique_ptr<Daemon> daemon;
+  Controller c;
+};
 
 }  // namespace e2e
