@@ -76,33 +76,21 @@ void IsdnSlot::Trace(const char* way, const Packet& frame) const {
 void IsdnSlot::OnEvent(int fd, short revents) {
   if (revents & (POLLIN | POLLHUP | POLLERR)) {
     Packet frame;
-    ssize_t n;
-    if (frame.try_reserve_head(0)) {
-      n = ::read(fd, frame.put(0), frame.tailroom());
-    } else {
-      // No buffer free: the frame is dropped so the next ones are not held
-      // up behind it.
-      static unsigned char scratch[packet_max_size];
-      n = ::read(fd, scratch, sizeof scratch);
-      if (n > 0) {
-        std::ostringstream line;
-        line << *this << ": rx frame of " << n << " octets dropped: no free packet";
-        fault(line.str());
-      }
-    }
-    if (n > 0) {
-      if (!frame.is_null()) {
-        frame.put(static_cast<unsigned>(n));
-        if (traces.signalling_isdn) Trace(": rx ", frame);
-        receive(frame);
-      }
-    } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+    const ssize_t n = ReadFrame(fd, frame);
+    if (n > 0 && frame.is_null()) {
+      std::ostringstream line;
+      line << *this << ": rx frame of " << n << " octets dropped: no free packet";
+      fault(line.str());
+    } else if (n > 0) {
+      if (traces.signalling_isdn) Trace(": rx ", frame);
+      receive(frame);
+    } else if (const int err = n == 0 ? 0 : errno; err != EAGAIN && err != EINTR) {
       // A driver never hands over an empty frame: nothing read means its
       // end has gone. Watching on would spin the loop on a descriptor that
       // stays readable; the link goes down instead, and the controller
       // hears of it.
       std::ostringstream line;
-      line << *this << ": read error: " << (n == 0 ? "end of file" : ::strerror(errno));
+      line << *this << ": read error: " << (err == 0 ? "end of file" : ::strerror(err));
       fault(line.str());
       ReleaseDescriptor();
       deactivate();

@@ -163,17 +163,6 @@ class DspDataModel : public DeviceModel {
   }
 };
 
-std::string hexLine(const DspData::Frame& data) {
-  static const char digits[] = "0123456789ABCDEF";
-  std::string text;
-  for (std::uint8_t b : data) {
-    if (!text.empty()) text += ' ';
-    text += digits[b >> 4];
-    text += digits[b & 15];
-  }
-  return text;
-}
-
 std::string describe(int n) {
   const DspData::Unit& u = DspData::instance().unit(n);
   std::string text = std::to_string(DspData::d_channel(n));
@@ -217,7 +206,7 @@ void dspdataCommand(const Board::Args& a, Board::Reply& r) {
       u.written.clear();
       return;
     }
-    for (const DspData::Frame& f : u.written) r.line(hexLine(f));
+    for (const DspData::Frame& f : u.written) r.line(words::hex_octets(f));
   } else {
     r.fail(usage);
   }

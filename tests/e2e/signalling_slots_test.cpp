@@ -6,13 +6,13 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "tests/e2e/lgcp_controller.h"
+#include "tests/links/tshark.h"
 
 namespace {
 
@@ -57,10 +57,21 @@ class SignallingSlots : public e2e::ControllerTest {
     ControllerTest::start();
   }
 
-  // Creates trunk slots 1 (trunk 0 timeslot 16) and 2 (trunk 1 timeslot 16).
-  void trunks() {
+  // Creates trunk slots 1 (trunk 0 timeslot 16) and 2 (trunk 1 timeslot
+  // 16), and PSTN slots 10 and 20 made from the given parameters.
+  void slots(const std::string& first, const std::string& second) {
     ASSERT_EQ(c.exchange(cmd(1, 1, "create : trunk : { trunk 0, timeslot 16 }")).front(), ok(1, 1));
     ASSERT_EQ(c.exchange(cmd(2, 2, "create : trunk : { trunk 1, timeslot 16 }")).front(), ok(2, 2));
+    ASSERT_EQ(c.exchange(cmd(3, 10, "create : pstn : " + first)), Lines{ok(3, 10)});
+    ASSERT_EQ(c.exchange(cmd(4, 20, "create : pstn : " + second)), Lines{ok(4, 20)});
+  }
+  // The same, each PSTN slot connected to its trunk slot, the trunk as the
+  // source first; then waits until both links are up.
+  void pair(const std::string& first, const std::string& second) {
+    slots(first, second);
+    for (const auto& s : {std::make_pair(1, 10), std::make_pair(10, 1), std::make_pair(2, 20), std::make_pair(20, 2)})
+      connect(s.first, s.second);
+    ASSERT_TRUE(await([&] { return seen(10, "activated") && seen(20, "activated"); })) << testing::PrintToString(got);
   }
   // Connects source to receiver; the signals it caused are kept.
   void connect(int source, int receiver) {
@@ -78,7 +89,6 @@ class SignallingSlots : public e2e::ControllerTest {
       if (left.count() <= 0) return false;
       const std::string m = c.next(left);
       if (!m.empty()) got.push_back(m);
-      stamps.push_back(Clock::now());
     }
     return true;
   }
@@ -119,29 +129,15 @@ class SignallingSlots : public e2e::ControllerTest {
     EXPECT_EQ(bad.out, "") << file;
     return e2e::run("tshark -r " + path + " 2>/dev/null | cat").out;
   }
-  static const char* noTshark() {
-    if (std::getenv("KORVEND_EMULATOR")) return "qemu-user: tshark is a host program run on the host's file";
-    if (std::system("command -v tshark >/dev/null 2>&1") != 0) return "tshark not installed";
-    return nullptr;
-  }
 
   Lines got;
-  std::vector<Clock::time_point> stamps;
 };
 
 TEST_F(SignallingSlots, PriUserAndNetworkComeUpCarryMessagesReportAndGoDown) {
   start();
   board("mcc tap 1024 pri-user.pcap lapd both");
-  trunks();
-  ASSERT_EQ(c.exchange(cmd(3, 10, "create : pstn : isdn : { type pri, trunk 1, log 0, side user : NULL }")),
-            Lines{ok(3, 10)});
-  ASSERT_EQ(c.exchange(cmd(4, 20, "create : pstn : isdn : { type pri, trunk 2, log 0, side network : NULL }")),
-            Lines{ok(4, 20)});
-  connect(1, 10);
-  connect(10, 1);
-  connect(2, 20);
-  connect(20, 2);
-  ASSERT_TRUE(await([&] { return seen(10, "activated") && seen(20, "activated"); })) << testing::PrintToString(got);
+  pair("isdn : { type pri, trunk 1, log 0, side user : NULL }",
+       "isdn : { type pri, trunk 2, log 0, side network : NULL }");
   EXPECT_TRUE(seen(10, "isdnLinkInfo : { side user,"));
   EXPECT_TRUE(seen(20, "isdnLinkInfo : { side network,"));
 
@@ -175,7 +171,7 @@ TEST_F(SignallingSlots, PriUserAndNetworkComeUpCarryMessagesReportAndGoDown) {
   EXPECT_EQ(kinds(20, from), (Lines{"ioctl : isdnLinkInfo", "ioctl : hdlcLinkInfo", "deactivated"}));
   EXPECT_FALSE(has(daemon->err() + daemon->out(), ": tx ")) << "frames traced without the trace switch";
 
-  if (const char* why = noTshark()) GTEST_SKIP() << why;
+  if (const char* why = linktest::tshark_missing()) GTEST_SKIP() << why;
   const std::string frames = tshark("pri-user.pcap");
   EXPECT_TRUE(has(frames, "SABME")) << frames;
   EXPECT_TRUE(has(frames, "Q.931") && has(frames, "SETUP")) << frames;
@@ -186,16 +182,7 @@ TEST_F(SignallingSlots, PriUserAndNetworkComeUpCarryMessagesReportAndGoDown) {
 TEST_F(SignallingSlots, Ss7LinksAlignCarryMsusBothWaysAndAnswerTheirRequests) {
   start();
   board("mcc tap 1024 ss7.pcap mtp2 both");
-  trunks();
-  ASSERT_EQ(c.exchange(cmd(3, 10, "create : pstn : ss7 : { trunk 1, slc 0, dpc 2, opc 1, emergency TRUE }")),
-            Lines{ok(3, 10)});
-  ASSERT_EQ(c.exchange(cmd(4, 20, "create : pstn : ss7 : { trunk 2, slc 0, dpc 1, opc 2, emergency TRUE }")),
-            Lines{ok(4, 20)});
-  connect(1, 10);
-  connect(10, 1);
-  connect(2, 20);
-  connect(20, 2);
-  ASSERT_TRUE(await([&] { return seen(10, "activated") && seen(20, "activated"); })) << testing::PrintToString(got);
+  pair("ss7 : { trunk 1, slc 0, dpc 2, opc 1, emergency TRUE }", "ss7 : { trunk 2, slc 0, dpc 1, opc 2, emergency TRUE }");
   // In service: the report that comes with "activated" says so.
   for (int slot : {10, 20}) {
     const Lines k = kinds(slot);
@@ -222,7 +209,7 @@ TEST_F(SignallingSlots, Ss7LinksAlignCarryMsusBothWaysAndAnswerTheirRequests) {
   EXPECT_EQ(c.exchange(cmd(10, 30, "ioctl : ss7RqBSN : NULL")), Lines{refused(10, 30, "unsupported")});
   EXPECT_EQ(c.exchange(cmd(11, 31, "ioctl : ss7RqBSN : NULL")), Lines{refused(11, 31, "unsupported")});
 
-  if (const char* why = noTshark()) GTEST_SKIP() << why;
+  if (const char* why = linktest::tshark_missing()) GTEST_SKIP() << why;
   const std::string units = tshark("ss7.pcap", "mtp2.li.bad");
   EXPECT_TRUE(has(units, "SIE")) << units;
   EXPECT_TRUE(has(units, "FISU")) << units;
@@ -232,11 +219,8 @@ TEST_F(SignallingSlots, Ss7LinksAlignCarryMsusBothWaysAndAnswerTheirRequests) {
 TEST_F(SignallingSlots, BriLinksTakeTheirChannelsWithBothDirectionsAndABlockedChannelHoldsTheirFrames) {
   start();
   board("mcc tap 1024 bri-terminal.pcap lapd both");
-  trunks();
-  ASSERT_EQ(c.exchange(cmd(3, 10, "create : pstn : isdn : { type bri, trunk 1, log 0, side user : NULL }")),
-            Lines{ok(3, 10)});
-  ASSERT_EQ(c.exchange(cmd(4, 20, "create : pstn : isdn : { type bri, trunk 2, log 0, side network : NULL }")),
-            Lines{ok(4, 20)});
+  slots("isdn : { type bri, trunk 1, log 0, side user : NULL }",
+        "isdn : { type bri, trunk 2, log 0, side network : NULL }");
   // Transmitter first for one, receiver first for the other: each channel
   // is taken, in BRI mode, with the second direction.
   connect(10, 1);
@@ -275,7 +259,7 @@ TEST_F(SignallingSlots, BriLinksTakeTheirChannelsWithBothDirectionsAndABlockedCh
             Lines{ok(30, 30)});
   EXPECT_TRUE(has(board("mcc"), "1026 mode 1 ")) << board("mcc");
 
-  if (const char* why = noTshark()) GTEST_SKIP() << why;
+  if (const char* why = linktest::tshark_missing()) GTEST_SKIP() << why;
   const std::string frames = tshark("bri-terminal.pcap");
   // The network side checks the TEIs in use when it starts.
   EXPECT_TRUE(has(frames, "Identity Check Request")) << frames;
