@@ -1,0 +1,203 @@
+// An RTP slot of the real daemon between a controller and a trunk: the
+// session it begins on the simulated RTP driver, connections both ways,
+// DTMF and packet detection from the drivers, a codec change, and the RTCP
+// packets it sends to a UDP peer on the loopback, which tshark, an
+// independent RTCP decoder, reads back from a capture of what the peer
+// received.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/lgcp_controller.h"
+
+namespace {
+
+using e2e::cmd;
+using e2e::Lines;
+using e2e::ok;
+using e2e::refused;
+using e2e::signal;
+using Datagram = std::vector<unsigned char>;
+
+// A UDP socket on the loopback that takes the RTCP packets, and keeps them
+// with their sender's port for a capture.
+class RtcpPeer {
+ public:
+  RtcpPeer() {
+    sockaddr_in a = testkit::loopback(0);
+    ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
+    port_ = ntohs(a.sin_port);
+  }
+  ~RtcpPeer() { ::close(fd_); }
+  int port() const { return port_; }
+  // The next packet within a few seconds; empty when none came.
+  Datagram next() {
+    pollfd p{fd_, POLLIN, 0};
+    if (::poll(&p, 1, 5000) != 1) return {};
+    unsigned char buf[2048];
+    sockaddr_in from{};
+    socklen_t len = sizeof from;
+    const ssize_t n = ::recvfrom(fd_, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &len);
+    if (n <= 0) return {};
+    received_.push_back({ntohs(from.sin_port), Datagram(buf, buf + n)});
+    return received_.back().second;
+  }
+  // What came, as a pcap of raw IPv4 packets from 127.0.0.1 to this port.
+  bool writePcap(const std::string& path) const {
+    std::ofstream out(path, std::ios::binary);
+    const auto le32 = [&](std::uint32_t v) {
+      for (int i = 0; i < 4; ++i) out.put(static_cast<char>(v >> (8 * i)));
+    };
+    const auto le16 = [&](std::uint16_t v) { out.put(static_cast<char>(v)).put(static_cast<char>(v >> 8)); };
+    le32(0xA1B2C3D4);
+    le16(2);
+    le16(4);
+    le32(0);
+    le32(0);
+    le32(65535);
+    le32(101);  // LINKTYPE_RAW
+    for (const auto& [from, payload] : received_) {
+      const std::uint16_t udp = static_cast<std::uint16_t>(8 + payload.size());
+      const std::uint16_t total = static_cast<std::uint16_t>(20 + udp);
+      unsigned char h[28] = {0x45, 0,    static_cast<unsigned char>(total >> 8), static_cast<unsigned char>(total),
+                             0,    0,    0x40, 0, 64, 17, 0, 0, 127, 0, 0, 1, 127, 0, 0, 1,
+                             static_cast<unsigned char>(from >> 8), static_cast<unsigned char>(from),
+                             static_cast<unsigned char>(port_ >> 8), static_cast<unsigned char>(port_),
+                             static_cast<unsigned char>(udp >> 8), static_cast<unsigned char>(udp), 0, 0};
+      std::uint32_t sum = 0;
+      for (int i = 0; i < 20; i += 2) sum += static_cast<std::uint32_t>(h[i] << 8 | h[i + 1]);
+      while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
+      h[10] = static_cast<unsigned char>(~sum >> 8);
+      h[11] = static_cast<unsigned char>(~sum);
+      le32(0);
+      le32(0);
+      le32(total);
+      le32(total);
+      out.write(reinterpret_cast<const char*>(h), sizeof h);
+      out.write(reinterpret_cast<const char*>(payload.data()), static_cast<std::streamsize>(payload.size()));
+    }
+    return static_cast<bool>(out);
+  }
+
+ private:
+  int fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  int port_ = 0;
+  std::vector<std::pair<std::uint16_t, Datagram>> received_;
+};
+
+std::uint32_t ssrcOf(const Datagram& p) {
+  return p.size() < 8 ? 0 : static_cast<std::uint32_t>(p[4] << 24 | p[5] << 16 | p[6] << 8 | p[7]);
+}
+
+// The journal lines of the RTP driver and of the matrix's disables,
+// without the records (their octets are the build's byte order).
+Lines driverLines(const std::string& journal) {
+  Lines out;
+  std::size_t at = 0;
+  for (std::size_t end; (end = journal.find('\n', at)) != std::string::npos; at = end + 1) {
+    std::string line = journal.substr(at, end - at);
+    if (line.find("/dev/rtp") == std::string::npos && line.find("/dev/hal 0x80044D03") == std::string::npos) continue;
+    const std::size_t rec = line.find(" rec=");
+    if (rec != std::string::npos) line.erase(rec, line.find(" -> ") - rec);
+    out.push_back(line);
+  }
+  return out;
+}
+
+using RtpSlotScenario = e2e::ControllerTest;
+
+TEST_F(RtpSlotScenario, ATrunkCallOverRtpFromCreateToDestroy) {
+  start();
+  RtcpPeer peer;
+  const int remote = peer.port() - 1;
+  const int local = e2e::freePort();  // its RTCP socket binds local + 1
+  for (const char* set : {"voice count 4 30", "voice count 2 20", "voice count 1 60", "voice count 8 4",
+                          "voice count 65 2"})
+    board(set);
+  // 1: the resource report carries the voice driver's counts.
+  const Lines query = c.exchange("{ seq 1, pdu command : query : NULL }");
+  ASSERT_EQ(query.size(), 2u);
+  EXPECT_NE(query[1].find("rtp-g729 30, rtp-g723 20, rtp-g711 60, rtp-g711mcc 4,"), std::string::npos) << query[1];
+  EXPECT_NE(query[1].find("universal 2 }"), std::string::npos) << query[1];
+  // 2, 3: a trunk timeslot and an RTP slot; G.729 received, u-law sent.
+  ASSERT_EQ(c.exchange(cmd(2, 1, "create : trunk : { trunk 1, timeslot 5 }")).size(), 3u);
+  board("journal clear");
+  EXPECT_EQ(c.exchange(cmd(3, 2,
+                           "create : rtp : { codecRTP { payload ptG729, dhost { iaddr \"127.0.0.1\", port " +
+                               std::to_string(remote) + " }, shost { iaddr \"0.0.0.0\", port " +
+                               std::to_string(local) +
+                               " }, ssrc 287454020 }, txPayload ptG711-Ulaw, rxPayload ptG729 }")),
+            (Lines{ok(3, 2), signal(2, "transmitter : active : 4096"), signal(2, "receiver : active : 4096")}));
+  const std::string begin = "ioctl /dev/rtp 0xC02C5200 -> 0 (begin remote 127.0.0.1:" + std::to_string(remote) +
+                            " local 0.0.0.0:" + std::to_string(local) +
+                            " rx_pt 18 tx_pt 0 pf 0 vad 0 crate 0 ssrc 0x11223344 ttl 0 tos -1)";
+  EXPECT_EQ(driverLines(board("journal")),
+            (Lines{"open /dev/rtp rdonly|nonblock -> 0", begin, "ioctl /dev/rtp 0xC0105202 -> 0 (channel 4096)"}));
+  const Datagram sdes = peer.next();
+  ASSERT_GE(sdes.size(), 8u);
+  EXPECT_EQ(sdes[1], 202);
+  EXPECT_EQ(ssrcOf(sdes), 0x11223344u);
+  // 4, 5: connected both ways; the session's input starts.
+  board("journal clear");
+  EXPECT_EQ(c.exchange(cmd(4, 1, "connect : 2")), Lines{ok(4, 1)});
+  EXPECT_EQ(c.exchange(cmd(5, 2, "connect : 1")), Lines{ok(5, 2)});
+  EXPECT_EQ(driverLines(board("journal")), Lines{"ioctl /dev/rtp 0x20005204 val=0 -> 0 (input on)"});
+  EXPECT_EQ(matrix(4096), "4096 <- 37\n");
+  EXPECT_EQ(matrix(37), "37 <- 4096\n");
+  // 6: neither slot type is activated.
+  EXPECT_EQ(c.exchange(cmd(6, 2, "activate : empty : NULL")), Lines{refused(6, 2, "unsupported")});
+  // 7: a digit on the channel, and a packet detection of the session.
+  EXPECT_EQ(c.exchange(cmd(7, 2, "ioctl : dtmf-enable : TRUE")), Lines{ok(7, 2)});
+  board("dtmf 4096 5 time 77");
+  EXPECT_EQ(c.next(), signal(2, "tonec : { timestamp 77, event dtmf : 5 }"));
+  board("rtp 4096 pd 1 400");
+  EXPECT_EQ(c.next(), signal(2, "rtp : pd : { value 1, timeout 400 }"));
+  // The codec: the current payload changes nothing; another restarts the
+  // session on the same channel, still fed by the trunk.
+  board("journal clear");
+  EXPECT_EQ(c.exchange(cmd(8, 2, "ioctl : encoder-mode : ulaw")), Lines{ok(8, 2)});
+  EXPECT_EQ(driverLines(board("journal")), Lines{});
+  EXPECT_EQ(c.exchange(cmd(9, 2, "ioctl : encoder-mode : alaw")), Lines{ok(9, 2)});
+  std::string restarted = begin;
+  restarted.replace(restarted.find("tx_pt 0"), 7, "tx_pt 8");
+  EXPECT_EQ(driverLines(board("journal")),
+            (Lines{"close /dev/rtp", "open /dev/rtp rdonly|nonblock -> 0", restarted,
+                   "ioctl /dev/rtp 0xC0105202 -> 0 (channel 4096)", "ioctl /dev/rtp 0x20005204 val=0 -> 0 (input on)"}));
+  // 8: the slot goes: its session released, its channel disabled, a bye.
+  board("journal clear");
+  EXPECT_EQ(c.exchange(cmd(10, 2, "destroy : NULL")), Lines{ok(10, 2)});
+  const Lines teardown = driverLines(board("journal"));
+  EXPECT_EQ(teardown, (Lines{"ioctl /dev/rtp 0x20005205 val=0 -> 0 (input off)", "ioctl /dev/rtp 0x2000520A val=0 -> 0 (stop)",
+                             "ioctl /dev/rtp 0x20005203 val=0 -> 0 (end)",
+                             "ioctl /dev/rtp 0x2000520B val=0 -> 0 (channel 4096 free)",
+                             "ioctl /dev/rtp 0x8004520D -> 0 (pd off)", "ioctl /dev/hal 0x80044D03 -> 0 (disable 4096)",
+                             "close /dev/rtp"}));
+  const Datagram bye = peer.next();
+  ASSERT_EQ(bye.size(), 20u);
+  EXPECT_EQ(bye[1], 203);
+  EXPECT_EQ(ssrcOf(bye), 0x11223344u);
+  // 9, 10.
+  EXPECT_EQ(c.exchange(cmd(11, 1, "destroy : NULL")), Lines{ok(11, 1)});
+  EXPECT_EQ(c.exchange(cmd(12, 2, "destroy : NULL")), Lines{refused(12, 2, "slotNotExists")});
+
+  if (std::getenv("KORVEND_EMULATOR") || e2e::run("command -v tshark").status != 0) return;
+  const std::string capture = root.dir() + "/rtcp.pcap";
+  ASSERT_TRUE(peer.writePcap(capture));
+  EXPECT_EQ(e2e::run("(tshark -r " + capture + " -d udp.port==" + std::to_string(peer.port()) +
+                     ",rtcp -T fields -e rtcp.pt -e rtcp.ssrc.identifier -e rtcp.length_check -e _ws.malformed "
+                     "2>/dev/null)")
+                .out,
+            "202\t0x11223344\t1\t\n203\t0x11223344\t1\t\n");
+}
+
+}  // namespace
