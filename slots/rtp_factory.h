@@ -64,8 +64,7 @@ class RtpFactoryBase : public SlotFactory {
   // (SO_REUSEADDR when asked), begins a session and adds a new channel
   // whose fourth word is channelWord. False, with its line in the log and
   // nothing left open, when a step fails.
-  bool OpenSession(const LGCP::CreateRtpParams& params, bool reuseAddress, std::uint32_t channelWord,
-                   Opening& opening);
+  bool OpenSession(const LGCP::CreateRtpParams& params, bool reuseAddress, std::uint32_t channelWord, Opening& opening);
   // Starts RTCP on the new slot and applies the echo settings.
   void StartSlot(RtpSlot& slot, Opening& opening, const TERM::RtpParams& params);
 

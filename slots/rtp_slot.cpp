@@ -86,8 +86,8 @@ int RtpSlot::send(const RTPC::Msg& msg) {
   char buf[1024];
   const unsigned n = msg.encode(buf, sizeof buf);
   if (n == 0) return 0;
-  return static_cast<int>(::sendto(rtcp.get(), buf, n, MSG_DONTWAIT, reinterpret_cast<const sockaddr*>(&rtcp_peer),
-                                   sizeof rtcp_peer));
+  return static_cast<int>(
+      ::sendto(rtcp.get(), buf, n, MSG_DONTWAIT, reinterpret_cast<const sockaddr*>(&rtcp_peer), sizeof rtcp_peer));
 }
 
 void RtpSlot::OnRtpEvent(int fd, short revents) {

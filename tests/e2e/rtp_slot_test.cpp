@@ -54,38 +54,43 @@ class RtcpPeer {
   }
   // What came, as a pcap of raw IPv4 packets from 127.0.0.1 to this port.
   bool writePcap(const std::string& path) const {
-    std::ofstream out(path, std::ios::binary);
+    std::vector<unsigned char> file;
     const auto le32 = [&](std::uint32_t v) {
-      for (int i = 0; i < 4; ++i) out.put(static_cast<char>(v >> (8 * i)));
+      for (int i = 0; i < 4; ++i) file.push_back(static_cast<unsigned char>(v >> (8 * i)));
     };
-    const auto le16 = [&](std::uint16_t v) { out.put(static_cast<char>(v)).put(static_cast<char>(v >> 8)); };
+    const auto be16 = [](std::vector<unsigned char>& to, unsigned v) {
+      to.push_back(static_cast<unsigned char>(v >> 8));
+      to.push_back(static_cast<unsigned char>(v));
+    };
     le32(0xA1B2C3D4);
-    le16(2);
-    le16(4);
+    le32(2 | 4 << 16);  // version 2.4
     le32(0);
     le32(0);
     le32(65535);
     le32(101);  // LINKTYPE_RAW
     for (const auto& [from, payload] : received_) {
-      const std::uint16_t udp = static_cast<std::uint16_t>(8 + payload.size());
-      const std::uint16_t total = static_cast<std::uint16_t>(20 + udp);
-      unsigned char h[28] = {0x45, 0,    static_cast<unsigned char>(total >> 8), static_cast<unsigned char>(total),
-                             0,    0,    0x40, 0, 64, 17, 0, 0, 127, 0, 0, 1, 127, 0, 0, 1,
-                             static_cast<unsigned char>(from >> 8), static_cast<unsigned char>(from),
-                             static_cast<unsigned char>(port_ >> 8), static_cast<unsigned char>(port_),
-                             static_cast<unsigned char>(udp >> 8), static_cast<unsigned char>(udp), 0, 0};
+      const unsigned udp = static_cast<unsigned>(8 + payload.size());
+      std::vector<unsigned char> ip = {0x45, 0};
+      be16(ip, 20 + udp);
+      ip.insert(ip.end(), {0, 0, 0x40, 0, 64, 17, 0, 0, 127, 0, 0, 1, 127, 0, 0, 1});
       std::uint32_t sum = 0;
-      for (int i = 0; i < 20; i += 2) sum += static_cast<std::uint32_t>(h[i] << 8 | h[i + 1]);
+      for (std::size_t i = 0; i < ip.size(); i += 2) sum += static_cast<std::uint32_t>(ip[i] << 8 | ip[i + 1]);
       while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
-      h[10] = static_cast<unsigned char>(~sum >> 8);
-      h[11] = static_cast<unsigned char>(~sum);
+      ip[10] = static_cast<unsigned char>(~sum >> 8);
+      ip[11] = static_cast<unsigned char>(~sum);
+      be16(ip, from);
+      be16(ip, static_cast<unsigned>(port_));
+      be16(ip, udp);
+      be16(ip, 0);  // no checksum
+      ip.insert(ip.end(), payload.begin(), payload.end());
       le32(0);
       le32(0);
-      le32(total);
-      le32(total);
-      out.write(reinterpret_cast<const char*>(h), sizeof h);
-      out.write(reinterpret_cast<const char*>(payload.data()), static_cast<std::streamsize>(payload.size()));
+      le32(static_cast<std::uint32_t>(ip.size()));
+      le32(static_cast<std::uint32_t>(ip.size()));
+      file.insert(file.end(), ip.begin(), ip.end());
     }
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
     return static_cast<bool>(out);
   }
 
@@ -121,8 +126,8 @@ TEST_F(RtpSlotScenario, ATrunkCallOverRtpFromCreateToDestroy) {
   RtcpPeer peer;
   const int remote = peer.port() - 1;
   const int local = e2e::freePort();  // its RTCP socket binds local + 1
-  for (const char* set : {"voice count 4 30", "voice count 2 20", "voice count 1 60", "voice count 8 4",
-                          "voice count 65 2"})
+  for (const char* set :
+       {"voice count 4 30", "voice count 2 20", "voice count 1 60", "voice count 8 4", "voice count 65 2"})
     board(set);
   // 1: the resource report carries the voice driver's counts.
   const Lines query = c.exchange("{ seq 1, pdu command : query : NULL }");
@@ -134,8 +139,7 @@ TEST_F(RtpSlotScenario, ATrunkCallOverRtpFromCreateToDestroy) {
   board("journal clear");
   EXPECT_EQ(c.exchange(cmd(3, 2,
                            "create : rtp : { codecRTP { payload ptG729, dhost { iaddr \"127.0.0.1\", port " +
-                               std::to_string(remote) + " }, shost { iaddr \"0.0.0.0\", port " +
-                               std::to_string(local) +
+                               std::to_string(remote) + " }, shost { iaddr \"0.0.0.0\", port " + std::to_string(local) +
                                " }, ssrc 287454020 }, txPayload ptG711-Ulaw, rxPayload ptG729 }")),
             (Lines{ok(3, 2), signal(2, "transmitter : active : 4096"), signal(2, "receiver : active : 4096")}));
   const std::string begin = "ioctl /dev/rtp 0xC02C5200 -> 0 (begin remote 127.0.0.1:" + std::to_string(remote) +
@@ -170,18 +174,19 @@ TEST_F(RtpSlotScenario, ATrunkCallOverRtpFromCreateToDestroy) {
   EXPECT_EQ(c.exchange(cmd(9, 2, "ioctl : encoder-mode : alaw")), Lines{ok(9, 2)});
   std::string restarted = begin;
   restarted.replace(restarted.find("tx_pt 0"), 7, "tx_pt 8");
-  EXPECT_EQ(driverLines(board("journal")),
-            (Lines{"close /dev/rtp", "open /dev/rtp rdonly|nonblock -> 0", restarted,
-                   "ioctl /dev/rtp 0xC0105202 -> 0 (channel 4096)", "ioctl /dev/rtp 0x20005204 val=0 -> 0 (input on)"}));
+  EXPECT_EQ(driverLines(board("journal")), (Lines{"close /dev/rtp", "open /dev/rtp rdonly|nonblock -> 0", restarted,
+                                                  "ioctl /dev/rtp 0xC0105202 -> 0 (channel 4096)",
+                                                  "ioctl /dev/rtp 0x20005204 val=0 -> 0 (input on)"}));
   // 8: the slot goes: its session released, its channel disabled, a bye.
   board("journal clear");
   EXPECT_EQ(c.exchange(cmd(10, 2, "destroy : NULL")), Lines{ok(10, 2)});
   const Lines teardown = driverLines(board("journal"));
-  EXPECT_EQ(teardown, (Lines{"ioctl /dev/rtp 0x20005205 val=0 -> 0 (input off)", "ioctl /dev/rtp 0x2000520A val=0 -> 0 (stop)",
-                             "ioctl /dev/rtp 0x20005203 val=0 -> 0 (end)",
-                             "ioctl /dev/rtp 0x2000520B val=0 -> 0 (channel 4096 free)",
-                             "ioctl /dev/rtp 0x8004520D -> 0 (pd off)", "ioctl /dev/hal 0x80044D03 -> 0 (disable 4096)",
-                             "close /dev/rtp"}));
+  EXPECT_EQ(
+      teardown,
+      (Lines{"ioctl /dev/rtp 0x20005205 val=0 -> 0 (input off)", "ioctl /dev/rtp 0x2000520A val=0 -> 0 (stop)",
+             "ioctl /dev/rtp 0x20005203 val=0 -> 0 (end)", "ioctl /dev/rtp 0x2000520B val=0 -> 0 (channel 4096 free)",
+             "ioctl /dev/rtp 0x8004520D -> 0 (pd off)", "ioctl /dev/hal 0x80044D03 -> 0 (disable 4096)",
+             "close /dev/rtp"}));
   const Datagram bye = peer.next();
   ASSERT_EQ(bye.size(), 20u);
   EXPECT_EQ(bye[1], 203);

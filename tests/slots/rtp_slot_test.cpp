@@ -124,8 +124,8 @@ TEST_F(RtpSlots, TheSessionRecordCarriesTheCreateAndRtcpGoesFromAndToTheRtpPorts
   ASSERT_EQ(rtpLines.size(), 3u);
   EXPECT_EQ(rtpLines[0], std::string("open ") + sysroot::rtp + " rdonly|nonblock -> 0");
   EXPECT_EQ(rtpLines[1].rfind(recLine(sysroot::rtp, rtpdrv::begin_session, expected), 0), 0u) << rtpLines[1];
-  EXPECT_EQ(rtpLines[2], recLine(sysroot::rtp, rtpdrv::add_channel, rtp_channel_info{-1, -1, -1, 0}) +
-                             " (channel 4096)");
+  EXPECT_EQ(rtpLines[2],
+            recLine(sysroot::rtp, rtpdrv::add_channel, rtp_channel_info{-1, -1, -1, 0}) + " (channel 4096)");
   int from = 0;
   const Bytes sdes = peer.next(&from);
   ASSERT_GE(sdes.size(), 8u);
@@ -139,19 +139,18 @@ TEST_F(RtpSlots, TheSessionRecordCarriesTheCreateAndRtcpGoesFromAndToTheRtpPorts
   EXPECT_EQ(bye.size(), 20u);
   EXPECT_EQ(bye[1], 203);
   EXPECT_EQ(ssrcOf(bye), 0x11223344u);
-  EXPECT_EQ(lines(sysroot::rtp),
-            (Lines{rtpLine(rtpdrv::stop_session, "stop"), rtpLine(rtpdrv::end_session, "end"),
-                   rtpLine(rtpdrv::remove_channel, "channel 4096 free"),
-                   recLine(sysroot::rtp, rtpdrv::pd_reset, std::uint32_t{1}) + " (pd off)",
-                   std::string("close ") + sysroot::rtp}));
+  EXPECT_EQ(lines(sysroot::rtp), (Lines{rtpLine(rtpdrv::stop_session, "stop"), rtpLine(rtpdrv::end_session, "end"),
+                                        rtpLine(rtpdrv::remove_channel, "channel 4096 free"),
+                                        recLine(sysroot::rtp, rtpdrv::pd_reset, std::uint32_t{1}) + " (pd off)",
+                                        std::string("close ") + sysroot::rtp}));
   EXPECT_TRUE(has(recLine(sysroot::hal, 0x80044D03ul, std::int32_t{4096}))) << "channel not disabled";
 }
 
 TEST_F(RtpSlots, WithoutSsrcEachSessionDrawsItsOwnAndKeepsIt) {
   std::uint32_t drawn[2] = {};
   for (int n : {1, 2}) {
-    ASSERT_EQ(make(n, alaw(peer.port() - 1, ", shost { iaddr \"0.0.0.0\", port " +
-                                                  std::to_string(testkit::freePort()) + " }"))
+    ASSERT_EQ(make(n, alaw(peer.port() - 1,
+                           ", shost { iaddr \"0.0.0.0\", port " + std::to_string(testkit::freePort()) + " }"))
                   .front(),
               success(1, n));
     drawn[n - 1] = ssrcOf(peer.next());
@@ -179,10 +178,12 @@ TEST_F(RtpSlots, ACreateThatCannotBeServedLeavesNothingOpen) {
   EXPECT_EQ(answer(create(1, 3, rtp("payload reserv-1, dhost { iaddr \"127.0.0.1\", port 4000 }"))), refused);
   EXPECT_TRUE(contains(log(), "rtp[0,0,0,0]: rtp do not created: payload reserv-1not found"));
   // A radio field is for the radio factories.
-  EXPECT_EQ(answer(create(1, 3, rtp(alaw(remote, ", radio { status ed-137 : { header { ptt ptt-off, squ squ-off, "
-                                                   "ptt-id 0, ptt-mute FALSE, ptt-summation FALSE, sct FALSE } } }")))),
+  EXPECT_EQ(answer(create(1, 3,
+                          rtp(alaw(remote,
+                                   ", radio { status ed-137 : { header { ptt ptt-off, squ squ-off, "
+                                   "ptt-id 0, ptt-mute FALSE, ptt-summation FALSE, sct FALSE } } }")))),
             refused);
-  EXPECT_TRUE(journal().empty());  // nothing was opened
+  EXPECT_TRUE(lines(sysroot::rtp).empty());  // nothing was opened
 
   // Driver refusals: the session is closed again and the RTCP port free.
   command("fail rtp C02C5200 EIO 1");
@@ -238,8 +239,8 @@ TEST_F(RtpSlots, ACodecChangeRestartsTheSessionOnlyForANewPayloadAndKeepsItsEven
   EXPECT_EQ(restart[0], std::string("close ") + sysroot::rtp);
   EXPECT_EQ(restart[1], std::string("open ") + sysroot::rtp + " rdonly|nonblock -> 0");
   EXPECT_TRUE(contains(restart[2], "rx_pt 18 tx_pt 0 ")) << restart[2];
-  EXPECT_EQ(restart[3], recLine(sysroot::rtp, rtpdrv::add_channel, rtp_channel_info{4096, -1, -1, 0}) +
-                            " (channel 4096)");
+  EXPECT_EQ(restart[3],
+            recLine(sysroot::rtp, rtpdrv::add_channel, rtp_channel_info{4096, -1, -1, 0}) + " (channel 4096)");
   EXPECT_EQ(restart[4], rtpLine(rtpdrv::input_start, "input on"));  // still fed by the trunk
   EXPECT_TRUE(contains(log(), "ulaw - OK"));
   // The events of the new session reach the controller.
@@ -262,7 +263,8 @@ TEST_F(RtpSlots, DriverEventsAreReadInBurstsAndAFailedSessionIsNoLongerWatched) 
   ASSERT_EQ(make(2, alaw(peer.port() - 1)).size(), 3u);
   for (const char* e : {"rtp 4096 pd 1 10", "rtp 4096 event 2 7 7", "rtp 4096 raw 01 02", "rtp 4096 pd 2 20"})
     command(e);
-  EXPECT_EQ(drain(), (Lines{rtpSignal(2, "pd : { value 1, timeout 10 }"), rtpSignal(2, "pd : { value 2, timeout 20 }")}));
+  EXPECT_EQ(drain(),
+            (Lines{rtpSignal(2, "pd : { value 1, timeout 10 }"), rtpSignal(2, "pd : { value 2, timeout 20 }")}));
   EXPECT_TRUE(contains(log(), "rtp[4096]: rtp event:  type=2"));
   command("rtp 4096 hangup");
   settle();
@@ -295,8 +297,8 @@ TEST_F(RtpSlots, ControllerRequestsReachTheDriversOrAreRefused) {
 }
 
 TEST_F(RtpSlots, TheReportCarriesTheVoiceDriversCountsAndNothingStale) {
-  for (const char* set : {"voice count 4 30", "voice count 2 20", "voice count 1 60", "voice count 8 4",
-                          "voice count 65 2"})
+  for (const char* set :
+       {"voice count 4 30", "voice count 2 20", "voice count 1 60", "voice count 8 4", "voice count 65 2"})
     command(set);
   const auto report = [&] { return exchange("{ seq 1, pdu command : query : NULL }").at(1); };
   EXPECT_TRUE(contains(report(), "rtp-g729 30, rtp-g723 20, rtp-g711 60, rtp-g711mcc 4,")) << report();
@@ -310,6 +312,57 @@ TEST_F(RtpSlots, TheReportCarriesTheVoiceDriversCountsAndNothingStale) {
   command("refuse-open voice");
   EXPECT_TRUE(contains(report(), "rtp-g729 0, rtp-g723 0, rtp-g711 0, rtp-g711mcc 0,"));
   EXPECT_TRUE(contains(err(), std::string("device \"") + sysroot::voice + "\" open fail: "));
+}
+
+}  // namespace
+
+namespace {
+
+// A factory built on the RTP factory's steps, as the radio factories are:
+// it takes the creates that carry a radio field, asks for its channel with
+// the fourth word set, and makes slots whose input stream is held.
+class HeldRtpSlot : public RtpSlot {
+ public:
+  HeldRtpSlot(int channel, Fd session, const rtp_connection_params& params) : RtpSlot(channel, session, params) {
+    input_held = true;
+  }
+  const char* GetName() const override { return "rtp held"; }
+};
+
+class HeldRtpFactory : public RtpFactoryBase {
+ public:
+  HeldRtpFactory() : RtpFactoryBase("rtp held") {}
+  const char* GetName() const override { return "RTP held"; }
+  Slot* INewSlot(const LGCP::CreateParams& params) override {
+    if (params.getSelection() != LGCP::CreateParams::e_rtp ||
+        !params.get_rtp().get_codecRTP().hasOptionalField(TERM::RtpParams::o_radio))
+      return nullptr;
+    Opening o;
+    if (!OpenSession(params.get_rtp(), false, 1, o)) return nullptr;
+    auto* slot = new HeldRtpSlot(o.channel, o.session, o.params);
+    StartSlot(*slot, o, params.get_rtp().get_codecRTP());
+    return slot;
+  }
+};
+
+TEST_F(RtpSlots, AFactoryOnTheSameStepsMakesSlotsWhoseInputStaysHeld) {
+  HeldRtpFactory factory;
+  ASSERT_EQ(exchange(create(1, 1, "trunk : { trunk 1, timeslot 5 }")).size(), 3u);
+  board().clear_journal();
+  // Without SO_REUSEADDR the RTCP socket cannot share the peer's port.
+  const std::string shost = ", shost { iaddr \"0.0.0.0\", port " + std::to_string(testkit::freePort()) + " }";
+  EXPECT_EQ(
+      make(2, alaw(peer.port() - 1, shost + ", echo { suppressor TRUE, canceller TRUE }, radio { status ed-137 : { "
+                                            "header { ptt ptt-off, squ squ-off, ptt-id 0, ptt-mute FALSE, "
+                                            "ptt-summation FALSE, sct FALSE } } }")),
+      (Lines{success(1, 2), stream(2, "transmitter", 4096), stream(2, "receiver", 4096)}));
+  EXPECT_EQ(lines(sysroot::rtp).at(2),
+            recLine(sysroot::rtp, rtpdrv::add_channel, rtp_channel_info{-1, -1, -1, 1}) + " (channel 4096)");
+  EXPECT_EQ(peer.next().at(1), 202);
+  EXPECT_TRUE(contains(command("dtmf state 4096").at(0), "lms=on")) << command("dtmf state 4096").at(0);
+  EXPECT_EQ(answer(cmd(2, 1, "connect : 2")), success(2, 1));
+  EXPECT_TRUE(contains(command("rtp").back(), "input off"));
+  EXPECT_EQ(answer(cmd(3, 2, "destroy : NULL")), success(3, 2));
 }
 
 }  // namespace

@@ -37,13 +37,12 @@ RTPC::SDES description() {
 }
 
 TEST(Rtpc, ByeAndDescriptionAreWordAlignedWithTheirLengthInWordsMinusOne) {
-  EXPECT_EQ(encode(RTPC::BYE(0x12345678, "session end")),
-            cat({{0x81, 203, 0, 4}, ssrc, {11}, bytes("session end")}));
+  EXPECT_EQ(encode(RTPC::BYE(0x12345678, "session end")), cat({{0x81, 203, 0, 4}, ssrc, {11}, bytes("session end")}));
   EXPECT_EQ(encode(RTPC::BYE(0x12345678, "")), cat({{0x81, 203, 0, 1}, ssrc}));
   EXPECT_EQ(encode(RTPC::BYE(0x12345678, "bye")), cat({{0x81, 203, 0, 2}, ssrc, {3}, bytes("bye")}));
   // 4 + 4 + (2 + 2) + (2 + 7) + (2 + 4) + 1: 28, no padding.
-  EXPECT_EQ(encode(description()), cat({{0x81, 202, 0, 6}, ssrc, {1, 2}, bytes("gw"), {3, 7}, bytes("noc@x.y"), {4, 4},
-                                        bytes("+1 2"), {0}}));
+  EXPECT_EQ(encode(description()),
+            cat({{0x81, 202, 0, 6}, ssrc, {1, 2}, bytes("gw"), {3, 7}, bytes("noc@x.y"), {4, 4}, bytes("+1 2"), {0}}));
   // A text longer than an item can say is cut to 255 octets.
   RTPC::SDES longName(0x12345678);
   longName.add(RTPC::SDES::Item::CNAME, std::string(300, 'a'));
