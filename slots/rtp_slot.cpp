@@ -216,7 +216,6 @@ bool RtpSlot::IOnInputStream() {
 }
 
 void RtpSlot::IOnInputRelease() {
-  if (!input_running) return;
   drv::ioctl_val(session.get(), rtpdrv::input_stop, 0);
   input_running = false;
 }
