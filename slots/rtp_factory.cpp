@@ -35,6 +35,22 @@ bool parseAddress(const std::string& text, std::uint32_t& address) {
   return true;
 }
 
+// The payloads the driver codes, with its numbers for them.
+const struct {
+  TERM::Payload::NamedNumber payload;
+  int number;
+} kCodecs[] = {{TERM::Payload::ptG711_Alaw, 8},      {TERM::Payload::ptG711_Ulaw, 0},
+               {TERM::Payload::ptG723, 4},           {TERM::Payload::ptG729, 18},
+               {TERM::Payload::ptG711mcc_Alaw, 136}, {TERM::Payload::ptG711mcc_Ulaw, 128},
+               {TERM::Payload::ptG728, 15}};
+
+// The driver's number of a payload; null for one it does not code.
+const int* driverNumber(const TERM::Payload& payload) {
+  for (const auto& c : kCodecs)
+    if (c.payload == payload.getValue()) return &c.number;
+  return nullptr;
+}
+
 }  // namespace
 
 RtpFactoryBase::RtpFactoryBase(const char* logName) : logName_(logName) { IQuery(); }
@@ -78,24 +94,8 @@ void RtpFactoryBase::Query(LGCP::Resources& r) {
 }
 
 int RtpFactoryBase::translateCodec(const TERM::Payload& payload) {
-  switch (payload.getValue()) {
-    case TERM::Payload::ptG711_Alaw:
-      return 8;
-    case TERM::Payload::ptG711_Ulaw:
-      return 0;
-    case TERM::Payload::ptG723:
-      return 4;
-    case TERM::Payload::ptG729:
-      return 18;
-    case TERM::Payload::ptG711mcc_Alaw:
-      return 136;
-    case TERM::Payload::ptG711mcc_Ulaw:
-      return 128;
-    case TERM::Payload::ptG728:
-      return 15;
-    default:
-      return 0;
-  }
+  const int* number = driverNumber(payload);
+  return number ? *number : 0;
 }
 
 int RtpFactoryBase::translateCodec(const TERM::Payload& payload, const TERM::Payload& override_) {
@@ -124,18 +124,9 @@ bool RtpFactoryBase::OpenSession(const LGCP::CreateRtpParams& create, bool reuse
                                  Opening& o) {
   using R = TERM::RtpParams;
   const R& p = create.get_codecRTP();
-  switch (p.get_payload().getValue()) {
-    case TERM::Payload::ptG711_Alaw:
-    case TERM::Payload::ptG711_Ulaw:
-    case TERM::Payload::ptG723:
-    case TERM::Payload::ptG729:
-    case TERM::Payload::ptG711mcc_Alaw:
-    case TERM::Payload::ptG711mcc_Ulaw:
-    case TERM::Payload::ptG728:
-      break;
-    default:
-      put(std::clog, prefix() + "rtp do not created: payload " + valueText(p.get_payload()) + "not found");
-      return false;
+  if (!driverNumber(p.get_payload())) {
+    put(std::clog, prefix() + "rtp do not created: payload " + valueText(p.get_payload()) + "not found");
+    return false;
   }
   const bool local = p.hasOptionalField(R::o_shost);
   rtp_connection_params& rec = o.params;

@@ -4,19 +4,14 @@
 // packets it sends to a UDP peer on the loopback, which tshark, an
 // independent RTCP decoder, reads back from a capture of what the peer
 // received.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <cstdint>
-#include <cstdio>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "tests/e2e/lgcp_controller.h"
+#include "tests/udp_peer.h"
 
 namespace {
 
@@ -25,84 +20,8 @@ using e2e::Lines;
 using e2e::ok;
 using e2e::refused;
 using e2e::signal;
-using Datagram = std::vector<unsigned char>;
-
-// A UDP socket on the loopback that takes the RTCP packets, and keeps them
-// with their sender's port for a capture.
-class RtcpPeer {
- public:
-  RtcpPeer() {
-    sockaddr_in a = testkit::loopback(0);
-    ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
-    port_ = ntohs(a.sin_port);
-  }
-  ~RtcpPeer() { ::close(fd_); }
-  int port() const { return port_; }
-  // The next packet within a few seconds; empty when none came.
-  Datagram next() {
-    pollfd p{fd_, POLLIN, 0};
-    if (::poll(&p, 1, 5000) != 1) return {};
-    unsigned char buf[2048];
-    sockaddr_in from{};
-    socklen_t len = sizeof from;
-    const ssize_t n = ::recvfrom(fd_, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &len);
-    if (n <= 0) return {};
-    received_.push_back({ntohs(from.sin_port), Datagram(buf, buf + n)});
-    return received_.back().second;
-  }
-  // What came, as a pcap of raw IPv4 packets from 127.0.0.1 to this port.
-  bool writePcap(const std::string& path) const {
-    std::vector<unsigned char> file;
-    const auto le32 = [&](std::uint32_t v) {
-      for (int i = 0; i < 4; ++i) file.push_back(static_cast<unsigned char>(v >> (8 * i)));
-    };
-    const auto be16 = [](std::vector<unsigned char>& to, unsigned v) {
-      to.push_back(static_cast<unsigned char>(v >> 8));
-      to.push_back(static_cast<unsigned char>(v));
-    };
-    le32(0xA1B2C3D4);
-    le32(2 | 4 << 16);  // version 2.4
-    le32(0);
-    le32(0);
-    le32(65535);
-    le32(101);  // LINKTYPE_RAW
-    for (const auto& [from, payload] : received_) {
-      const unsigned udp = static_cast<unsigned>(8 + payload.size());
-      std::vector<unsigned char> ip = {0x45, 0};
-      be16(ip, 20 + udp);
-      ip.insert(ip.end(), {0, 0, 0x40, 0, 64, 17, 0, 0, 127, 0, 0, 1, 127, 0, 0, 1});
-      std::uint32_t sum = 0;
-      for (std::size_t i = 0; i < ip.size(); i += 2) sum += static_cast<std::uint32_t>(ip[i] << 8 | ip[i + 1]);
-      while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
-      ip[10] = static_cast<unsigned char>(~sum >> 8);
-      ip[11] = static_cast<unsigned char>(~sum);
-      be16(ip, from);
-      be16(ip, static_cast<unsigned>(port_));
-      be16(ip, udp);
-      be16(ip, 0);  // no checksum
-      ip.insert(ip.end(), payload.begin(), payload.end());
-      le32(0);
-      le32(0);
-      le32(static_cast<std::uint32_t>(ip.size()));
-      le32(static_cast<std::uint32_t>(ip.size()));
-      file.insert(file.end(), ip.begin(), ip.end());
-    }
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
-    return static_cast<bool>(out);
-  }
-
- private:
-  int fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  int port_ = 0;
-  std::vector<std::pair<std::uint16_t, Datagram>> received_;
-};
-
-std::uint32_t ssrcOf(const Datagram& p) {
-  return p.size() < 8 ? 0 : static_cast<std::uint32_t>(p[4] << 24 | p[5] << 16 | p[6] << 8 | p[7]);
-}
+using Datagram = testkit::UdpPeer::Datagram;
+using testkit::rtcpSsrc;
 
 // The journal lines of the RTP driver and of the matrix's disables,
 // without the records (their octets are the build's byte order).
@@ -123,7 +42,7 @@ using RtpSlotScenario = e2e::ControllerTest;
 
 TEST_F(RtpSlotScenario, ATrunkCallOverRtpFromCreateToDestroy) {
   start();
-  RtcpPeer peer;
+  testkit::UdpPeer peer;
   const int remote = peer.port() - 1;
   const int local = e2e::freePort();  // its RTCP socket binds local + 1
   for (const char* set :
@@ -150,7 +69,7 @@ TEST_F(RtpSlotScenario, ATrunkCallOverRtpFromCreateToDestroy) {
   const Datagram sdes = peer.next();
   ASSERT_GE(sdes.size(), 8u);
   EXPECT_EQ(sdes[1], 202);
-  EXPECT_EQ(ssrcOf(sdes), 0x11223344u);
+  EXPECT_EQ(rtcpSsrc(sdes), 0x11223344u);
   // 4, 5: connected both ways; the session's input starts.
   board("journal clear");
   EXPECT_EQ(c.exchange(cmd(4, 1, "connect : 2")), Lines{ok(4, 1)});
@@ -190,7 +109,7 @@ TEST_F(RtpSlotScenario, ATrunkCallOverRtpFromCreateToDestroy) {
   const Datagram bye = peer.next();
   ASSERT_EQ(bye.size(), 20u);
   EXPECT_EQ(bye[1], 203);
-  EXPECT_EQ(ssrcOf(bye), 0x11223344u);
+  EXPECT_EQ(rtcpSsrc(bye), 0x11223344u);
   // 9, 10.
   EXPECT_EQ(c.exchange(cmd(11, 1, "destroy : NULL")), Lines{ok(11, 1)});
   EXPECT_EQ(c.exchange(cmd(12, 2, "destroy : NULL")), Lines{refused(12, 2, "slotNotExists")});

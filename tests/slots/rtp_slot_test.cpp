@@ -15,47 +15,13 @@
 #include "platform/sim/command_words.h"
 #include "slots/rtp_factory.h"
 #include "tests/slots/slots_fixture.h"
+#include "tests/udp_peer.h"
 
 namespace {
 
 using namespace slotstest;
 using Lines = std::vector<std::string>;
-using Bytes = std::vector<unsigned char>;
-
-// A UDP socket on the loopback that takes the RTCP packets of a session
-// whose remote RTP port is port() - 1.
-class RtcpPeer {
- public:
-  RtcpPeer() {
-    const int on = 1;  // the slot binds the same port on every address
-    ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in a = testkit::loopback(0);
-    ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
-    port_ = ntohs(a.sin_port);
-  }
-  ~RtcpPeer() { ::close(fd_); }
-  int port() const { return port_; }
-  // The next packet (the slot sends at once), empty when none; from: the
-  // sender's port.
-  Bytes next(int* from = nullptr) {
-    unsigned char buf[2048];
-    sockaddr_in a{};
-    socklen_t len = sizeof a;
-    const ssize_t n = ::recvfrom(fd_, buf, sizeof buf, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&a), &len);
-    if (from) *from = ntohs(a.sin_port);
-    return n > 0 ? Bytes(buf, buf + n) : Bytes();
-  }
-
- private:
-  int fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  int port_ = 0;
-};
-
-std::uint32_t ssrcOf(const Bytes& p) {
-  return p.size() < 8 ? 0 : static_cast<std::uint32_t>(p[4] << 24 | p[5] << 16 | p[6] << 8 | p[7]);
-}
+using testkit::rtcpSsrc;
 
 // The create parameters: codecRTP's fields given whole.
 std::string rtp(const std::string& codec, const std::string& tx = "ptG711-Alaw",
@@ -99,7 +65,7 @@ class RtpSlots : public SlotsTest {
     return std::string("ioctl ") + sysroot::rtp + " " + c + " val=0 -> 0 (" + tail + ")";
   }
 
-  RtcpPeer peer;
+  testkit::UdpPeer peer{true};
 };
 
 TEST_F(RtpSlots, TheSessionRecordCarriesTheCreateAndRtcpGoesFromAndToTheRtpPortsPlusOne) {
@@ -128,18 +94,18 @@ TEST_F(RtpSlots, TheSessionRecordCarriesTheCreateAndRtcpGoesFromAndToTheRtpPorts
   EXPECT_EQ(rtpLines[2],
             recLine(sysroot::rtp, rtpdrv::add_channel, rtp_channel_info{-1, -1, -1, 0}) + " (channel 4096)");
   int from = 0;
-  const Bytes sdes = peer.next(&from);
+  const testkit::UdpPeer::Datagram sdes = peer.next(0, &from);
   ASSERT_GE(sdes.size(), 8u);
   EXPECT_EQ(sdes[1], 202);
-  EXPECT_EQ(ssrcOf(sdes), 0x11223344u);
+  EXPECT_EQ(rtcpSsrc(sdes), 0x11223344u);
   EXPECT_EQ(from, peer.port());  // bound to the local RTP port + 1
 
   board().clear_journal();
   EXPECT_EQ(answer(cmd(2, 2, "destroy : NULL")), success(2, 2));
-  const Bytes bye = peer.next();
+  const testkit::UdpPeer::Datagram bye = peer.next(0);
   EXPECT_EQ(bye.size(), 20u);
   EXPECT_EQ(bye[1], 203);
-  EXPECT_EQ(ssrcOf(bye), 0x11223344u);
+  EXPECT_EQ(rtcpSsrc(bye), 0x11223344u);
   EXPECT_EQ(lines(sysroot::rtp), (Lines{rtpLine(rtpdrv::stop_session, "stop"), rtpLine(rtpdrv::end_session, "end"),
                                         rtpLine(rtpdrv::remove_channel, "channel 4096 free"),
                                         recLine(sysroot::rtp, rtpdrv::pd_reset, std::uint32_t{1}) + " (pd off)",
@@ -155,13 +121,13 @@ TEST_F(RtpSlots, WithoutSsrcEachSessionDrawsItsOwnAndKeepsIt) {
                            ", shost { iaddr \"0.0.0.0\", port " + std::to_string(testkit::freePort()) + " }"))
                   .front(),
               success(1, n));
-    drawn[n - 1] = ssrcOf(peer.next());
+    drawn[n - 1] = rtcpSsrc(peer.next(0));
     const std::string sessions = command("rtp").back();
     EXPECT_TRUE(contains(sessions, "ssrc " + sim::words::hex(drawn[n - 1], 8))) << sessions;
   }
   EXPECT_NE(drawn[0], drawn[1]);
   EXPECT_EQ(answer(cmd(2, 1, "destroy : NULL")), success(2, 1));
-  EXPECT_EQ(ssrcOf(peer.next()), drawn[0]);
+  EXPECT_EQ(rtcpSsrc(peer.next(0)), drawn[0]);
   EXPECT_EQ(answer(cmd(3, 2, "destroy : NULL")), success(3, 2));
 }
 
@@ -217,7 +183,7 @@ TEST_F(RtpSlots, ACreateThatCannotBeServedLeavesNothingOpen) {
 TEST_F(RtpSlots, ALocalPortOf65535GivesRtcpAPortOfTheSystemsChoice) {
   ASSERT_EQ(make(4, alaw(peer.port() - 1, ", shost { iaddr \"0.0.0.0\", port 65535 }")).front(), success(1, 4));
   int from = 0;
-  EXPECT_EQ(peer.next(&from).at(1), 202);
+  EXPECT_EQ(peer.next(0, &from).at(1), 202);
   EXPECT_NE(from, 0);
   EXPECT_TRUE(contains(command("rtp").back(), "local 0.0.0.0:65535 "));
 }
@@ -363,7 +329,7 @@ TEST_F(RtpSlots, AFactoryOnTheSameStepsMakesSlotsWhoseInputStaysHeld) {
       (Lines{success(1, 2), stream(2, "transmitter", 4096), stream(2, "receiver", 4096)}));
   EXPECT_EQ(lines(sysroot::rtp).at(2),
             recLine(sysroot::rtp, rtpdrv::add_channel, rtp_channel_info{-1, -1, -1, 1}) + " (channel 4096)");
-  EXPECT_EQ(peer.next().at(1), 202);
+  EXPECT_EQ(peer.next(0).at(1), 202);
   EXPECT_TRUE(contains(command("dtmf state 4096").at(0), "lms=on")) << command("dtmf state 4096").at(0);
   EXPECT_EQ(answer(cmd(2, 1, "connect : 2")), success(2, 1));
   EXPECT_TRUE(contains(command("rtp").back(), "input off"));
