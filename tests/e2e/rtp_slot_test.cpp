@@ -114,7 +114,7 @@ TEST_F(RtpSlotScenario, ATrunkCallOverRtpFromCreateToDestroy) {
   EXPECT_EQ(c.exchange(cmd(11, 1, "destroy : NULL")), Lines{ok(11, 1)});
   EXPECT_EQ(c.exchange(cmd(12, 2, "destroy : NULL")), Lines{refused(12, 2, "slotNotExists")});
 
-  if (std::getenv("KORVEND_EMULATOR") || e2e::run("command -v tshark").status != 0) return;
+  if (e2e::run("command -v tshark").status != 0) return;  // the oracle is not installed
   const std::string capture = root.dir() + "/rtcp.pcap";
   ASSERT_TRUE(peer.writePcap(capture));
   EXPECT_EQ(e2e::run("(tshark -r " + capture + " -d udp.port==" + std::to_string(peer.port()) +
