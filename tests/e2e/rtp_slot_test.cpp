@@ -30,7 +30,9 @@ Lines driverLines(const std::string& journal) {
   std::size_t at = 0;
   for (std::size_t end; (end = journal.find('\n', at)) != std::string::npos; at = end + 1) {
     std::string line = journal.substr(at, end - at);
-    if (line.find("/dev/rtp") == std::string::npos && line.find("/dev/hal 0x80044D03") == std::string::npos) continue;
+    if (line.find(sysroot::rtp) == std::string::npos &&
+        line.find(std::string(sysroot::hal) + " 0x80044D03") == std::string::npos)
+      continue;
     const std::size_t rec = line.find(" rec=");
     if (rec != std::string::npos) line.erase(rec, line.find(" -> ") - rec);
     out.push_back(line);
