@@ -135,6 +135,7 @@ TEST_F(HdlcSlots, MarkedFramesWaitForTheirBatchWhichAnyUnmarkedFrameEnds) {
 TEST_F(HdlcSlots, ABatchNeverOutgrowsWhatTheControllerDecodes) {
   const std::string m = linkOnTrunk();
   for (int i = 0; i < 300; ++i) command("mcc inject " + m + " 12 34 00 00 80");
+  ASSERT_TRUE(pump([&] { return link()->link().counters().received == 300; }));
   Lines got = drain();
   clock.advance(100);
   for (const std::string& more : drain()) got.push_back(more);
@@ -146,6 +147,7 @@ TEST_F(HdlcSlots, ABatchNeverOutgrowsWhatTheControllerDecodes) {
   // Bodies of 4000 octets: sixteen fill a frame of the control link.
   const std::string body = " 00 80" + std::string(2 * 3998, 'A');
   for (int i = 0; i < 20; ++i) command("mcc inject " + m + " 12 34 00" + body);
+  ASSERT_TRUE(pump([&] { return link()->link().counters().received == 320; }));
   got = drain();
   clock.advance(100);
   for (const std::string& more : drain()) got.push_back(more);
