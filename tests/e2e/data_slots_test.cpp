@@ -89,6 +89,8 @@ TEST_F(DataSlots, MccDataGoesBothWaysAsItComes) {
   EXPECT_EQ(c.exchange(cmd(4, 4, "create : mcc : { type bri, mode ss7 }")), Lines{ok(4, 4)});
   EXPECT_EQ(boardLines("mcc").back().rfind(lastChannel() + " mode 3 ", 0), 0u);
   EXPECT_EQ(c.exchangeHex("C0 01 05 00 05 08 5E"), Lines{"C0 01 05 00 05 61"});
+  EXPECT_TRUE(e2e::waitFor([&] { return daemon->err().find("mcc: no MCC type 3\n") != std::string::npos; }))
+      << daemon->err();
 }
 
 TEST_F(DataSlots, NoEchoBusIsFoundSoNoneIsReported) {
