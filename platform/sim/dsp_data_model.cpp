@@ -177,7 +177,7 @@ std::string describe(int n) {
 
 const char usage[] =
     "usage: dspdata | dspdata stall|resume D | dspdata inject D HEX... | dspdata written D [clear] "
-    "(D a unit's D channel: 4096, 4100, ... 4156)";
+    "(D a unit's D channel: 5120, 5124, ... 5180)";
 
 void dspdataCommand(const Board::Args& a, Board::Reply& r) {
   DspData& d = DspData::instance();

@@ -3,8 +3,8 @@
 // signalling.
 //
 // Each open is one unit (the lowest free of 16; the open is refused with
-// ENOSPC when none is free): a D channel on TDM channel 4096 + 4u and three
-// B channels, index i on 4097 + 4u + i. The D channel carries frames: one
+// ENOSPC when none is free): a D channel on TDM channel 5120 + 4u and three
+// B channels, index i on 5121 + 4u + i. The D channel carries frames: one
 // write is one frame, one read one received frame. A B channel is opened by
 // index (EBUSY when it is open already, EINVAL for an index outside 0..2)
 // and released by index and channel (EINVAL when they do not name an open
@@ -32,7 +32,7 @@ class DspDataDevice;
 class DspData {
  public:
   using Frame = std::vector<std::uint8_t>;
-  static constexpr int first_channel = 4096;
+  static constexpr int first_channel = 5120;
   static constexpr int units = 16;
   // Frames written that a unit keeps for `dspdata written`, the latest.
   static constexpr std::size_t written_frames = 1024;

@@ -273,17 +273,17 @@ TEST_F(SignallingSlots, AtsQsigBChannelsComeAndGoWithTheirSlotsAndFramesAreTrace
   start("[traces]\nsignalling.isdn = yes\n");
   ASSERT_EQ(c.exchange(cmd(1, 30, "create : ats-qsig : { side user : NULL, log 0 }")), Lines{ok(1, 30)});
   EXPECT_EQ(c.exchange(cmd(2, 31, "create : ats-qsig-b : { slot 30, subslot 3 }")), Lines{ok(2, 31)});
-  EXPECT_EQ(board("dspdata"), "4096 open b2 4099 sent 0 received 0\n");
+  EXPECT_EQ(board("dspdata"), "5120 open b2 5123 sent 0 received 0\n");
   EXPECT_EQ(c.exchange(cmd(3, 31, "destroy : NULL")), Lines{ok(3, 31)});
-  EXPECT_EQ(board("dspdata"), "4096 open sent 0 received 0\n");
+  EXPECT_EQ(board("dspdata"), "5120 open sent 0 received 0\n");
   ASSERT_EQ(c.exchange(cmd(4, 1, "create : trunk : { trunk 0, timeslot 5 }")).front(), ok(4, 1));
   EXPECT_EQ(c.exchange(cmd(5, 32, "create : ats-qsig-b : { slot 1, subslot 1 }")),
             Lines{refused(5, 32, "insufficientResources")});
 
   // The D channel's link asks for its peer; the board answers for it.
   EXPECT_EQ(c.exchange(cmd(6, 30, "activate : empty : NULL")), Lines{ok(6, 30)});
-  ASSERT_TRUE(e2e::waitFor([&] { return has(board("dspdata written 4096"), "00 01 7F"); }));
-  board("dspdata inject 4096 00 01 73");
+  ASSERT_TRUE(e2e::waitFor([&] { return has(board("dspdata written 5120"), "00 01 7F"); }));
+  board("dspdata inject 5120 00 01 73");
   ASSERT_TRUE(awaitSeen(30, "activated")) << testing::PrintToString(got);
   const std::string log = daemon->out() + daemon->err();
   EXPECT_TRUE(has(log, "30:ATS-QSIG: tx 00 01 7F")) << log;

@@ -110,15 +110,15 @@ TEST_F(IsdnSlots, ABSlotOutlivingItsParentReleasesNothingOnTheSlotThatTookItsNum
   // The number again, and with it the same unit of the driver.
   ASSERT_EQ(exchange(create(4, 30, "ats-qsig : { side user : NULL, log 0 }")).size(), 1u);
   ASSERT_EQ(answer(create(5, 32, "ats-qsig-b : { slot 30, subslot 1 }")), success(5, 32));
-  EXPECT_EQ(command("dspdata"), Lines{"4096 open b0 4097 sent 0 received 0"});
+  EXPECT_EQ(command("dspdata"), Lines{"5120 open b0 5121 sent 0 received 0"});
   board().clear_journal();
   EXPECT_EQ(answer(cmd(6, 31, "destroy : NULL")), success(6, 31));
-  EXPECT_EQ(command("dspdata"), Lines{"4096 open b0 4097 sent 0 received 0"});
+  EXPECT_EQ(command("dspdata"), Lines{"5120 open b0 5121 sent 0 received 0"});
   EXPECT_EQ(journal(), Lines{});
   EXPECT_TRUE(contains(log(), "31:ATS-QSIG-B: Can't find signalling slot\n")) << log();
   // Its own B slot still goes as it should.
   EXPECT_EQ(answer(cmd(7, 32, "destroy : NULL")), success(7, 32));
-  EXPECT_EQ(command("dspdata"), Lines{"4096 open sent 0 received 0"});
+  EXPECT_EQ(command("dspdata"), Lines{"5120 open sent 0 received 0"});
 }
 
 }  // namespace

@@ -50,30 +50,30 @@ class DspDataTest : public hwtest::SimBoardTest {
 TEST_F(DspDataTest, EachOpenIsAUnitWhoseBChannelsOpenOnceByIndex) {
   const int a = open();
   const int b = open();
-  EXPECT_EQ(drv::ioctl_val(a, dspdata::d_channel, 0), 4096);
-  EXPECT_EQ(drv::ioctl_val(b, dspdata::d_channel, 0), 4100);
+  EXPECT_EQ(drv::ioctl_val(a, dspdata::d_channel, 0), 5120);
+  EXPECT_EQ(drv::ioctl_val(b, dspdata::d_channel, 0), 5124);
   int channel = 0;
   EXPECT_EQ(request(a, dspdata::b_open, 2, -1, &channel), 0);
-  EXPECT_EQ(channel, 4099);
+  EXPECT_EQ(channel, 5123);
   EXPECT_EQ(request(b, dspdata::b_open, 2, -1, &channel), 0);
-  EXPECT_EQ(channel, 4103);
+  EXPECT_EQ(channel, 5127);
   errno = 0;
   EXPECT_EQ(request(a, dspdata::b_open, 2, -1), -1);
   EXPECT_EQ(errno, EBUSY);
   EXPECT_EQ(request(a, dspdata::b_open, 3, -1), -1);
   EXPECT_EQ(errno, EINVAL);
   // A release names the channel the open gave.
-  EXPECT_EQ(request(a, dspdata::b_release, 2, 4103), -1);
+  EXPECT_EQ(request(a, dspdata::b_release, 2, 5127), -1);
   EXPECT_EQ(errno, EINVAL);
   EXPECT_EQ(request(a, dspdata::b_release, 1, 4098), -1);
-  EXPECT_EQ(request(a, dspdata::b_release, 2, 4099), 0);
-  EXPECT_EQ(command("dspdata"), (Lines{"4096 open sent 0 received 0", "4100 open b2 4103 sent 0 received 0"}));
+  EXPECT_EQ(request(a, dspdata::b_release, 2, 5123), 0);
+  EXPECT_EQ(command("dspdata"), (Lines{"5120 open sent 0 received 0", "5124 open b2 5127 sent 0 received 0"}));
 
   // Closing a unit frees it with its B channels; the next open takes it.
   close(b);
-  EXPECT_EQ(command("dspdata"), Lines{"4096 open sent 0 received 0"});
+  EXPECT_EQ(command("dspdata"), Lines{"5120 open sent 0 received 0"});
   const int c = open();
-  EXPECT_EQ(drv::ioctl_val(c, dspdata::d_channel, 0), 4100);
+  EXPECT_EQ(drv::ioctl_val(c, dspdata::d_channel, 0), 5124);
   EXPECT_EQ(request(c, dspdata::b_open, 2, -1), 0);
 }
 
@@ -83,14 +83,14 @@ TEST_F(DspDataTest, TheDChannelCarriesFramesAndAStalledUnitHoldsThemBothWays) {
   const unsigned char setup[] = {0x00, 0x01, 0x7F};
   ASSERT_EQ(::write(fd, setup, sizeof setup), 3);
   settle();
-  EXPECT_EQ(command("dspdata written 4096"), Lines{"00 01 7F"});
-  command("dspdata inject 4096 00 01 73");
+  EXPECT_EQ(command("dspdata written 5120"), Lines{"00 01 7F"});
+  command("dspdata inject 5120 00 01 73");
   char buf[64];
   EXPECT_EQ(::read(fd, buf, sizeof buf), 3);
   EXPECT_EQ(std::string(buf, 3), std::string("\x00\x01\x73", 3));
 
-  command("dspdata stall 4096");
-  command("dspdata inject 4096 02 01 01 05");
+  command("dspdata stall 5120");
+  command("dspdata inject 5120 02 01 01 05");
   settle();
   EXPECT_EQ(::read(fd, buf, sizeof buf), -1);
   EXPECT_EQ(errno, EAGAIN);
@@ -100,12 +100,12 @@ TEST_F(DspDataTest, TheDChannelCarriesFramesAndAStalledUnitHoldsThemBothWays) {
   EXPECT_LT(written, 100);
   EXPECT_EQ(errno, EAGAIN);
   settle();
-  EXPECT_EQ(command("dspdata written 4096").size(), 1u);
-  command("dspdata resume 4096");
+  EXPECT_EQ(command("dspdata written 5120").size(), 1u);
+  command("dspdata resume 5120");
   settle();
-  EXPECT_EQ(command("dspdata written 4096").size(), static_cast<std::size_t>(1 + written));
+  EXPECT_EQ(command("dspdata written 5120").size(), static_cast<std::size_t>(1 + written));
   EXPECT_EQ(::read(fd, buf, sizeof buf), 4);
-  EXPECT_EQ(command("dspdata"), Lines{"4096 open sent " + std::to_string(1 + written) + " received 2"});
+  EXPECT_EQ(command("dspdata"), Lines{"5120 open sent " + std::to_string(1 + written) + " received 2"});
 }
 
 }  // namespace
