@@ -21,8 +21,6 @@ namespace {
 
 const char factory_header[] = "mcc/isdn: ";
 
-unsigned logLevel(int value) { return value < 0 ? 0u : static_cast<unsigned>(value); }
-
 ISDN::Side::type sideOf(const LGCP::IsdnSide& side) {
   return side.getSelection() == LGCP::IsdnSide::e_network ? ISDN::Side::network : ISDN::Side::user;
 }
@@ -34,7 +32,11 @@ void fault(const std::string& text) {
   std::cerr << line.str() << std::flush;
 }
 
-std::string systemError() { return ::strerror(errno); }
+// The factory's line for a driver that refused: what failed, and why.
+void refused(const char* what) {
+  const int err = errno;
+  fault(std::string(factory_header) + what + ::strerror(err));
+}
 
 }  // namespace
 
@@ -175,8 +177,9 @@ AtsQsigBSlot* AtsQsigSlot::NewBChannel(unsigned index) {
 void AtsQsigSlot::ReleaseBChannel(const AtsQsigBSlot& b) {
   dspdata::BChannel rec{static_cast<std::int32_t>(b.get_index()), b.get_channel()};
   if (drv::ioctl_ptr(descriptor(), dspdata::b_release, &rec, sizeof rec) < 0) {
+    const int err = errno;
     std::ostringstream line;
-    line << b << ": release of B channel " << b.get_index() << " fail: " << systemError();
+    line << b << ": release of B channel " << b.get_index() << " fail: " << ::strerror(err);
     fault(line.str());
   }
 }
@@ -222,24 +225,24 @@ Slot* IsdnFactory::FindSlot(unsigned number) const {
 Slot* IsdnFactory::NewIsdnSlot(const LGCP::IsdnParams& params) {
   Fd fd(drv::open(sysroot::mcc_ctl, O_RDWR | O_NONBLOCK | O_CLOEXEC));
   if (!fd.valid()) {
-    fault(factory_header + std::string("fail to open MCC device: ") + systemError());
+    refused("fail to open MCC device: ");
     return nullptr;
   }
   const bool bri = params.get_type().getValue() == LGCP::IsdnType::bri;
   auto link = std::make_unique<ISDN::LAPD>(ISDN::Side::user, 0);
   if (bri) link->change_to_bri();
   link->set_link(static_cast<std::uint32_t>(params.get_trunk().getValue()));
-  link->set_log(logLevel(params.get_log().getValue()));
+  link->set_log(LinkLogLevel(params.get_log().getValue()));
   link->set_side(sideOf(params.get_side()));
   mcc::MccAllocate rec{bri ? mcc::bri : mcc::hdlc, 512, 0, 1, 1};
   if (drv::ioctl_ptr(fd.get(), MCC_ALLOCATE, &rec, sizeof rec) < 0) {
-    fault(factory_header + std::string("MCC_ALLOCATE fail: ") + systemError());
+    refused("MCC_ALLOCATE fail: ");
     return nullptr;
   }
   // A slot without a channel could never be connected: none is made.
   const int channel = drv::ioctl_val(fd.get(), MCC_TIMESLOT, 0);
   if (channel < 0) {
-    fault(factory_header + std::string("MCC_TIMESLOT fail: ") + systemError());
+    refused("MCC_TIMESLOT fail: ");
     return nullptr;
   }
   return new IsdnSlot(fd, channel, link.release());
@@ -248,16 +251,16 @@ Slot* IsdnFactory::NewIsdnSlot(const LGCP::IsdnParams& params) {
 Slot* IsdnFactory::NewAtsQsigSlot(const LGCP::AtsQsigParams& params) {
   Fd fd(drv::open(sysroot::dsp_data, O_RDWR | O_NONBLOCK | O_CLOEXEC));
   if (!fd.valid()) {
-    fault(factory_header + std::string("fail to open dsp-data device: ") + systemError());
+    refused("fail to open dsp-data device: ");
     return nullptr;
   }
   const int channel = drv::ioctl_val(fd.get(), dspdata::d_channel, 0);
   if (channel < 0) {
-    fault(factory_header + std::string("D channel request fail: ") + systemError());
+    refused("D channel request fail: ");
     return nullptr;
   }
   auto* link = new ISDN::LAPD(ISDN::Side::user, 0);
-  link->set_log(logLevel(params.get_log().getValue()));
+  link->set_log(LinkLogLevel(params.get_log().getValue()));
   link->set_side(sideOf(params.get_side()));
   link->set_link(static_cast<std::uint32_t>(channel));
   return new AtsQsigSlot(fd, channel, link);

@@ -1,6 +1,5 @@
 #include "slots/pstn_slot.h"
 
-#include <algorithm>
 #include <iostream>
 
 #include "links/isdn/lapd_nt.h"
@@ -12,8 +11,6 @@ namespace {
 
 // Controllers give trunks from 1, the board counts them from 0.
 int indexOf(int controllerTrunk) { return controllerTrunk - 1; }
-
-unsigned logLevel(int value) { return value < 0 ? 0u : static_cast<unsigned>(value); }
 
 }  // namespace
 
@@ -41,7 +38,7 @@ PstnSlot::PstnSlot(const LGCP::PstnParams& params) {
       const LGCP::IsdnParams& p = params.get_isdn();
       const bool network = p.get_side().getSelection() == LGCP::IsdnSide::e_network;
       const bool isBri = p.get_type().getValue() == LGCP::IsdnType::bri;
-      const unsigned log = logLevel(p.get_log().getValue());
+      const unsigned log = LinkLogLevel(p.get_log().getValue());
       if (isBri && network) {
         lapdNt = new ISDN::LAPD_NT;
         lapdNt->set_log(log);

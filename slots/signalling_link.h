@@ -12,6 +12,9 @@ namespace ISDN {
 class LAPD;
 }
 
+// A link's log level from the controller's number (none below 0).
+inline unsigned LinkLogLevel(int value) { return value < 0 ? 0u : static_cast<unsigned>(value); }
+
 // The controller's octets down the family as one packet, with the head room
 // every layer of it needs. False when they cannot go (no packet free, or
 // more octets than a packet holds): the request has then been answered with
