@@ -16,8 +16,7 @@ namespace sim {
 
 namespace {
 
-// The daemon's queues each way hold a few frames, as a driver's would, so
-// that a stalled unit shows as EAGAIN soon.
+// The daemon's queues each way hold a few frames, as a driver's would.
 constexpr int socket_buffer = 2048;
 
 }  // namespace
@@ -38,27 +37,13 @@ int DspData::unit_of(int d) {
 int DspData::take() {
   for (int n = 0; n < units; ++n) {
     if (unit(n).open) continue;
-    free(n);
+    unit(n) = Unit();
     unit(n).open = true;
     return n;
   }
   return -1;
 }
 
-void DspData::free(int n) {
-  // A stall set by a test outlives the open, so it can be set before the
-  // daemon opens the unit.
-  const bool stalled = unit(n).stalled;
-  unit(n) = Unit();
-  unit(n).stalled = stalled;
-}
-
-void DspData::reset() {
-  for (int n = 0; n < units; ++n) {
-    unit(n).stalled = false;
-    if (DspDataDevice* d = device(n)) d->restart();
-  }
-}
 
 // ---- one open ----
 
@@ -67,7 +52,6 @@ DspDataDevice::~DspDataDevice() { release(); }
 void DspDataDevice::on_open(int daemon_fd, int board_fd) {
   ::setsockopt(daemon_fd, SOL_SOCKET, SO_SNDBUF, &socket_buffer, sizeof socket_buffer);
   ::setsockopt(board_fd, SOL_SOCKET, SO_SNDBUF, &socket_buffer, sizeof socket_buffer);
-  restart();  // a unit set to stall before the daemon opened it starts stalled
 }
 
 int DspDataDevice::ioctl_val(unsigned long code, unsigned long value) {
@@ -114,7 +98,6 @@ void DspDataDevice::receive(const DspData::Frame& frame) {
 
 void DspDataDevice::flush() {
   DspData::Unit& u = DspData::instance().unit(unit_);
-  if (u.stalled) return;
   while (!u.rx.empty()) {
     if (!send(u.rx.front().data(), u.rx.front().size())) {
       if (errno == EMSGSIZE) {  // larger than any read could take: dropped, as a driver would
@@ -130,19 +113,13 @@ void DspDataDevice::flush() {
 
 void DspDataDevice::on_writable() { flush(); }
 
-void DspDataDevice::restart() {
-  const bool stalled = DspData::instance().unit(unit_).stalled;
-  hold_writes(stalled);
-  if (!stalled) flush();
-}
-
 void DspDataDevice::on_close() { release(); }
 
 void DspDataDevice::release() {
   DspData& d = DspData::instance();
   if (d.device(unit_) != this) return;
   d.set_device(unit_, nullptr);
-  d.free(unit_);
+  d.unit(unit_) = DspData::Unit();
 }
 
 // ---- model and commands ----
@@ -171,19 +148,18 @@ std::string describe(int n) {
     if (u.b[static_cast<std::size_t>(i)])
       text += " b" + std::to_string(i) + " " + std::to_string(DspData::b_channel(n, i));
   text += " sent " + std::to_string(u.sent) + " received " + std::to_string(u.received);
-  if (u.stalled) text += " stalled";
   return text;
 }
 
 const char usage[] =
-    "usage: dspdata | dspdata stall|resume D | dspdata inject D HEX... | dspdata written D [clear] "
+    "usage: dspdata | dspdata inject D HEX... | dspdata written D [clear] "
     "(D a unit's D channel: 5120, 5124, ... 5180)";
 
 void dspdataCommand(const Board::Args& a, Board::Reply& r) {
   DspData& d = DspData::instance();
   if (a.empty()) {
     for (int n = 0; n < DspData::units; ++n)
-      if (d.unit(n).open || d.unit(n).stalled) r.line(describe(n));
+      if (d.unit(n).open) r.line(describe(n));
     return;
   }
   std::uint32_t channel;
@@ -191,10 +167,7 @@ void dspdataCommand(const Board::Args& a, Board::Reply& r) {
   if (n < 0) return r.fail(usage);
   DspData::Unit& u = d.unit(n);
   const std::string& op = a[0];
-  if ((op == "stall" || op == "resume") && a.size() == 2) {
-    u.stalled = op == "stall";
-    if (DspDataDevice* dev = d.device(n)) dev->restart();
-  } else if (op == "inject" && a.size() >= 3) {
+  if (op == "inject" && a.size() >= 3) {
     DspData::Frame frame;
     if (!words::to_bytes(a, 2, frame)) return r.fail(usage);
     DspDataDevice* dev = d.device(n);
@@ -218,8 +191,7 @@ void install_dsp_data(Board& board) {
   board.add_model(sysroot::dsp_data, std::make_unique<DspDataModel>());
   board.add_command("dspdata",
                     "dspdata: the units open (D channel, B channels open with their channels, frames sent and "
-                    "received); dspdata stall|resume D: the unit of D channel D stops (starts again) taking frames "
-                    "from the daemon and handing it frames; dspdata inject D HEX...: D receives the octets as one "
+                    "received); dspdata inject D HEX...: D receives the octets as one "
                     "frame; dspdata written D [clear]: the frames the daemon wrote on D, a line of hex each, oldest "
                     "first",
                     dspdataCommand);

@@ -13,9 +13,7 @@
 //
 // The D channel's frames do not travel on the fabric: tests see what the
 // daemon wrote and inject what it receives with the `dspdata` commands
-// (README.md), and may stall a unit, which then takes nothing from the
-// daemon (whose writes meet EAGAIN once its small queue is full) and hands
-// it nothing, until resumed.
+// (README.md).
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -40,7 +38,6 @@ class DspData {
   struct Unit {
     bool open = false;
     std::array<bool, 3> b{};  // B channels open, by index
-    bool stalled = false;
     std::deque<Frame> written;  // what the daemon wrote, oldest first
     std::deque<Frame> rx;       // frames waiting for the daemon
     std::uint32_t sent = 0;     // frames the daemon wrote
@@ -57,10 +54,6 @@ class DspData {
   Unit& unit(int n) { return units_[static_cast<std::size_t>(n)]; }
   // The lowest free unit, now taken; -1 when none is free.
   int take();
-  // Frees a unit (its stall stays).
-  void free(int n);
-  // Every stall lifted.
-  void reset();
 
   // The open that holds a unit, null when it is free.
   DspDataDevice* device(int n) const { return devices_[static_cast<std::size_t>(n)]; }
@@ -86,8 +79,6 @@ class DspDataDevice : public Device {
 
   // A frame for the daemon, as received on the D channel.
   void receive(const DspData::Frame& frame);
-  // The unit's stall was set or lifted.
-  void restart();
 
  private:
   void flush();

@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/sim/dsp_data_model.h"
 #include "platform/sim/mcc_model.h"
 #include "runtime/multiplexer.h"
 #include "runtime/traces.h"
@@ -23,7 +22,6 @@ class SignallingTest : public SlotsTest {
     PstnFactory::instance();
     IsdnFactory::instance();
     sim::Mcc::instance().reset_settings();
-    sim::DspData::instance().reset();
     traces.signalling_isdn = false;
     command("cable 0 1");
   }
