@@ -253,17 +253,7 @@ void PstnSlot::OnUpdateTimer() {
   UpdateSS7_Statistics();
 }
 
-void PstnSlot::UpdateHDLC_Statistics() {
-  const HDLC::Counters& c = hdlc.counters();
-  LGCP::IoctlResponse response;
-  LGCP::HdlcLinkInfo& info = response.select_hdlcLinkInfo();
-  info.set_txSU(c.sent);
-  info.set_txDiscard(c.discarded);
-  info.set_txError(c.errors);
-  info.set_txOverflow(c.overflows);
-  info.set_rxSU(c.received);
-  OnIoctlResponse(response);
-}
+void PstnSlot::UpdateHDLC_Statistics() { ReportHdlcLinkInfo(*this, hdlc); }
 
 void PstnSlot::UpdateISDN_Statistics() {
   if (lapd) ReportIsdnLinkInfo(*this, *lapd);

@@ -3,6 +3,7 @@
 #include <iostream>
 #include <sstream>
 
+#include "hardware/hdlc.h"
 #include "links/isdn/lapd.h"
 #include "runtime/protocol.h"
 #include "slots/slot.h"
@@ -35,6 +36,18 @@ bool SendUserData(Slot& slot, ProtocolsFamily& family, const std::vector<char>& 
 void ReportUserData(Slot& slot, const Packet& message) {
   const auto* first = reinterpret_cast<const char*>(message.data());
   slot.OnUserData(std::vector<char>(first, first + message.length()));
+}
+
+void ReportHdlcLinkInfo(Slot& slot, const HDLC& channel) {
+  const HDLC::Counters& c = channel.counters();
+  LGCP::IoctlResponse response;
+  LGCP::HdlcLinkInfo& info = response.select_hdlcLinkInfo();
+  info.set_txSU(c.sent);
+  info.set_txDiscard(c.discarded);
+  info.set_txError(c.errors);
+  info.set_txOverflow(c.overflows);
+  info.set_rxSU(c.received);
+  slot.OnIoctlResponse(response);
 }
 
 void ReportIsdnLinkInfo(Slot& slot, const ISDN::LAPD& link) {
