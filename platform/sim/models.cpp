@@ -1,6 +1,7 @@
 #include "platform/sim/board.h"
 #include "platform/sim/cas_model.h"
 #include "platform/sim/dsp_model.h"
+#include "platform/sim/dsp_data_model.h"
 #include "platform/sim/dtmf_model.h"
 #include "platform/sim/hal_model.h"
 #include "platform/sim/maintenance_model.h"
@@ -33,6 +34,8 @@ void install_models(Board& board) {
   VoiceModel::install(board);
   // The RTP driver: one session per open, its channel and events.
   RtpModel::install(board);
+  // The DSP's data units: ATS-QSIG D and B channels.
+  install_dsp_data(board);
 }
 
 }  // namespace sim
