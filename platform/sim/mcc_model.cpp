@@ -53,6 +53,15 @@ void MccDevice::on_open(int daemon_fd, int board_fd) {
 bool MccDevice::bytes() const { return mode_ == mcc::transparent; }
 
 int MccDevice::ioctl_ptr(unsigned long code, void* rec, std::size_t size) {
+  if (code == MCC_RESOURCES) {
+    if (size != sizeof(mcc::MccResources)) return refuse(EFAULT);
+    // One pool of channels serves every kind.
+    const std::int32_t free = Mcc::channel_count - static_cast<std::int32_t>(mcc_.in_use().size());
+    const mcc::MccResources r{free, free, free, 0};
+    std::memcpy(rec, &r, sizeof r);
+    annotate("free " + std::to_string(free));
+    return 0;
+  }
   if (code != MCC_ALLOCATE) return Device::ioctl_ptr(code, rec, size);
   if (size != sizeof(mcc::MccAllocate)) return refuse(EFAULT);
   mcc::MccAllocate r;
@@ -291,18 +300,6 @@ std::string underRoot(const std::string& path) {
   return path;
 }
 
-std::string hexLine(const MccDevice::Frame& data) {
-  static const char digits[] = "0123456789ABCDEF";
-  std::string text;
-  text.reserve(data.size() * 3);
-  for (std::uint8_t b : data) {
-    if (!text.empty()) text += ' ';
-    text += digits[b >> 4];
-    text += digits[b & 15];
-  }
-  return text;
-}
-
 std::string describe(int n) {
   Mcc& mcc = Mcc::instance();
   std::string text = std::to_string(n);
@@ -395,7 +392,7 @@ void writtenCommand(int n, const Board::Args& a, Board::Reply& r) {
   const Mcc::Written* w = mcc.written(n);
   if (!w) return;
   if (w->dropped) r.line("written: " + std::to_string(w->dropped) + " earlier writes dropped");
-  for (const MccDevice::Frame& f : w->writes) r.line(hexLine(f));
+  for (const MccDevice::Frame& f : w->writes) r.line(words::hex_octets(f));
 }
 
 void captureCommand(int n, const Board::Args& a, Board::Reply& r) {

@@ -1,11 +1,13 @@
 #include "platform/sim/board.h"
 #include "platform/sim/cas_model.h"
 #include "platform/sim/dsp_model.h"
+#include "platform/sim/dsp_data_model.h"
 #include "platform/sim/dtmf_model.h"
 #include "platform/sim/hal_model.h"
 #include "platform/sim/maintenance_model.h"
 #include "platform/sim/mcc_model.h"
 #include "platform/sim/mixer_model.h"
+#include "platform/sim/rtp_model.h"
 #include "platform/sim/stream_commands.h"
 #include "platform/sim/voice_model.h"
 
@@ -30,6 +32,10 @@ void install_models(Board& board) {
   MixerModel::install(board);
   // The voice driver: DSP channel counts per codec kind, version record.
   VoiceModel::install(board);
+  // The RTP driver: one session per open, its channel and events.
+  RtpModel::install(board);
+  // The DSP's data units: ATS-QSIG D and B channels.
+  install_dsp_data(board);
 }
 
 }  // namespace sim
