@@ -5,6 +5,8 @@
 #include "platform/sim/hal_model.h"
 #include "platform/sim/maintenance_model.h"
 #include "platform/sim/mcc_model.h"
+#include "platform/sim/mctl_model.h"
+#include "platform/sim/netif_model.h"
 #include "platform/sim/stream_commands.h"
 
 namespace sim {
@@ -24,6 +26,9 @@ void install_models(Board& board) {
   // The trunks: synchronisation status and transmit clock, CAS signalling.
   MaintenanceModel::install(board);
   CasModel::install(board);
+  // Modems: "/dev/mctl" and the point-to-point "hdlc%d" interfaces.
+  MctlModel::install(board);
+  NetifModel::install(board);
 }
 
 }  // namespace sim
