@@ -255,14 +255,16 @@ void DspModemSlot::unbind() {
   GetSlotFactory().ReleaseModemSlot(this);
 }
 
+// A modem that could not be set up has no stream: a connection to it
+// fails rather than announce a stream on no channel.
 bool DspModemSlot::IOnOutputStream() {
   InitModem();
-  return true;
+  return modem != -1;
 }
 
 bool DspModemSlot::IOnInputStream() {
   InitModem();
-  return true;
+  return modem != -1;
 }
 
 void DspModemSlot::abortSetUp(const char* text) {
@@ -402,12 +404,12 @@ void HdlcModemSlot::unbind() {
 
 bool HdlcModemSlot::IOnOutputStream() {
   initModem();
-  return true;
+  return channel != -1;
 }
 
 bool HdlcModemSlot::IOnInputStream() {
   initModem();
-  return true;
+  return channel != -1;
 }
 
 void HdlcModemSlot::initModem() {

@@ -21,6 +21,8 @@
 #include "platform/sim/dtmf_model.h"
 #include "platform/sim/hal_model.h"
 #include "platform/sim/maintenance_model.h"
+#include "platform/sim/mctl_model.h"
+#include "platform/sim/netif_model.h"
 #include "platform/sim/spi_model.h"
 #include "platform/sim/tdm.h"
 #include "platform/sysroot.h"
@@ -136,7 +138,9 @@ class SimBoardTest : public testing::Test {
     sim::CasModel::state().reset();
     sim::SpiChips::instance().reset();
     sim::reset_bus_clock();
-    for (const char* device : {"hal", "mcc/ctl", "dtmf", "dsp", "maintenance", "e1-cas"})
+    sim::MctlModel::state().reset();
+    sim::NetifModel::state().reset();
+    for (const char* device : {"hal", "mcc/ctl", "dtmf", "dsp", "maintenance", "e1-cas", "mctl"})
       board().execute(std::string("refuse-open ") + device + " off");
     board().execute("fail clear");
     board().clear_journal();

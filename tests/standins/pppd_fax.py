@@ -80,6 +80,7 @@ def main():
         op, args = step[0], step[1:]
         if op == "ignore-hup":
             signal.signal(signal.SIGHUP, lambda *_: log("hup ignored"))
+            log("ignoring hup")
         elif op == "connect":
             conn = connect(int(args[0]) if args else 52000)
             log("connected")
@@ -109,7 +110,8 @@ def main():
             sys.exit(int(args[0]))
         elif op == "kill":
             log("kill " + args[0])
-            signal.signal(int(args[0]), signal.SIG_DFL)
+            if int(args[0]) not in (signal.SIGKILL, signal.SIGSTOP):
+                signal.signal(int(args[0]), signal.SIG_DFL)
             os.kill(os.getpid(), int(args[0]))
     while True:
         signal.pause()
