@@ -1,0 +1,110 @@
+#pragma once
+// A controller of the real daemon on one connection: messages written and
+// read in value notation (or given in octets), with what the daemon sends
+// of its own accord whatever the test does (the trunks' and the power
+// status) passed over and counted.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "asn1/modules/LGCP.h"
+#include "tests/e2e/raw_client.h"
+
+namespace e2e {
+
+class Controller {
+ public:
+  using Lines = std::vector<std::string>;
+
+  bool connect(int port) {
+    return testkit::waitFor([&] { return client_.connect(port) && ping(); });
+  }
+  void close() { client_.close(); }
+
+  void send(const std::string& valueNotation) { client_.sendPayload(encode(valueNotation)); }
+  // The next message, or "" when none came within the deadline (which the
+  // status reports passed over do not extend).
+  std::string next(std::chrono::milliseconds deadline = std::chrono::seconds(5)) {
+    const auto end = std::chrono::steady_clock::now() + deadline;
+    Bytes payload;
+    while (client_.frame(payload, std::max(std::chrono::milliseconds(0),
+                                           std::chrono::duration_cast<std::chrono::milliseconds>(
+                                               end - std::chrono::steady_clock::now())))) {
+      const std::string text = decode(payload);
+      if (text.rfind("{ pdu signal : trunkStatus", 0) == 0 || text.rfind("{ pdu signal : power", 0) == 0) {
+        ++trunkReports_;
+        continue;
+      }
+      return text;
+    }
+    return "";
+  }
+  // The next n messages.
+  Lines take(int n) {
+    Lines out;
+    while (n-- > 0) out.push_back(next());
+    return out;
+  }
+  // Everything the daemon sent up to the answer to a ping sent after it.
+  Lines until() {
+    send("{ seq 65000, pdu command : ping : NULL }");
+    Lines out;
+    for (std::string m; !(m = next()).empty() && m != "{ seq 65000, pdu response : success : NULL }";)
+      out.push_back(m);
+    return out;
+  }
+  // Sends a command: its answer and the signals it caused, in order.
+  Lines exchange(const std::string& valueNotation) {
+    send(valueNotation);
+    return until();
+  }
+  // The same in octets, for a payload given in hex.
+  Lines exchangeHex(const std::string& payload) {
+    client_.sendPayload(hex(payload));
+    Lines out;
+    for (const std::string& m : until()) out.push_back(hex(encode(m)));
+    return out;
+  }
+  bool ping() {
+    client_.sendPayload(hex("80 01 63 18"));
+    return next(std::chrono::seconds(2)) == "{ seq 99, pdu response : success : NULL }";
+  }
+  int trunkReports() const { return trunkReports_; }
+
+ private:
+  static Bytes encode(const std::string& valueNotation) {
+    LGCP::Message m;
+    EXPECT_TRUE(m.setFromValueNotation(valueNotation)) << valueNotation;
+    ASN1::CoderEnv env(ASN1::CoderEnv::per_Aligned);
+    std::vector<char> out;
+    EXPECT_TRUE(ASN1::encode(m, &env, std::back_inserter(out)));
+    return Bytes(out.begin(), out.end());
+  }
+  static std::string decode(const Bytes& payload) {
+    LGCP::Message m;
+    ASN1::CoderEnv env(ASN1::CoderEnv::per_Aligned);
+    const char* first = reinterpret_cast<const char*>(payload.data());
+    if (!ASN1::decode(first, first + payload.size(), &env, m)) return "(undecodable " + hex(payload) + ")";
+    std::string flat;
+    bool blank = false;
+    for (char c : m.asValueNotation()) {
+      if (c == '\n' || c == ' ') {
+        blank = !flat.empty();
+        continue;
+      }
+      if (blank) flat += ' ';
+      blank = false;
+      flat += c;
+    }
+    return flat;
+  }
+
+  RawClient client_;
+  int trunkReports_ = 0;
+};
+
+}  // namespace e2e
