@@ -75,4 +75,13 @@ struct SpiRegister {
 static_assert(sizeof(SpiRegister) == 3 && offsetof(SpiRegister, address) == 1 && offsetof(SpiRegister, data) == 2,
               "SPI register record");
 
+// The board's front panel, for the monitoring service: each request passes
+// the address of one byte. The DIP switch and the power supply are read
+// (the power byte is the supply's raw state: 0 both, 1 standby, 2 main, 3
+// both); the framer LEDs are written, two bits per framer n (0..3): bit 2n
+// the link LED, bit 2n+1 the line LED.
+constexpr unsigned long dip_switch = 0xC0014205ul;
+constexpr unsigned long power_supply = 0xC0014206ul;
+constexpr unsigned long framer_leds = 0xC0014207ul;
+
 }  // namespace hal

@@ -64,10 +64,7 @@ ModemSlot::ModemSlot(ModemFactory& factory, const TERM::ModemParams& params) : p
   child.Bind(this, &ModemSlot::on_terminate);
 }
 
-ModemSlot::~ModemSlot() {
-  terminate.reset();
-  pppd_kill();
-}
+ModemSlot::~ModemSlot() { Stop(); }
 
 void ModemSlot::say(std::ostream& stream, const std::string& text) const {
   std::ostringstream line;
@@ -222,13 +219,14 @@ void ModemSlot::pppd_kill() {
 void ModemSlot::on_terminate(int status) {
   say(std::clog, "pppd terminated with code " + std::to_string(status));
   pid = -1;
-  if (releasing()) {
-    terminate.reset();
-    unbind();
-    on_release();
-    return;
-  }
-  OnAbort(status);
+  Ended(status);
+}
+
+void ModemSlot::Ended(int status) {
+  if (!releasing()) return OnAbort(status);
+  terminate.reset();
+  unbind();
+  on_release();
 }
 
 void ModemSlot::on_terminate_timeout() {
@@ -244,25 +242,11 @@ void ModemSlot::on_terminate_timeout() {
 DspModemSlot::DspModemSlot(ModemFactory& factory, const TERM::ModemParams& params) : ModemSlot(factory, params) {}
 
 DspModemSlot::~DspModemSlot() {
-  terminate.reset();
-  pppd_kill();
+  Stop();
   unbind();
 }
 
-void DspModemSlot::unbind() {
-  if (!bound) return;
-  bound = false;
-  GetSlotFactory().ReleaseModemSlot(this);
-}
-
-// A modem that could not be set up has no stream: a connection to it
-// fails rather than announce a stream on no channel.
-bool DspModemSlot::IOnOutputStream() {
-  InitModem();
-  return modem != -1;
-}
-
-bool DspModemSlot::IOnInputStream() {
+bool DspModemSlot::Prepare() {
   InitModem();
   return modem != -1;
 }
@@ -375,13 +359,7 @@ void DspModemSlot::on_fax_terminate(int status) {
   TERM::ModemProceeding proceeding;
   split(proceeding.select_acct().get_octetsIn(), static_cast<std::uint64_t>(pages));
   OnModem(proceeding);
-  if (releasing()) {
-    terminate.reset();
-    unbind();
-    on_release();
-    return;
-  }
-  OnAbort(status);
+  Ended(status);
 }
 
 // ---- HdlcModemSlot ----
@@ -390,24 +368,12 @@ HdlcModemSlot::HdlcModemSlot(ModemFactory& factory, const TERM::ModemParams& par
     : ModemSlot(factory, params), interface(interface) {}
 
 HdlcModemSlot::~HdlcModemSlot() {
-  terminate.reset();
-  pppd_kill();
+  Stop();
   takeDown();
   unbind();
 }
 
-void HdlcModemSlot::unbind() {
-  if (!bound) return;
-  bound = false;
-  GetSlotFactory().ReleaseModemSlot(this);
-}
-
-bool HdlcModemSlot::IOnOutputStream() {
-  initModem();
-  return channel != -1;
-}
-
-bool HdlcModemSlot::IOnInputStream() {
+bool HdlcModemSlot::Prepare() {
   initModem();
   return channel != -1;
 }

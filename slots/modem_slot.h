@@ -31,6 +31,7 @@
 #include "runtime/fd.h"
 #include "runtime/timer.h"
 #include "slots/modem_auth_records.h"
+#include "slots/modem_factory.h"
 #include "slots/slot.h"
 
 class ModemFactory;
@@ -53,6 +54,11 @@ class ModemSlot : public Slot {
 
   bool IBeforeDestroy() override;
   bool IActivate(const TERM::TermActivateParams& params) override;
+  // The first stream change sets the device up and starts its program; a
+  // device that could not be set up has no stream, so a connection to it
+  // fails rather than announce a stream on no channel.
+  bool IOnOutputStream() override { return Prepare(); }
+  bool IOnInputStream() override { return Prepare(); }
   const char* GetName() const override { return "generic-modem"; }
 
   ModemFactory& GetSlotFactory() const { return factory_; }
@@ -68,12 +74,30 @@ class ModemSlot : public Slot {
   int child_pid() const { return pid; }
 
  protected:
+  // Sets the device up unless it is; whether it has a stream.
+  virtual bool Prepare() = 0;
+  // Takes the slot off the factory's lists once.
+  template <class Self>
+  void Unbind(Self* self) {
+    if (!bound) return;
+    bound = false;
+    factory_.ReleaseModemSlot(self);
+  }
+  // Stops what a slot that goes leaves running: the terminate timer, a
+  // child.
+  void Stop() {
+    terminate.reset();
+    pppd_kill();
+  }
   // Starts the PPP daemon on a device with an options file (a name in the
   // options directory); nothing while a child runs.
   void pppd_exec(const std::string& device, const char* options);
   // Kills a child that is still running.
   void pppd_kill();
   void on_terminate(int status);
+  // The child has ended: a release waiting for it finishes (the slot is
+  // gone afterwards), or else the controller hears of it as an abort.
+  void Ended(int status);
   void on_terminate_timeout();
   // Forks a child that runs program (a board path) with argv; the child
   // waits delay seconds and writes banner to its standard output first.
@@ -103,15 +127,14 @@ class DspModemSlot : public ModemSlot {
   ~DspModemSlot() override;
 
   int modem_id() const override { return modem; }
-  void unbind() override;
+  void unbind() override { Unbind(this); }
   int IGetTransmitChannel() const override { return timeslot; }
   int IGetReceiveChannel() const override { return timeslot; }
   const char* GetName() const override { return "dsp-modem"; }
-  bool IOnOutputStream() override;
-  bool IOnInputStream() override;
 
  private:
-  // Sets the modem up and starts its program, on the first stream change.
+  bool Prepare() override;
+  // Sets the modem up and starts its program.
   void InitModem();
   void RunFaxSender();
   void RunFaxReceiver();
@@ -132,16 +155,15 @@ class HdlcModemSlot : public ModemSlot {
 
   // No authentication session: the plug-in's records name modems.
   int modem_id() const override { return -1; }
-  void unbind() override;
+  void unbind() override { Unbind(this); }
   int IGetTransmitChannel() const override { return channel; }
   int IGetReceiveChannel() const override { return channel; }
   const char* GetName() const override { return "digital-modem"; }
-  bool IOnOutputStream() override;
-  bool IOnInputStream() override;
 
   const std::string& interface_name() const { return interface; }
 
  private:
+  bool Prepare() override;
   // Switches the interface to PPP and starts the PPP daemon on it.
   void initModem();
   // Takes the interface down and back to raw HDLC.

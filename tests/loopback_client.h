@@ -94,6 +94,13 @@ class Client {
     fd_ = connectTo(port);
     return fd_ >= 0;
   }
+  // Takes over a connected socket (one accepted from the code under test).
+  void adopt(int fd) {
+    close();
+    in_.clear();
+    closed_ = false;
+    fd_ = fd;
+  }
   void close() {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;

@@ -1,10 +1,12 @@
 #include "links/isdn/lapd.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <string>
 
 #include "links/isdn/q931_trace.h"
+#include "links/isdn/tei_message.h"
 #include "runtime/ext_out.h"
 
 namespace ISDN {
@@ -64,8 +66,8 @@ const LAPD::Row LAPD::table_[EV_COUNT] = {
     {EV_T200,
      {nullptr, nullptr, nullptr, nullptr, &L::t200_awaiting_est, &L::t200_awaiting_rel, &L::t200_established,
       &L::t200_timer_recovery}},
-    // T202 belongs to TEI assignment.
-    {EV_T202, {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr}},
+    // Q.921 5.3.2 (identity request unanswered)
+    {EV_T202, {nullptr, &L::t202_awaiting_tei, &L::t202_awaiting_tei, nullptr, nullptr, nullptr, nullptr, nullptr}},
     // Q.921 5.6.7 (link idle)
     {EV_T203, {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &L::t203_established, nullptr}},
 };
@@ -308,12 +310,91 @@ void LAPD::log_frame(LapdEvent ev, const Rx& rx) const {
   std::clog << std::endl;
 }
 
-void LAPD::on_UI(Packet&) {
-  if (!bri_) return;
-}
+// ------------------------------------------------------ TEI management
 
+std::uint16_t LAPD::new_ri() { return static_cast<std::uint16_t>(std::rand() & 0xFFFF); }
+
+// Q.921 5.3.2. When layer 3 asked for the link (state 2, Establish awaiting
+// TEI), the state stays: the establishment is carried out once the TEI
+// arrives, as Q.921's state 3 requires, instead of being forgotten.
 void LAPD::BeginTeiAssignProcedure() {
   if (!bri_ || side_ != Side::user) return;
+  if (LAPDFullState::state != ST_ESTABLISH_AWAITING_TEI) change_state(ST_ASSIGN_AWAITING_TEI);
+  on_mdl_assign();
+  ri_ = new_ri();
+  tx_identity(ri_, TeiMessage::group_tei, TeiMessage::identity_request);
+  RC = 0;
+  stop_T200();
+  stop_T203();
+  start_T202();
+}
+
+void LAPD::tx_identity(unsigned short ri, int ai, unsigned char type) {
+  if (!bri_) return;
+  Packet f = TeiMessage::frame(side_, ri, static_cast<unsigned>(ai), type);
+  xmit(f);
+}
+
+void LAPD::on_UI(Packet& info) {
+  if (!bri_ || info.length() == 0) return;
+  if (log_ > 3) std::clog << ext::header(this) << "on_UI()" << std::endl;
+  if (info[0] != TeiMessage::entity) {
+    // Layer 3 to every terminal (a SETUP offered to the bus): a terminal
+    // brings its link up to answer it.
+    if (side_ == Side::user) {
+      if (LAPDFullState::state == ST_AWAITING_ESTABLISHMENT) change_state(ST_TEI_ASSIGNED);
+      if (LAPDFullState::state == ST_TEI_ASSIGNED) local_activate();
+    }
+    on_message(info);
+    return;
+  }
+  TeiMessage m;
+  if (!m.parse(info)) return;
+  if (log_ > 3) std::clog << ext::header(this) << "on_UI() type=" << unsigned(m.type) << " Ai=" << m.ai << std::endl;
+  on_tei_management(m);
+}
+
+void LAPD::on_tei_management(const TeiMessage& m) {
+  const std::uint32_t s = LAPDFullState::state;
+  const bool awaiting = s == ST_ASSIGN_AWAITING_TEI || s == ST_ESTABLISH_AWAITING_TEI;
+  switch (m.type) {
+    case TeiMessage::identity_assigned:
+      if (!awaiting || m.ri != ri_) return;
+      // T202 is stopped before the assignment, which may start T200 for
+      // the establishment: the other order reports the shared timer's
+      // "while T202 running" warnings on every assignment.
+      stop_T202();
+      mdl_assign(static_cast<unsigned char>(m.ai));
+      start_T200();
+      return;
+    case TeiMessage::identity_denied:
+      // Either awaiting state: state 2 is where an assignment asked for by
+      // layer 3 waits. T202 keeps running and asks again.
+      if (!awaiting || m.ri != ri_) return;
+      if (m.ai != TeiMessage::group_tei)
+        std::clog << ext::header(this) << "ASP returned: TEI " << m.ai << " denied" << std::endl;
+      else
+        std::clog << ext::header(this) << "ASP returned: All TEI's used" << std::endl;
+      on_error(32768);
+      return;
+    case TeiMessage::identity_check_request:
+      if (s < ST_TEI_ASSIGNED) return;
+      if (m.ai == TeiMessage::group_tei || m.ai == self_tei)
+        tx_identity(ri_, static_cast<int>(self_tei), TeiMessage::identity_check_response);
+      return;
+    case TeiMessage::identity_remove:
+      if (m.ai < TeiMessage::group_tei && m.ai != self_tei) return;
+      // No TEI is held while an assignment is under way: the request in
+      // flight stands. Asking again for every remove would take one TEI of
+      // the network's pool per remove (networks send them in bursts), all
+      // but the last of them left to the network as dead terminals.
+      if (awaiting) return;
+      mdl_remove();
+      BeginTeiAssignProcedure();
+      return;
+    default:
+      return;
+  }
 }
 
 // ------------------------------------------------------------- sending
@@ -617,11 +698,15 @@ void LAPD::released_locally(const char* text) {
 
 // ------------------------------------------------------------- the cells
 
+// Q.921 5.3.2: the request waits in state 2 for the TEI (see
+// BeginTeiAssignProcedure), which a BRI terminal asks for now.
 void LAPD::dl_establish_tei_unassigned(const Rx&) {
   RC = 0;
-  on_mdl_assign();
   change_state(ST_ESTABLISH_AWAITING_TEI);
-  BeginTeiAssignProcedure();
+  if (bri_ && side_ == Side::user)
+    BeginTeiAssignProcedure();  // which tells on_mdl_assign
+  else
+    on_mdl_assign();
 }
 
 void LAPD::dl_establish_assign_awaiting(const Rx&) { change_state(ST_ESTABLISH_AWAITING_TEI); }
@@ -1052,6 +1137,21 @@ void LAPD::t203_established(const Rx&) {
   transmit_enquiry();
   RC = 0;
   change_state(ST_TIMER_RECOVERY);
+}
+
+// Q.921 5.3.2: the request is repeated with a new Ri until the network has
+// been asked five times; then the link gives up, the failure report saying
+// why (no state-change line of its own).
+void LAPD::t202_awaiting_tei(const Rx&) {
+  if (RC >= T202_retries) {
+    LAPDFullState::state = ST_TEI_UNASSIGNED;
+    release("link error (T202 expired N202 times)");
+    return;
+  }
+  ri_ = new_ri();
+  tx_identity(ri_, TeiMessage::group_tei, TeiMessage::identity_request);
+  start_T202();
+  ++RC;
 }
 
 }  // namespace ISDN

@@ -35,6 +35,8 @@
 
 namespace ISDN {
 
+struct TeiMessage;
+
 class LAPD : public Protocol, private LAPDFullState, public HDLC::Notify {
  public:
   // Told after each change of the flow status; reads it from the link.
@@ -77,6 +79,8 @@ class LAPD : public Protocol, private LAPDFullState, public HDLC::Notify {
   // Q.921 3.6.2, 5.9: k, N200 and the timers.
   static constexpr unsigned window = 7;
   static constexpr int N200 = 3;
+  // Identity requests repeated on T202 after the first: five in all.
+  static constexpr int T202_retries = 4;
   static constexpr unsigned T200_ms = 1000;
   static constexpr unsigned T202_ms = 2000;
   static constexpr unsigned T203_ms = 10000;
@@ -105,6 +109,8 @@ class LAPD : public Protocol, private LAPDFullState, public HDLC::Notify {
   std::uint32_t current_state() const { return LAPDFullState::state; }
   unsigned out_queue() const { return out_.count(); }
   unsigned ack_queue() const { return ack_.count(); }
+  // Reference number of the last identity request (TEI assignment).
+  std::uint16_t ri() const { return ri_; }
 
   // Protocol
   bool compare_name(const Protocol_name& n) const override { return name_.compare(n); }
@@ -162,17 +168,7 @@ class LAPD : public Protocol, private LAPDFullState, public HDLC::Notify {
   void local_events();
 
   // Frames out.
-  enum class Kind : unsigned char {
-    RR = 0x01,
-    RNR = 0x05,
-    REJ = 0x09,
-    SABME = 0x6F,
-    DISC = 0x43,
-    UA = 0x63,
-    DM = 0x0F,
-    UI = 0x03,
-    FRMR = 0x87,
-  };
+  using Kind = FrameKind;
   bool tx_cmd_resp(Kind kind, bool pf, bool command);
   bool xmit(Packet& frame);
 
@@ -187,10 +183,13 @@ class LAPD : public Protocol, private LAPDFullState, public HDLC::Notify {
   void stop_T202() { stop_timer(Tn::t202); }
   void stop_T203() { stop_timer(Tn::t203); }
 
-  // TEI assignment; runs on a BRI user side only.
+  // TEI assignment (Q.921 5.3.2); runs on a BRI user side only.
   void BeginTeiAssignProcedure();
-  // UI frames: TEI management and layer 3 broadcast, on a BRI link only.
+  // UI frames: TEI management and layer 3 broadcast, on a BRI link only;
+  // info is the frame after its 3 header octets.
   void on_UI(Packet& info);
+  // One TEI management message, on a BRI link only.
+  void tx_identity(unsigned short ri, int ai, unsigned char type);
 
   void discard_queues();
   void set_flow(FlowStatus::Type f);
@@ -299,6 +298,11 @@ class LAPD : public Protocol, private LAPDFullState, public HDLC::Notify {
   void t200_established(const Rx&);
   void t200_timer_recovery(const Rx&);
   void t203_established(const Rx&);
+  void t202_awaiting_tei(const Rx&);
+
+  // TEI management messages for this terminal (Q.921 5.3).
+  void on_tei_management(const TeiMessage& m);
+  static std::uint16_t new_ri();
 
   Side::type side_;
   Stats stats_;
@@ -309,6 +313,7 @@ class LAPD : public Protocol, private LAPDFullState, public HDLC::Notify {
   std::uint32_t link_ = 0;
   std::uint32_t log_;
   bool bri_ = false;
+  std::uint16_t ri_ = 0;
   LinkTimer timer_{this};
   CleanQueue<Packet, 135> out_;  // layer-3 messages waiting, oldest first
   CleanQueue<Packet, 7> ack_;    // I frames sent and not acknowledged, oldest first

@@ -54,6 +54,20 @@ enum LapdEvent : unsigned {
 };
 const char* event_name(unsigned event);
 
+// Control field, first octet, P/F clear (Q.921 3.6, Table 5).
+enum class FrameKind : unsigned char {
+  RR = 0x01,
+  RNR = 0x05,
+  REJ = 0x09,
+  SABME = 0x6F,
+  DISC = 0x43,
+  UA = 0x63,
+  DM = 0x0F,
+  UI = 0x03,
+  FRMR = 0x87,
+  XID = 0xAF,
+};
+
 using Seq = Cyclic<unsigned int, 127u>;
 
 // The state variables (Q.921 3.5.2, 5): copied whole into every status the

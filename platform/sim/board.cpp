@@ -357,7 +357,11 @@ int Board::ioctl_ptr(int fd, unsigned long code, void* rec, std::size_t size) {
     passed = hexText(rec, size);
   int rc;
   errno = 0;
-  if (!injected(device->path(), code, rc)) rc = device->ioctl_ptr(code, rec, size);
+  if (!injected(device->path(), code, rc)) {
+    device->requestFd_ = fd;
+    rc = device->ioctl_ptr(code, rec, size);
+    device->requestFd_ = -1;
+  }
   const int err = errno;
   std::string note;
   if (answered(device, rc, note)) {
@@ -373,7 +377,11 @@ int Board::ioctl_val(int fd, unsigned long code, unsigned long value) {
   if (!device) return drv::kernel().ioctl_val(fd, code, value);
   int rc;
   errno = 0;
-  if (!injected(device->path(), code, rc)) rc = device->ioctl_val(code, value);
+  if (!injected(device->path(), code, rc)) {
+    device->requestFd_ = fd;
+    rc = device->ioctl_val(code, value);
+    device->requestFd_ = -1;
+  }
   const int err = errno;
   std::string note;
   if (answered(device, rc, note))

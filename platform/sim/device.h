@@ -87,6 +87,10 @@ class Device {
   // nothing and comes by the hundred, like a refresh).
   void annotate(const std::string& text) { note_ = text; }
   void quiet() { quiet_ = true; }
+  // The daemon's descriptor that carries the request being answered (-1
+  // outside a request): for a model that tunes the daemon's end when a
+  // request changes what the open is, such as the size of its writes.
+  int request_fd() const { return requestFd_; }
 
  private:
   friend class Board;
@@ -103,6 +107,7 @@ class Device {
   bool held_ = false;
   bool wantOut_ = false;
   bool quiet_ = false;
+  int requestFd_ = -1;
   std::string note_;
   std::uint64_t serial_ = 0;  // order of the opens
 };

@@ -10,6 +10,7 @@
 #include "platform/hal_records.h"
 #include "platform/sim/board.h"
 #include "platform/sim/command_words.h"
+#include "platform/sim/front_panel.h"
 #include "platform/sim/spi_model.h"
 #include "platform/sim/tdm.h"
 #include "platform/sysroot.h"
@@ -45,9 +46,14 @@ int HalDevice::ioctl_ptr(unsigned long code, void* rec, std::size_t size) {
     case hal::clock_select:
       return clock(rec, size);
     case hal::spi_write:
-    case hal::spi_read: {
+    case hal::spi_read:
+    case hal::dip_switch:
+    case hal::power_supply:
+    case hal::framer_leds: {
       std::string note;
-      const int rc = SpiChips::instance().request(code, rec, size, note);
+      const bool spi = code == hal::spi_write || code == hal::spi_read;
+      const int rc = spi ? SpiChips::instance().request(code, rec, size, note)
+                         : FrontPanel::instance().request(code, rec, size, note);
       if (!note.empty()) annotate(note);
       return rc;
     }
@@ -224,6 +230,7 @@ void install_hal(Board& board) {
                       r.line(bus_clock() < 0 ? std::string("clock none") : "clock " + std::to_string(bus_clock()));
                     });
   SpiChips::install(board);
+  FrontPanel::install(board);
   board.add_command("cable", "cable A B: join trunk A's line to trunk B's (timeslot s to timeslot s)",
                     [](const Board::Args& a, Board::Reply& r) {
                       int x, y;

@@ -1,8 +1,9 @@
 #pragma once
 // The simulated "/dev/hal": the switching matrix requests on the board's TDM
-// fabric (tdm.h), the clock select of the TDM bus and the registers of the
-// line chips on its SPI bus (spi_model.h). Every open shares the one fabric,
-// clock and chips.
+// fabric (tdm.h), the clock select of the TDM bus, the registers of the
+// line chips on its SPI bus (spi_model.h) and the front panel's DIP switch,
+// power byte and framer LEDs (front_panel.h). Every open shares the one
+// fabric, clock, chips and panel.
 #include "platform/sim/device.h"
 
 namespace sim {
@@ -28,7 +29,7 @@ void reset_bus_clock();
 
 // Registers the "/dev/hal" model and the commands on the matrix, the bus
 // wires, the clock, the lines and the line chips: matrix, bus, clock, cable,
-// loop, unplug, lines, spi.
+// loop, unplug, lines, spi, dip, power, leds.
 void install_hal(Board& board);
 
 }  // namespace sim

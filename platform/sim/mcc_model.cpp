@@ -4,7 +4,10 @@
 #include <string.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 
 #include "platform/mcc_records.h"
 #include "platform/sim/board.h"
@@ -27,6 +30,11 @@ constexpr std::int32_t catch_up_us = 2000;
 // have sent it unread): socket buffers at the kernel's minimum hold a few
 // frames, so a full queue shows after a handful of frames, as on a driver.
 constexpr int socket_buffer = 2048;
+// A transparent channel takes a player's long writes whole and hands its
+// reader pieces as large as it asks for, up to stream_piece_max.
+constexpr int stream_socket_buffer = 32768;
+constexpr std::size_t stream_piece_max = 16384;
+constexpr std::size_t stream_piece_default = 1024;
 
 }  // namespace
 
@@ -37,9 +45,12 @@ MccDevice::~MccDevice() {
 }
 
 void MccDevice::on_open(int daemon_fd, int board_fd) {
+  boardFd_ = board_fd;
   ::setsockopt(daemon_fd, SOL_SOCKET, SO_SNDBUF, &socket_buffer, sizeof socket_buffer);
   ::setsockopt(board_fd, SOL_SOCKET, SO_SNDBUF, &socket_buffer, sizeof socket_buffer);
 }
+
+bool MccDevice::bytes() const { return mode_ == mcc::transparent; }
 
 int MccDevice::ioctl_ptr(unsigned long code, void* rec, std::size_t size) {
   if (code != MCC_ALLOCATE) return Device::ioctl_ptr(code, rec, size);
@@ -53,6 +64,11 @@ int MccDevice::ioctl_ptr(unsigned long code, void* rec, std::size_t size) {
   number_ = n;
   mode_ = r.mode;
   counters_ = Counters();
+  if (bytes()) {
+    rxSize_ = r.rx_size < 1 ? stream_piece_default : std::min<std::size_t>(r.rx_size, stream_piece_max);
+    ::setsockopt(request_fd(), SOL_SOCKET, SO_SNDBUF, &stream_socket_buffer, sizeof stream_socket_buffer);
+    ::setsockopt(boardFd_, SOL_SOCKET, SO_SNDBUF, &stream_socket_buffer, sizeof stream_socket_buffer);
+  }
   annotate("allocate mode " + std::to_string(r.mode) + ": channel " + std::to_string(n));
   restart();  // a channel set to stall before it was taken starts stalled
   return 0;
@@ -67,6 +83,7 @@ int MccDevice::ioctl_val(unsigned long code, unsigned long value) {
 void MccDevice::on_write(const std::uint8_t* data, std::size_t len) {
   if (number_ < 0) return;  // no channel yet: the frame goes nowhere
   tx_.assign(data, data + len);
+  mcc_.wrote(number_, tx_);
   transmitting_ = true;
   hold_writes(true);  // the next frame waits in the daemon's queue
   // A frame that was waiting when the line came free follows the one before
@@ -75,7 +92,7 @@ void MccDevice::on_write(const std::uint8_t* data, std::size_t len) {
   const std::uint32_t now = Mux::microseconds();
   const std::uint32_t start =
       lineUsed_ && static_cast<std::int32_t>(now - lineFree_) < catch_up_us ? lineFree_ : now;
-  lineFree_ = start + static_cast<std::uint32_t>(len + frame_overhead) * octet_us;
+  lineFree_ = start + static_cast<std::uint32_t>(len + (bytes() ? 0 : frame_overhead)) * octet_us;
   lineUsed_ = true;
   const std::int32_t wait = static_cast<std::int32_t>(lineFree_ - now);
   timer_.set(wait > 0 ? static_cast<unsigned>((wait + 999) / 1000) : 0u, &MccDevice::OnLineFree, this);
@@ -119,7 +136,13 @@ void MccDevice::receive(const Frame& frame) {
     ++counters_.dropped;
     return;
   }
-  rx_.push_back(frame);
+  if (bytes() && frame.size() > rxSize_) {
+    for (std::size_t at = 0; at < frame.size(); at += rxSize_)
+      rx_.emplace_back(frame.begin() + static_cast<std::ptrdiff_t>(at),
+                       frame.begin() + static_cast<std::ptrdiff_t>(std::min(frame.size(), at + rxSize_)));
+  } else {
+    rx_.push_back(frame);
+  }
   ++counters_.received;
   if (s.tap) s.tap->add(frame.data(), frame.size(), PcapTap::rx);
   flush();
@@ -130,6 +153,11 @@ void MccDevice::flush() {
   bool freed = false;
   while (!rx_.empty()) {
     if (!send(rx_.front().data(), rx_.front().size())) {
+      if (errno == EMSGSIZE) {  // larger than any read could take: a driver would drop it too
+        rx_.pop_front();
+        ++counters_.dropped;
+        continue;
+      }
       want_writable(true);
       break;
     }
@@ -181,6 +209,7 @@ int Mcc::allocate(MccDevice* device) {
   for (int n = first_channel; n < first_channel + channel_count; ++n) {
     if (inUse_.count(n)) continue;
     inUse_[n] = device;
+    written_.erase(n);
     return n;
   }
   return -1;
@@ -189,6 +218,28 @@ int Mcc::allocate(MccDevice* device) {
 void Mcc::release(MccDevice* device) {
   auto it = inUse_.find(device->number());
   if (it != inUse_.end() && it->second == device) inUse_.erase(it);
+}
+
+void Mcc::wrote(int number, const MccDevice::Frame& data) {
+  auto s = settings_.find(number);
+  if (s != settings_.end() && s->second.capture && !data.empty()) {
+    std::FILE* f = s->second.capture.get();
+    std::fwrite(data.data(), 1, data.size(), f);
+    std::fflush(f);  // readable while the board runs
+  }
+  Written& w = written_[number];
+  w.writes.push_back(data);
+  w.octets += data.size();
+  while (w.writes.size() > written_writes || (w.octets > written_octets && w.writes.size() > 1)) {
+    w.octets -= w.writes.front().size();
+    w.writes.pop_front();
+    ++w.dropped;
+  }
+}
+
+const Mcc::Written* Mcc::written(int number) const {
+  auto it = written_.find(number);
+  return it == written_.end() ? nullptr : &it->second;
 }
 
 MccDevice* Mcc::device(int number) const {
@@ -234,6 +285,24 @@ bool channelNumber(const std::string& text, int& n) {
   return true;
 }
 
+// A relative file lies under the root, where the daemon's files are.
+std::string underRoot(const std::string& path) {
+  if (path[0] != '/' && !sysroot::root().empty()) return sysroot::root() + "/" + path;
+  return path;
+}
+
+std::string hexLine(const MccDevice::Frame& data) {
+  static const char digits[] = "0123456789ABCDEF";
+  std::string text;
+  text.reserve(data.size() * 3);
+  for (std::uint8_t b : data) {
+    if (!text.empty()) text += ' ';
+    text += digits[b >> 4];
+    text += digits[b & 15];
+  }
+  return text;
+}
+
 std::string describe(int n) {
   Mcc& mcc = Mcc::instance();
   std::string text = std::to_string(n);
@@ -253,13 +322,15 @@ std::string describe(int n) {
       text += std::string(" tap ") + (s->tap->linktype() == PcapTap::mtp2 ? "mtp2 " : "lapd ") +
               ways[s->tap->which()] + " " + std::to_string(s->tap->frames()) + " " + s->tap->path();
     }
+    if (s->capture) text += " capture " + s->capturePath;
   }
   return text;
 }
 
 const char usage[] =
     "usage: mcc | mcc stall|resume|error M | mcc drop M N | mcc tap M FILE [lapd|mtp2] [tx|rx|both] | "
-    "mcc tap M off (M a channel 1024..1087)";
+    "mcc tap M off | mcc inject M HEX... | mcc inject M file FILE [N] | mcc written M [clear] | "
+    "mcc capture M FILE | mcc capture M off (M a channel 1024..1087)";
 
 void tapCommand(int n, const Board::Args& a, Board::Reply& r) {
   Mcc::Settings& s = Mcc::instance().settings(n);
@@ -283,12 +354,62 @@ void tapCommand(int n, const Board::Args& a, Board::Reply& r) {
     else
       return r.fail(usage);
   }
-  // A relative file lies under the root, where the daemon's files are.
-  std::string path = a[2];
-  if (path[0] != '/' && !sysroot::root().empty()) path = sysroot::root() + "/" + path;
+  const std::string path = underRoot(a[2]);
   auto tap = std::make_unique<PcapTap>();
   if (!tap->open(path, linktype, which)) return r.fail("cannot write " + path + ": " + ::strerror(errno));
   s.tap = std::move(tap);
+}
+
+// Octets for channel n as received from the line: the words' bytes, or a
+// file's in pieces of N (default: the whole file one frame, or the read
+// size of a transparent channel).
+void injectCommand(MccDevice* d, const Board::Args& a, Board::Reply& r) {
+  if (!d) return r.fail("channel " + a[1] + " is not in use");
+  if (a.size() >= 4 && a.size() <= 5 && a[2] == "file") {
+    std::uint32_t piece = 0;
+    if (a.size() == 5 && (!words::to_u32(a[4], piece) || piece == 0))
+      return r.fail("N: octets a piece, 1 or more");
+    const std::string path = underRoot(a[3]);
+    std::ifstream file(path, std::ios::binary);
+    if (!file) return r.fail("cannot read " + path);
+    const MccDevice::Frame data((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    if (data.empty()) return r.fail(path + " is empty");
+    const std::size_t step = piece ? piece : d->bytes() ? d->rx_size() : data.size();
+    for (std::size_t at = 0; at < data.size(); at += step)
+      d->receive(MccDevice::Frame(data.begin() + static_cast<std::ptrdiff_t>(at),
+                                  data.begin() + static_cast<std::ptrdiff_t>(std::min(data.size(), at + step))));
+    return;
+  }
+  MccDevice::Frame data;
+  if (!words::to_bytes(a, 2, data)) return r.fail(usage);
+  d->receive(data);
+}
+
+void writtenCommand(int n, const Board::Args& a, Board::Reply& r) {
+  Mcc& mcc = Mcc::instance();
+  if (a.size() == 3) {
+    if (a[2] != "clear") return r.fail(usage);
+    mcc.clear_written(n);
+    return;
+  }
+  const Mcc::Written* w = mcc.written(n);
+  if (!w) return;
+  if (w->dropped) r.line("written: " + std::to_string(w->dropped) + " earlier writes dropped");
+  for (const MccDevice::Frame& f : w->writes) r.line(hexLine(f));
+}
+
+void captureCommand(int n, const Board::Args& a, Board::Reply& r) {
+  Mcc::Settings& s = Mcc::instance().settings(n);
+  if (a[2] == "off") {
+    s.capture.reset();
+    s.capturePath.clear();
+    return;
+  }
+  const std::string path = underRoot(a[2]);
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  if (!f) return r.fail("cannot write " + path + ": " + ::strerror(errno));
+  s.capture.reset(f);
+  s.capturePath = path;
 }
 
 void mccCommand(const Board::Args& a, Board::Reply& r) {
@@ -298,7 +419,7 @@ void mccCommand(const Board::Args& a, Board::Reply& r) {
     for (const auto& d : mcc.in_use()) shown.insert(d.first);
     for (int n = Mcc::first_channel; n < Mcc::first_channel + Mcc::channel_count; ++n)
       if (const Mcc::Settings* s = mcc.find_settings(n))
-        if (s->stalled || s->dropEvery || s->tap) shown.insert(n);
+        if (s->stalled || s->dropEvery || s->tap || s->capture) shown.insert(n);
     for (int n : shown) r.line(describe(n));
     return;
   }
@@ -320,6 +441,12 @@ void mccCommand(const Board::Args& a, Board::Reply& r) {
     d->fail();
   } else if (op == "tap" && a.size() >= 3 && a.size() <= 5) {
     tapCommand(n, a, r);
+  } else if (op == "inject" && a.size() >= 3) {
+    injectCommand(d, a, r);
+  } else if (op == "written" && a.size() <= 3) {
+    writtenCommand(n, a, r);
+  } else if (op == "capture" && a.size() == 3) {
+    captureCommand(n, a, r);
   } else {
     r.fail(usage);
   }
@@ -334,7 +461,12 @@ void install_mcc(Board& board) {
                     "mcc stall|resume M: channel M stops (starts again) taking frames from the daemon and handing "
                     "it frames; mcc drop M N: drop every N-th frame M receives (0: none); mcc error M: M fails "
                     "like a broken driver (the daemon's next read or write errs); mcc tap M FILE [lapd|mtp2] "
-                    "[tx|rx|both] | mcc tap M off: write M's frames to a pcap file (relative to the root)",
+                    "[tx|rx|both] | mcc tap M off: write M's frames to a pcap file (relative to the root); "
+                    "mcc inject M HEX...: M receives the octets as from the line (one frame, or one run of a "
+                    "transparent channel's stream); mcc inject M file FILE [N]: the same with a file's octets, N a "
+                    "piece (default: one frame, or a transparent channel's read size); mcc written M [clear]: what "
+                    "the daemon wrote on M since it was allocated, a line of hex per frame or write; mcc capture M "
+                    "FILE | mcc capture M off: append every octet the daemon writes on M to a file",
                     mccCommand);
 }
 

@@ -8,21 +8,28 @@
 // matrix channel. The channel is freed when the daemon closes its last
 // descriptor of the open.
 //
-// One write is one frame, one read one frame. The controller sends the
-// frames the daemon writes one at a time at the line rate (64 kbit/s: three
-// octets of FCS and flag added, 125 us an octet) and takes the next only
-// when the line is free, so the daemon's writes meet EAGAIN once its small
-// transmit queue is full. A frame on the line goes to every controller
-// channel that hears it along the matrix and the lines (sim::Tdm::reach);
-// each takes it into its receive queue for the daemon. A frame whose
-// receiver's queue is full waits on the line: a receiver that does not read
-// holds up its sender, which in turn sees its queue fill.
+// In the framed modes (HDLC, BRI, SS7) one write is one frame and one read
+// one frame. In transparent mode the channel carries a byte stream: a write
+// is a run of octets of any length, and the daemon's reads give what
+// arrived in pieces of at most the allocation's receive packet size, so a
+// reader whose buffer is that large never loses a tail. Either way the
+// controller sends what the daemon writes one write at a time at the line
+// rate (64 kbit/s, 125 us an octet; a frame adds three octets of FCS and
+// flag) and takes the next only when the line is free, so the daemon's
+// writes meet EAGAIN once its small transmit queue is full. What goes out on
+// the line reaches every controller channel that hears it along the matrix
+// and the lines (sim::Tdm::reach); each takes it into its receive queue for
+// the daemon. A frame whose receiver's queue is full waits on the line: a
+// receiver that does not read holds up its sender, which in turn sees its
+// queue fill.
 //
 // Tests and operators drive it with the `mcc` commands (README.md): list,
 // stall and resume a channel, drop every n-th frame it receives, fail it
-// like a broken driver, tap its frames into a pcap file.
+// like a broken driver, tap its frames into a pcap file, inject octets or a
+// file as received from the line, and see or capture what the daemon wrote.
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <deque>
 #include <map>
 #include <memory>
@@ -57,10 +64,15 @@ class MccDevice : public Device {
 
   int number() const { return number_; }
   int mode() const { return mode_; }
+  // Transparent mode: a byte stream rather than frames.
+  bool bytes() const;
+  // The most a read gives in transparent mode.
+  std::size_t rx_size() const { return rxSize_; }
   std::size_t queued() const { return rx_.size(); }
   bool has_room() const { return rx_.size() < rx_queue_frames; }
 
-  // A frame that arrived along the line.
+  // A frame (or a run of octets) that arrived along the line, or was
+  // injected as if it had.
   void receive(const Frame& frame);
   // Hands queued frames to the daemon while it takes them.
   void flush();
@@ -86,6 +98,8 @@ class MccDevice : public Device {
   Mcc& mcc_;
   int number_ = -1;
   int mode_ = -1;
+  std::size_t rxSize_ = 0;
+  int boardFd_ = -1;  // the board's end, owned by Device
   Counters counters_;
   std::deque<Frame> rx_;
   Frame tx_;
@@ -110,11 +124,32 @@ class Mcc {
     std::uint32_t dropEvery = 0;  // 0: none
     std::uint32_t dropCount = 0;
     std::unique_ptr<PcapTap> tap;
+    // Every octet the daemon writes is appended to this file.
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> capture{nullptr, &std::fclose};
+    std::string capturePath;
   };
   Settings& settings(int number) { return settings_[number]; }
   const Settings* find_settings(int number) const;
-  // Forgets every setting (channels in use stay allocated).
-  void reset_settings() { settings_.clear(); }
+  // Forgets every setting and what was written (channels in use stay
+  // allocated).
+  void reset_settings() {
+    settings_.clear();
+    written_.clear();
+  }
+
+  // What the daemon wrote on a channel since the channel was last
+  // allocated: one entry per frame (per write in transparent mode), the
+  // latest written_writes of them within written_octets.
+  static constexpr std::size_t written_writes = 1024;
+  static constexpr std::size_t written_octets = 256 * 1024;
+  struct Written {
+    std::deque<MccDevice::Frame> writes;
+    std::size_t octets = 0;
+    std::uint64_t dropped = 0;  // older writes let go for newer ones
+  };
+  void wrote(int number, const MccDevice::Frame& data);
+  const Written* written(int number) const;
+  void clear_written(int number) { written_.erase(number); }
 
   // Binds the lowest free channel to a device; -1 when none is free.
   int allocate(MccDevice* device);
@@ -134,6 +169,7 @@ class Mcc {
  private:
   std::map<int, MccDevice*> inUse_;
   std::map<int, Settings> settings_;
+  std::map<int, Written> written_;
   std::set<MccDevice*> waiting_;
   bool waking_ = false;
   bool wakeAgain_ = false;

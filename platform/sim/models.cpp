@@ -6,8 +6,10 @@
 #include "platform/sim/maintenance_model.h"
 #include "platform/sim/mcc_model.h"
 #include "platform/sim/mctl_model.h"
+#include "platform/sim/mixer_model.h"
 #include "platform/sim/netif_model.h"
 #include "platform/sim/stream_commands.h"
+#include "platform/sim/voice_model.h"
 
 namespace sim {
 
@@ -26,6 +28,10 @@ void install_models(Board& board) {
   // The trunks: synchronisation status and transmit clock, CAS signalling.
   MaintenanceModel::install(board);
   CasModel::install(board);
+  // The mixer devices.
+  MixerModel::install(board);
+  // The voice driver: DSP channel counts per codec kind, version record.
+  VoiceModel::install(board);
   // Modems: "/dev/mctl" and the point-to-point "hdlc%d" interfaces.
   MctlModel::install(board);
   NetifModel::install(board);

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/e2e/controller.h"
 #include "tests/e2e/daemon_harness.h"
+#include "tests/e2e/lgcp_controller.h"
 #include "tests/net_namespace.h"
 #include "tests/standins/plugin_records.h"
 #include "tests/standins/standin.h"
@@ -22,16 +22,12 @@ namespace {
 
 using namespace std::chrono_literals;
 using namespace plugin;
-using Lines = std::vector<std::string>;
+using e2e::cmd;
+using e2e::Lines;
+using e2e::ok;
 
 constexpr int auth_port = 52000;
 
-std::string ok(int seq, int slot) {
-  return "{ seq " + std::to_string(seq) + ", slot " + std::to_string(slot) + ", pdu response : success : NULL }";
-}
-std::string cmd(int seq, int slot, const std::string& body) {
-  return "{ seq " + std::to_string(seq) + ", slot " + std::to_string(slot) + ", pdu command : " + body + " }";
-}
 std::string terminal(int modem) {
   char name[32];
   std::snprintf(name, sizeof name, sysroot::modem_tty_format, modem);
@@ -56,7 +52,7 @@ class Plugin : public testkit::Client {
   }
 };
 
-class ModemEndToEnd : public ::testing::Test {
+class ModemEndToEnd : public e2e::ControllerTest {
  protected:
   void SetUp() override {
     if (::geteuid() != 0) GTEST_SKIP() << "the fixed port needs a network namespace of its own, which needs root";
@@ -64,17 +60,6 @@ class ModemEndToEnd : public ::testing::Test {
     if (!why.empty()) GTEST_SKIP() << "no network namespace here: " << why;
     root.make_parent(sysroot::sim_board_init);
     std::ofstream(root.path(sysroot::sim_board_init)) << "mctl modems 2\nnetif add hdlc0\n";
-  }
-  void TearDown() override {
-    if (!daemon) return;
-    daemon->signal(SIGTERM);
-    EXPECT_EQ(daemon->exitCode(), 0) << daemon->err();
-  }
-  void start() {
-    daemon = std::make_unique<e2e::Daemon>(e2e::simBinary(), root.dir(),
-                                           std::vector<std::string>{"--port", std::to_string(port)}, root.dir());
-    ASSERT_TRUE(e2e::waitFor([&] { return !daemon->out().empty(); })) << daemon->err();
-    ASSERT_TRUE(c.connect(port)) << daemon->err();
   }
   // A trunk slot at 1, a modem slot with the parameters at n, connected.
   Lines dial(int n, const std::string& params) {
@@ -88,12 +73,6 @@ class ModemEndToEnd : public ::testing::Test {
   bool said(const std::string& line) {
     return e2e::waitFor([&] { return daemon->err().find(line) != std::string::npos; });
   }
-  std::string board(const std::string& request) const { return e2e::simboardctl(root.dir(), request).out; }
-
-  e2e::Root root;
-  int port = e2e::freePort();
-  std::unique_ptr<e2e::Daemon> daemon;
-  e2e::Controller c;
 };
 
 TEST_F(ModemEndToEnd, ADialInIsSetUpAuthenticatedAccountedAndDestroyedPastAPppDaemonIgnoringHangUp) {

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -59,8 +60,14 @@ struct Peer : HDLC::Notify {
   std::vector<Bytes> heard;
   GenericHDLC* out = nullptr;
 
+  // Called with each frame heard, for a peer that answers as it goes.
+  std::function<void(const Bytes&)> on_answer;
+
   explicit Peer(bool isNetwork) : network(isNetwork) {}
-  void on_hdlc_receive(Packet& p) override { heard.push_back(linktest::bytes_of(p)); }
+  void on_hdlc_receive(Packet& p) override {
+    heard.push_back(linktest::bytes_of(p));
+    if (on_answer) on_answer(heard.back());
+  }
   void on_hdlc_error(Cause::Type) override {}
   void on_hdlc_ready() override {}
 
@@ -97,6 +104,23 @@ struct Peer : HDLC::Notify {
   }
   Bytes their_i(unsigned ns, unsigned nr, const Bytes& info) const {
     Bytes f = {their_addr(true), tei_octet(), static_cast<std::uint8_t>(ns << 1), static_cast<std::uint8_t>(nr << 1)};
+    f.insert(f.end(), info.begin(), info.end());
+    return f;
+  }
+
+  // TEI management (SAPI 63, TEI 127, UI), as this peer sends it and as
+  // the link does; Ri goes low octet first.
+  static Bytes tei_message(bool fromNetwork, std::uint16_t ri, std::uint8_t type, unsigned ai) {
+    return {static_cast<std::uint8_t>(fromNetwork ? 0xFE : 0xFC), 0xFF, 0x03, 0x0F, static_cast<std::uint8_t>(ri & 0xFF),
+            static_cast<std::uint8_t>(ri >> 8), type, static_cast<std::uint8_t>(ai << 1 | 1)};
+  }
+  Bytes tei_msg(std::uint16_t ri, std::uint8_t type, unsigned ai) const { return tei_message(network, ri, type, ai); }
+  Bytes their_tei_msg(std::uint16_t ri, std::uint8_t type, unsigned ai) const {
+    return tei_message(!network, ri, type, ai);
+  }
+  // Layer 3 in a UI frame to every terminal.
+  Bytes broadcast(const Bytes& info) const {
+    Bytes f = {addr(true), 0xFF, 0x03};
     f.insert(f.end(), info.begin(), info.end());
     return f;
   }

@@ -172,8 +172,24 @@ LinkHarness::~LinkHarness() {
   log_.write_pcapng(std::string(dir) + "/" + name + ".pcapng");
 }
 
+LinkEnd& LinkHarness::add_end(const std::string& name) {
+  more_.push_back(std::make_unique<LinkEnd>(*this, name, b_.outbound()));
+  return *more_.back();
+}
+
+std::vector<LinkEnd*> LinkHarness::ends() {
+  std::vector<LinkEnd*> all{&a_, &b_};
+  for (const auto& e : more_) all.push_back(e.get());
+  return all;
+}
+
 void LinkHarness::send(LinkEnd& from, Bytes frame, std::size_t) {
-  inFlight_.push_back(InFlight{&from == &a_ ? &b_ : &a_, std::move(frame)});
+  if (&from != &a_) {
+    inFlight_.push_back(InFlight{&a_, std::move(frame)});
+  } else {
+    inFlight_.push_back(InFlight{&b_, frame});
+    for (const auto& e : more_) inFlight_.push_back(InFlight{e.get(), frame});
+  }
   dpc_.Activate();
 }
 
@@ -189,10 +205,11 @@ void LinkHarness::OnDpc() {
   }
   if (readyOwed_) {
     readyOwed_ = false;
-    for (LinkEnd* e : {&a_, &b_})
+    const std::vector<LinkEnd*> all = ends();
+    for (LinkEnd* e : all)
       if (e->owesReady_ && e->is_ready()) e->ready();
     // An end that refused again from inside its readiness owes another.
-    for (LinkEnd* e : {&a_, &b_})
+    for (LinkEnd* e : all)
       if (e->owesReady_ && e->is_ready()) readyOwed_ = true;
   }
   if (inFlight_.empty() && !readyOwed_) dpc_.Deactivate();

@@ -43,6 +43,13 @@
 // call of the loop, so a link's reaction to a frame is never re-entered by
 // the peer's answer. Frames keep their order per direction.
 //
+// A bus (a BRI D-channel with several terminals): more stations join b()'s
+// side of the line. Every frame a() sends reaches b() and each of them; the
+// frames of each reach a() only, as terminals on an S-bus hear the network
+// side and not one another:
+//   linktest::LinkEnd& t2 = h.add_end("terminal 2");
+//   t2.set_outbound(true);
+//
 // A peer that lives outside the loop's deferred calls (a library run over a
 // socket pair) tells the line when it still has frames in flight:
 //   h.add_busy([&] { return peer.busy(); });
@@ -184,6 +191,9 @@ class LinkHarness {
 
   LinkEnd& a() { return a_; }
   LinkEnd& b() { return b_; }
+  // A further station on b()'s side (see above); it lives as long as the
+  // line.
+  LinkEnd& add_end(const std::string& name);
   RecordingFamily& family_a() { return familyA_; }
   RecordingFamily& family_b() { return familyB_; }
   Mux::TestClock& clock() { return clock_; }
@@ -218,11 +228,13 @@ class LinkHarness {
     dpc_.Activate();
   }
   void OnDpc();
+  std::vector<LinkEnd*> ends();
 
   Mux::TestClock clock_;
   FrameLog log_;
   LinkEnd a_;
   LinkEnd b_;
+  std::vector<std::unique_ptr<LinkEnd>> more_;  // further stations beside b_
   // Families after the ends (they refer to them) and destroyed before them.
   RecordingFamily familyA_;
   RecordingFamily familyB_;

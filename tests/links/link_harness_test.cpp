@@ -128,6 +128,38 @@ TEST(LinkHarness, RefusalsEndInOneReadinessThroughTheLoop) {
   EXPECT_FALSE(sa.reentered);
 }
 
+// A bus: what a() sends reaches every station on the other side; what they
+// send reaches a() alone, in order, with faults and readiness per station.
+TEST(LinkHarness, BusFansOutFramesOfTheFirstEndAndGathersTheOthers) {
+  LinkHarness h(203);
+  Station sa, sb, sc, sd;
+  linktest::LinkEnd& c = h.add_end("c");
+  linktest::LinkEnd& d = h.add_end("d");
+  h.a().bind(&sa);
+  h.b().bind(&sb);
+  c.bind(&sc);
+  d.bind(&sd);
+  EXPECT_FALSE(c.outbound());  // as b() is
+  sa.send(h.a(), Bytes{1});
+  sc.send(c, Bytes{3});
+  sb.send(h.b(), Bytes{2});
+  d.drop({1});
+  sd.send(d, Bytes{4});
+  sd.send(d, Bytes{5});
+  c.refuse(1);
+  EXPECT_FALSE(sc.send(c, Bytes{6}));
+  ASSERT_TRUE(h.settle());
+  for (Station* s : {&sb, &sc, &sd}) EXPECT_EQ(s->heard, std::vector<Bytes>{Bytes{1}});
+  EXPECT_EQ(sa.heard, (std::vector<Bytes>{Bytes{3}, Bytes{2}, Bytes{5}}));
+  EXPECT_EQ(sc.readies, 1);
+  EXPECT_EQ(sb.readies + sd.readies + sa.readies, 0);
+  EXPECT_EQ(h.b().received() + c.received() + d.received(), 3u);
+  const auto& log = h.log().frames();
+  ASSERT_EQ(log.size(), 5u);
+  EXPECT_EQ(log[1].from, "c");
+  EXPECT_EQ(log[3].fate, Fate::dropped);
+}
+
 // Sends a frame every second; each frame is heard when it is sent.
 struct Ticker {
   Timer t;

@@ -36,7 +36,7 @@ std::vector<std::string>& LibpriPeer::messages() {
   return m;
 }
 
-LibpriPeer::LibpriPeer(linktest::LinkEnd& end, int nodetype, int switchtype) : end_(end) {
+LibpriPeer::LibpriPeer(linktest::LinkEnd& end, int nodetype, int switchtype, Access access) : end_(end) {
   int sv[2];
   if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, sv) != 0)
     throw std::runtime_error("socketpair");
@@ -44,7 +44,8 @@ LibpriPeer::LibpriPeer(linktest::LinkEnd& end, int nodetype, int switchtype) : e
   adapterFd_ = Fd(sv[1]);
   pri_set_error(keep_error);
   pri_set_message(keep_message);
-  pri_ = pri_new(libpriFd_.get(), nodetype, switchtype);
+  pri_ = access == basic ? pri_new_bri(libpriFd_.get(), 0, nodetype, switchtype)
+                         : pri_new(libpriFd_.get(), nodetype, switchtype);
   if (!pri_) throw std::runtime_error("pri_new");
   // libpri has no way to free a controller: keep every one reachable, so
   // that the leak checker does not report them.

@@ -9,6 +9,9 @@
 // loop clock (virtual_time.cpp), so its T200 and T203 run on the test clock.
 //
 //   LibpriPeer peer(h.b(), PRI_NETWORK);     // h: a linktest::LinkHarness
+//   LibpriPeer te(h.b(), PRI_CPE, PRI_SWITCH_EUROISDN_E1, LibpriPeer::basic);
+//                                            // a BRI terminal on a bus, with
+//                                            //   TEI management
 //   h.add_busy([&] { return peer.busy(); });
 //   peer.on_event = [&](pri_event* e) { ... };
 //   ... pri_setup(peer.pri(), ...); peer.poke();
@@ -31,7 +34,11 @@ extern "C" {
 
 class LibpriPeer {
  public:
-  LibpriPeer(linktest::LinkEnd& end, int nodetype, int switchtype = PRI_SWITCH_EUROISDN_E1);
+  // Primary rate (point-to-point), or basic rate point-to-multipoint.
+  enum Access { primary, basic };
+
+  LibpriPeer(linktest::LinkEnd& end, int nodetype, int switchtype = PRI_SWITCH_EUROISDN_E1,
+             Access access = primary);
   ~LibpriPeer();
   LibpriPeer(const LibpriPeer&) = delete;
   LibpriPeer& operator=(const LibpriPeer&) = delete;

@@ -1,27 +1,30 @@
 #pragma once
-// A controller of the real daemon on one connection: messages written and
-// read in value notation (or given in octets), with what the daemon sends
-// of its own accord whatever the test does (the trunks' and the power
-// status) passed over and counted.
+// A controller on one TCP connection to a daemon, speaking value notation
+// through the project's coder (raw_client.h for octets), and the value
+// notation of the messages the tests expect. What the daemon sends of its
+// own accord whatever the test does (the trunks' and the power status) is
+// passed over and counted.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "asn1/modules/LGCP.h"
+#include "tests/e2e/daemon_harness.h"
 #include "tests/e2e/raw_client.h"
 
 namespace e2e {
 
+using Lines = std::vector<std::string>;
+
 class Controller {
  public:
-  using Lines = std::vector<std::string>;
-
   bool connect(int port) {
-    return testkit::waitFor([&] { return client_.connect(port) && ping(); });
+    return waitFor([&] { return client_.connect(port) && ping(); });
   }
   void close() { client_.close(); }
 
@@ -105,6 +108,46 @@ class Controller {
 
   RawClient client_;
   int trunkReports_ = 0;
+};
+
+inline std::string ok(int seq, int slot) {
+  return "{ seq " + std::to_string(seq) + ", slot " + std::to_string(slot) + ", pdu response : success : NULL }";
+}
+inline std::string refused(int seq, int slot, const std::string& cause) {
+  return "{ seq " + std::to_string(seq) + ", slot " + std::to_string(slot) + ", pdu response : error : " + cause +
+         " }";
+}
+inline std::string cmd(int seq, int slot, const std::string& body) {
+  return "{ seq " + std::to_string(seq) + ", slot " + std::to_string(slot) + ", pdu command : " + body + " }";
+}
+inline std::string signal(int slot, const std::string& body) {
+  return "{ slot " + std::to_string(slot) + ", pdu signal : " + body + " }";
+}
+
+// The daemon with the test-only slot type (tests/slots/probe_slot.h).
+inline std::string probeBinary() { return buildDir() + "/tests/e2e/korvend-sim-probe"; }
+
+// A daemon of its own under a fresh root, and a controller connected to it.
+class ControllerTest : public ::testing::Test {
+ protected:
+  ~ControllerTest() override {
+    if (!daemon) return;
+    daemon->signal(SIGTERM);
+    EXPECT_EQ(daemon->exitCode(), 0) << daemon->err();
+  }
+  void start(const std::string& binary = simBinary()) {
+    daemon = std::make_unique<Daemon>(binary, root.dir(), std::vector<std::string>{"--port", std::to_string(port)},
+                                      root.dir());
+    ASSERT_TRUE(waitFor([&] { return !daemon->out().empty(); })) << daemon->err();
+    ASSERT_TRUE(c.connect(port)) << daemon->err();
+  }
+  std::string board(const std::string& request) const { return simboardctl(root.dir(), request).out; }
+  std::string matrix(int output) const { return board("matrix " + std::to_string(output)); }
+
+  Root root;
+  int port = freePort();
+  std::unique_ptr<Daemon> daemon;
+  Controller c;
 };
 
 }  // namespace e2e

@@ -1,0 +1,295 @@
+// The monitoring service of the real korvend-sim seen from outside: two
+// stand-in SNMP agents (Erlang, decoding with Erlang's own asn1), the board
+// files and front panel of the simulated board, the status tree, and a
+// controller (lgcpctl).
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/controller_process.h"
+#include "tests/e2e/daemon_harness.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+const std::string kTree = sysroot::monitoring_dir;
+
+std::string beamDir() { return e2e::buildDir() + "/tests/e2e/mon_agent"; }
+
+// One cell an agent received.
+struct Cell {
+  int connection;
+  long uniq;
+  std::string section, name;
+  int index;
+  std::string value;
+};
+
+std::string unescape(const std::string& text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\\' || i + 1 >= text.size()) {
+      out += text[i];
+      continue;
+    }
+    const char c = text[++i];
+    if (c == 'x' && i + 2 < text.size()) {
+      out += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
+      i += 2;
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+// A stand-in agent, listening on a port of its own choosing.
+class Agent {
+ public:
+  Agent(const std::string& dir, const std::string& name)
+      : record_(dir + "/" + name + ".rec"), control_(dir + "/" + name + ".ctl") {
+    pid_ = testproc::Spawn({"escript", e2e::sourceDir() + "/tests/e2e/mon_agent.escript", beamDir(), record_, control_},
+                           {}, dir + "/" + name + ".out", dir + "/" + name + ".err");
+  }
+  ~Agent() {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+    }
+  }
+  Agent(const Agent&) = delete;
+  Agent& operator=(const Agent&) = delete;
+
+  // The port, once it listens; 0 when it did not come up.
+  int port() const {
+    int port = 0;
+    e2e::waitFor(
+        [&] {
+          std::istringstream in(record());
+          std::string word;
+          return in >> word && word == "listening" && in >> port;
+        },
+        20s);
+    return port;
+  }
+  std::string record() const { return e2e::readFile(record_); }
+  void silent(bool on) const {
+    if (on)
+      std::ofstream(control_) << "silent\n";
+    else
+      std::filesystem::remove(control_);
+  }
+
+  std::vector<Cell> cells() const {
+    std::vector<Cell> out;
+    std::istringstream lines(record());
+    for (std::string line; std::getline(lines, line);) {
+      std::istringstream in(line);
+      std::string kind;
+      Cell c;
+      if (!(in >> kind >> c.connection >> c.uniq >> c.section >> c.name >> c.index) || kind != "set") continue;
+      const std::size_t open = line.find('"');
+      if (open == std::string::npos || line.back() != '"') continue;
+      c.value = unescape(line.substr(open + 1, line.size() - open - 2));
+      out.push_back(c);
+    }
+    return out;
+  }
+  // The cells of one MIB cell, in arrival order.
+  std::vector<Cell> cells(const std::string& section, const std::string& name, int index) const {
+    std::vector<Cell> out;
+    for (const Cell& c : cells())
+      if (c.section == section && c.name == name && c.index == index) out.push_back(c);
+    return out;
+  }
+  std::string last(const std::string& section, const std::string& name, int index) const {
+    const std::vector<Cell> c = cells(section, name, index);
+    return c.empty() ? "(none)" : c.back().value;
+  }
+  std::size_t lines(const std::string& head) const { return e2e::count("\n" + record(), "\n" + head); }
+
+ private:
+  std::string record_, control_;
+  pid_t pid_ = -1;
+};
+
+// The powerStatus cell of one full push reaches an agent twice (the batch
+// of each agent type), under consecutive numbers.
+bool pushedTwiceInARow(const std::vector<Cell>& power, std::size_t first) {
+  return power.size() >= first + 2 && power[first + 1].uniq == power[first].uniq + 1;
+}
+
+const char kFramerFile[] =
+    "Current state           : %s\n"
+    "Loss of Signal          : no\n"
+    "Loss of Frame Alignment : no\n"
+    "Receive Slip Negative   : 2 events\n"
+    "Receive Slip Positive   : 0 events\n";
+
+class Monitoring : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!std::filesystem::exists(beamDir() + "/MON.beam")) GTEST_SKIP() << "no Erlang asn1 (erlang-asn1): no agent";
+    agent1 = std::make_unique<Agent>(root.dir(), "agent1");
+    agent2 = std::make_unique<Agent>(root.dir(), "agent2");
+    port1 = agent1->port();
+    port2 = agent2->port();
+    ASSERT_GT(port1, 0) << e2e::readFile(root.dir() + "/agent1.err");
+    ASSERT_GT(port2, 0) << e2e::readFile(root.dir() + "/agent2.err");
+    write(sysroot::server_conf, "[snmpagent]\nhost = 127.0.0.1:" + std::to_string(port1) +
+                                    "\nname = kavrola\n[snmpagent]\nhost = 127.0.0.1:" + std::to_string(port2) +
+                                    "\nname = veskgw.tm\n");
+    std::filesystem::create_directories(root.path(kTree));
+  }
+  void TearDown() override {
+    if (!daemon) return;
+    daemon->signal(SIGTERM);
+    daemon->wait();
+  }
+  void write(const std::string& fixed, const std::string& text) {
+    root.make_parent(fixed);
+    std::ofstream(root.path(fixed)) << text;
+  }
+  void framer(int n, const char* state) {
+    char text[512];
+    std::snprintf(text, sizeof text, kFramerFile, state);
+    write(std::string(sysroot::framer_dir) + std::to_string(n), text);
+  }
+  void start(const std::string& init = "") {
+    if (!init.empty()) write(sysroot::sim_board_init, init);
+    daemon = std::make_unique<e2e::Daemon>(e2e::simBinary(), root.dir(),
+                                           std::vector<std::string>{"--port", std::to_string(port)}, root.dir());
+    ASSERT_TRUE(e2e::waitFor([&] { return !daemon->out().empty(); })) << daemon->err();
+  }
+  std::string tree(const std::string& name) const { return e2e::readFile(root.path(kTree + name)); }
+  e2e::Ran lgcpctl(const std::string& steps) const {
+    return e2e::run(e2e::lgcpctlCommand("--port " + std::to_string(port) + " " + steps));
+  }
+  e2e::Ran board(const std::string& request) const { return e2e::simboardctl(root.dir(), request); }
+
+  e2e::Root root;
+  int port = e2e::freePort();
+  int port1 = 0, port2 = 0;
+  std::unique_ptr<Agent> agent1, agent2;
+  std::unique_ptr<e2e::Daemon> daemon;
+};
+
+// Both agents get the full push on connecting, the board's values as the
+// checks find them, and a ping once the link is idle.
+TEST_F(Monitoring, BoardValuesReachTheTreeAndBothAgents) {
+  write(sysroot::version_file, "4.2.1\n");
+  write(sysroot::uboot_version, "2019.1\n");
+  write(sysroot::fpga_version, "fpga 7\n");
+  write(sysroot::board_version, "rev B\n");
+  write(sysroot::temperature, "42 C\n");
+  write(std::string(sysroot::etc_dir) + "config.0000001f-00000000000000ff.tar.bz2", "");
+  framer(0, "Synchronized");
+  framer(2, "No Carrier");
+  start("dip 5\npower 0\n");
+
+  for (const Agent* a : {agent1.get(), agent2.get()}) {
+    EXPECT_TRUE(e2e::waitFor([&] { return pushedTwiceInARow(a->cells("gatewayCommon", "powerStatus", 0), 0); }, 5s))
+        << a->record();
+    EXPECT_FALSE(a->cells("statusGeneral", "sgBuildVersion", 0).empty()) << a->record();
+  }
+
+  EXPECT_TRUE(e2e::waitFor([&] { return tree("dip") == "5" && tree("powerstatus") == "3"; }, 6s))
+      << tree("dip") << "/" << tree("powerstatus");
+  EXPECT_EQ(tree("config_version"), "0000001f-00000000000000ff");
+  for (const Agent* a : {agent1.get(), agent2.get()}) {
+    // Each changed value goes on its own, right after the check that found it.
+    EXPECT_TRUE(e2e::waitFor([&] { return a->last("gatewayCommon", "gatewayDip", 0) == "5"; }, 2s)) << a->record();
+    EXPECT_EQ(a->last("gatewayCommon", "temperature", 0), "42");
+    EXPECT_EQ(a->last("gatewayCommon", "powerStatus", 0), "3");
+    EXPECT_EQ(a->last("gatewayCommon", "gatewayConfigVersion", 0), "31");
+    EXPECT_EQ(a->last("statusGeneral", "sgBuildVersion", 0), "4.2.1\n");
+    EXPECT_EQ(a->last("e1Table", "e1StatusDsc", 1), "Synchronized");
+    EXPECT_EQ(a->last("e1Table", "e1StatusDsc", 3), "No Carrier");
+    EXPECT_EQ(a->last("e1Table", "e1NegSlipCount", 3), "2");
+    EXPECT_TRUE(a->cells("e1Table", "e1StatusDsc", 2).empty()) << a->record();
+    // Idle links ping.
+    EXPECT_TRUE(e2e::waitFor([&] { return a->lines("ping ") > 0; }, 15s)) << a->record();
+  }
+}
+
+// The controller: the power state on connecting, `display` reaching the
+// LEDs, the tree and the agents, and the board files gone with it. Then the
+// controller watch finds a local process named "controller".
+TEST_F(Monitoring, ControllerDisplayAndTheLocalControllerProcess) {
+  start("power 2\n");
+  testkit::ControllerProcessLock lock;
+  for (const Agent* a : {agent1.get(), agent2.get()})
+    ASSERT_TRUE(e2e::waitFor([&] { return pushedTwiceInARow(a->cells("gatewayCommon", "powerStatus", 0), 0); }, 5s))
+        << a->record();
+
+  const e2e::Ran r = lgcpctl(
+      "send '{ seq 1, pdu command : display : framer : { e1 2, info line : TRUE } }' "
+      "expect '{ seq 1, pdu response : success : NULL }' "
+      "send '{ seq 2, pdu command : display : snmp-set : { commands { { uniq 7, id name : { section \"sys\", "
+      "name \"location\", index 0 }, value \"lab\" } } } }' "
+      "expect '{ seq 2, pdu response : success : NULL }' "
+      "send '{ seq 3, pdu command : display : board : boardStatus : { position 3, version '\"'\"'3132'\"'\"'H, "
+      "status ready, type fxs } }' "
+      "expect '{ seq 3, pdu response : success : NULL }' "
+      "listen 300");
+  ASSERT_EQ(r.status, 0) << r.out;
+  EXPECT_NE(r.out.find("< { pdu signal : power : main }"), std::string::npos) << r.out;
+
+  const e2e::Ran leds = board("leds");
+  EXPECT_EQ(leds.out.substr(leds.out.rfind("0x")), "0x30\n") << leds.out;
+  EXPECT_EQ(tree("sys/0/location"), "lab");
+  for (const Agent* a : {agent1.get(), agent2.get()}) {
+    EXPECT_TRUE(e2e::waitFor([&] { return a->last("sys", "location", 0) == "lab"; }, 5s)) << a->record();
+    EXPECT_EQ(a->last("extBoardTable", "extBoardSoftVer", 3), "12");
+  }
+  // The controller has gone: its board records with it; nobody runs a
+  // process named "controller".
+  EXPECT_TRUE(e2e::waitFor([&] { return !e2e::exists(root.path(kTree + "board3")); }, 5s));
+  EXPECT_TRUE(e2e::waitFor([&] { return tree("controller/self/status") == "5"; }, 5s))
+      << tree("controller/self/status");
+
+  testkit::ControllerProcess controller(root.dir());
+  ASSERT_GT(controller.pid(), 0);
+  EXPECT_TRUE(e2e::waitFor([&] { return tree("controller/self/status") == "4"; }, 12s))
+      << tree("controller/self/status");
+  EXPECT_TRUE(e2e::waitFor([&] { return agent1->last("gatewayCommon", "controllerStatus", 0) == "4"; }, 2s))
+      << agent1->record();
+  controller.stop();
+  EXPECT_TRUE(e2e::waitFor([&] { return tree("controller/self/status") == "5"; }, 12s))
+      << tree("controller/self/status");
+}
+
+// An agent that stops answering is dropped after 30 s of silence and, once
+// it answers again, gets every value again on the new connection.
+TEST_F(Monitoring, SilentAgentIsDroppedAndGetsASecondFullPush) {
+  start();
+  ASSERT_TRUE(e2e::waitFor([&] { return pushedTwiceInARow(agent1->cells("gatewayCommon", "powerStatus", 0), 0); }, 5s))
+      << agent1->record();
+  agent1->silent(true);
+  const std::string timeout = "snmpagent.kavrola 127.0.0.1:" + std::to_string(port1) + ": ping timeout !!!";
+  EXPECT_TRUE(e2e::waitFor([&] { return daemon->err().find(timeout) != std::string::npos; }, 45s))
+      << daemon->err() << agent1->record();
+  agent1->silent(false);
+  EXPECT_TRUE(e2e::waitFor([&] { return agent1->lines("connect 2") == 1; }, 25s)) << agent1->record();
+  // The push on the new connection, to both agents.
+  EXPECT_TRUE(e2e::waitFor(
+      [&] {
+        std::vector<Cell> power;
+        for (const Cell& c : agent1->cells("gatewayCommon", "powerStatus", 0))
+          if (c.connection == 2) power.push_back(c);
+        return pushedTwiceInARow(power, 0);
+      },
+      5s))
+      << agent1->record();
+  EXPECT_GE(agent2->cells("gatewayCommon", "powerStatus", 0).size(), 4u) << agent2->record();
+  EXPECT_EQ(agent2->lines("connect "), 1u) << agent2->record();
+}
+
+}  // namespace

@@ -1,0 +1,147 @@
+// The SNMP agent links: configuration, batching by agent type, and the
+// keep-alive on the test clock.
+#include "monitoring/snmp_agent_ctrl.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "control/connector_net.h"
+#include "runtime/test_clock.h"
+#include "tests/monitoring/agent_peer.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+using linktest::Capture;
+using linktest::count;
+
+struct Connects : ISnmpAgentNotify {
+  void OnSnmpAgentConnect(const std::string& name) override { names.push_back(name); }
+  Lines names;
+};
+
+TEST(SnmpAgentConfig, BadBlocksLeaveTheirAgentInactiveAndTheOthersRun) {
+  Capture err(std::cerr), log(std::clog);
+  IniFile::File file;
+  montest::readConfig(file,
+                      "[snmpagent]\nhost = 127.0.0.1:7001\nname = kavrola\n"
+                      "[snmpagent]\nhost = 127.0.0.1:7002\nname = 0x4\n"
+                      "[snmpagent]\nhost = 127.0.0.1:7003\nname = snmpd\n"
+                      "[snmpagent]\nhost = 127.0.0.1\nname = veskgw\n"
+                      "[snmpagent]\nhost = 127.0.0.300:7005\nname = veskgw\n"
+                      "[snmpagent]\nname = veskgw\n");
+  SnmpAgentCtrl agents;
+  agents.CreateInstances(file["snmpagent"]);
+  const auto& a = agents.instances();
+  ASSERT_EQ(a.size(), 6u);
+  EXPECT_EQ(a[0]->type(), SnmpAgentInstance::kavrola);
+  EXPECT_EQ(a[0]->prefix(), "snmpagent.kavrola 127.0.0.1:7001");
+  EXPECT_EQ(a[0]->connector()->service_name(), a[0]->prefix());
+  EXPECT_EQ(a[1]->type(), SnmpAgentInstance::veskgw_tm);
+  EXPECT_EQ(a[1]->name(), "0x4");
+  for (std::size_t i = 2; i < a.size(); ++i) {
+    EXPECT_EQ(a[i]->connector(), nullptr) << i;
+    EXPECT_EQ(a[i]->state(), SnmpAgentInstance::created) << i;
+  }
+  // A mistyped address is reported, never dialled as 0.0.0.0; a host
+  // without a port is skipped without a word.
+  std::string reports;
+  std::istringstream lines(err.str());
+  for (std::string line; std::getline(lines, line);)
+    if (line.compare(0, 11, "snmpagent: ") == 0) reports += line + "\n";
+  EXPECT_EQ(reports,
+            "snmpagent: required key \"name\" has invalid value=\"snmpd\", line 9\n"
+            "snmpagent: required key \"host\" has invalid value=\"127.0.0.300:7005\", line 14\n"
+            "snmpagent: required key \"host\" not present, line 16\n");
+}
+
+class SnmpAgents : public testing::Test {
+ protected:
+  // Two agents of the two types that carry items, connected.
+  void SetUp() override {
+    IniFile::File file;
+    montest::readConfig(file, peer[0].block("kavrola") + peer[1].block("veskgw.tm"));
+    agents.Bind(&connects);
+    agents.CreateInstances(file["snmpagent"]);
+    for (auto& p : peer) ASSERT_TRUE(p.accept());
+    ASSERT_TRUE(linktest::pump([&] { return connects.names.size() == 2; }));
+  }
+  Capture log{std::clog}, err{std::cerr};
+  Mux::TestClock clock{5000};
+  montest::AgentPeer peer[2];
+  Connects connects;
+  SnmpAgentCtrl agents;
+};
+
+TEST_F(SnmpAgents, CellsAreBatchedPerAgentTypeAndEveryBatchGoesToEveryAgent) {
+  EXPECT_EQ(connects.names, (Lines{"kavrola", "veskgw.tm"}));
+  agents.Send(SnmpAgentCtrl::powerStatus, "3");
+  agents.Send(SnmpAgentCtrl::sgBuildVersion, "4.2\n");     // veskgw.tm agents only
+  agents.Send(SnmpAgentCtrl::extBoardStatus, 3, "2");      // kavrola agents only
+  agents.Send(static_cast<SnmpAgentCtrl::MonitoringItemType>(35), "x");  // no such item
+  const Lines expected = {"set 1 gatewayCommon/powerStatus/0=3", "set 4 extBoardTable/extBoardStatus/3=2",
+                          "set 2 gatewayCommon/powerStatus/0=3", "set 3 statusGeneral/sgBuildVersion/0=4.2\n"};
+  for (auto& p : peer) EXPECT_EQ(p.take(), expected);
+  EXPECT_EQ(agents.pending(SnmpAgentInstance::kavrola)->get_commands().size(), 0u);
+
+  // Lists go at once; empty ones not at all.
+  agents.SendTrapsink({});
+  agents.Send(MON::SnmpSetCommands());
+  agents.SendTrapsink({"10.0.0.9", "10.0.0.10:1162"});
+  for (auto& p : peer) EXPECT_EQ(p.take(), Lines{"trapsinks 10.0.0.9 10.0.0.10:1162"});
+
+  // With no link up, a flush still empties the batches.
+  for (auto& p : peer) p.link.close();
+  ASSERT_TRUE(linktest::pump([&] { return agents.instances()[1]->state() == SnmpAgentInstance::lost; }));
+  agents.Send(SnmpAgentCtrl::gatewayDip, "5");
+  linktest::settle();
+  EXPECT_EQ(agents.pending(SnmpAgentInstance::veskgw_tm)->get_commands().size(), 0u);
+  EXPECT_EQ(agents.uniq(), 7u);
+}
+
+TEST_F(SnmpAgents, IdleLinksPingAndASilentAgentIsDroppedAtTheNextSend) {
+  // The first send arms the ping.
+  agents.Send(SnmpAgentCtrl::gatewayDip, "5");
+  for (auto& p : peer) EXPECT_EQ(p.take().size(), 2u);
+  clock.advance(SnmpAgentInstance::ping_ms - 1);
+  EXPECT_TRUE(peer[0].take().empty());
+  clock.advance(1);
+  EXPECT_EQ(peer[0].take(), Lines{"ping"});
+  // Agent 1 answers (any octets count as life, even undecodable ones);
+  // agent 0 stays silent.
+  for (int i = 0; i < 5; ++i) {
+    peer[1].link.send(testkit::tpkt({0xFF}));
+    linktest::settle();
+    clock.advance(SnmpAgentInstance::ping_ms);
+    peer[0].take();
+  }
+  // 30 s since the connect: not yet more than 30 s of silence.
+  EXPECT_EQ(count(log.str(), "ping timeout"), 0u);
+  EXPECT_EQ(agents.instances()[0]->state(), SnmpAgentInstance::connected);
+  clock.advance(SnmpAgentInstance::ping_ms);
+  peer[0].take();
+  EXPECT_EQ(count(log.str(), "snmpagent.kavrola 127.0.0.1:" + std::to_string(peer[0].port()) +
+                                 ": ping timeout !!! now=40000 stamp=5000\n"),
+            1u)
+      << log.str();
+  EXPECT_TRUE(peer[0].link.awaitClose(std::chrono::seconds(2)));
+  ASSERT_TRUE(linktest::pump([&] { return agents.instances()[0]->state() == SnmpAgentInstance::lost; }));
+  EXPECT_FALSE(agents.instances()[0]->ping_armed());
+  EXPECT_TRUE(log.str().find(": connection lost, reset snmpagent instance\n") != std::string::npos);
+  EXPECT_EQ(agents.instances()[1]->state(), SnmpAgentInstance::connected);
+  EXPECT_EQ(count(err.str(), "snmpagent.veskgw.tm 127.0.0.1:" + std::to_string(peer[1].port()) +
+                                 ": receive : decode error!\n"),
+            5u);
+  // A command from an agent is reported; the link stays.
+  MON::Message m;
+  m.get_pdu().select_command().select_ping();
+  peer[1].send(m);
+  linktest::settle();
+  EXPECT_EQ(count(err.str(), ": receive unknown message type\n"), 1u);
+  EXPECT_EQ(agents.instances()[1]->state(), SnmpAgentInstance::connected);
+}
+
+}  // namespace
