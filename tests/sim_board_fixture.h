@@ -146,7 +146,8 @@ class SimBoardTest : public testing::Test {
     sim::reset_bus_clock();
     sim::MctlModel::state().reset();
     sim::NetifModel::state().reset();
-    for (const char* device : {"hal", "mcc/ctl", "dtmf", "dsp", "maintenance", "e1-cas", "mixer", "voice", "mctl"})
+    for (const char* device :
+         {"hal", "mcc/ctl", "dtmf", "dsp", "maintenance", "e1-cas", "mixer", "voice", "rtp", "mctl"})
       board().execute(std::string("refuse-open ") + device + " off");
     board().execute("fail clear");
     board().clear_journal();

@@ -8,6 +8,7 @@
 #include "platform/sim/mctl_model.h"
 #include "platform/sim/mixer_model.h"
 #include "platform/sim/netif_model.h"
+#include "platform/sim/rtp_model.h"
 #include "platform/sim/stream_commands.h"
 #include "platform/sim/voice_model.h"
 
@@ -32,6 +33,8 @@ void install_models(Board& board) {
   MixerModel::install(board);
   // The voice driver: DSP channel counts per codec kind, version record.
   VoiceModel::install(board);
+  // The RTP driver: one session per open, its channel and events.
+  RtpModel::install(board);
   // Modems: "/dev/mctl" and the point-to-point "hdlc%d" interfaces.
   MctlModel::install(board);
   NetifModel::install(board);
