@@ -5,6 +5,7 @@
 #include "platform/sim/hal_model.h"
 #include "platform/sim/maintenance_model.h"
 #include "platform/sim/mcc_model.h"
+#include "platform/sim/rtp_ext_model.h"
 #include "platform/sim/stream_commands.h"
 
 namespace sim {
@@ -24,6 +25,8 @@ void install_models(Board& board) {
   // The trunks: synchronisation status and transmit clock, CAS signalling.
   MaintenanceModel::install(board);
   CasModel::install(board);
+  // RTP extension sessions: the radio signalling beside the RTP sessions.
+  RtpExtModel::install(board);
 }
 
 }  // namespace sim

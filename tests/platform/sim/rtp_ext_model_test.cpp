@@ -1,0 +1,195 @@
+// The simulated RTP extension driver through raw descriptors: the order of
+// its requests, the origin of each payload, the filter, what the daemon
+// wrote and its pcap as tshark reads it.
+#include "platform/sim/rtp_ext_model.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "platform/rtp_ext_records.h"
+#include "tests/sim_board_fixture.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+// What stands at sysroot::rtp for these tests: a session that takes any
+// request.
+class RtpStub : public sim::Device {
+ public:
+  int ioctl_ptr(unsigned long, void*, std::size_t) override { return 0; }
+};
+
+class RtpExtTest : public hwtest::SimBoardTest {
+ protected:
+  void SetUp() override {
+    hwtest::SimBoardTest::SetUp();
+    board().add_model(sysroot::rtp, std::make_unique<sim::ModelOf<RtpStub>>());
+    sim::RtpExtModel::state().reset();
+    board().execute("refuse-open rtp_ext off");
+  }
+  void TearDown() override {
+    for (int fd : fds_) ::close(fd);
+    hwtest::SimBoardTest::TearDown();
+    sim::RtpExtModel::state().reset();
+  }
+  int keep(int fd) {
+    EXPECT_GE(fd, 0);
+    fds_.push_back(fd);
+    return fd;
+  }
+  int session(std::uint16_t etype = rtp_ext::vesk_identifier) {
+    const int fd = keep(drv::open(sysroot::rtp_ext, O_RDWR | O_NONBLOCK));
+    rtp_ext_init_params init{};
+    init.etype = etype;
+    EXPECT_EQ(drv::ioctl_ptr(fd, rtp_ext::INIT_SESSION, &init, sizeof init), 0);
+    return fd;
+  }
+  static int request(int fd, unsigned long code, rtp_ext_attach_session_params rec) {
+    errno = 0;
+    return drv::ioctl_ptr(fd, code, &rec, sizeof rec);
+  }
+  static std::string readPayload(int fd) {
+    char buf[2048];
+    const ssize_t n = ::read(fd, buf, sizeof buf);
+    return n > 0 ? std::string(buf, static_cast<std::size_t>(n)) : "read " + std::to_string(n);
+  }
+  std::vector<int> fds_;
+};
+
+TEST_F(RtpExtTest, ASessionIsInitialisedFirstAndJoinsOnlyAnRtpSessionOfTheDaemon) {
+  const int fd = keep(drv::open(sysroot::rtp_ext, O_RDWR | O_NONBLOCK));
+  const int rtp = keep(drv::open(sysroot::rtp, O_RDONLY));
+  const int pid = static_cast<int>(::getpid());
+  EXPECT_EQ(request(fd, rtp_ext::ATTACH_SESSION, {rtp, pid}), -1);
+  EXPECT_EQ(errno, EINVAL);
+  rtp_ext_init_params init{};
+  init.etype = 4919;
+  ASSERT_EQ(drv::ioctl_ptr(fd, rtp_ext::INIT_SESSION, &init, sizeof init), 0);
+  EXPECT_EQ(drv::ioctl_ptr(fd, rtp_ext::INIT_SESSION, &init, sizeof init), -1);
+  EXPECT_EQ(errno, EBUSY);
+
+  EXPECT_EQ(request(fd, rtp_ext::ATTACH_SESSION, {rtp, pid + 1}), -1);
+  EXPECT_EQ(errno, ESRCH);
+  EXPECT_EQ(request(fd, rtp_ext::ATTACH_SESSION, {fd, pid}), -1);  // not an RTP session
+  EXPECT_EQ(errno, EBADF);
+  EXPECT_EQ(request(fd, rtp_ext::ATTACH_SESSION, {rtp, pid}), 0);
+  EXPECT_EQ(request(fd, rtp_ext::ATTACH_SESSION, {rtp, pid}), -1);
+  EXPECT_EQ(errno, EBUSY);
+  EXPECT_EQ(request(fd, rtp_ext::DETACH_SESSION, {rtp, pid}), 0);
+  EXPECT_EQ(request(fd, rtp_ext::DETACH_SESSION, {rtp, pid}), -1);
+  EXPECT_EQ(errno, EINVAL);
+  EXPECT_EQ(request(session(), rtp_ext::ATTACH_SESSION, {rtp, rtp_ext::caller_pid}), 0);
+
+  std::string all;
+  for (const auto& l : journal()) all += l + "\n";
+  EXPECT_TRUE(hwtest::hasLine(all, "ioctl /dev/rtp_ext 0xC0144500 rec=" + hwtest::hex(init), "-> 0 (init 4919)"))
+      << all;
+  EXPECT_TRUE(hwtest::hasLine(all, "ioctl /dev/rtp_ext 0xC0084501",
+                              "-> 0 (attach fd " + std::to_string(rtp) + " pid " + std::to_string(pid) + ")"));
+  EXPECT_TRUE(hwtest::hasLine(all, "ioctl /dev/rtp_ext 0x20004502", "-> 0 (detach)"));
+  const Lines sessions = command("rtp-ext");
+  ASSERT_EQ(sessions.size(), 2u);
+  EXPECT_TRUE(hwtest::hasLine(sessions[0], "session 1 open at=",
+                              " init 4919 attach none filter none queued=0 read=0 written=0"));
+  EXPECT_TRUE(hwtest::contains(sessions[1], " attach fd=" + std::to_string(rtp) + " pid=-1 "));
+}
+
+TEST_F(RtpExtTest, EachReadGivesOnePayloadAndTheInformationBeforeItNamesItsOrigin) {
+  const int fd = session();
+  command("rtp-ext inject 1 10.0.0.5 0x1234 03 50 00 00");
+  command("rtp-ext inject last 10.0.0.6 7 03 40 00 00 AA");
+  command("rtp-ext inject 1 10.0.0.5 0x1234 01 02 03 04 05 06 07 08");
+  pollfd p{fd, POLLIN, 0};
+  ASSERT_EQ(::poll(&p, 1, 0), 1);
+
+  std::vector<std::string> got;
+  for (;;) {
+    rtp_ext_packet_info info{};
+    const int more = drv::ioctl_ptr(fd, rtp_ext::PACKET_INFO, &info, sizeof info);
+    // Asking twice moves nothing on.
+    rtp_ext_packet_info again{};
+    EXPECT_EQ(drv::ioctl_ptr(fd, rtp_ext::PACKET_INFO, &again, sizeof again), more);
+    EXPECT_EQ(again.ssrc, info.ssrc);
+    const std::string payload = readPayload(fd);
+    if (more == 0) {
+      EXPECT_EQ(payload, "read -1");
+      EXPECT_EQ(errno, EAGAIN);  // never blocks
+      break;
+    }
+    in_addr a;
+    a.s_addr = info.addr;
+    got.push_back(std::string(::inet_ntoa(a)) + " " + std::to_string(info.ssrc) + " " +
+                  std::to_string(payload.size()));
+  }
+  EXPECT_EQ(got, (Lines{"10.0.0.5 4660 4", "10.0.0.6 7 5", "10.0.0.5 4660 8"}));
+  EXPECT_NE(command("rtp-ext")[0].find(" queued=0 read=3 "), std::string::npos);
+}
+
+TEST_F(RtpExtTest, TheFilterIsRecordedAndDropsNothing) {
+  const int fd = session();
+  rtp_ext_filter f{::inet_addr("10.0.0.9"), 0};
+  ASSERT_EQ(drv::ioctl_ptr(fd, rtp_ext::SET_FILTER, &f, sizeof f), 0);
+  EXPECT_NE(command("rtp-ext")[0].find(" filter 10.0.0.9 "), std::string::npos);
+  command("rtp-ext inject 1 10.0.0.7 1 01 00 00 00");
+  rtp_ext_packet_info info{};
+  EXPECT_EQ(drv::ioctl_ptr(fd, rtp_ext::PACKET_INFO, &info, sizeof info), 1);
+  EXPECT_EQ(readPayload(fd).size(), 4u);
+  ASSERT_EQ(drv::ioctl_ptr(fd, rtp_ext::RESET_FILTER, &f, sizeof f), 0);
+  EXPECT_NE(command("rtp-ext")[0].find(" filter none "), std::string::npos);
+}
+
+TEST_F(RtpExtTest, BadInjectionsAreRefusedAndAClosedSessionTakesNone) {
+  const int fd = session();
+  for (const char* bad : {"rtp-ext inject 1 10.0.0.300 1 01", "rtp-ext inject 1 10.0.0.3 x 01",
+                          "rtp-ext inject 1 10.0.0.3 1 0G", "rtp-ext inject 9 10.0.0.3 1 01"})
+    EXPECT_NE(board().execute(bad).error, "") << bad;
+  const std::string tooLong = "rtp-ext inject 1 10.0.0.3 1 " + std::string(2050, '0');
+  EXPECT_NE(board().execute(tooLong).error, "");
+  command("rtp-ext inject 1 10.0.0.3 1 01");
+  ::close(fd);
+  fds_.clear();
+  settle();
+  EXPECT_NE(command("rtp-ext")[0].find("session 1 closed "), std::string::npos);
+  EXPECT_NE(command("rtp-ext")[0].find(" queued=0 "), std::string::npos);
+  EXPECT_NE(board().execute("rtp-ext inject 1 10.0.0.3 1 01").error, "");
+  EXPECT_NE(board().execute("rtp-ext inject last 10.0.0.3 1 01").error, "");
+}
+
+// Each written payload is the header extension of an RTP packet whose
+// profile is the session's identifier: tshark reads both kinds back.
+TEST_F(RtpExtTest, WrittenPayloadsAreKeptAndGoToThePcapAsRtpHeaderExtensions) {
+  command("rtp-ext pcap ext.pcap");
+  const int vesk = session(rtp_ext::vesk_identifier);
+  const int ed137 = session(rtp_ext::ed137_identifier);
+  ASSERT_EQ(::write(vesk, "\x81\xF0\x00\x00", 4), 4);
+  ASSERT_EQ(::write(ed137, "\x31\x40\x00\x00\x00", 5), 5);
+  settle();
+  const Lines written = command("rtp-ext written 1");
+  ASSERT_EQ(written.size(), 1u);
+  EXPECT_EQ(written[0].substr(written[0].find(' ')), " 81 F0 00 00");
+  command("rtp-ext written 1 clear");
+  EXPECT_EQ(command("rtp-ext written 1"), Lines{});
+  EXPECT_NE(command("rtp-ext")[1].find(" written=1"), std::string::npos);
+
+  if (std::system("tshark -v >/dev/null 2>&1") != 0) GTEST_SKIP() << "tshark is not installed: no independent check";
+  FILE* p = ::popen(("tshark -r " + root_.dir() + "/ext.pcap -d udp.port==5004,rtp -T fields -E separator=, "
+                     "-e rtp.ext.profile -e rtp.ext.len -e rtp.hdr_ext -e rtp.ext.ed137a.ptt_type 2>/dev/null")
+                        .c_str(),
+                    "r");
+  ASSERT_NE(p, nullptr);
+  std::string text;
+  char buf[512];
+  while (std::fgets(buf, sizeof buf, p)) text += buf;
+  ASSERT_EQ(::pclose(p), 0) << text;
+  EXPECT_EQ(text, "0x1337,1,0x81f00000,\n0x0167,2,,1\n");
+}
+
+}  // namespace
