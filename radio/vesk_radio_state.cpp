@@ -227,13 +227,13 @@ void getParams(const Params& p, VeskRadioState& s) {
     case Params::e_gw_set_remote:
       return getRemote(p.get_gw_set_remote().get_remote(), s);
     case Params::e_gw_set_squelshe:
-      s.squelch = p.get_gw_set_squelshe().get_squelshe().getValue();
+      s.squelch = p.get_gw_set_squelshe().get_squelshe().ASN1::ENUMERATED::getValue();
       return;
     case Params::e_gw_set_rte:
-      s.rte = p.get_gw_set_rte().get_rte().getValue();
+      s.rte = p.get_gw_set_rte().get_rte().ASN1::ENUMERATED::getValue();
       return;
     case Params::e_gw_set_standby:
-      s.standby_state = p.get_gw_set_standby().get_state().getValue();
+      s.standby_state = p.get_gw_set_standby().get_state().ASN1::ENUMERATED::getValue();
       return;
     case Params::e_wm_flags:
       return getFlags(p.get_wm_flags().get_flags(), s);
@@ -245,8 +245,8 @@ void getParams(const Params& p, VeskRadioState& s) {
     case Params::e_wm_chan: {
       const TERM::RadioCommandWMChan& c = p.get_wm_chan();
       getFreq(c.get_freq(), s);
-      s.squelch = c.get_squelshe().getValue();
-      s.rte = c.get_rte().getValue();
+      s.squelch = c.get_squelshe().ASN1::ENUMERATED::getValue();
+      s.rte = c.get_rte().ASN1::ENUMERATED::getValue();
       return;
     }
     case Params::e_wm_selcall:
@@ -255,9 +255,9 @@ void getParams(const Params& p, VeskRadioState& s) {
       return getRemote(p.get_wm_remote().get_remote(), s);
     case Params::e_wm_standby: {
       const TERM::RadioCommandWMStandby& c = p.get_wm_standby();
-      s.standby_state = c.get_state_channel().getValue();
+      s.standby_state = c.get_state_channel().ASN1::ENUMERATED::getValue();
       s.standby_group = static_cast<int>(c.get_group().getValue());
-      s.standby_receiver = c.get_state_receiver().getValue();
+      s.standby_receiver = c.get_state_receiver().ASN1::ENUMERATED::getValue();
       return;
     }
     default:
@@ -438,12 +438,12 @@ int DecodeASN(const TERM::VeskRadioStatus& status, VeskRadioState& s) {
   s.command = 0;
   getFlags(status.get_flags(), s);
   getFreq(status.get_freq(), s);
-  s.rte = status.get_rte().getValue();
-  s.squelch = status.get_squelshe().getValue();
+  s.rte = status.get_rte().ASN1::ENUMERATED::getValue();
+  s.squelch = status.get_squelshe().ASN1::ENUMERATED::getValue();
   getRemote(status.get_remote(), s);
-  s.standby_state = status.get_standby_state_channel().getValue();
+  s.standby_state = status.get_standby_state_channel().ASN1::ENUMERATED::getValue();
   s.standby_group = static_cast<int>(status.get_standby_group().getValue());
-  s.standby_receiver = status.get_standby_state_receiver().getValue();
+  s.standby_receiver = status.get_standby_state_receiver().ASN1::ENUMERATED::getValue();
   return 0;
 }
 

@@ -7,7 +7,7 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
-#include <regex>
+#include <cctype>
 
 #include "runtime/test_clock.h"
 #include "tests/net_namespace.h"
@@ -41,6 +41,17 @@ class Counting : public RadioControl {
 };
 
 class RadioControlTest : public radiotest::RadioBoardTest {};
+
+// Whether text is head, a local time as "2024-05-01 12:00:00.123456", ":".
+bool prefixed(const std::string& text, const std::string& head) {
+  const std::string shape = "dddd-dd-dd dd:dd:dd.dddddd:";
+  if (text.size() != head.size() + shape.size() || text.compare(0, head.size(), head) != 0) return false;
+  for (std::size_t i = 0; i < shape.size(); ++i) {
+    const char c = text[head.size() + i];
+    if (shape[i] == 'd' ? !std::isdigit(static_cast<unsigned char>(c)) : c != shape[i]) return false;
+  }
+  return true;
+}
 
 TEST_F(RadioControlTest, AnOwnSessionIsOpenedInitialisedAndAttachedThenDetachedAndClosedOnStop) {
   Counting c(7, attach(), init());
@@ -104,10 +115,9 @@ TEST_F(RadioControlTest, AnUnjoinedSessionIsInitialisedButNotAttachedAndKeptOver
   EXPECT_TRUE(c.ext_fd().valid());
   EXPECT_TRUE(c.RtpExtStart(false));  // opens nothing
   EXPECT_EQ(command("rtp-ext").size(), 1u);
-  EXPECT_TRUE(std::regex_match(c.GetPrefix(), std::regex(R"(rtp_ext \d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{6}:)")))
-      << c.GetPrefix();
+  EXPECT_TRUE(prefixed(c.GetPrefix(), "rtp_ext ")) << c.GetPrefix();
   Counting joined(12, attach(), init());
-  EXPECT_TRUE(std::regex_match(joined.GetPrefix(), std::regex(R"(rtp_ext\[12\] \d{4}-.*\.\d{6}:)")));
+  EXPECT_TRUE(prefixed(joined.GetPrefix(), "rtp_ext[12] ")) << joined.GetPrefix();
 }
 
 TEST_F(RadioControlTest, TheFilterIsSetOnceForAnAddressAndResetOnceWhenItGoes) {

@@ -37,11 +37,11 @@ TEST(VeskRadioState, AFreshStateReportsItsDefaultsAndMinusOneForWhatIsNotSet) {
   EXPECT_EQ(v.get_freq().get_frequency(), "0.000000");
   EXPECT_EQ(v.get_remote().get_no().getValue(), 0u);
   EXPECT_EQ(v.get_remote().get_ch().getValue(), 0u);
-  EXPECT_EQ(v.get_squelshe().getValue(), -1);
-  EXPECT_EQ(v.get_rte().getValue(), -1);
-  EXPECT_EQ(v.get_standby_state_channel().getValue(), -1);
+  EXPECT_EQ(v.get_squelshe().ASN1::ENUMERATED::getValue(), -1);
+  EXPECT_EQ(v.get_rte().ASN1::ENUMERATED::getValue(), -1);
+  EXPECT_EQ(v.get_standby_state_channel().ASN1::ENUMERATED::getValue(), -1);
   EXPECT_EQ(v.get_standby_group().INTEGER::getValue(), -1);
-  EXPECT_EQ(v.get_standby_state_receiver().getValue(), -1);
+  EXPECT_EQ(v.get_standby_state_receiver().ASN1::ENUMERATED::getValue(), -1);
   EXPECT_FALSE(r.hasOptionalField(TERM::RtpRadioRequest::o_request));
 }
 
