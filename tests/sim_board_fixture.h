@@ -1,7 +1,7 @@
 #pragma once
 // The simulated board behind the device seam for a test, under a fresh root:
 // every model installed and at power-on (fabric, lines, tone processor, DSP,
-// trunks, CAS, line chips, bus clock), no fault set, the journal empty, and
+// trunks, CAS, line chips, bus clock, mixer and voice drivers), no fault set, the journal empty, and
 // std::clog / std::cerr captured. Events come through the real event loop,
 // driven pass by pass with pump() and settle().
 #include <gtest/gtest.h>
@@ -22,8 +22,10 @@
 #include "platform/sim/front_panel.h"
 #include "platform/sim/hal_model.h"
 #include "platform/sim/maintenance_model.h"
+#include "platform/sim/mixer_model.h"
 #include "platform/sim/spi_model.h"
 #include "platform/sim/tdm.h"
+#include "platform/sim/voice_model.h"
 #include "platform/sysroot.h"
 #include "runtime/multiplexer.h"
 #include "tests/stream_capture.h"
@@ -137,8 +139,10 @@ class SimBoardTest : public testing::Test {
     sim::CasModel::state().reset();
     sim::SpiChips::instance().reset();
     sim::FrontPanel::instance().reset();
+    sim::MixerModel::state().reset();
+    sim::VoiceModel::state().reset();
     sim::reset_bus_clock();
-    for (const char* device : {"hal", "mcc/ctl", "dtmf", "dsp", "maintenance", "e1-cas"})
+    for (const char* device : {"hal", "mcc/ctl", "dtmf", "dsp", "maintenance", "e1-cas", "mixer", "voice"})
       board().execute(std::string("refuse-open ") + device + " off");
     board().execute("fail clear");
     board().clear_journal();

@@ -5,8 +5,10 @@
 #include "platform/sim/hal_model.h"
 #include "platform/sim/maintenance_model.h"
 #include "platform/sim/mcc_model.h"
+#include "platform/sim/mixer_model.h"
 #include "platform/sim/rtp_ext_model.h"
 #include "platform/sim/stream_commands.h"
+#include "platform/sim/voice_model.h"
 
 namespace sim {
 
@@ -25,6 +27,10 @@ void install_models(Board& board) {
   // The trunks: synchronisation status and transmit clock, CAS signalling.
   MaintenanceModel::install(board);
   CasModel::install(board);
+  // The mixer devices.
+  MixerModel::install(board);
+  // The voice driver: DSP channel counts per codec kind, version record.
+  VoiceModel::install(board);
   // RTP extension sessions: the radio signalling beside the RTP sessions.
   RtpExtModel::install(board);
 }

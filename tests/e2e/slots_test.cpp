@@ -7,145 +7,26 @@
 // timeslot (tests/slots/probe_slot.h).
 #include <gtest/gtest.h>
 
-#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "asn1/modules/LGCP.h"
 #include "tests/e2e/daemon_harness.h"
-#include "tests/e2e/raw_client.h"
+#include "tests/e2e/lgcp_controller.h"
 
 namespace {
 
 using namespace std::chrono_literals;
-using e2e::hex;
-using Lines = std::vector<std::string>;
+using e2e::cmd;
+using e2e::Controller;
+using e2e::Lines;
+using e2e::ok;
+using e2e::refused;
+using e2e::signal;
 
-std::string probeBinary() { return e2e::buildDir() + "/tests/e2e/korvend-sim-probe"; }
+using e2e::probeBinary;
 
-// A controller on one connection. What the daemon sends of its own accord
-// whatever the test does (the trunks' and the power status) is passed over.
-class Controller {
- public:
-  bool connect(int port) {
-    return e2e::waitFor([&] { return client_.connect(port) && ping(); });
-  }
-  void close() { client_.close(); }
-
-  void send(const std::string& valueNotation) { client_.sendPayload(encode(valueNotation)); }
-  // The next message, or "" when none came within the deadline.
-  std::string next(std::chrono::milliseconds deadline = 5s) {
-    e2e::Bytes payload;
-    while (client_.frame(payload, deadline)) {
-      const std::string text = decode(payload);
-      if (text.rfind("{ pdu signal : trunkStatus", 0) == 0 || text.rfind("{ pdu signal : power", 0) == 0) {
-        ++trunkReports_;
-        continue;
-      }
-      return text;
-    }
-    return "";
-  }
-  // The next n messages.
-  Lines take(int n) {
-    Lines out;
-    while (n-- > 0) out.push_back(next());
-    return out;
-  }
-  // Everything the daemon sent up to the answer to a ping sent after it.
-  Lines until() {
-    send("{ seq 65000, pdu command : ping : NULL }");
-    Lines out;
-    for (std::string m; !(m = next()).empty() && m != "{ seq 65000, pdu response : success : NULL }";)
-      out.push_back(m);
-    return out;
-  }
-  // Sends a command: its answer and the signals it caused, in order.
-  Lines exchange(const std::string& valueNotation) {
-    send(valueNotation);
-    return until();
-  }
-  // The same in octets, for a payload given in hex.
-  Lines exchangeHex(const std::string& payload) {
-    client_.sendPayload(hex(payload));
-    Lines out;
-    for (const std::string& m : until()) out.push_back(hex(encode(m)));
-    return out;
-  }
-  bool ping() {
-    client_.sendPayload(hex("80 01 63 18"));
-    return next(2s) == "{ seq 99, pdu response : success : NULL }";
-  }
-  int trunkReports() const { return trunkReports_; }
-
- private:
-  static e2e::Bytes encode(const std::string& valueNotation) {
-    LGCP::Message m;
-    EXPECT_TRUE(m.setFromValueNotation(valueNotation)) << valueNotation;
-    ASN1::CoderEnv env(ASN1::CoderEnv::per_Aligned);
-    std::vector<char> out;
-    EXPECT_TRUE(ASN1::encode(m, &env, std::back_inserter(out)));
-    return e2e::Bytes(out.begin(), out.end());
-  }
-  static std::string decode(const e2e::Bytes& payload) {
-    LGCP::Message m;
-    ASN1::CoderEnv env(ASN1::CoderEnv::per_Aligned);
-    const char* first = reinterpret_cast<const char*>(payload.data());
-    if (!ASN1::decode(first, first + payload.size(), &env, m)) return "(undecodable " + hex(payload) + ")";
-    std::string flat;
-    bool blank = false;
-    for (char c : m.asValueNotation()) {
-      if (c == '\n' || c == ' ') {
-        blank = !flat.empty();
-        continue;
-      }
-      if (blank) flat += ' ';
-      blank = false;
-      flat += c;
-    }
-    return flat;
-  }
-
-  e2e::RawClient client_;
-  int trunkReports_ = 0;
-};
-
-std::string ok(int seq, int slot) {
-  return "{ seq " + std::to_string(seq) + ", slot " + std::to_string(slot) + ", pdu response : success : NULL }";
-}
-std::string refused(int seq, int slot, const std::string& cause) {
-  return "{ seq " + std::to_string(seq) + ", slot " + std::to_string(slot) + ", pdu response : error : " + cause +
-         " }";
-}
-std::string cmd(int seq, int slot, const std::string& body) {
-  return "{ seq " + std::to_string(seq) + ", slot " + std::to_string(slot) + ", pdu command : " + body + " }";
-}
-std::string signal(int slot, const std::string& body) {
-  return "{ slot " + std::to_string(slot) + ", pdu signal : " + body + " }";
-}
-
-class SlotCommands : public ::testing::Test {
- protected:
-  ~SlotCommands() override {
-    if (!daemon) return;
-    daemon->signal(SIGTERM);
-    EXPECT_EQ(daemon->exitCode(), 0) << daemon->err();
-  }
-  void start(const std::string& binary = e2e::simBinary()) {
-    daemon = std::make_unique<e2e::Daemon>(binary, root.dir(), std::vector<std::string>{"--port", std::to_string(port)},
-                                           root.dir());
-    ASSERT_TRUE(e2e::waitFor([&] { return !daemon->out().empty(); })) << daemon->err();
-    ASSERT_TRUE(c.connect(port)) << daemon->err();
-  }
-  std::string board(const std::string& request) const { return e2e::simboardctl(root.dir(), request).out; }
-  std::string matrix(int output) const { return board("matrix " + std::to_string(output)); }
-
-  e2e::Root root;
-  int port = e2e::freePort();
-  std::unique_ptr<e2e::Daemon> daemon;
-  Controller c;
-};
+using SlotCommands = e2e::ControllerTest;
 
 TEST_F(SlotCommands, ATrunkTimeslotFeedsABusChannelThroughTheMatrix) {
   start();
@@ -200,7 +81,8 @@ TEST_F(SlotCommands, QueryAndSighupEachReportTheFactoriesCountsOnce) {
   for (int n : {1, 2}) ASSERT_EQ(c.exchange(cmd(1, n, "create : spi-tdm : { channel 2000 }")), Lines{ok(1, n)});
   const std::string report =
       "{ pdu signal : query : { boardMajor 0, boardMinor 0, rtp-g729 0, rtp-g723 0, rtp-g711 0, rtp-g711mcc 0, "
-      "modem 0, mixer { }, mux TRUE, mcc-data 0, mcc-bri 0, mcc-trans 0, echoBus { }, t38-instances 0, "
+      "modem 0, mixer { { unit 0, tdm_inputs 32, tdm_outputs 32, mixer_inputs 64, dpu_per_mixer 770, dpu_per_ec 17, "
+      "dpu_per_lms 24 } }, mux TRUE, mcc-data 0, mcc-bri 0, mcc-trans 0, echoBus { }, t38-instances 0, "
       "digital-modems 0, lin16 2, universal 0 } }";
   EXPECT_EQ(c.exchange("{ seq 3, pdu command : query : NULL }"),
             (Lines{"{ seq 3, pdu response : success : NULL }", report}));

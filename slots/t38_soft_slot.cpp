@@ -1,0 +1,42 @@
+#include "slots/t38_soft_slot.h"
+
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <iostream>
+#include <sstream>
+
+#include "runtime/ext_out.h"
+
+T38SoftSlot::T38SoftSlot(int pid, int channel) : pid(pid), channel(channel) {
+  child.Bind(this, &T38SoftSlot::OnT38Terminate);
+  child.Attach(pid);
+}
+
+void T38SoftSlot::PutHeader(std::ostream& s) const { s << *this << ": "; }
+
+void T38SoftSlot::IAfterCreate() {
+  OnChangeOutputStream(true);
+  OnChangeInputStream(true);
+}
+
+bool T38SoftSlot::IBeforeDestroy() {
+  // An ended child has been reaped: its pid may name another process now.
+  if (pid >= 1) ::kill(pid, SIGTERM);
+  return true;
+}
+
+void T38SoftSlot::OnT38Terminate(int status) {
+  std::ostringstream line;
+  line << ext::header(this) << "t38 daemon terminated ";
+  if (WIFEXITED(status))
+    line << "with code=" << WEXITSTATUS(status);
+  else if (WIFSIGNALED(status))
+    line << "by signal=" << WTERMSIG(status);
+  else
+    line << "with status=" << status;
+  line << '\n';
+  std::clog << line.str() << std::flush;
+  pid = -1;
+  OnAbort(status);
+}

@@ -1,0 +1,148 @@
+#pragma once
+// A controller on one TCP connection to a daemon, speaking value notation
+// through the project's coder (raw_client.h for octets), and the value
+// notation of the messages the tests expect. What the daemon sends of its
+// own accord whatever the test does (the trunks' and the power status) is
+// passed over and counted.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "asn1/modules/LGCP.h"
+#include "tests/e2e/daemon_harness.h"
+#include "tests/e2e/raw_client.h"
+
+namespace e2e {
+
+using Lines = std::vector<std::string>;
+
+class Controller {
+ public:
+  bool connect(int port) {
+    return waitFor([&] { return client_.connect(port) && ping(); });
+  }
+  void close() { client_.close(); }
+
+  void send(const std::string& valueNotation) { client_.sendPayload(encode(valueNotation)); }
+  // The next message, or "" when none came within the deadline.
+  std::string next(std::chrono::milliseconds deadline = std::chrono::seconds(5)) {
+    Bytes payload;
+    while (client_.frame(payload, deadline)) {
+      const std::string text = decode(payload);
+      if (text.rfind("{ pdu signal : trunkStatus", 0) == 0 || text.rfind("{ pdu signal : power", 0) == 0) {
+        ++trunkReports_;
+        continue;
+      }
+      return text;
+    }
+    return "";
+  }
+  // The next n messages.
+  Lines take(int n) {
+    Lines out;
+    while (n-- > 0) out.push_back(next());
+    return out;
+  }
+  // Everything the daemon sent up to the answer to a ping sent after it.
+  Lines until() {
+    send("{ seq 65000, pdu command : ping : NULL }");
+    Lines out;
+    for (std::string m; !(m = next()).empty() && m != "{ seq 65000, pdu response : success : NULL }";)
+      out.push_back(m);
+    return out;
+  }
+  // Sends a command: its answer and the signals it caused, in order.
+  Lines exchange(const std::string& valueNotation) {
+    send(valueNotation);
+    return until();
+  }
+  // The same in octets, for a payload given in hex.
+  Lines exchangeHex(const std::string& payload) {
+    client_.sendPayload(hex(payload));
+    Lines out;
+    for (const std::string& m : until()) out.push_back(hex(encode(m)));
+    return out;
+  }
+  bool ping() {
+    client_.sendPayload(hex("80 01 63 18"));
+    return next(std::chrono::seconds(2)) == "{ seq 99, pdu response : success : NULL }";
+  }
+  int trunkReports() const { return trunkReports_; }
+
+ private:
+  static Bytes encode(const std::string& valueNotation) {
+    LGCP::Message m;
+    EXPECT_TRUE(m.setFromValueNotation(valueNotation)) << valueNotation;
+    ASN1::CoderEnv env(ASN1::CoderEnv::per_Aligned);
+    std::vector<char> out;
+    EXPECT_TRUE(ASN1::encode(m, &env, std::back_inserter(out)));
+    return Bytes(out.begin(), out.end());
+  }
+  static std::string decode(const Bytes& payload) {
+    LGCP::Message m;
+    ASN1::CoderEnv env(ASN1::CoderEnv::per_Aligned);
+    const char* first = reinterpret_cast<const char*>(payload.data());
+    if (!ASN1::decode(first, first + payload.size(), &env, m)) return "(undecodable " + hex(payload) + ")";
+    std::string flat;
+    bool blank = false;
+    for (char c : m.asValueNotation()) {
+      if (c == '\n' || c == ' ') {
+        blank = !flat.empty();
+        continue;
+      }
+      if (blank) flat += ' ';
+      blank = false;
+      flat += c;
+    }
+    return flat;
+  }
+
+  RawClient client_;
+  int trunkReports_ = 0;
+};
+
+inline std::string ok(int seq, int slot) {
+  return "{ seq " + std::to_string(seq) + ", slot " + std::to_string(slot) + ", pdu response : success : NULL }";
+}
+inline std::string refused(int seq, int slot, const std::string& cause) {
+  return "{ seq " + std::to_string(seq) + ", slot " + std::to_string(slot) + ", pdu response : error : " + cause +
+         " }";
+}
+inline std::string cmd(int seq, int slot, const std::string& body) {
+  return "{ seq " + std::to_string(seq) + ", slot " + std::to_string(slot) + ", pdu command : " + body + " }";
+}
+inline std::string signal(int slot, const std::string& body) {
+  return "{ slot " + std::to_string(slot) + ", pdu signal : " + body + " }";
+}
+
+// The daemon with the test-only slot type (tests/slots/probe_slot.h).
+inline std::string probeBinary() { return buildDir() + "/tests/e2e/korvend-sim-probe"; }
+
+// A daemon of its own under a fresh root, and a controller connected to it.
+class ControllerTest : public ::testing::Test {
+ protected:
+  ~ControllerTest() override {
+    if (!daemon) return;
+    daemon->signal(SIGTERM);
+    EXPECT_EQ(daemon->exitCode(), 0) << daemon->err();
+  }
+  void start(const std::string& binary = simBinary()) {
+    daemon = std::make_unique<Daemon>(binary, root.dir(), std::vector<std::string>{"--port", std::to_string(port)},
+                                      root.dir());
+    ASSERT_TRUE(waitFor([&] { return !daemon->out().empty(); })) << daemon->err();
+    ASSERT_TRUE(c.connect(port)) << daemon->err();
+  }
+  std::string board(const std::string& request) const { return simboardctl(root.dir(), request).out; }
+  std::string matrix(int output) const { return board("matrix " + std::to_string(output)); }
+
+  Root root;
+  int port = freePort();
+  std::unique_ptr<Daemon> daemon;
+  Controller c;
+};
+
+}  // namespace e2e

@@ -1,0 +1,79 @@
+// Stands in for the board's T.38 program in tests. A test installs it under
+// the daemon's root at the program's path; it keeps its records in
+// $KORVEND_ROOT/t38/ (the daemon passes its environment on):
+//
+//   t38 --num-of-instances   prints the first line of t38/instances, or
+//                            nothing when there is no such file;
+//   t38 --child ...          writes its argv, one argument a line, to
+//                            t38/<pid>.argv, then appends what it reads on
+//                            its standard input to t38/<pid>.in. When
+//                            t38/exit holds "BYTES CODE" it exits with CODE
+//                            once it has read BYTES octets; otherwise it
+//                            reads until the end of its input and exits 0.
+//
+// The records are written under a temporary name and renamed, so a test
+// that sees a file sees it whole.
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace {
+
+std::string dir() {
+  const char* root = std::getenv("KORVEND_ROOT");
+  return std::string(root ? root : ".") + "/t38/";
+}
+
+void writeWhole(const std::string& path, const std::string& text) {
+  const std::string temp = path + ".tmp";
+  {
+    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+    out << text;
+  }
+  std::rename(temp.c_str(), path.c_str());
+}
+
+std::string readWhole(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 2 && std::strcmp(argv[1], "--num-of-instances") == 0) {
+    std::ifstream in(dir() + "instances");
+    std::string line;
+    if (std::getline(in, line)) std::printf("%s\n", line.c_str());
+    return 0;
+  }
+  ::mkdir(dir().c_str(), 0755);
+  const std::string me = dir() + std::to_string(::getpid());
+  std::string args;
+  for (int i = 0; i < argc; ++i) args += std::string(argv[i]) + "\n";
+  writeWhole(me + ".argv", args);
+
+  long limit = -1;
+  int code = 0;
+  std::istringstream(readWhole(dir() + "exit")) >> limit >> code;
+  std::string input;
+  char buf[4096];
+  while (limit < 0 || static_cast<long>(input.size()) < limit) {
+    const ssize_t n = ::read(0, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    input.append(buf, static_cast<std::size_t>(n));
+    writeWhole(me + ".in", input);
+  }
+  return limit >= 0 ? code : 0;
+}
