@@ -228,8 +228,8 @@ class RtpExtDevices : public DeviceModel {
 };
 
 const char kUsage[] =
-    "rtp-ext: one line per extension session | rtp-ext inject N|last ADDR SSRC HEX...: session N (or the newest"
-    " open one) receives a payload from the session at ADDR with SSRC | rtp-ext written N|last [clear]: what the"
+    "rtp-ext: one line per extension session | rtp-ext inject N|last ADDR SSRC HEX... [, HEX...]: session N (or"
+    " the newest open one) receives payloads, all at once, from the session at ADDR with SSRC | rtp-ext written N|last [clear]: what the"
     " daemon wrote on it, one payload a line with its loop time | rtp-ext pcap FILE|off: every payload written"
     " from now on, as the header extension of an RTP packet (UDP port 5004) | rtp-ext reset";
 
@@ -270,19 +270,31 @@ Session* named(const std::string& word, Board::Reply& r) {
   return &it->second;
 }
 
+// The payloads of an injection: octets, several of them apart by ",".
+bool payloads(const Board::Args& a, std::size_t first, std::vector<RtpExtModel::Bytes>& out) {
+  for (std::size_t i = first; i <= a.size(); ++i) {
+    if (i < a.size() && a[i] != ",") continue;
+    RtpExtModel::Bytes bytes;
+    const Board::Args words(a.begin() + static_cast<long>(first), a.begin() + static_cast<long>(i));
+    if (!words::to_bytes(words, 0, bytes) || bytes.empty() || bytes.size() > rtp_ext::max_payload) return false;
+    out.push_back(std::move(bytes));
+    first = i + 1;
+  }
+  return true;
+}
+
 void inject(Board& board, const Board::Args& a, Board::Reply& r) {
   Session* s = named(a[1], r);
   if (!s) return;
-  RtpExtModel::Payload p;
   in_addr addr;
   if (::inet_pton(AF_INET, a[2].c_str(), &addr) != 1) return r.fail("bad address '" + a[2] + "'");
-  p.addr = addr.s_addr;
-  if (!words::to_u32(a[3], p.ssrc)) return r.fail("bad SSRC '" + a[3] + "'");
-  if (!words::to_bytes(a, 4, p.bytes) || p.bytes.empty() || p.bytes.size() > rtp_ext::max_payload)
-    return r.fail("a payload is 1 to 1024 octets");
+  std::uint32_t ssrc;
+  if (!words::to_u32(a[3], ssrc)) return r.fail("bad SSRC '" + a[3] + "'");
+  std::vector<RtpExtModel::Bytes> all;
+  if (!payloads(a, 4, all)) return r.fail("a payload is 1 to 1024 octets (several apart by ',')");
   RtpExtDevice* d = s->open ? deviceOf(board, s->number) : nullptr;
   if (!d) return r.fail("session " + std::to_string(s->number) + " is closed");
-  s->queue.push_back(std::move(p));
+  for (auto& bytes : all) s->queue.push_back(RtpExtModel::Payload{addr.s_addr, ssrc, std::move(bytes)});
   d->deliver();
 }
 

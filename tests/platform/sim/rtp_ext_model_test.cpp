@@ -105,7 +105,7 @@ TEST_F(RtpExtTest, ASessionIsInitialisedFirstAndJoinsOnlyAnRtpSessionOfTheDaemon
 TEST_F(RtpExtTest, EachReadGivesOnePayloadAndTheInformationBeforeItNamesItsOrigin) {
   const int fd = session();
   command("rtp-ext inject 1 10.0.0.5 0x1234 03 50 00 00");
-  command("rtp-ext inject last 10.0.0.6 7 03 40 00 00 AA");
+  command("rtp-ext inject last 10.0.0.6 7 03 40 00 00 AA , 0102 , 03");
   command("rtp-ext inject 1 10.0.0.5 0x1234 01 02 03 04 05 06 07 08");
   pollfd p{fd, POLLIN, 0};
   ASSERT_EQ(::poll(&p, 1, 0), 1);
@@ -129,8 +129,8 @@ TEST_F(RtpExtTest, EachReadGivesOnePayloadAndTheInformationBeforeItNamesItsOrigi
     got.push_back(std::string(::inet_ntoa(a)) + " " + std::to_string(info.ssrc) + " " +
                   std::to_string(payload.size()));
   }
-  EXPECT_EQ(got, (Lines{"10.0.0.5 4660 4", "10.0.0.6 7 5", "10.0.0.5 4660 8"}));
-  EXPECT_NE(command("rtp-ext")[0].find(" queued=0 read=3 "), std::string::npos);
+  EXPECT_EQ(got, (Lines{"10.0.0.5 4660 4", "10.0.0.6 7 5", "10.0.0.6 7 2", "10.0.0.6 7 1", "10.0.0.5 4660 8"}));
+  EXPECT_NE(command("rtp-ext")[0].find(" queued=0 read=5 "), std::string::npos);
 }
 
 TEST_F(RtpExtTest, TheFilterIsRecordedAndDropsNothing) {
@@ -149,7 +149,8 @@ TEST_F(RtpExtTest, TheFilterIsRecordedAndDropsNothing) {
 TEST_F(RtpExtTest, BadInjectionsAreRefusedAndAClosedSessionTakesNone) {
   const int fd = session();
   for (const char* bad : {"rtp-ext inject 1 10.0.0.300 1 01", "rtp-ext inject 1 10.0.0.3 x 01",
-                          "rtp-ext inject 1 10.0.0.3 1 0G", "rtp-ext inject 9 10.0.0.3 1 01"})
+                          "rtp-ext inject 1 10.0.0.3 1 0G", "rtp-ext inject 9 10.0.0.3 1 01",
+                          "rtp-ext inject 1 10.0.0.3 1 01 , , 02", "rtp-ext inject 1 10.0.0.3 1 01 ,"})
     EXPECT_NE(board().execute(bad).error, "") << bad;
   const std::string tooLong = "rtp-ext inject 1 10.0.0.3 1 " + std::string(2050, '0');
   EXPECT_NE(board().execute(tooLong).error, "");
