@@ -268,17 +268,9 @@ void getParams(const Params& p, VeskRadioState& s) {
 }  // namespace
 
 bool isPTTCommand(int command) {
-  switch (command) {
-    case GW_FLAG:
-    case GW_FLAG_PTT:
-    case GW_SEL_CALL:
-    case WM_FLAG:
-    case WM_TRANS:
-    case WM_SEL_CALL_TRANS:
-      return true;
-    default:
-      return false;
-  }
+  sig_proto r{};
+  r.type = static_cast<std::uint32_t>(command);
+  return sig_proto_is_ptt_command(&r) != 0;
 }
 
 bool isDefaultInitCommand(int command) { return command <= 0; }
