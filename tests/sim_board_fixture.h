@@ -142,7 +142,7 @@ class SimBoardTest : public testing::Test {
     sim::MixerModel::state().reset();
     sim::VoiceModel::state().reset();
     sim::reset_bus_clock();
-    for (const char* device : {"hal", "mcc/ctl", "dtmf", "dsp", "maintenance", "e1-cas", "mixer", "voice"})
+    for (const char* device : {"hal", "mcc/ctl", "dtmf", "dsp", "maintenance", "e1-cas", "mixer", "voice", "rtp"})
       board().execute(std::string("refuse-open ") + device + " off");
     board().execute("fail clear");
     board().clear_journal();
