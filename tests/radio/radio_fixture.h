@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "platform/rtp_ext_records.h"
-#include "platform/sim/rtp_ext_model.h"
 #include "slots/rtp_slot.h"
 #include "tests/sim_board_fixture.h"
 
@@ -22,8 +21,6 @@ class RadioBoardTest : public hwtest::SimBoardTest {
  protected:
   void SetUp() override {
     hwtest::SimBoardTest::SetUp();
-    board().execute("refuse-open rtp_ext off");
-    sim::RtpExtModel::state().reset();
     rtp_channel_info info{-1, -1, -1, 0};
     rtp_ = BeginRtpSession(rtp_connection_params{}, info, "").release();
     ASSERT_GE(rtp_, 0);
@@ -32,7 +29,6 @@ class RadioBoardTest : public hwtest::SimBoardTest {
   void TearDown() override {
     ::close(rtp_);
     hwtest::SimBoardTest::TearDown();
-    sim::RtpExtModel::state().reset();
   }
 
   static std::string journalText() {

@@ -22,15 +22,9 @@ using Lines = std::vector<std::string>;
 
 class RtpExtTest : public hwtest::SimBoardTest {
  protected:
-  void SetUp() override {
-    hwtest::SimBoardTest::SetUp();
-    sim::RtpExtModel::state().reset();
-    board().execute("refuse-open rtp_ext off");
-  }
   void TearDown() override {
     for (int fd : fds_) ::close(fd);
     hwtest::SimBoardTest::TearDown();
-    sim::RtpExtModel::state().reset();
   }
   int keep(int fd) {
     EXPECT_GE(fd, 0);
