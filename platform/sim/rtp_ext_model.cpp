@@ -232,9 +232,9 @@ class RtpExtDevices : public DeviceModel {
 
 const char kUsage[] =
     "rtp-ext: one line per extension session | rtp-ext inject N|last ADDR SSRC HEX... [, HEX...]: session N (or"
-    " the newest open one) receives payloads, all at once, from the session at ADDR with SSRC | rtp-ext written N|last [clear]: what the"
-    " daemon wrote on it, one payload a line with its loop time | rtp-ext pcap FILE|off: every payload written"
-    " from now on, as the header extension of an RTP packet (UDP port 5004) | rtp-ext reset";
+    " the newest open one) receives payloads, all at once, from the session at ADDR with SSRC | rtp-ext written"
+    " N|last [clear]: what the daemon wrote on it, one payload a line with its loop time | rtp-ext pcap FILE|off:"
+    " every payload written from now on, as the header extension of an RTP packet (UDP port 5004) | rtp-ext reset";
 
 std::string describe(const Session& s) {
   std::string text = "session " + std::to_string(s.number) + (s.open ? " open" : " closed") +
