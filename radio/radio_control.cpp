@@ -174,6 +174,11 @@ const std::string& RadioControl::GetPrefix() {
   return prefix_;
 }
 
+std::uint32_t RadioControl::Elapsed(std::uint32_t now, std::uint32_t t) {
+  const std::int32_t d = static_cast<std::int32_t>(now - t);
+  return d > 0 ? static_cast<std::uint32_t>(d) : 0;
+}
+
 void RadioControl::LogError(const std::string& text) {
   const std::string line = GetPrefix() + text + "\n";
   std::cerr << line << std::flush;

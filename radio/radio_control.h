@@ -129,6 +129,11 @@ class RadioControl : public IRadioController, private IRadioIntController {
   void SetTimer(unsigned long ms);
   void OnProcessStatus(Timer*);
 
+  // Milliseconds from t to now on the wrapping loop clock (a signed
+  // difference, so a time just before the wrap is as old as it is); 0 for
+  // a t that lies ahead of now.
+  static std::uint32_t Elapsed(std::uint32_t now, std::uint32_t t);
+
   // A failure line: prefix, text, end of line.
   void LogError(const std::string& text);
   // A trace line on the log stream.

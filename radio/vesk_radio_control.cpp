@@ -117,11 +117,6 @@ void VeskRadioControl::Init() {
   sig_proto_init(&spare_record_);
 }
 
-std::uint32_t VeskRadioControl::Elapsed(std::uint32_t now, std::uint32_t t) {
-  const std::int32_t d = static_cast<std::int32_t>(now - t);
-  return d > 0 ? static_cast<std::uint32_t>(d) : 0;
-}
-
 bool VeskRadioControl::SendASNToChan(const TERM::RadioStatus& status) {
   if (status.getSelection() != TERM::RadioStatus::e_vesk) return false;
   VeskRadioState state = radio_state_;
