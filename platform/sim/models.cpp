@@ -1,6 +1,7 @@
 #include "platform/sim/board.h"
 #include "platform/sim/cas_model.h"
 #include "platform/sim/dsp_model.h"
+#include "platform/sim/dsp_data_model.h"
 #include "platform/sim/dtmf_model.h"
 #include "platform/sim/hal_model.h"
 #include "platform/sim/maintenance_model.h"
@@ -8,6 +9,7 @@
 #include "platform/sim/mctl_model.h"
 #include "platform/sim/mixer_model.h"
 #include "platform/sim/netif_model.h"
+#include "platform/sim/rtp_ext_model.h"
 #include "platform/sim/rtp_model.h"
 #include "platform/sim/stream_commands.h"
 #include "platform/sim/voice_model.h"
@@ -35,6 +37,10 @@ void install_models(Board& board) {
   VoiceModel::install(board);
   // The RTP driver: one session per open, its channel and events.
   RtpModel::install(board);
+  // The DSP's data units: ATS-QSIG D and B channels.
+  install_dsp_data(board);
+  // RTP extension sessions: the radio signalling beside the RTP sessions.
+  RtpExtModel::install(board);
   // Modems: "/dev/mctl" and the point-to-point "hdlc%d" interfaces.
   MctlModel::install(board);
   NetifModel::install(board);
