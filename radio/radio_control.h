@@ -19,6 +19,7 @@
 // (the descriptor is readable) and the status timer. Every device failure
 // is one line on the error stream and leaves the control usable.
 #include <netinet/in.h>
+#include <sys/types.h>
 
 #include <cstdint>
 #include <string>
@@ -128,6 +129,18 @@ class RadioControl : public IRadioController, private IRadioIntController {
   // Replaces the pending status step by one after ms.
   void SetTimer(unsigned long ms);
   void OnProcessStatus(Timer*);
+
+  // Asks the driver where the next payload comes from (into packet_info_)
+  // and reads it into buf (rtp_ext::max_payload bytes): what read answered,
+  // with the statistics kept. 0 or less ends a batch: the descriptor does
+  // not block, so an empty driver answers EAGAIN, which is no error.
+  ssize_t ReadFromChan(unsigned char* buf);
+  // Writes one payload of n bytes: what write answered, counted.
+  int WriteToChan(const unsigned char* buf, int n);
+
+  // Milliseconds from t to now on the wrapping loop clock; 0 for a t that
+  // lies ahead of now.
+  static std::uint32_t Elapsed(std::uint32_t now, std::uint32_t t);
 
   // A failure line: prefix, text, end of line.
   void LogError(const std::string& text);

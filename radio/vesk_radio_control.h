@@ -74,10 +74,6 @@ class VeskRadioControl : public RadioControl {
   // Sends radio_state as a packet of the given type, at the time given.
   void SendStatus(int command, std::uint32_t& sent_ms, std::uint32_t now);
 
-  // Milliseconds from t to now on the wrapping loop clock; 0 for a t that
-  // lies ahead of now.
-  static std::uint32_t Elapsed(std::uint32_t now, std::uint32_t t);
-
   sig_proto rx_record_{};
   sig_proto last_rx_record_{};
   sig_proto spare_record_{};
