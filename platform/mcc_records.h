@@ -10,6 +10,8 @@ constexpr unsigned long MCC_ALLOCATE = 0x40144D00ul;
 // By value, argument 0: the matrix channel of the descriptor's controller
 // channel as the result, negative on failure.
 constexpr unsigned long MCC_TIMESLOT = 0x20004D02ul;
+// The controller's free channels of each kind (record: MccResources).
+constexpr unsigned long MCC_RESOURCES = 0x80104D03ul;
 
 namespace mcc {
 
@@ -33,5 +35,17 @@ static_assert(sizeof(MccAllocate) == 20 && offsetof(MccAllocate, mode) == 0 && o
                   offsetof(MccAllocate, reserved) == 8 && offsetof(MccAllocate, rx_threshold) == 12 &&
                   offsetof(MccAllocate, tx_threshold) == 16,
               "MCC allocate record");
+
+// Free channels, filled in by the driver.
+struct MccResources {
+  std::int32_t data;         // framed data channels
+  std::int32_t bri;          // BRI D channels
+  std::int32_t transparent;  // byte-stream channels
+  std::int32_t reserved;
+};
+
+static_assert(sizeof(MccResources) == 16 && offsetof(MccResources, data) == 0 && offsetof(MccResources, bri) == 4 &&
+                  offsetof(MccResources, transparent) == 8 && offsetof(MccResources, reserved) == 12,
+              "MCC resources record");
 
 }  // namespace mcc

@@ -5,6 +5,24 @@
 #include <cstddef>
 #include <cstdint>
 
+// Requests on an RTP session descriptor (one open of "/dev/rtp" is one
+// session): the board's own numbers, PowerPC encodings written out.
+namespace rtpdrv {
+constexpr unsigned long begin_session = 0xC02C5200ul;  // rtp_connection_params
+constexpr unsigned long add_channel = 0xC0105202ul;    // rtp_channel_info, tdm filled in
+constexpr unsigned long input_start = 0x20005204ul;    // no argument
+constexpr unsigned long input_stop = 0x20005205ul;     // no argument
+// The three requests of a release, in this order: the session's streams
+// stop, the session ends, the channel leaves it. No argument.
+constexpr unsigned long stop_session = 0x2000520Aul;
+constexpr unsigned long end_session = 0x20005203ul;
+constexpr unsigned long remove_channel = 0x2000520Bul;
+constexpr unsigned long pd_enable = 0xC024520Cul;  // rtp_pd_params
+constexpr unsigned long pd_reset = 0x8004520Dul;   // std::uint32_t, holds 1
+// Event types read from a session.
+constexpr std::uint32_t event_pd = 1;
+}  // namespace rtpdrv
+
 // The session record (begin session, request 0xC02C5200).
 struct rtp_connection_params {
   std::uint32_t remote_addr;  // network order
@@ -38,6 +56,19 @@ struct rtp_channel_info {
   std::int32_t reserved;
 };
 static_assert(sizeof(rtp_channel_info) == 16 && offsetof(rtp_channel_info, chn) == 8, "rtp_channel_info");
+
+// Switches packet detection on: the time-out given twice, the other words 0.
+struct rtp_pd_params {
+  std::uint32_t type;  // rtpdrv::event_pd
+  std::uint32_t value;
+  std::int32_t timeout;
+  std::uint32_t reserved1[2];
+  std::int32_t timeout_again;
+  std::uint32_t reserved2[3];
+};
+static_assert(sizeof(rtp_pd_params) == 36 && offsetof(rtp_pd_params, timeout) == 8 &&
+                  offsetof(rtp_pd_params, timeout_again) == 20,
+              "rtp_pd_params");
 
 // An RTP session to attach to: its descriptor number and owning process.
 struct rtp_attach_session_params {

@@ -1,7 +1,6 @@
 #pragma once
-// The factory of the HDLC link slots: it joins the factory chain when first
-// used. Until the slot type is built here it makes no slot and reports
-// nothing.
+// The factory of the HDLC link slots (hdlc_slot.h), for the create
+// alternative `hdlcParams`; it passes trunk status to its slots.
 #include "slots/slot_factory.h"
 
 class HdlcSlotFactory : public SlotFactory {
@@ -12,8 +11,10 @@ class HdlcSlotFactory : public SlotFactory {
   }
 
   const char* GetName() const override { return "HdlcSlotFactory"; }
-  Slot* INewSlot(const LGCP::CreateParams&) override { return nullptr; }
+  // Null for an address that is not 16 bits.
+  Slot* INewSlot(const LGCP::CreateParams& params) override;
   void Query(LGCP::Resources&) override {}
+  void SelfSignal(const LGCP::Signal& signal) override;
 
  private:
   HdlcSlotFactory() = default;

@@ -54,6 +54,15 @@ void MccDevice::on_open(int daemon_fd, int board_fd) {
 bool MccDevice::bytes() const { return mode_ == mcc::transparent; }
 
 int MccDevice::ioctl_ptr(unsigned long code, void* rec, std::size_t size) {
+  if (code == MCC_RESOURCES) {
+    if (size != sizeof(mcc::MccResources)) return refuse(EFAULT);
+    // One pool of channels serves every kind.
+    const std::int32_t free = Mcc::channel_count - static_cast<std::int32_t>(mcc_.in_use().size());
+    const mcc::MccResources r{free, free, free, 0};
+    std::memcpy(rec, &r, sizeof r);
+    annotate("free " + std::to_string(free));
+    return 0;
+  }
   if (code != MCC_ALLOCATE) return Device::ioctl_ptr(code, rec, size);
   if (size != sizeof(mcc::MccAllocate)) return refuse(EFAULT);
   mcc::MccAllocate r;

@@ -6,6 +6,7 @@
 #include "platform/sim/maintenance_model.h"
 #include "platform/sim/mcc_model.h"
 #include "platform/sim/mixer_model.h"
+#include "platform/sim/rtp_model.h"
 #include "platform/sim/rtp_ext_model.h"
 #include "platform/sim/stream_commands.h"
 #include "platform/sim/voice_model.h"
@@ -31,6 +32,8 @@ void install_models(Board& board) {
   MixerModel::install(board);
   // The voice driver: DSP channel counts per codec kind, version record.
   VoiceModel::install(board);
+  // The RTP driver: one session per open, its channel and events.
+  RtpModel::install(board);
   // RTP extension sessions: the radio signalling beside the RTP sessions.
   RtpExtModel::install(board);
 }

@@ -11,6 +11,7 @@
 
 #include "platform/sim/command_words.h"
 #include "platform/sim/model_commands.h"
+#include "platform/sim/rtp_model.h"
 #include "platform/sysroot.h"
 #include "runtime/mux_clock.h"
 
@@ -185,12 +186,14 @@ class RtpExtDevice : public Device {
  private:
   int attach(const rtp_ext_attach_session_params& a) {
     if (a.pid_rtp != rtp_ext::caller_pid && a.pid_rtp != ::getpid()) return refuse(ESRCH);
-    Device* rtp = board()->device_of(a.fd_rtp);
-    if (!rtp || rtp->path() != sysroot::rtp) return refuse(EBADF);
+    const RtpModel::Session* rtp = RtpModel::session(board()->device_of(a.fd_rtp));
+    if (!rtp) return refuse(EBADF);
+    if (!rtp->begun) return refuse(EINVAL);
     Session& s = session();
     s.attach = a;
     s.attached = true;
-    annotate("attach fd " + std::to_string(a.fd_rtp) + " pid " + std::to_string(a.pid_rtp));
+    annotate("attach fd " + std::to_string(a.fd_rtp) + " pid " + std::to_string(a.pid_rtp) + " channel " +
+             std::to_string(rtp->channel));
     return 0;
   }
 

@@ -7,8 +7,9 @@
 // that is refused with EINVAL, a second initialisation with EBUSY. ATTACH
 // joins it to an RTP session named by {descriptor, process}: the process is
 // -1 (the caller) or the daemon's own pid (ESRCH otherwise), the descriptor
-// one of the daemon's open sysroot::rtp sessions (EBADF otherwise); EBUSY
-// when attached already. DETACH undoes it (EINVAL when not attached). The
+// one of the daemon's open sysroot::rtp sessions (EBADF otherwise), begun
+// (EINVAL otherwise); EBUSY when attached already. The journal names the
+// RTP session's channel. DETACH undoes it (EINVAL when not attached). The
 // access filter (SET_FILTER, RESET_FILTER) is recorded and shown; it does
 // not drop payloads, so the receiving control's own rules about competing
 // sessions can be exercised.

@@ -77,10 +77,11 @@ TEST(DaemonModeE2E, StreamsBecomeDaemonRecordsAndSurviveALogDaemonRestart) {
   KillOnExit guard;
   guard.pid = StartDaemon(root, port);
   ASSERT_GT(guard.pid, 0) << e2e::readFile(root.dir() + "/terminal.err");
-  // Before the detach the log stream is the terminal's too: the matrix
-  // reports its opening there.
+  // Before the detach the log stream is the terminal's too: the echo
+  // canceller scan and the matrix report there.
   EXPECT_EQ(e2e::readFile(root.dir() + "/terminal.err"),
             "traces: optional key \"signalling.hdlc\" has invalid value=\"on\", line 2. Key will be ignored.\n"
+            "Scanning echo channels ...\n"
             "hwMux: init\nhwMux: device opened\n");
   EXPECT_EQ(e2e::readFile(root.dir() + "/terminal.out"), "");
 

@@ -82,7 +82,7 @@ TEST_F(SlotCommands, QueryAndSighupEachReportTheFactoriesCountsOnce) {
   const std::string report =
       "{ pdu signal : query : { boardMajor 0, boardMinor 0, rtp-g729 0, rtp-g723 0, rtp-g711 0, rtp-g711mcc 0, "
       "modem 0, mixer { { unit 0, tdm_inputs 32, tdm_outputs 32, mixer_inputs 64, dpu_per_mixer 770, dpu_per_ec 17, "
-      "dpu_per_lms 24 } }, mux TRUE, mcc-data 0, mcc-bri 0, mcc-trans 0, echoBus { }, t38-instances 0, "
+      "dpu_per_lms 24 } }, mux TRUE, mcc-data 64, mcc-bri 64, mcc-trans 64, echoBus { }, t38-instances 0, "
       "digital-modems 0, lin16 2, universal 0 } }";
   EXPECT_EQ(c.exchange("{ seq 3, pdu command : query : NULL }"),
             (Lines{"{ seq 3, pdu response : success : NULL }", report}));

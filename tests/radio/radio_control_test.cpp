@@ -60,10 +60,9 @@ TEST_F(RadioControlTest, AnOwnSessionIsOpenedInitialisedAndAttachedThenDetachedA
   std::string j = journalText();
   EXPECT_TRUE(hwtest::hasLine(j, "open /dev/rtp_ext rdwr|nonblock", "-> 0")) << j;
   EXPECT_TRUE(hwtest::hasLine(j, "ioctl /dev/rtp_ext 0xC0144500 rec=" + hwtest::hex(init()), "(init 4919)"));
-  EXPECT_TRUE(hwtest::hasLine(j, "ioctl /dev/rtp_ext 0xC0084501 rec=" + hwtest::hex(attach()), "-> 0 (attach fd " +
-                                                                                                 std::to_string(rtp_) +
-                                                                                                 " pid " +
-                                                                                                 std::to_string(::getpid()) + ")"));
+  const std::string attached =
+      "-> 0 (attach fd " + std::to_string(rtp_) + " pid " + std::to_string(::getpid()) + " channel 4096)";
+  EXPECT_TRUE(hwtest::hasLine(j, "ioctl /dev/rtp_ext 0xC0084501 rec=" + hwtest::hex(attach()), attached));
   EXPECT_EQ(requests("/dev/rtp", "0xC0085209"), Lines{});
 
   // Its descriptor is watched.
@@ -93,7 +92,7 @@ TEST_F(RadioControlTest, AnAttachedRtpControlAttachesTheRtpSessionAndOpensNothin
   EXPECT_FALSE(c.ext_fd().valid());
   const rtp_attach_session_params expected{7, 123};
   EXPECT_EQ(requests("/dev/rtp", "0xC0085209"),
-            Lines{"ioctl /dev/rtp 0xC0085209 rec=" + hwtest::hex(expected) + " -> 0"});
+            Lines{"ioctl /dev/rtp 0xC0085209 rec=" + hwtest::hex(expected) + " -> 0 (attach fd 7 pid 123)"});
   EXPECT_EQ(journalText().find("/dev/rtp_ext"), std::string::npos);
   // Stopping leaves the RTP session it holds; starting again attaches again.
   EXPECT_TRUE(c.RtpExtStop());

@@ -1,7 +1,7 @@
 #pragma once
 // The simulated board for the radio controls: the RTP extension driver at
-// power-on, an RTP session of the daemon to join (an open of sysroot::rtp
-// that takes any request), and the journal as one text.
+// power-on, an RTP session of the daemon to join (begun, on channel 4096),
+// and the journal as one text.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -10,33 +10,25 @@
 #include <vector>
 
 #include "platform/rtp_ext_records.h"
-#include "platform/sim/rtp_ext_model.h"
+#include "slots/rtp_slot.h"
 #include "tests/sim_board_fixture.h"
 
 namespace radiotest {
 
 using Lines = std::vector<std::string>;
 
-class RtpSessionStub : public sim::Device {
- public:
-  int ioctl_ptr(unsigned long, void*, std::size_t) override { return 0; }
-};
-
 class RadioBoardTest : public hwtest::SimBoardTest {
  protected:
   void SetUp() override {
     hwtest::SimBoardTest::SetUp();
-    board().add_model(sysroot::rtp, std::make_unique<sim::ModelOf<RtpSessionStub>>());
-    board().execute("refuse-open rtp_ext off");
-    sim::RtpExtModel::state().reset();
-    rtp_ = drv::open(sysroot::rtp, O_RDONLY | O_CLOEXEC);
+    rtp_channel_info info{-1, -1, -1, 0};
+    rtp_ = BeginRtpSession(rtp_connection_params{}, info, "").release();
     ASSERT_GE(rtp_, 0);
     board().clear_journal();
   }
   void TearDown() override {
     ::close(rtp_);
     hwtest::SimBoardTest::TearDown();
-    sim::RtpExtModel::state().reset();
   }
 
   static std::string journalText() {

@@ -20,25 +20,11 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-// What stands at sysroot::rtp for these tests: a session that takes any
-// request.
-class RtpStub : public sim::Device {
- public:
-  int ioctl_ptr(unsigned long, void*, std::size_t) override { return 0; }
-};
-
 class RtpExtTest : public hwtest::SimBoardTest {
  protected:
-  void SetUp() override {
-    hwtest::SimBoardTest::SetUp();
-    board().add_model(sysroot::rtp, std::make_unique<sim::ModelOf<RtpStub>>());
-    sim::RtpExtModel::state().reset();
-    board().execute("refuse-open rtp_ext off");
-  }
   void TearDown() override {
     for (int fd : fds_) ::close(fd);
     hwtest::SimBoardTest::TearDown();
-    sim::RtpExtModel::state().reset();
   }
   int keep(int fd) {
     EXPECT_GE(fd, 0);
@@ -68,6 +54,12 @@ TEST_F(RtpExtTest, ASessionIsInitialisedFirstAndJoinsOnlyAnRtpSessionOfTheDaemon
   const int fd = keep(drv::open(sysroot::rtp_ext, O_RDWR | O_NONBLOCK));
   const int rtp = keep(drv::open(sysroot::rtp, O_RDONLY));
   const int pid = static_cast<int>(::getpid());
+  EXPECT_EQ(request(session(), rtp_ext::ATTACH_SESSION, {rtp, pid}), -1);  // a session not begun
+  EXPECT_EQ(errno, EINVAL);
+  rtp_connection_params begin{};
+  ASSERT_EQ(drv::ioctl_ptr(rtp, rtpdrv::begin_session, &begin, sizeof begin), 0);
+  rtp_channel_info channel{-1, -1, -1, 0};
+  ASSERT_EQ(drv::ioctl_ptr(rtp, rtpdrv::add_channel, &channel, sizeof channel), 0);
   EXPECT_EQ(request(fd, rtp_ext::ATTACH_SESSION, {rtp, pid}), -1);
   EXPECT_EQ(errno, EINVAL);
   rtp_ext_init_params init{};
@@ -87,19 +79,24 @@ TEST_F(RtpExtTest, ASessionIsInitialisedFirstAndJoinsOnlyAnRtpSessionOfTheDaemon
   EXPECT_EQ(request(fd, rtp_ext::DETACH_SESSION, {rtp, pid}), -1);
   EXPECT_EQ(errno, EINVAL);
   EXPECT_EQ(request(session(), rtp_ext::ATTACH_SESSION, {rtp, rtp_ext::caller_pid}), 0);
+  // The RTP session's own request to join another's radio extension.
+  rtp_attach_session_params other{7, 123};
+  EXPECT_EQ(drv::ioctl_ptr(rtp, rtp_ext::RTP_ATTACH_SESSION, &other, sizeof other), 0);
 
   std::string all;
   for (const auto& l : journal()) all += l + "\n";
   EXPECT_TRUE(hwtest::hasLine(all, "ioctl /dev/rtp_ext 0xC0144500 rec=" + hwtest::hex(init), "-> 0 (init 4919)"))
       << all;
   EXPECT_TRUE(hwtest::hasLine(all, "ioctl /dev/rtp_ext 0xC0084501",
-                              "-> 0 (attach fd " + std::to_string(rtp) + " pid " + std::to_string(pid) + ")"));
+                              "-> 0 (attach fd " + std::to_string(rtp) + " pid " + std::to_string(pid) +
+                                  " channel 4096)"));
+  EXPECT_TRUE(hwtest::hasLine(all, "ioctl /dev/rtp 0xC0085209", "-> 0 (attach fd 7 pid 123)"));
   EXPECT_TRUE(hwtest::hasLine(all, "ioctl /dev/rtp_ext 0x20004502", "-> 0 (detach)"));
   const Lines sessions = command("rtp-ext");
-  ASSERT_EQ(sessions.size(), 2u);
+  ASSERT_EQ(sessions.size(), 3u);
   EXPECT_TRUE(hwtest::hasLine(sessions[0], "session 1 open at=",
                               " init 4919 attach none filter none queued=0 read=0 written=0"));
-  EXPECT_TRUE(hwtest::contains(sessions[1], " attach fd=" + std::to_string(rtp) + " pid=-1 "));
+  EXPECT_TRUE(hwtest::contains(sessions[2], " attach fd=" + std::to_string(rtp) + " pid=-1 "));
 }
 
 TEST_F(RtpExtTest, EachReadGivesOnePayloadAndTheInformationBeforeItNamesItsOrigin) {
