@@ -48,6 +48,16 @@ std::int32_t driverMode(int mode) {
 
 }  // namespace
 
+ssize_t ReadFrame(int fd, Packet& frame) {
+  if (!frame.try_reserve_head(0)) {
+    static unsigned char scratch[packet_max_size];
+    return ::read(fd, scratch, sizeof scratch);
+  }
+  const ssize_t n = ::read(fd, frame.put(0), frame.tailroom());
+  if (n > 0) frame.put(static_cast<unsigned>(n));
+  return n;
+}
+
 HDLC::HDLC() : notify_(stub()), life_(std::make_shared<char>()) { writeError_.Bind(this, &HDLC::OnWriteError); }
 
 HDLC::~HDLC() = default;
@@ -125,21 +135,12 @@ void HDLC::do_read() {
   for (;;) {
     const int fd = event_.fd().get();
     Packet frame;
-    ssize_t n;
-    if (frame.try_reserve_head(0)) {
-      n = ::read(fd, frame.put(0), frame.tailroom());
-    } else {
-      // No buffer free: the frame is taken off the queue and dropped, so
-      // that the next ones are not held up behind it.
-      static unsigned char scratch[packet_max_size];
-      n = ::read(fd, scratch, sizeof scratch);
-      if (n > 0) {
-        std::clog << ext::header(this) << "rx frame of " << n << " octets dropped: no free packet" << std::endl;
-        continue;
-      }
+    const ssize_t n = ReadFrame(fd, frame);
+    if (n > 0 && frame.is_null()) {
+      std::clog << ext::header(this) << "rx frame of " << n << " octets dropped: no free packet" << std::endl;
+      continue;
     }
     if (n > 0) {
-      frame.put(static_cast<unsigned>(n));
       if (traces.signalling_hdlc) std::clog << "HDLC[" << trunk_ << "]: rx " << frame.text() << std::endl;
       ++counters_.received;
       notify_->on_hdlc_receive(frame);

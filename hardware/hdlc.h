@@ -26,6 +26,8 @@
 //
 // Traces (activation, frames) go to std::clog under the "signalling.hdlc"
 // switch.
+#include <sys/types.h>
+
 #include <cstdint>
 #include <iosfwd>
 #include <memory>
@@ -44,6 +46,12 @@ class GenericHDLC {
   // True when a frame can be taken now.
   virtual bool is_ready() const = 0;
 };
+
+// Reads one frame from a driver's descriptor into `frame`, a fresh packet.
+// With no packet free the frame is taken off the descriptor all the same,
+// so that the next ones are not held up behind it, and `frame` stays null.
+// Returns what read() returned.
+ssize_t ReadFrame(int fd, Packet& frame);
 
 class HDLC : public GenericHDLC {
  public:

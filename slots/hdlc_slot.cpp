@@ -9,6 +9,7 @@
 #include "hardware/hw_mux.h"
 #include "runtime/ext_out.h"
 #include "runtime/traces.h"
+#include "slots/signalling_link.h"
 #include "slots/slots.h"
 
 namespace {
@@ -195,15 +196,7 @@ void HdlcSlot::flushResponce() {
 
 void HdlcSlot::OnUpdateTimer() {
   statistics.set(statistics_ms, &HdlcSlot::OnUpdateTimer, this);
-  const HDLC::Counters& c = channel.counters();
-  LGCP::IoctlResponse info;
-  LGCP::HdlcLinkInfo& i = info.select_hdlcLinkInfo();
-  i.set_txSU(c.sent);
-  i.set_txDiscard(c.discarded);
-  i.set_txError(c.errors);
-  i.set_txOverflow(c.overflows);
-  i.set_rxSU(c.received);
-  OnIoctlResponse(info);
+  ReportHdlcLinkInfo(*this, channel);
 }
 
 void HdlcSlot::on_hdlc_error(HDLC::Notify::Cause::Type) { log("on_hdlc_error"); }

@@ -84,5 +84,17 @@ std::string hex(unsigned long value, int digits) {
   return text;
 }
 
+std::string hex_octets(const std::vector<std::uint8_t>& bytes) {
+  static const char digits[] = "0123456789ABCDEF";
+  std::string text;
+  text.reserve(bytes.size() * 3);
+  for (std::uint8_t b : bytes) {
+    if (!text.empty()) text += ' ';
+    text += digits[b >> 4];
+    text += digits[b & 15];
+  }
+  return text;
+}
+
 }  // namespace words
 }  // namespace sim

@@ -21,6 +21,8 @@ std::string errno_name(int err);
 bool to_bytes(const std::vector<std::string>& words, std::size_t first, std::vector<std::uint8_t>& bytes);
 // "0x" and the value in upper-case hex, at least `digits` of them.
 std::string hex(unsigned long value, int digits = 1);
+// The octets in upper-case hex, a blank between two: "01 AB".
+std::string hex_octets(const std::vector<std::uint8_t>& bytes);
 
 }  // namespace words
 }  // namespace sim

@@ -295,18 +295,6 @@ bool channelNumber(const std::string& text, int& n) {
   return true;
 }
 
-std::string hexLine(const MccDevice::Frame& data) {
-  static const char digits[] = "0123456789ABCDEF";
-  std::string text;
-  text.reserve(data.size() * 3);
-  for (std::uint8_t b : data) {
-    if (!text.empty()) text += ' ';
-    text += digits[b >> 4];
-    text += digits[b & 15];
-  }
-  return text;
-}
-
 std::string describe(int n) {
   Mcc& mcc = Mcc::instance();
   std::string text = std::to_string(n);
@@ -399,7 +387,7 @@ void writtenCommand(int n, const Board::Args& a, Board::Reply& r) {
   const Mcc::Written* w = mcc.written(n);
   if (!w) return;
   if (w->dropped) r.line("written: " + std::to_string(w->dropped) + " earlier writes dropped");
-  for (const MccDevice::Frame& f : w->writes) r.line(hexLine(f));
+  for (const MccDevice::Frame& f : w->writes) r.line(words::hex_octets(f));
 }
 
 void captureCommand(int n, const Board::Args& a, Board::Reply& r) {

@@ -1,13 +1,14 @@
 #include "platform/sim/board.h"
 #include "platform/sim/cas_model.h"
 #include "platform/sim/dsp_model.h"
+#include "platform/sim/dsp_data_model.h"
 #include "platform/sim/dtmf_model.h"
 #include "platform/sim/hal_model.h"
 #include "platform/sim/maintenance_model.h"
 #include "platform/sim/mcc_model.h"
 #include "platform/sim/mixer_model.h"
-#include "platform/sim/rtp_model.h"
 #include "platform/sim/rtp_ext_model.h"
+#include "platform/sim/rtp_model.h"
 #include "platform/sim/stream_commands.h"
 #include "platform/sim/voice_model.h"
 
@@ -34,6 +35,8 @@ void install_models(Board& board) {
   VoiceModel::install(board);
   // The RTP driver: one session per open, its channel and events.
   RtpModel::install(board);
+  // The DSP's data units: ATS-QSIG D and B channels.
+  install_dsp_data(board);
   // RTP extension sessions: the radio signalling beside the RTP sessions.
   RtpExtModel::install(board);
 }

@@ -29,16 +29,6 @@ std::string dotted(std::uint32_t networkOrder) {
   return text;
 }
 
-std::string hexBytes(const RtpExtModel::Bytes& bytes) {
-  std::string text;
-  char pair[4];
-  for (std::size_t i = 0; i < bytes.size(); ++i) {
-    std::snprintf(pair, sizeof pair, i ? " %02X" : "%02X", bytes[i]);
-    text += pair;
-  }
-  return text;
-}
-
 void put16(RtpExtModel::Bytes& out, unsigned v) {
   out.push_back(static_cast<std::uint8_t>(v >> 8));
   out.push_back(static_cast<std::uint8_t>(v));
@@ -232,9 +222,9 @@ class RtpExtDevices : public DeviceModel {
 
 const char kUsage[] =
     "rtp-ext: one line per extension session | rtp-ext inject N|last ADDR SSRC HEX... [, HEX...]: session N (or"
-    " the newest open one) receives payloads, all at once, from the session at ADDR with SSRC | rtp-ext written N|last [clear]: what the"
-    " daemon wrote on it, one payload a line with its loop time | rtp-ext pcap FILE|off: every payload written"
-    " from now on, as the header extension of an RTP packet (UDP port 5004) | rtp-ext reset";
+    " the newest open one) receives payloads, all at once, from the session at ADDR with SSRC | rtp-ext written"
+    " N|last [clear]: what the daemon wrote on it, one payload a line with its loop time | rtp-ext pcap FILE|off:"
+    " every payload written from now on, as the header extension of an RTP packet (UDP port 5004) | rtp-ext reset";
 
 std::string describe(const Session& s) {
   std::string text = "session " + std::to_string(s.number) + (s.open ? " open" : " closed") +
@@ -315,7 +305,7 @@ void command(Board& board, const Board::Args& a, Board::Reply& r) {
       s->written.clear();
       return;
     }
-    for (const auto& w : s->written) r.line("at=" + std::to_string(w.at) + " " + hexBytes(w.bytes));
+    for (const auto& w : s->written) r.line("at=" + std::to_string(w.at) + " " + words::hex_octets(w.bytes));
     return;
   }
   if (a[0] == "pcap" && a.size() == 2) {

@@ -31,7 +31,8 @@ int rtpPort() { return testkit::freePort() - 1; }
 
 std::string vesk(const std::string& radioMore = "", const std::string& codecMore = "", int port = rtpPort()) {
   return "rtp : { codecRTP { payload ptG711-Alaw, dhost { iaddr \"127.0.0.1\", port " + std::to_string(port) + " }, " +
-         "radio { status vesk : { " + flags(15, "FALSE") + ", freq { channel 1, frequency \"145.5\" }, remote { no 0, ch 0 }, squelshe on, rte a1b, "
+         "radio { status vesk : { " + flags(15, "FALSE") +
+         ", freq { channel 1, frequency \"145.5\" }, remote { no 0, ch 0 }, squelshe on, rte a1b, "
          "standby-state-channel active, standby-group 0, standby-state-receiver active }" +
          radioMore + " }" + codecMore + " }, txPayload ptG711-Alaw, rxPayload ptG711-Alaw }";
 }
@@ -58,9 +59,9 @@ class VeskSlots : public SlotsTest {
 };
 
 TEST_F(VeskSlots, AVeskRadioCreateGetsAGatewayWithItsOwnExtensionSessionAndStatusTimer) {
-  EXPECT_EQ(answer(create(1, 2, "rtp : { codecRTP { payload ptG711-Alaw, dhost { iaddr \"127.0.0.1\", port " +
-                                    std::to_string(rtpPort()) + " } }, txPayload ptG711-Alaw, rxPayload ptG711-Alaw }")),
-            "(3 messages)");
+  const std::string plain = "rtp : { codecRTP { payload ptG711-Alaw, dhost { iaddr \"127.0.0.1\", port " +
+                            std::to_string(rtpPort()) + " } }, txPayload ptG711-Alaw, rxPayload ptG711-Alaw }";
+  EXPECT_EQ(answer(create(1, 2, plain)), "(3 messages)");
   EXPECT_STREQ(at(2)->GetName(), "rtp");
   ASSERT_EQ(exchange(create(2, 3, vesk())),
             (Lines{success(2, 3), stream(3, "transmitter", 4097), stream(3, "receiver", 4097)}));

@@ -1,0 +1,293 @@
+// Signalling links run by the real daemon for a controller: two slots on
+// trunks 0 and 1 of the simulated board, cabled together, bring their link
+// up against each other and carry layer-3 messages; tshark reads what the
+// controller channels carried.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/lgcp_controller.h"
+#include "tests/links/tshark.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using e2e::cmd;
+using e2e::Lines;
+using e2e::ok;
+using e2e::refused;
+using e2e::signal;
+using Clock = std::chrono::steady_clock;
+
+const char setup[] = "'0801010504038090A2'H";
+const char setupText[] = "'08 01 01 05 04 03 80 90 a2'H";
+const char callProceeding[] = "'08018102180189'H";
+const char callProceedingText[] = "'08 01 81 02 18 01 89'H";
+
+bool isOf(int slot, const std::string& m) { return m.find("slot " + std::to_string(slot) + ",") != std::string::npos; }
+bool has(const std::string& m, const std::string& part) { return m.find(part) != std::string::npos; }
+
+// What a signal is: "activated", "ioctl : isdnLinkInfo", "userData", ...
+std::string kind(const std::string& m) {
+  const std::size_t at = m.find("pdu signal : ");
+  if (at == std::string::npos) return m;
+  const std::size_t from = at + 13;
+  std::size_t end = m.find(" : ", from);
+  std::string k = m.substr(from, end - from);
+  if (k == "ioctl") k += " : " + m.substr(end + 3, m.find(" : ", end + 3) - end - 3);
+  return k;
+}
+
+class SignallingSlots : public e2e::ControllerTest {
+ protected:
+  // Starts the daemon on a board with trunks 0 and 1 cabled, with the
+  // given configuration file (none when empty).
+  void start(const std::string& config = "") {
+    root.make_parent(sysroot::sim_board_init);
+    std::ofstream(root.path(sysroot::sim_board_init)) << "cable 0 1\n";
+    if (!config.empty()) {
+      root.make_parent(sysroot::server_conf);
+      std::ofstream(root.path(sysroot::server_conf)) << config;
+    }
+    ControllerTest::start();
+  }
+
+  // Creates trunk slots 1 (trunk 0 timeslot 16) and 2 (trunk 1 timeslot
+  // 16), and PSTN slots 10 and 20 made from the given parameters.
+  void slots(const std::string& first, const std::string& second) {
+    ASSERT_EQ(c.exchange(cmd(1, 1, "create : trunk : { trunk 0, timeslot 16 }")).front(), ok(1, 1));
+    ASSERT_EQ(c.exchange(cmd(2, 2, "create : trunk : { trunk 1, timeslot 16 }")).front(), ok(2, 2));
+    ASSERT_EQ(c.exchange(cmd(3, 10, "create : pstn : " + first)), Lines{ok(3, 10)});
+    ASSERT_EQ(c.exchange(cmd(4, 20, "create : pstn : " + second)), Lines{ok(4, 20)});
+  }
+  // The same, each PSTN slot connected to its trunk slot, the trunk as the
+  // source first; then waits until both links are up.
+  void pair(const std::string& first, const std::string& second) {
+    slots(first, second);
+    for (const auto& s : {std::make_pair(1, 10), std::make_pair(10, 1), std::make_pair(2, 20), std::make_pair(20, 2)})
+      connect(s.first, s.second);
+    ASSERT_TRUE(await([&] { return seen(10, "activated") && seen(20, "activated"); })) << testing::PrintToString(got);
+  }
+  // Connects source to receiver; the signals it caused are kept.
+  void connect(int source, int receiver) {
+    const Lines out = c.exchange(cmd(90, source, "connect : " + std::to_string(receiver)));
+    ASSERT_FALSE(out.empty());
+    EXPECT_TRUE(has(out.back(), "pdu response : success")) << out.back();
+    got.insert(got.end(), out.begin(), out.end() - 1);
+  }
+  // Reads messages until done() holds of what has come (every message kept
+  // in `got`), or the deadline passes.
+  bool await(const std::function<bool()>& done, std::chrono::milliseconds deadline = 10s) {
+    const auto end = Clock::now() + deadline;
+    while (!done()) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now());
+      if (left.count() <= 0) return false;
+      const std::string m = c.next(left);
+      if (!m.empty()) got.push_back(m);
+    }
+    return true;
+  }
+  // Whether a signal of the slot whose text holds `part` has come.
+  bool seen(int slot, const std::string& part) const {
+    return std::any_of(got.begin(), got.end(), [&](const std::string& m) { return isOf(slot, m) && has(m, part); });
+  }
+  bool awaitSeen(int slot, const std::string& part, std::chrono::milliseconds deadline = 10s) {
+    return await([&] { return seen(slot, part); }, deadline);
+  }
+  // How many signals of the slot from message `from` on hold `part`.
+  int count(const std::string& part, int slot, std::size_t from) const {
+    int n = 0;
+    for (std::size_t i = from; i < got.size(); ++i) n += isOf(slot, got[i]) && has(got[i], part);
+    return n;
+  }
+  // Keeps what the daemon has sent so far.
+  void settle() {
+    const Lines more = c.until();
+    got.insert(got.end(), more.begin(), more.end());
+  }
+  // The kinds of the slot's signals from message `from` on.
+  Lines kinds(int slot, std::size_t from = 0) const {
+    Lines out;
+    for (std::size_t i = from; i < got.size(); ++i)
+      if (isOf(slot, got[i])) out.push_back(kind(got[i]));
+    return out;
+  }
+  // What tshark finds wrong in a tap (malformed, warnings), then its
+  // summary lines.
+  std::string tshark(const std::string& file, const std::string& filter = "") const {
+    const std::string path = root.dir() + "/" + file;
+    // tshark's own remarks on its standard error are not the file's.
+    const e2e::Ran bad = e2e::run("tshark -r " + path +
+                                  " -Y '_ws.malformed || _ws.expert.severity >= \"Warning\"" +
+                                  (filter.empty() ? "" : " || " + filter) + "' 2>/dev/null | cat");
+    EXPECT_EQ(bad.status, 0) << bad.out;
+    EXPECT_EQ(bad.out, "") << file;
+    return e2e::run("tshark -r " + path + " 2>/dev/null | cat").out;
+  }
+
+  Lines got;
+};
+
+TEST_F(SignallingSlots, PriUserAndNetworkComeUpCarryMessagesReportAndGoDown) {
+  start();
+  board("mcc tap 1024 pri-user.pcap lapd both");
+  pair("isdn : { type pri, trunk 1, log 0, side user : NULL }",
+       "isdn : { type pri, trunk 2, log 0, side network : NULL }");
+  EXPECT_TRUE(seen(10, "isdnLinkInfo : { side user,"));
+  EXPECT_TRUE(seen(20, "isdnLinkInfo : { side network,"));
+
+  c.send(cmd(5, 10, std::string("userData : ") + setup));
+  ASSERT_TRUE(awaitSeen(20, std::string("userData : ") + setupText)) << testing::PrintToString(got);
+  c.send(cmd(6, 20, std::string("userData : ") + callProceeding));
+  ASSERT_TRUE(awaitSeen(10, std::string("userData : ") + callProceedingText)) << testing::PrintToString(got);
+
+  // The statistics every 3000 ms: the channel's always, the link's when it
+  // has changed (it has carried two messages since it last reported).
+  // Slot 20 reports a few milliseconds after slot 10, made just after it.
+  std::size_t from = got.size();
+  const auto reported = [&] { return count("hdlcLinkInfo", 10, from) == 1 && count("hdlcLinkInfo", 20, from) == 1; };
+  ASSERT_TRUE(await(reported, 6s));
+  const auto first = Clock::now();
+  settle();
+  EXPECT_EQ(kinds(10, from), (Lines{"ioctl : hdlcLinkInfo", "ioctl : isdnLinkInfo"}));
+  from = got.size();
+  ASSERT_TRUE(await(reported, 6s));
+  const auto period = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - first).count();
+  EXPECT_GT(period, 2500);
+  EXPECT_LT(period, 4500);
+  settle();
+  EXPECT_EQ(kinds(10, from), Lines{"ioctl : hdlcLinkInfo"});
+
+  // Going down: the link's statistics, a full report, then "deactivated".
+  from = got.size();
+  c.send(cmd(7, 10, "deactivate : NULL"));
+  ASSERT_TRUE(awaitSeen(10, "deactivated") && await([&] { return kinds(20, from).size() >= 3; }));
+  EXPECT_EQ(kinds(10, from), (Lines{ok(7, 10), "ioctl : isdnLinkInfo", "ioctl : hdlcLinkInfo", "deactivated"}));
+  EXPECT_EQ(kinds(20, from), (Lines{"ioctl : isdnLinkInfo", "ioctl : hdlcLinkInfo", "deactivated"}));
+
+  if (const char* why = linktest::tshark_missing()) GTEST_SKIP() << why;
+  const std::string frames = tshark("pri-user.pcap");
+  EXPECT_TRUE(has(frames, "SABME")) << frames;
+  EXPECT_TRUE(has(frames, "Q.931") && has(frames, "SETUP")) << frames;
+  EXPECT_TRUE(has(frames, "CALL PROCEEDING")) << frames;
+  EXPECT_TRUE(has(frames, "DISC")) << frames;
+}
+
+TEST_F(SignallingSlots, Ss7LinksAlignCarryMsusBothWaysAndAnswerTheirRequests) {
+  start();
+  board("mcc tap 1024 ss7.pcap mtp2 both");
+  pair("ss7 : { trunk 1, slc 0, dpc 2, opc 1, emergency TRUE }", "ss7 : { trunk 2, slc 0, dpc 1, opc 2, emergency TRUE }");
+  // In service: the report that comes with "activated" says so.
+  for (int slot : {10, 20}) {
+    const Lines k = kinds(slot);
+    const auto at = std::find(k.begin(), k.end(), "activated");
+    ASSERT_NE(at, k.begin());
+    EXPECT_EQ(*(at - 1), "ioctl : ss7LinkInfo");
+  }
+  EXPECT_TRUE(seen(10, "ss7state worked }"));
+  EXPECT_TRUE(seen(20, "ss7state worked }"));
+
+  // SLTMs each way.
+  c.send(cmd(5, 10, "userData : '8102400000114012345678'H"));
+  ASSERT_TRUE(awaitSeen(20, "userData : '81 02 40 00 00 11 40 12 34 56 78'H")) << testing::PrintToString(got);
+  c.send(cmd(6, 20, "userData : '81018000001140ABCDEF01'H"));
+  ASSERT_TRUE(awaitSeen(10, "userData : '81 01 80 00 00 11 40 ab cd ef 01'H")) << testing::PrintToString(got);
+
+  // The BSN slot 10 sends: the FSN of the one MSU it took.
+  EXPECT_EQ(c.exchange(cmd(7, 10, "ioctl : ss7RqBSN : NULL")),
+            (Lines{signal(10, "ioctl : ss7BSN : 0"), ok(7, 10)}));
+  // CAS and ISDN slots have no SS7 link.
+  ASSERT_EQ(c.exchange(cmd(8, 30, "create : pstn : cas : { trunk 1 }")), Lines{ok(8, 30)});
+  ASSERT_EQ(c.exchange(cmd(9, 31, "create : pstn : isdn : { type pri, trunk 3, log 0, side user : NULL }")),
+            Lines{ok(9, 31)});
+  EXPECT_EQ(c.exchange(cmd(10, 30, "ioctl : ss7RqBSN : NULL")), Lines{refused(10, 30, "unsupported")});
+  EXPECT_EQ(c.exchange(cmd(11, 31, "ioctl : ss7RqBSN : NULL")), Lines{refused(11, 31, "unsupported")});
+
+  if (const char* why = linktest::tshark_missing()) GTEST_SKIP() << why;
+  const std::string units = tshark("ss7.pcap", "mtp2.li.bad");
+  EXPECT_TRUE(has(units, "SIE")) << units;
+  EXPECT_TRUE(has(units, "FISU")) << units;
+  EXPECT_TRUE(has(units, "SLTM")) << units;
+}
+
+TEST_F(SignallingSlots, BriLinksTakeTheirChannelsWithBothDirectionsAndABlockedChannelHoldsTheirFrames) {
+  start();
+  board("mcc tap 1024 bri-terminal.pcap lapd both");
+  slots("isdn : { type bri, trunk 1, log 0, side user : NULL }",
+        "isdn : { type bri, trunk 2, log 0, side network : NULL }");
+  // Transmitter first for one, receiver first for the other: each channel
+  // is taken, in BRI mode, with the second direction.
+  connect(10, 1);
+  EXPECT_FALSE(has(board("mcc"), " mode ")) << board("mcc");
+  connect(1, 10);
+  EXPECT_TRUE(has(board("mcc"), "1024 mode 1 ")) << board("mcc");
+  connect(2, 20);
+  EXPECT_FALSE(has(board("mcc"), "1025 ")) << board("mcc");
+  connect(20, 2);
+  EXPECT_TRUE(has(board("mcc"), "1025 mode 1 ")) << board("mcc");
+  ASSERT_TRUE(awaitSeen(10, "activated") && awaitSeen(20, "activated")) << testing::PrintToString(got);
+
+  // The terminal's channel takes nothing for a while: its frames wait, and
+  // go out in order once it takes them again.
+  const std::size_t before = e2e::count(board("mcc written 1024"), "\n");
+  board("mcc stall 1024");
+  // SETUPs of call references 0..6, each with 128 octets of user-user
+  // information.
+  for (int i = 0; i < 7; ++i) {
+    const std::string body = "'08010" + std::to_string(i) + "0504038090A27E8104" + std::string(256, '4') + "'H";
+    EXPECT_EQ(c.exchange(cmd(10 + i, 10, "userData : " + body)).back(), ok(10 + i, 10));
+  }
+  EXPECT_EQ(e2e::count(board("mcc written 1024"), "\n"), before);
+  board("mcc resume 1024");
+  const std::size_t from = got.size();
+  ASSERT_TRUE(await([&] { return kinds(20, from).size() >= 7; })) << testing::PrintToString(got);
+  Lines messages;
+  for (std::size_t i = from; i < got.size(); ++i)
+    if (isOf(20, got[i])) messages.push_back(got[i].substr(0, 45));
+  for (int i = 0; i < 7; ++i)
+    EXPECT_EQ(messages.at(static_cast<std::size_t>(i)),
+              signal(20, "userData : '08 01 0" + std::to_string(i) + " 05 04").substr(0, 45));
+
+  // An ISDN slot of type BRI allocates its own channel in BRI mode at once.
+  ASSERT_EQ(c.exchange(cmd(30, 30, "create : isdn : { type bri, trunk 1, log 0, side user : NULL }")),
+            Lines{ok(30, 30)});
+  EXPECT_TRUE(has(board("mcc"), "1026 mode 1 ")) << board("mcc");
+  // Its frames are not traced without the trace switch.
+  EXPECT_EQ(c.exchange(cmd(31, 30, "activate : empty : NULL")), Lines{ok(31, 30)});
+  ASSERT_TRUE(e2e::waitFor([&] { return !board("mcc written 1026").empty(); }));
+  EXPECT_FALSE(has(daemon->out() + daemon->err(), "30:MCC: tx")) << daemon->err();
+
+  if (const char* why = linktest::tshark_missing()) GTEST_SKIP() << why;
+  const std::string frames = tshark("bri-terminal.pcap");
+  // The network side checks the TEIs in use when it starts.
+  EXPECT_TRUE(has(frames, "Identity Check Request")) << frames;
+  EXPECT_TRUE(has(frames, "Identity Check Response")) << frames;
+}
+
+TEST_F(SignallingSlots, AtsQsigBChannelsComeAndGoWithTheirSlotsAndFramesAreTracedUnderTheSwitch) {
+  start("[traces]\nsignalling.isdn = yes\n");
+  ASSERT_EQ(c.exchange(cmd(1, 30, "create : ats-qsig : { side user : NULL, log 0 }")), Lines{ok(1, 30)});
+  EXPECT_EQ(c.exchange(cmd(2, 31, "create : ats-qsig-b : { slot 30, subslot 3 }")), Lines{ok(2, 31)});
+  EXPECT_EQ(board("dspdata"), "5120 open b2 5123 sent 0 received 0\n");
+  EXPECT_EQ(c.exchange(cmd(3, 31, "destroy : NULL")), Lines{ok(3, 31)});
+  EXPECT_EQ(board("dspdata"), "5120 open sent 0 received 0\n");
+  ASSERT_EQ(c.exchange(cmd(4, 1, "create : trunk : { trunk 0, timeslot 5 }")).front(), ok(4, 1));
+  EXPECT_EQ(c.exchange(cmd(5, 32, "create : ats-qsig-b : { slot 1, subslot 1 }")),
+            Lines{refused(5, 32, "insufficientResources")});
+
+  // The D channel's link asks for its peer; the board answers for it.
+  EXPECT_EQ(c.exchange(cmd(6, 30, "activate : empty : NULL")), Lines{ok(6, 30)});
+  ASSERT_TRUE(e2e::waitFor([&] { return has(board("dspdata written 5120"), "00 01 7F"); }));
+  board("dspdata inject 5120 00 01 73");
+  ASSERT_TRUE(awaitSeen(30, "activated")) << testing::PrintToString(got);
+  const std::string log = daemon->out() + daemon->err();
+  EXPECT_TRUE(has(log, "30:ATS-QSIG: tx 00 01 7F")) << log;
+  EXPECT_TRUE(has(log, "30:ATS-QSIG: rx 00 01 73")) << log;
+}
+
+}  // namespace
