@@ -91,11 +91,6 @@ class ED137RadioControl : public RadioControl {
   const ED137RadioState& chan_state() const { return chan_state_; }
   std::uint32_t last_keepalive_ms() const { return last_keepalive_ms_; }
   std::uint32_t last_receive_ms() const { return last_receive_ms_; }
-  std::uint32_t status_interval() const { return status_interval_; }
-  std::uint32_t rx_packets() const { return rx_packets_; }
-  std::uint32_t tx_packets() const { return tx_packets_; }
-  int last_unpack_error() const { return last_unpack_error_; }
-  int write_errno() const { return write_errno_; }
 
  protected:
   void OnRtpExtEvent(int fd, short events) override;

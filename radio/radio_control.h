@@ -121,6 +121,12 @@ class RadioControl : public IRadioController, private IRadioIntController {
   const rtp_ext_filter& filter() const { return filter_; }
   const INet4::Addr& local_addr() const { return local_addr_; }
   bool trace() const { return trace_; }
+  std::uint32_t status_interval() const { return status_interval_; }
+  // The statistics the protocols keep.
+  std::uint32_t rx_packets() const { return rx_packets_; }
+  std::uint32_t tx_packets() const { return tx_packets_; }
+  int last_unpack_error() const { return last_unpack_error_; }
+  int write_errno() const { return write_errno_; }
 
  protected:
   void OnRtpExtEvent(int fd, short events) override;
