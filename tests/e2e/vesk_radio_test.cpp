@@ -41,7 +41,7 @@ Lines extLines(const std::string& journal) {
   Lines out;
   std::istringstream lines(journal);
   for (std::string line; std::getline(lines, line);) {
-    if (line.find("/dev/rtp_ext") == std::string::npos) continue;
+    if (line.find(sysroot::rtp_ext) == std::string::npos) continue;
     const std::size_t rec = line.find(" rec=");
     if (rec != std::string::npos) line.erase(rec, line.find(" -> ") - rec);
     out.push_back(line);

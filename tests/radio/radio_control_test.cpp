@@ -61,7 +61,7 @@ TEST_F(RadioControlTest, AnOwnSessionIsOpenedInitialisedAndAttachedThenDetachedA
   EXPECT_TRUE(hwtest::hasLine(j, "ioctl /dev/rtp_ext 0xC0084501 rec=" + hwtest::hex(attach()),
                               "-> 0 (attach fd " + std::to_string(rtp_) + " pid " + std::to_string(::getpid()) +
                                   " channel 4096)"));
-  EXPECT_EQ(requests("/dev/rtp", "0xC0085209"), Lines{});
+  EXPECT_EQ(requests(sysroot::rtp, "0xC0085209"), Lines{});
   command("rtp-ext inject last 10.0.0.5 1 01 00 00 00");
   EXPECT_TRUE(pump([&] { return c.events == 1; }));  // its descriptor is watched
 
@@ -83,13 +83,13 @@ TEST_F(RadioControlTest, AnAttachedRtpControlAttachesTheRtpSessionAndOpensNothin
   Counting c(3, Fd(::dup(rtp_)), rtp_attach_session_params{7, 123});
   EXPECT_EQ(c.type(), RadioControl::attached_rtp);
   EXPECT_FALSE(c.ext_fd().valid());
-  EXPECT_EQ(requests("/dev/rtp", "0xC0085209"),
+  EXPECT_EQ(requests(sysroot::rtp, "0xC0085209"),
             Lines{"ioctl /dev/rtp 0xC0085209 rec=" + hwtest::hex(rtp_attach_session_params{7, 123}) +
                   " -> 0 (attach fd 7 pid 123)"});
-  EXPECT_EQ(journalText().find("/dev/rtp_ext"), std::string::npos);
+  EXPECT_EQ(journalText().find(sysroot::rtp_ext), std::string::npos);
   EXPECT_TRUE(c.RtpExtStop());
   EXPECT_TRUE(c.RtpExtStart(false));  // attaches again
-  EXPECT_EQ(requests("/dev/rtp", "0xC0085209").size(), 2u);
+  EXPECT_EQ(requests(sysroot::rtp, "0xC0085209").size(), 2u);
   c.UpdateAccess(true, in_addr{::inet_addr("10.0.0.1")});  // remembered, with no driver to tell
   EXPECT_TRUE(c.filter_on());
   EXPECT_EQ(err(), "");
@@ -98,8 +98,8 @@ TEST_F(RadioControlTest, AnAttachedRtpControlAttachesTheRtpSessionAndOpensNothin
 TEST_F(RadioControlTest, AnUnjoinedSessionIsInitialisedButNotAttachedAndKeptOverAStop) {
   Counting c(init(rtp_ext::ed137_identifier));
   EXPECT_EQ(c.type(), RadioControl::unjoined);
-  EXPECT_EQ(requests("/dev/rtp_ext", "0xC0144500").size(), 1u);
-  EXPECT_EQ(requests("/dev/rtp_ext", "0xC0084501"), Lines{});
+  EXPECT_EQ(requests(sysroot::rtp_ext, "0xC0144500").size(), 1u);
+  EXPECT_EQ(requests(sysroot::rtp_ext, "0xC0084501"), Lines{});
   EXPECT_TRUE(c.RtpExtStop());
   EXPECT_TRUE(c.ext_fd().valid());
   EXPECT_TRUE(c.RtpExtStart(false));  // opens nothing
@@ -115,21 +115,21 @@ TEST_F(RadioControlTest, TheFilterIsSetOnceForAnAddressAndResetOnceWhenItGoes) {
   EXPECT_EQ(c.UpdateAccess(false, a), 0);  // none set: nothing to reset
   c.UpdateAccess(true, a);
   c.UpdateAccess(true, a);
-  EXPECT_EQ(requests("/dev/rtp_ext", "0xC0084504"),
+  EXPECT_EQ(requests(sysroot::rtp_ext, "0xC0084504"),
             Lines{"ioctl /dev/rtp_ext 0xC0084504 rec=" + hwtest::hex(rtp_ext_filter{a.s_addr, 0}) +
                   " -> 0 (filter 10.0.0.5)"});
   c.UpdateAccess(true, b);
-  EXPECT_EQ(requests("/dev/rtp_ext", "0xC0084504").size(), 2u);
+  EXPECT_EQ(requests(sysroot::rtp_ext, "0xC0084504").size(), 2u);
   c.UpdateAccess(false, b);
   c.UpdateAccess(false, b);
-  EXPECT_EQ(requests("/dev/rtp_ext", "0x20004505").size(), 1u);
+  EXPECT_EQ(requests(sysroot::rtp_ext, "0x20004505").size(), 1u);
   // A refused request still changes what the control remembers.
   command("fail rtp_ext C0084504 EIO 1");
   c.UpdateAccess(true, a);
   EXPECT_TRUE(c.filter_on());
   EXPECT_TRUE(hwtest::contains(err(), ":set filer rtp_ext session fail !!!\n"));
   c.UpdateAccess(true, a);
-  EXPECT_EQ(requests("/dev/rtp_ext", "0xC0084504").size(), 3u);
+  EXPECT_EQ(requests(sysroot::rtp_ext, "0xC0084504").size(), 3u);
 }
 
 TEST_F(RadioControlTest, EachRefusalIsOneLineAndLeavesTheControlWithoutASession) {

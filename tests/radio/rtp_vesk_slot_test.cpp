@@ -67,7 +67,7 @@ TEST_F(VeskSlots, AVeskRadioCreateGetsAGatewayWithItsOwnExtensionSessionAndStatu
             (Lines{success(2, 3), stream(3, "transmitter", 4097), stream(3, "receiver", 4097)}));
   ASSERT_NE(radio(3), nullptr);
   EXPECT_STREQ(at(3)->GetName(), "rtp ext VESK (GW)");
-  const Lines ext = lines("/dev/rtp_ext");
+  const Lines ext = lines(sysroot::rtp_ext);
   ASSERT_EQ(ext.size(), 3u);
   EXPECT_TRUE(hasLine(ext[1], "ioctl /dev/rtp_ext 0xC0144500", "(init 4919)"));
   EXPECT_TRUE(hasLine(ext[2], "ioctl /dev/rtp_ext 0xC0084501",
@@ -89,14 +89,14 @@ TEST_F(VeskSlots, AVeskRadioCreateGetsAGatewayWithItsOwnExtensionSessionAndStatu
                           "ptt-summation FALSE, sct FALSE } } } }, txPayload ptG711-Alaw, rxPayload ptG711-Alaw }")),
             error(3, 4, "insufficientResources"));
   for (int n : {2, 3}) EXPECT_EQ(answer(cmd(4, n, "destroy : NULL")), success(4, n));
-  EXPECT_EQ(lines("/dev/rtp_ext").back(), "close /dev/rtp_ext");
+  EXPECT_EQ(lines(sysroot::rtp_ext).back(), "close /dev/rtp_ext");
 }
 
 TEST_F(VeskSlots, OnlyRtpAttachesTheGivenSessionAndRunsNoStatusTimer) {
   ASSERT_EQ(exchange(create(1, 2, vesk("", ", rtp-e2m { slot 1, channel 2, mode only-rtp : { fd 7, pid 123 } }")))
                 .size(),
             3u);
-  EXPECT_EQ(lines("/dev/rtp_ext"), Lines{});
+  EXPECT_EQ(lines(sysroot::rtp_ext), Lines{});
   EXPECT_TRUE(hasLine(lines("0xC0085209").at(0), "ioctl /dev/rtp 0xC0085209", "-> 0 (attach fd 7 pid 123)"));
   EXPECT_FALSE(radio(2)->radio_control()->timer_armed());
   // A codec change begins the session again and attaches it again: the
@@ -153,8 +153,8 @@ TEST_F(VeskSlots, ACodecChangeJoinsTheExtensionToTheSlotsCurrentSession) {
   ASSERT_EQ(attach.size(), 1u);
   const std::string factoryFd = attach[0].substr(attach[0].find("(attach fd ") + 11);
   std::vector<int> taken;
-  for (int fd = ::open("/dev/null", O_RDONLY); fd >= 0 && fd <= std::stoi(factoryFd);
-       fd = ::open("/dev/null", O_RDONLY))
+  for (int fd = ::open(sysroot::dev_null, O_RDONLY); fd >= 0 && fd <= std::stoi(factoryFd);
+       fd = ::open(sysroot::dev_null, O_RDONLY))
     taken.push_back(fd);
   board().clear_journal();
   EXPECT_EQ(answer(cmd(2, 2, "ioctl : encoder-mode : ulaw")), success(2, 2));

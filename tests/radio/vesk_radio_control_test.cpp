@@ -149,7 +149,7 @@ TEST_F(VeskControlTest, WhileASessionTransmitsOnlyItOrAPushToTalkOfLowerPriority
   ASSERT_TRUE(pump([&] { return rec.reports.size() >= 2; }));
   settle();
   EXPECT_EQ(rec.reports, (Lines{"gw-set-bss 192.0.2.1 2", "gw-set-ptt 192.0.2.3 5"}));
-  EXPECT_EQ(requests("/dev/rtp_ext", "0xC0084504").size(), 1u);  // the filter follows the controller only
+  EXPECT_EQ(requests(sysroot::rtp_ext, "0xC0084504").size(), 1u);  // the filter follows the controller only
 }
 
 TEST_F(VeskControlTest, AStatusIsMergedWholeSendsNothingAndTurnsTheFlagIntoTransmissionEverySecond) {
