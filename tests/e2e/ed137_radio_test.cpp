@@ -125,7 +125,6 @@ TEST_F(ED137Radio, ANegotiatedRadioSessionFromCreateToDestroy) {
   for (int i = 0; i < 5; ++i) aborts.push_back(nextAbort(3, sent + std::chrono::seconds(5)));
   EXPECT_GE(aborts[0] - sent, milliseconds(300));
   EXPECT_GE(aborts[4] - aborts[0], milliseconds(4 * 150 - 100));
-  EXPECT_LT(aborts[4] - aborts[0], milliseconds(4 * 600));
 
   // An operator position's PTT: one report, and silence is no longer told
   // until the limit has passed again.
