@@ -120,19 +120,20 @@ TEST_F(ED137Radio, ANegotiatedRadioSessionFromCreateToDestroy) {
   EXPECT_EQ(initWords(journal), "359 0 1 123 5 1");
   EXPECT_TRUE(has(journal, " pid -1 channel 4096)")) << journal;
 
-  // Nothing received: an abort 151 from 300 ms on, about every 150 ms.
-  std::vector<Clock::time_point> aborts;
-  for (int i = 0; i < 5; ++i) aborts.push_back(nextAbort(3, sent + std::chrono::seconds(5)));
-  EXPECT_GE(aborts[0] - sent, milliseconds(300));
-  EXPECT_GE(aborts[4] - aborts[0], milliseconds(4 * 150 - 100));
+  // Nothing received: an abort 151 on every tick (150 ms) from 300 ms on.
+  for (int i = 0; i < 5; ++i) {
+    const Clock::time_point abort = nextAbort(3, sent + std::chrono::seconds(5));
+    EXPECT_GE(abort - sent, milliseconds(300 + 150 * i)) << i;
+    EXPECT_LT(abort - sent, std::chrono::seconds(5)) << i;
+  }
 
   // An operator position's PTT: one report, and silence is no longer told
   // until the limit has passed again.
+  const Clock::time_point injected = Clock::now();
   board("rtp-ext inject last 10.0.0.5 5 20 00 00 00");
   std::string report;
-  while ((report = c.next()) == signal(3, "abort : 151")) {
+  while ((report = c.next()) == signal(3, "abort : 151")) {  // on their way before it was read
   }
-  const Clock::time_point reported = Clock::now();
   EXPECT_EQ(report.rfind(signal(3, "rtpExt : { status ed-137 : { header { ptt ptt-off, squ squ-on,").substr(0, 70), 0),
             0u)
       << report;
@@ -141,7 +142,8 @@ TEST_F(ED137Radio, ANegotiatedRadioSessionFromCreateToDestroy) {
                   "request ed-137 : { addr { session-addr \"10.0.0.5\", session-ssrc 5 }, params tx : { "
                   "header { ptt normal-ptt-on, squ squ-off,"))
       << report;
-  EXPECT_EQ(nextAbort(3, reported + milliseconds(150)), reported + milliseconds(150)) << "an abort right after";
+  const Clock::time_point quiet = injected + milliseconds(300);
+  EXPECT_EQ(nextAbort(3, quiet), quiet) << "an abort within 300 ms of the payload";
 
   board("journal clear");
   EXPECT_EQ(reply(cmd(2, 3, "destroy : NULL")), ok(2, 3));
@@ -184,7 +186,7 @@ TEST_F(ED137Radio, TheDefaultsReportsTheRadiosTypeAndModeAndTheHeldInput) {
   std::vector<long> at;
   ASSERT_TRUE(e2e::waitFor([&] { return (at = writtenAt(1)).size() >= 3; }));  // the create's status, keep-alives
   for (std::size_t i = 1; i < at.size(); ++i) {
-    EXPECT_GE(at[i] - at[i - 1], 1000) << i;
+    EXPECT_GE(at[i] - at[i - 1], 950) << i;  // as the board took them, a pass or so late
     EXPECT_LT(at[i] - at[i - 1], 1500) << i;
   }
 
