@@ -168,7 +168,7 @@ bool ED137RadioControl::NeedSendProto(const State& state) const {
 void ED137RadioControl::SendRadioStateToChan(const State& state) {
   if (!NeedSendProto(state)) return;
   PutProtoFromRadioToChan(state);
-  r2s_proto record;
+  r2s_proto record{};
   if (EncodeProto(state, record) == 0) {
     SendProtoToChan(record);
     const std::uint32_t now = Mux::milliseconds();
@@ -319,7 +319,7 @@ unsigned long ED137RadioGWControl::ProcessRadioStatus(unsigned long now_, unsign
   if (Elapsed(now, last_keepalive_ms_) >= interval) {
     // A state that holds the tx direction now has both and is not sent.
     radio_state_.flags |= State::rx_direction | State::has_header;
-    r2s_proto record;
+    r2s_proto record{};
     if (EncodeProto(radio_state_, record) == 0) {
       SendProtoToChan(record);
       last_keepalive_ms_ = now;

@@ -96,8 +96,8 @@ class ED137RadioControl : public RadioControl {
   void OnRtpExtEvent(int fd, short events) override;
 
   // What a side keeps of a state and lets through; the record of a state.
-  // The common control keeps nothing, lets everything through and encodes
-  // no direction.
+  // The common control keeps nothing, lets everything through and leaves
+  // the record as it is (empty: it does not pack).
   virtual int PutProtoFromRadioToChan(const ED137RadioState& state);
   virtual int PutProtoFromChanToRadio(const ED137RadioState& state);
   virtual bool AccessFormChanToRadio(const ED137RadioState& state);
