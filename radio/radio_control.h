@@ -144,8 +144,9 @@ class RadioControl : public IRadioController, private IRadioIntController {
   // Writes one payload of n bytes: what write answered, counted.
   int WriteToChan(const unsigned char* buf, int n);
 
-  // Milliseconds from t to now on the wrapping loop clock; 0 for a t that
-  // lies ahead of now.
+  // Milliseconds from t to now on the wrapping loop clock (a signed
+  // difference, so a time just before the wrap is as old as it is); 0 for
+  // a t that lies ahead of now.
   static std::uint32_t Elapsed(std::uint32_t now, std::uint32_t t);
 
   // A failure line: prefix, text, end of line.
