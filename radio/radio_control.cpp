@@ -1,7 +1,9 @@
 #include "radio/radio_control.h"
 
+#include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <iostream>
@@ -172,6 +174,33 @@ const std::string& RadioControl::GetPrefix() {
     std::snprintf(text, sizeof text - 1, "rtp_ext[%lu] %s:", static_cast<unsigned long>(channel_), time.c_str());
   prefix_ = text;
   return prefix_;
+}
+
+ssize_t RadioControl::ReadFromChan(unsigned char* buf) {
+  // A refused request must not lend the previous packet's origin.
+  packet_info_ = rtp_ext_packet_info{};
+  const int info = drv::ioctl_ptr(ext_fd_.get(), rtp_ext::PACKET_INFO, &packet_info_, sizeof packet_info_);
+  if (info > 0)
+    ++info_requests_;
+  else if (info < 0)
+    info_errno_ = errno;
+  const ssize_t n = ::read(ext_fd_.get(), buf, rtp_ext::max_payload);
+  if (n > 0)
+    rx_bytes_ += static_cast<std::uint32_t>(n);
+  else if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+    read_errno_ = errno;
+  return n;
+}
+
+int RadioControl::WriteToChan(const unsigned char* buf, int n) {
+  const ssize_t w = ::write(ext_fd_.get(), buf, static_cast<std::size_t>(n));
+  if (w > 0) {
+    tx_bytes_ += static_cast<std::uint32_t>(w);
+    ++tx_packets_;
+  } else if (w < 0) {
+    write_errno_ = errno;
+  }
+  return static_cast<int>(w);
 }
 
 std::uint32_t RadioControl::Elapsed(std::uint32_t now, std::uint32_t t) {

@@ -19,6 +19,7 @@
 // (the descriptor is readable) and the status timer. Every device failure
 // is one line on the error stream and leaves the control usable.
 #include <netinet/in.h>
+#include <sys/types.h>
 
 #include <cstdint>
 #include <string>
@@ -120,6 +121,12 @@ class RadioControl : public IRadioController, private IRadioIntController {
   const rtp_ext_filter& filter() const { return filter_; }
   const INet4::Addr& local_addr() const { return local_addr_; }
   bool trace() const { return trace_; }
+  std::uint32_t status_interval() const { return status_interval_; }
+  // The statistics the protocols keep.
+  std::uint32_t rx_packets() const { return rx_packets_; }
+  std::uint32_t tx_packets() const { return tx_packets_; }
+  int last_unpack_error() const { return last_unpack_error_; }
+  int write_errno() const { return write_errno_; }
 
  protected:
   void OnRtpExtEvent(int fd, short events) override;
@@ -128,6 +135,14 @@ class RadioControl : public IRadioController, private IRadioIntController {
   // Replaces the pending status step by one after ms.
   void SetTimer(unsigned long ms);
   void OnProcessStatus(Timer*);
+
+  // Asks the driver where the next payload comes from (into packet_info_)
+  // and reads it into buf (rtp_ext::max_payload bytes): what read answered,
+  // with the statistics kept. 0 or less ends a batch: the descriptor does
+  // not block, so an empty driver answers EAGAIN, which is no error.
+  ssize_t ReadFromChan(unsigned char* buf);
+  // Writes one payload of n bytes: what write answered, counted.
+  int WriteToChan(const unsigned char* buf, int n);
 
   // Milliseconds from t to now on the wrapping loop clock (a signed
   // difference, so a time just before the wrap is as old as it is); 0 for

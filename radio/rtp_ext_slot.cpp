@@ -68,6 +68,19 @@ void RtpExtSlot::FollowSquelch() {
   input_running = squelch;
 }
 
+void RtpExtSlot::ConfigureRadioDsp(const TERM::RtpRadioRequest& radio) {
+  using Radio = TERM::RtpRadioRequest;
+  Hardware::DSProcReceiver& dsp = dsp_receiver();
+  const bool rx = radio.hasOptionalField(Radio::o_rx_delay), tx = radio.hasOptionalField(Radio::o_tx_delay),
+             selcal = radio.hasOptionalField(Radio::o_selcal_delay);
+  if (rx || tx || selcal)
+    dsp.configureDelays(rx ? radio.get_rx_delay().getValue() : 0, tx ? radio.get_tx_delay().getValue() : 0,
+                        selcal ? radio.get_selcal_delay().getValue() : 0);
+  if (radio.hasOptionalField(Radio::o_bss_enable)) dsp.enableBSS(radio.get_bss_enable().getValue());
+  if (radio.hasOptionalField(Radio::o_ng_enable)) dsp.enableNG(radio.get_ng_enable().getValue());
+  if (radio.hasOptionalField(Radio::o_selcal_sh_enable)) dsp.enableSelcalSh(radio.get_selcal_sh_enable().getValue());
+}
+
 void RtpExtSlot::RadioControlNotify(const TERM::RtpRadioRequest& request) { OnRtpRadioEvent(request); }
 
 void RtpExtSlot::RadioControlNotify(int code) { OnAbort(code); }

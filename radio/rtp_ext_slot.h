@@ -36,6 +36,9 @@ class RtpExtSlot : public RtpSlot, public RTPSignalling::IRadioControlNotify {
 
   // The radio status of the create command, for IAfterCreate.
   void SetRadioStatus(const TERM::RadioStatus& status) { radio_status = status; }
+  // The radio's DSP settings of the create command on the channel: the
+  // delays when any is given (the others 0), and each switch given.
+  void ConfigureRadioDsp(const TERM::RtpRadioRequest& radio);
   RTPSignalling::RadioControl* radio_control() const { return control; }
 
  protected:

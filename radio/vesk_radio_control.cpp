@@ -1,15 +1,12 @@
 #include "radio/vesk_radio_control.h"
 
-#include <errno.h>
 #include <poll.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
 #include <initializer_list>
 #include <sstream>
 
-#include "platform/drv.h"
 #include "runtime/mux_clock.h"
 
 namespace RTPSignalling {
@@ -142,14 +139,7 @@ int VeskRadioControl::SendProtoToChan(sig_proto& record) {
     last_pack_error_ = n;
     return 0;
   }
-  const ssize_t w = ::write(ext_fd_.get(), buf, static_cast<std::size_t>(n));
-  if (w > 0) {
-    tx_bytes_ += static_cast<std::uint32_t>(w);
-    ++tx_packets_;
-  } else if (w < 0) {
-    write_errno_ = errno;
-  }
-  return static_cast<int>(w);
+  return WriteToChan(buf, n);
 }
 
 void VeskRadioControl::SendRadioStateToChan(const VeskRadioState& state) {
@@ -198,36 +188,21 @@ void VeskRadioControl::OnRtpExtEvent(int, short events) {
   sig_proto_init(&last_rx_record_);
   unsigned batch = 0;
   unsigned char buf[rtp_ext::max_payload];
-  for (;;) {
-    // A refused request must not lend the previous packet's origin.
-    packet_info_ = rtp_ext_packet_info{};
-    const int info = drv::ioctl_ptr(ext_fd_.get(), rtp_ext::PACKET_INFO, &packet_info_, sizeof packet_info_);
-    if (info > 0)
-      ++info_requests_;
-    else if (info < 0)
-      info_errno_ = errno;
-    // The descriptor does not block: an empty driver ends the batch.
-    const ssize_t n = ::read(ext_fd_.get(), buf, sizeof buf);
-    if (n > 0) {
-      rx_bytes_ += static_cast<std::uint32_t>(n);
-      sig_proto_init(&rx_record_);
-      const int r = sig_proto_unpack(&rx_record_, buf, static_cast<int>(n));
-      if (r == 0) {
-        ++rx_packets_;
-        rx_record_.source_addr = packet_info_.addr;
-        rx_record_.source_ssrc = packet_info_.ssrc;
-        if (batch > 0 && cmp_sig_proto_header(&last_rx_record_, &rx_record_) != 0) OnRtpProtoRXEvent(last_rx_record_);
-        last_rx_record_ = rx_record_;
-        ++batch;
-      } else {
-        last_unpack_error_ = r;
-      }
+  for (ssize_t n; (n = ReadFromChan(buf)) > 0;) {
+    sig_proto_init(&rx_record_);
+    const int r = sig_proto_unpack(&rx_record_, buf, static_cast<int>(n));
+    if (r != 0) {
+      last_unpack_error_ = r;
       continue;
     }
-    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) read_errno_ = errno;
-    if (batch > 0) OnRtpProtoRXEvent(last_rx_record_);
-    return;
+    ++rx_packets_;
+    rx_record_.source_addr = packet_info_.addr;
+    rx_record_.source_ssrc = packet_info_.ssrc;
+    if (batch > 0 && cmp_sig_proto_header(&last_rx_record_, &rx_record_) != 0) OnRtpProtoRXEvent(last_rx_record_);
+    last_rx_record_ = rx_record_;
+    ++batch;
   }
+  if (batch > 0) OnRtpProtoRXEvent(last_rx_record_);
 }
 
 void VeskRadioControl::OnRtpProtoRXEvent(const sig_proto& record) {

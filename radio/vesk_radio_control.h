@@ -50,10 +50,6 @@ class VeskRadioControl : public RadioControl {
   std::uint32_t chan_sent_ms() const { return chan_sent_ms_; }
   std::uint32_t remote_sent_ms() const { return remote_sent_ms_; }
   std::uint32_t standby_sent_ms() const { return standby_sent_ms_; }
-  std::uint32_t rx_packets() const { return rx_packets_; }
-  std::uint32_t tx_packets() const { return tx_packets_; }
-  int last_unpack_error() const { return last_unpack_error_; }
-  int write_errno() const { return write_errno_; }
 
  protected:
   void OnRtpExtEvent(int fd, short events) override;
