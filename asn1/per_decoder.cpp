@@ -93,7 +93,8 @@ bool PERDecoder::decodeSmallUnsigned(uint32_t& out) {
   if (!r_.getBit(big)) return false;
   if (!big) return r_.getBits(6, out);
   uint32_t k;
-  if (!decodeGeneralLength(k) || k == 0 || k > 4) return false;
+  // More than four octets do not fit a 32-bit field: the reader refuses them.
+  if (!decodeGeneralLength(k) || k == 0) return false;
   return r_.getBits(8 * k, out);
 }
 
@@ -141,14 +142,16 @@ bool PERDecoder::do_visit(BOOLEAN& v) {
   return true;
 }
 
-// Reads k octets as a two's-complement (or plain unsigned) number.
+// Reads k octets as a two's-complement (or plain unsigned) number. Four
+// octets hold every value but the non-negative ones from 2^31 up in two's
+// complement, which take a fifth, leading octet; longer forms are refused.
 static bool readOctets(BitReader& r, uint32_t k, bool isSigned, int64_t& out) {
-  if (k == 0 || k > 8) return false;
+  if (k == 0 || k > 5) return false;
   uint32_t high = 0, low = 0;
   if (k > 4 && !r.getBits(8 * (k - 4), high)) return false;
   if (!r.getBits(8 * (k > 4 ? 4 : k), low)) return false;
   uint64_t v = uint64_t(high) << 32 | low;
-  if (isSigned && k < 8 && (v >> (8 * k - 1)) & 1) v |= ~uint64_t(0) << (8 * k);
+  if (isSigned && (v >> (8 * k - 1)) & 1) v |= ~uint64_t(0) << (8 * k);
   out = int64_t(v);
   return true;
 }

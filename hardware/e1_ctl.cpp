@@ -165,11 +165,29 @@ bool E1Ctl::CheckOpenCas() {
   return true;
 }
 
+// A driver that has gone reports an error or hang-up, readable or not, on
+// every poll: left open, the loop would spin on it. Records it still holds
+// are read first; then it is closed, to be opened again by the status
+// timer or the next CAS command.
 void E1Ctl::OnUpdateCas(int fd, short revents) {
-  if (!(revents & POLLIN)) return;
+  const bool broken = revents & (POLLERR | POLLHUP);
+  if (!(revents & POLLIN) && !broken) return;
   cas::cas_channel rec;
-  if (::read(fd, &rec, sizeof rec) != static_cast<ssize_t>(sizeof rec)) return;
-  SendCas(rec.trunk, rec.timeslot, rec.rx, rec.tx);
+  const ssize_t n = ::read(fd, &rec, sizeof rec);
+  if (n == static_cast<ssize_t>(sizeof rec)) {
+    SendCas(rec.trunk, rec.timeslot, rec.rx, rec.tx);
+    return;
+  }
+  if (n > 0) return;  // a short record is dropped
+  // A driver never hands over an empty record: nothing read means its end
+  // has gone.
+  const int err = n == 0 ? EPIPE : errno;
+  const bool later = err == EAGAIN || err == EINTR;
+  if (later && !broken) return;
+  std::cerr << ext::header(this) << "cas interface lost: " << (later ? "error or hang-up" : ::strerror(err))
+            << std::endl;
+  casEvent_.Release();
+  cas_.close();
 }
 
 void E1Ctl::SendCas(std::uint32_t trunk, std::uint32_t timeslot, int rx, int tx) {

@@ -8,7 +8,9 @@
 // Driver results of the CAS requests reach the controller in the `rx` of
 // `cas` signals; a signal with timeslot 0 reports a trunk-level result.
 // Timeslots 0 and 16 (frame alignment, the signalling channel itself) get
-// no per-channel requests when opening or closing.
+// no per-channel requests when opening or closing. A CAS device that fails
+// (error, hang-up, end of file) is closed and opened again when next
+// needed; so is the maintenance device that will not open.
 //
 // Messages begin with "E1: ".
 #include <cstdint>

@@ -5,8 +5,9 @@
 //
 // The service opens the node when it is built (again on demand with
 // ensureOpen), reads whole records in the loop and hands each to dispatch();
-// a short record or a read error ends the pass with one line "fail to read
-// from NAME: ...". A receiver holds a Member, which keeps it at the end of
+// a short record ends the pass with one line "fail to read from NAME: ...",
+// and so does a failed read, an end of file, an error or a hang-up, which
+// also close the node. A receiver holds a Member, which keeps it at the end of
 // the list while it lives; first() finds the oldest receiver of a timeslot.
 // A receiver may go inside its handler: dispatch touches nothing of it
 // after the call, and the list loses it at once.
@@ -103,23 +104,35 @@ class TimeslotEventService {
     return receivers;
   }
 
+  // A driver that has gone reports an error or hang-up, readable or not, on
+  // every poll: left open, the loop would spin on it. The records it still
+  // holds are read first; then it is closed, to be opened again on demand.
   void OnEvent(int fd, short revents) {
-    if (!(revents & POLLIN)) return;
+    const bool broken = revents & (POLLERR | POLLHUP);
+    if (!(revents & POLLIN) && !broken) return;
     for (;;) {
       Record record;
       const ssize_t n = ::read(fd, &record, sizeof record);
-      if (n < 0) {
-        if (errno != EAGAIN) std::cerr << "fail to read from " << name_ << ": " << ::strerror(errno) << std::endl;
-        return;
+      if (n == static_cast<ssize_t>(sizeof record)) {
+        dispatch(record);
+        continue;
       }
       // A short record cannot be routed, and reading on would take the next
       // record's bytes for its end: the pass ends here.
-      if (n != static_cast<ssize_t>(sizeof record)) {
-        if (n > 0)
-          std::cerr << "fail to read from " << name_ << ": " << "incomplete record of " << n << " bytes" << std::endl;
+      if (n > 0) {
+        std::cerr << "fail to read from " << name_ << ": " << "incomplete record of " << n << " bytes" << std::endl;
         return;
       }
-      dispatch(record);
+      // A driver never hands over an empty record: nothing read means its
+      // end has gone.
+      const int err = n == 0 ? EPIPE : errno;
+      const bool later = err == EAGAIN || err == EINTR;
+      if (later && !broken) return;
+      std::cerr << "fail to read from " << name_ << ": " << (later ? "error or hang-up" : ::strerror(err))
+                << std::endl;
+      event_.Release();
+      fd_.close();
+      return;
     }
   }
 

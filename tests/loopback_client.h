@@ -7,15 +7,19 @@
 // pass of the event loop, when the server runs in the test's thread).
 #include <arpa/inet.h>
 #include <errno.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <functional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -33,8 +37,36 @@ inline sockaddr_in loopback(int port) {
   return a;
 }
 
-// A loopback port nobody listens on right now: bound to 0, read, closed.
+// A port for a server of this test, free now and given to no other test on
+// the machine while this process lives. Between the choice and the
+// server's bind, the port must not be taken: tests of every build and
+// worktree run side by side, and a port the kernel picked for one (bound
+// to 0) it may pick again for another, or give a client as its own end of
+// a connection. So the port is drawn below the kernel's range for those
+// (32768 up), and reserved by a lock on a file named after it in a
+// directory all tests share; the lock goes with the process.
 inline int freePort() {
+  static std::mt19937 draw(std::random_device{}());
+  std::error_code ec;
+  const std::filesystem::path dir = std::filesystem::temp_directory_path(ec) / "korvend-test-ports";
+  std::filesystem::create_directories(dir, ec);
+  for (int attempt = 0; attempt < 1000; ++attempt) {
+    const int port = 20000 + static_cast<int>(draw() % 12000);
+    const int lock = ::open((dir / std::to_string(port)).c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0666);
+    if (lock < 0) break;
+    if (::flock(lock, LOCK_EX | LOCK_NB) != 0) {
+      ::close(lock);
+      continue;
+    }
+    const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a = loopback(port);
+    a.sin_addr.s_addr = htonl(INADDR_ANY);  // as the daemon binds it
+    const bool free = ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    ::close(s);
+    if (free) return port;  // the lock stays held
+    ::close(lock);
+  }
+  // No lock directory: a port the kernel picks.
   const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in a = loopback(0);
   ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);

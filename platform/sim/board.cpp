@@ -1,5 +1,6 @@
 #include "platform/sim/board.h"
 
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <net/if.h>
@@ -132,6 +133,11 @@ Board::Board() {
   add_command("refuse-open",
               "refuse-open DEVICE [ERRNO] | refuse-open DEVICE off: opens of DEVICE fail (ENODEV by default)",
               [this](const Args& a, Reply& r) { refuseOpenCommand(a, r); });
+  add_command("hang-up",
+              "hang-up DEVICE [hup|err]: every open of DEVICE fails like a broken driver: the board closes its "
+              "end, so the daemon's descriptors poll readable and hang-up and read end of file; with hup they "
+              "poll hang-up alone and read end of file, with err they poll error alone and every read fails",
+              [this](const Args& a, Reply& r) { hangUpCommand(a, r); });
 }
 
 // ---- faults on demand ----
@@ -191,6 +197,46 @@ void Board::refuseOpenCommand(const Args& a, Reply& r) {
   int err = ENODEV;
   if (a.size() == 2 && !words::to_errno(a[1], err)) return r.fail("unknown errno '" + a[1] + "'");
   refusedOpens_[path] = err;
+}
+
+void Board::hangUpCommand(const Args& a, Reply& r) {
+  const std::string path = a.size() == 1 || a.size() == 2 ? modelPath(a[0]) : std::string();
+  const std::string how = a.size() == 2 ? a[1] : std::string();
+  if (path.empty() || (how != "" && how != "hup" && how != "err"))
+    return r.fail("usage: hang-up DEVICE [hup|err] (DEVICE a modelled device)");
+  std::vector<std::pair<Key, Device*>> opens;
+  for (const auto& d : open_)
+    if (d.second->path() == path) opens.emplace_back(d.first, d.second.get());
+  if (opens.empty()) return r.fail(path + " is not open");
+  for (const auto& o : opens) {
+    if (!how.empty() && !replaceDaemonEnds(o.first, how == "err")) return r.fail(std::strerror(errno));
+    o.second->hang_up();
+  }
+}
+
+// The daemon's descriptors of one open (any dup of it) become the far end
+// of an emptied pipe: its read end, whose writer has gone, polls POLLHUP
+// alone and reads end of file; its write end, whose reader has gone, polls
+// POLLERR alone and cannot be read. Same numbers, same close-on-exec.
+bool Board::replaceDaemonEnds(const Key& key, bool error) {
+  int ends[2];
+  if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) return false;
+  Fd keep(ends[error ? 1 : 0]);
+  ::close(ends[error ? 0 : 1]);
+  const std::string dir = std::string(sysroot::proc_dir) + "/self/fd";
+  DIR* d = ::opendir(dir.c_str());
+  if (!d) return false;
+  while (const dirent* e = ::readdir(d)) {
+    char* end = nullptr;
+    const long fd = std::strtol(e->d_name, &end, 10);
+    Key k;
+    if (end == e->d_name || *end != '\0' || fd == ::dirfd(d) || !keyOf(int(fd), k) || k != key) continue;
+    const int flags = ::fcntl(int(fd), F_GETFD);
+    if (::dup2(keep.get(), int(fd)) < 0) continue;
+    if (flags >= 0) ::fcntl(int(fd), F_SETFD, flags);
+  }
+  ::closedir(d);
+  return true;
 }
 
 Board::~Board() { close_control(); }

@@ -127,6 +127,8 @@ class Board : public drv::Backend {
   std::string modelPath(const std::string& name) const;
   void failCommand(const Args& a, Reply& r);
   void refuseOpenCommand(const Args& a, Reply& r);
+  void hangUpCommand(const Args& a, Reply& r);
+  bool replaceDaemonEnds(const Key& key, bool error);
   // A request line run, without its long reply's further lines.
   Reply run(const std::string& line);
   // The journal from `next` up to (not including) `end`, by the count of

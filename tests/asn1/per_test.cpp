@@ -353,3 +353,67 @@ TEST(Per, SizedStringsAndAlphabets) {
   EXPECT_EQ("FAIL", enc(digits));
   EXPECT_FALSE(dec("08 3F", back));  // index 15: past the alphabet
 }
+
+// The decoder's limits, each just inside and just past: the extension
+// bitmap's 128 bits, the string limit on an open type's octets, the four
+// octets of a normally small number.
+TEST(Per, ExtensionBitmapOpenTypeAndSmallNumberLimits) {
+  // Extension bit and the seven optional bits, then a small number of one
+  // octet (bit 1, length 01, value), then that many + 1 bits, all 0.
+  std::string map128 = "80 80 01 7F", map129 = "80 80 01 80";
+  for (int i = 0; i < 16; ++i) map128 += " 00", map129 += " 00";
+  map129 += " 00";
+  asn1test::checkReadings(kAligned, {{"TermParams", map128.c_str(), "{ }"}, {"TermParams", map129.c_str(), nullptr}});
+
+  // The limit is the runtime's to set, and an open type's octets obey it
+  // as a string's do.
+  struct Limit {
+    explicit Limit(unsigned n) : saved(ASN1::MaximumStringSize) { ASN1::MaximumStringSize = n; }
+    ~Limit() { ASN1::MaximumStringSize = saved; }
+    unsigned saved;
+  } limit(3);
+  for (const char* h : {"03 AA BB CC", "04 AA BB CC DD"}) {
+    std::vector<char> in = bytes(h);
+    ASN1::PERDecoder d(in.data(), in.data() + in.size());
+    ASN1::OpenData od;
+    EXPECT_EQ(in.size() == 4, od.accept(d)) << h;
+  }
+
+  // Bit 1, then a length and that many octets.
+  for (const char* h : {"80 04 01 00 00 05", "80 05 01 00 00 00 05"}) {
+    std::vector<char> in = bytes(h);
+    ASN1::PERDecoder d(in.data(), in.data() + in.size());
+    uint32_t n = 0;
+    const bool fits = in.size() == 6;
+    EXPECT_EQ(fits, d.decodeSmallUnsigned(n)) << h;
+    if (fits) {
+      EXPECT_EQ(0x01000005u, n);
+    }
+  }
+}
+
+// A value that ends in a CHOICE writing nothing may end the input there:
+// the decoder reads back what the encoder wrote.
+TEST(Per, ChoiceThatWritesNothingMayEndTheInput) {
+  for (uint32_t rule : {kAligned, kUnaligned}) asn1test::checkVectors(rule, {{"Tail", "{ n 5, u none : NULL }", "05"}});
+}
+
+// Outside an extensible range, and above a lower bound alone: the octets
+// of the value, five for a non-negative value from 2^31 up, never more.
+TEST(Per, IntegersOutsideTheirRangeTakeAtMostFiveOctets) {
+  typedef ASN1::Constrained_INTEGER<ASN1::ExtendableConstraint, 0, 10u> Ext;
+  typedef ASN1::Constrained_INTEGER<ASN1::PartiallyConstrained, -10, 0u> Above;
+  Ext big, back;
+  big = 3000000000u;
+  EXPECT_EQ("80 05 00 B2 D0 5E 00", enc(big));
+  ASSERT_TRUE(dec("80 05 00 B2 D0 5E 00", back));
+  EXPECT_EQ(3000000000u, back.getValue());
+  EXPECT_FALSE(dec("80 06 00 00 B2 D0 5E 00", back));
+  EXPECT_FALSE(dec("80 05 01 00 00 00 00", back));  // 2^32 does not fit
+  Above five, again;
+  five = 5;
+  EXPECT_EQ("01 0F", enc(five));
+  ASSERT_TRUE(dec("05 00 00 00 00 0F", again));
+  EXPECT_EQ(5, again.getValue());
+  EXPECT_FALSE(dec("06 00 00 00 00 00 0F", again));
+}

@@ -95,7 +95,7 @@ TEST_F(DataSlots, MccDataGoesBothWaysAsItComes) {
 
 TEST_F(DataSlots, NoEchoBusIsFoundSoNoneIsReported) {
   start();
-  c.close();  // lgcpctl is the controller here
+  letGo();  // lgcpctl is the controller here
   const e2e::Ran r = e2e::run(e2e::lgcpctlCommand(
       "--port " + std::to_string(port) +
       " send '{ seq 1, slot 6, pdu command : create : echo : { bus 0, channel 1 } }'"

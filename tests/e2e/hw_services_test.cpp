@@ -59,13 +59,17 @@ bool parseStatus(const std::string& line, Status& s) {
 }
 
 // The statuses of one type, cut into passes: runs of trunks 0, 1, 2, ...
-std::vector<std::vector<Status>> passes(const std::vector<Status>& all, const std::string& type) {
+// A listening window ends by the clock, not between passes, so the last
+// status heard may leave its pass short of `whole`: that pass is not
+// counted. Any other short pass stays, for the test to see.
+std::vector<std::vector<Status>> passes(const std::vector<Status>& all, const std::string& type, std::size_t whole) {
   std::vector<std::vector<Status>> out;
   for (const Status& s : all) {
     if (s.type != type) continue;
     if (s.trunk == 0 || out.empty()) out.emplace_back();
     out.back().push_back(s);
   }
+  if (!out.empty() && out.back().size() < whole && all.back().type == type) out.pop_back();
   return out;
 }
 
@@ -124,22 +128,24 @@ TEST_F(HwServices, TrunkAndLineStatusOnConnectAndEverySecond) {
   }
   EXPECT_EQ(::pclose(p), 0) << text;
 
-  const auto e1 = passes(all, "e1");
+  ASSERT_FALSE(all.empty()) << text;
+  const auto e1 = passes(all, "e1", 4);
   ASSERT_GE(e1.size(), 3u) << text;
-  ASSERT_FALSE(all.empty());
   EXPECT_EQ(all[0].type, "e1") << "the connect's own pass comes first\n" << text;
   // The connect's own pass and the periodic one run on separate clocks, so
   // the two may come close together; from then on a pass comes each second.
+  // The time stamps are when lgcpctl read a pass, and a busy machine may
+  // hold lgcpctl back for a while: the period is taken over all the
+  // periodic passes, not from one gap.
+  const int day = 24 * 3600 * 1000;  // the stamps are times of day
+  const int period = (e1.back()[0].ms - e1[1][0].ms + day) % day / static_cast<int>(e1.size() - 2);
+  EXPECT_GE(period, 700) << text;
+  EXPECT_LE(period, 2000) << text;
   // The board changes after the first pass: the passes read normal up to
   // some point and the new state from there on, and the last one has it.
   bool after = false;
   for (std::size_t i = 0; i < e1.size(); ++i) {
     ASSERT_EQ(e1[i].size(), 4u) << "pass " << i << "\n" << text;
-    if (i > 1) {
-      const int gap = e1[i][0].ms - e1[i - 1][0].ms;
-      EXPECT_GE(gap, 700) << text;
-      EXPECT_LE(gap, 2000) << text;
-    }
     const Status& t2 = e1[i][2];
     EXPECT_EQ(t2.trunk, 2);
     if (i == 0 || t2.state == "normal") {
@@ -153,7 +159,7 @@ TEST_F(HwServices, TrunkAndLineStatusOnConnectAndEverySecond) {
     }
   }
   EXPECT_TRUE(after) << text;
-  const auto bri = passes(all, "bri");
+  const auto bri = passes(all, "bri", 8);
   ASSERT_GE(bri.size(), 2u) << text;
   for (const auto& pass : bri) {
     ASSERT_EQ(pass.size(), 8u) << text;

@@ -143,6 +143,17 @@ class ControllerTest : public ::testing::Test {
   }
   std::string board(const std::string& request) const { return simboardctl(root.dir(), request).out; }
   std::string matrix(int output) const { return board("matrix " + std::to_string(output)); }
+  // Closes the controller and waits until the daemon has let it go, for
+  // another to take its place. The daemon logs the close first and ends it
+  // at the start of its next pass, refusing a controller that comes in
+  // between; a request to the board, served in a later pass, comes back
+  // after that.
+  void letGo() {
+    const std::size_t before = count(daemon->err(), " closed.\n");
+    c.close();
+    EXPECT_TRUE(waitFor([&] { return count(daemon->err(), " closed.\n") > before; })) << daemon->err();
+    board("clock");
+  }
 
   Root root;
   int port = freePort();

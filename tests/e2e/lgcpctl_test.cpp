@@ -42,9 +42,12 @@ class Lgcpctl : public ::testing::Test {
   }
   std::string at() const { return "--port " + std::to_string(port) + " "; }
   // Waits until the daemon has let go of n controllers: one that comes
-  // while the last is still there is refused.
+  // while the last is still there is refused. The daemon logs the close
+  // first and ends it at the start of its next pass; a request to the
+  // board, which it serves in a later pass, comes back after that.
   void letGo(std::size_t n) {
     EXPECT_TRUE(e2e::waitFor([&] { return e2e::count(daemon.err(), " closed.\n") >= n; })) << daemon.err();
+    EXPECT_EQ(e2e::simboardctl(root.dir(), "clock").status, 0);
   }
 
   e2e::Root root;

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -109,6 +110,77 @@ TEST_F(E1Test, CasResultsReachTheControllerAsSignals) {
   e1.HandleCasSet(cas::cas_channel{3, 16, 0, 0, {0, 0}}, 7);
   e1.HandleCasSet(cas::cas_channel{1, 5, 0, 0, {0, 0}}, 7);
   EXPECT_EQ(drain(), Replies{casSignal(3, 16, -1, 0)});
+  // On an open trunk: the low four bits go out with no receive bits, then
+  // what the driver reads back is reported.
+  board().clear_journal();
+  e1.HandleCasSet(cas::cas_channel{3, 5, 9, 0, {0, 0}}, 0x17);
+  EXPECT_EQ(drain(), Replies{casSignal(3, 5, 0, 7)});
+  const std::vector<std::string> seen = journal();
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(seen[0], recLine(sysroot::e1_cas, cas::set_bits, cas::cas_channel{3, 5, 0, 7, {0, 0}}) + " (set 3/5 tx 7)");
+  EXPECT_TRUE(contains(seen[1], "(get 3/5 rx 0 tx 7)")) << seen[1];
+}
+
+// Status and transmit clock go quiet, without a word, while the maintenance
+// device cannot be opened; every use tries it again.
+TEST_F(E1Test, MaintenanceDeviceThatWillNotOpenIsTriedAgainAtEachUse) {
+  command("refuse-open maintenance");
+  connect(e1);
+  EXPECT_TRUE(received.empty());
+  EXPECT_EQ(request("{ seq 1, pdu command : trunkCfg : { trunk 1, mode slave } }"), Replies{success(1)});
+  clock.advance(E1Ctl::status_period_ms);
+  EXPECT_TRUE(drain().empty());
+  EXPECT_FALSE(contains(err(), "E1: ")) << err();
+  EXPECT_FALSE(contains(log(), "TCLT")) << log();
+  // The connection's status and mask, the command, the timer.
+  const std::string refused = std::string("open ") + sysroot::maintenance + " rdwr|nonblock -> -1 ENODEV";
+  const std::vector<std::string> seen = journal();
+  EXPECT_EQ(std::count(seen.begin(), seen.end(), refused), 4) << requests(seen, "");
+  command("refuse-open maintenance off");
+  clock.advance(E1Ctl::status_period_ms);
+  EXPECT_EQ(drain(), (Replies{trunkStatus(0, "normal", 0), trunkStatus(1, "normal", 0), trunkStatus(2, "normal", 0),
+                              trunkStatus(3, "normal", 0)}));
+  EXPECT_EQ(request("{ seq 2, pdu command : trunkCfg : { trunk 2, mode slave } }"), Replies{success(2)});
+  EXPECT_EQ(requests(journal(), "tclk"), "(tclk 0x6)");
+}
+
+// A CAS device that will not open is tried again by the status timer, so
+// the driver's change records flow once it opens, before any command.
+TEST_F(E1Test, StatusTimerOpensTheCasDeviceOnceItCan) {
+  command("refuse-open e1-cas");
+  connect(e1);
+  clock.advance(E1Ctl::status_period_ms);
+  EXPECT_FALSE(contains(log(), "cas interface opened!")) << log();
+  command("refuse-open e1-cas off");
+  drain();
+  clock.advance(E1Ctl::status_period_ms);
+  EXPECT_TRUE(contains(log(), "E1: cas interface opened!\n")) << log();
+  command("cas raw 00 00 00 00 00 00 00 00 09 03 00 00");  // trunk 0, timeslot 0: either byte order
+  EXPECT_EQ(drain().back(), casSignal(0, 0, 9, 3));
+}
+
+// A CAS device that fails like a broken driver (readable and hung up,
+// hung up alone, in error alone) is closed rather than polled for ever, and
+// opened again by the status timer: the records of the new open reach the
+// controller.
+TEST_F(E1Test, CasDeviceThatFailsIsClosedAndOpenedAgain) {
+  connect(e1);
+  EXPECT_EQ(request(casCommand(1, 0, 5, "open : 10")), (Replies{casSignal(0, 0, 0, 0), casSignal(0, 5, 0, 10), success(1)}));
+  const std::pair<const char*, const char*> ways[] = {
+      {"", "Broken pipe"}, {" hup", "Broken pipe"}, {" err", "Bad file descriptor"}};
+  int bits = 0;
+  for (const auto& way : ways) {
+    SCOPED_TRACE(way.first);
+    command(std::string("hang-up e1-cas") + way.first);
+    drain();
+    EXPECT_TRUE(contains(err(), std::string("E1: cas interface lost: ") + way.second + "\n")) << err();
+    clock.advance(E1Ctl::status_period_ms);
+    drain();
+    EXPECT_EQ(journal().back(), std::string("open ") + sysroot::e1_cas + " rdwr|nonblock -> 0");
+    command("cas 0 5 rx " + std::to_string(++bits));
+    EXPECT_EQ(drain(), Replies{casSignal(0, 5, bits, 10)});
+    cerr_.take();
+  }
 }
 
 }  // namespace

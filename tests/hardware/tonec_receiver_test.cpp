@@ -412,6 +412,27 @@ TEST_F(TonecReceiverTest, WithoutTheDeviceRequestsFailAndConfigureRetriesTheOpen
   EXPECT_EQ(board().devices(sysroot::dtmf).size(), 1u);
 }
 
+// A tone processor that fails like a broken driver (readable and hung up,
+// hung up alone, in error alone) is closed rather than polled for ever; the
+// next configuration opens it again and the events flow.
+TEST_F(TonecReceiverTest, DeviceThatFailsIsClosedAndOpenedAgainByTheNextConfiguration) {
+  TonecReceiverService& service = TonecReceiverService::instance();
+  ToneUser a(5);
+  ASSERT_TRUE(a.enableDTMF(true));
+  const std::pair<const char*, const char*> ways[] = {
+      {"", "Broken pipe"}, {" hup", "Broken pipe"}, {" err", "Bad file descriptor"}};
+  std::size_t digits = 0;
+  for (const auto& way : ways) {
+    SCOPED_TRACE(way.first);
+    command(std::string("hang-up dtmf") + way.first);
+    ASSERT_TRUE(pump([&] { return !service.is_open(); }));
+    EXPECT_TRUE(contains(err(), std::string("fail to read from tonec: ") + way.second + "\n")) << err();
+    ASSERT_TRUE(service.configureDTMF(5, LGCP::DTMFParams()));
+    command("dtmf 5 " + std::to_string(++digits));
+    ASSERT_TRUE(pump([&] { return a.events.size() == digits; }));
+  }
+}
+
 // One low-group and one high-group tone per digit, no pair twice, in the
 // keypad's order.
 TEST(DtmfDigits, TheTableHoldsTheSixteenQ23Pairs) {

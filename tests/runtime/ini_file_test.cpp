@@ -43,6 +43,7 @@ struct ParseCase {
 const ParseCase kParseCases[] = {
     {"plain entry", "[a]\nk = v\n", "[a]@1 k=v@2"},
     {"last line without line feed counts", "[a]\nk = v", "[a]@1 k=v@2"},
+    {"last line of a key and equals alone counts, empty", "[a]\nk =", "[a]@1 k=@2"},
     {"outer blanks dropped, inner blanks kept", "[a]\n  my key  =  two  words   # note\n", "[a]@1 my key=two  words@2"},
     {"hash glued to a value belongs to it", "[a]\nk = v#x\n", "[a]@1 k=v#x@2"},
     {"hash after equals and blanks leaves the value empty", "[a]\nk =   # c\n", "[a]@1 k=@2"},
@@ -135,11 +136,40 @@ TEST(IniFile, CountsFollowTheListsAndIteratorsWalkThem) {
   EXPECT_EQ(f["none"].first()->lineNo(), -1);
 }
 
+// The debug listing: each level's lines, then its children in list order.
+TEST(IniFile, DumpListsEveryLevel) {
+  const std::string name = TempFile("[a]\nk = v\nk = w\n");
+  IniFile::File f(name);
+  std::filesystem::remove(name);
+  std::ostringstream out;
+  f.Dump(out);
+  EXPECT_EQ(out.str(),
+            "dumping IniFile::File\n"
+            "mFileName=\"" + name + "\"\n"
+            "\n"
+            "mSectionCount=1\n"
+            "dumping IniFile::Section\n"
+            "mName=\"a\"\n"
+            "mSubSectionCount=1\n"
+            "dumping IniFile::SubSection\n"
+            "mLineNo=\"1\"\n"
+            "mKeyCount=1\n"
+            "dumping IniFile::Key\n"
+            "mName=\"k\"\n"
+            "mSubKeyCount=2\n"
+            "dumping IniFile::SubKey\n"
+            "mValue=\"v\"\n"
+            "mLineNo=2\n"
+            "dumping IniFile::SubKey\n"
+            "mValue=\"w\"\n"
+            "mLineNo=3\n");
+}
+
 TEST(IniSubKey, TypedViews) {
   struct {
     const char* text;
     int asBool;  // -1: the default
-  } bools[] = {{"true", 1}, {"no", 0}, {"1", 1}, {"off", 0}, {"YES", -1}, {"enabled", -1}, {"", -1}, {"yes ", -1}};
+  } bools[] = {{"true", 1}, {"no", 0}, {"1", 1}, {"on", 1}, {"off", 0}, {"YES", -1}, {"enabled", -1}, {"", -1}, {"yes ", -1}};
   for (const auto& b : bools) {
     IniFile::SubKey v(b.text, 1);
     EXPECT_EQ(v.GetBool(false), b.asBool == 1) << b.text;
