@@ -29,6 +29,8 @@ Backend* current = &kernelBackend;
 
 }  // namespace
 
+int Backend::netif_ioctl(int sock, unsigned long request, ifreq* ifr) { return ::ioctl(sock, request, ifr); }
+
 Backend& kernel() { return kernelBackend; }
 
 void install(Backend* backend) { current = backend ? backend : &kernelBackend; }
@@ -42,5 +44,7 @@ int ioctl_ptr(int fd, unsigned long code, void* rec, std::size_t size) {
 int ioctl_val(int fd, unsigned long code, unsigned long value) {
   return current->ioctl_val(fd, code, value);
 }
+
+int netif_ioctl(int sock, unsigned long request, ifreq* ifr) { return current->netif_ioctl(sock, request, ifr); }
 
 }  // namespace drv

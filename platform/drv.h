@@ -6,6 +6,8 @@
 // simulated board hands out real descriptors.
 #include <cstddef>
 
+struct ifreq;
+
 namespace drv {
 
 // Opens a fixed path of the sysroot table (given as the board names it, e.g.
@@ -18,6 +20,11 @@ int ioctl_ptr(int fd, unsigned long code, void* rec, std::size_t size);
 // A driver request whose argument is the number itself ("by value").
 int ioctl_val(int fd, unsigned long code, unsigned long value);
 
+// A request about a network interface, made on a socket of the caller's
+// (SIOCGIFINDEX, SIOCGIFFLAGS, SIOCSIFFLAGS, SIOCWANDEV on the board's
+// "hdlc%d" interfaces). The board build passes it to the kernel.
+int netif_ioctl(int sock, unsigned long request, ifreq* ifr);
+
 // What a build puts behind the seam. The board build uses the kernel; the
 // simulated board installs its own at start.
 class Backend {
@@ -26,6 +33,8 @@ class Backend {
   virtual int open(const char* path, int flags) = 0;
   virtual int ioctl_ptr(int fd, unsigned long code, void* rec, std::size_t size) = 0;
   virtual int ioctl_val(int fd, unsigned long code, unsigned long value) = 0;
+  // The kernel's answer unless a backend models the interface.
+  virtual int netif_ioctl(int sock, unsigned long request, ifreq* ifr);
 };
 
 // Replaces the backend (nullptr restores the kernel one). Not owned.

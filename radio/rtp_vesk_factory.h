@@ -1,20 +1,20 @@
 #pragma once
-// The factory of the VESK radio RTP slots: it joins the factory chain when
-// first used. Until the slot type is built here it makes no slot and reports
-// nothing.
-#include "slots/slot_factory.h"
+// The maker of the VESK radio RTP slots (factory "RTP Ext VESK"): it takes
+// the create alternative `rtp` whose parameters carry a radio field with a
+// VESK status, builds the session as the RTP factory does (the RTCP socket
+// without address reuse, the BSS switch in the channel record) and a
+// gateway slot on it, whose extension session joins the new RTP session,
+// or, when asked (rtp-e2m mode only-rtp), attaches to an existing one. It
+// reports the voice driver's DSP channel counts as the RTP factory does.
+#include "slots/rtp_factory.h"
 
-class RtpVESKFactory : public SlotFactory {
+class RtpVESKFactory : public RtpFactoryBase {
  public:
-  static RtpVESKFactory& instance() {
-    static RtpVESKFactory factory;
-    return factory;
-  }
+  static RtpVESKFactory& instance();
 
-  const char* GetName() const override { return "RtpVESK"; }
-  Slot* INewSlot(const LGCP::CreateParams&) override { return nullptr; }
-  void Query(LGCP::Resources&) override {}
+  const char* GetName() const override { return "RTP Ext VESK"; }
+  Slot* INewSlot(const LGCP::CreateParams& params) override;
 
  private:
-  RtpVESKFactory() = default;
+  RtpVESKFactory() : RtpFactoryBase("rtp ext VESK") {}
 };

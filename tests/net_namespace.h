@@ -69,4 +69,14 @@ inline std::string inFreshNamespaces(const std::string& ipBatch, const std::func
   return out;
 }
 
+// Moves the calling process (a test program: ctest runs one case a
+// process) into a network namespace of its own with its loopback up, so
+// that it and the daemons it starts may bind fixed ports. Empty when done,
+// else why not (it needs root).
+inline std::string enterFreshNetNamespace() {
+  if (::unshare(CLONE_NEWNET) != 0) return std::string("unshare: ") + ::strerror(errno);
+  if (std::system("ip link set lo up") != 0) return "ip link set lo up failed";
+  return "";
+}
+
 }  // namespace testkit

@@ -22,7 +22,10 @@
 #include "platform/sim/front_panel.h"
 #include "platform/sim/hal_model.h"
 #include "platform/sim/maintenance_model.h"
+#include "platform/sim/mctl_model.h"
 #include "platform/sim/mixer_model.h"
+#include "platform/sim/netif_model.h"
+#include "platform/sim/rtp_ext_model.h"
 #include "platform/sim/spi_model.h"
 #include "platform/sim/tdm.h"
 #include "platform/sim/voice_model.h"
@@ -141,8 +144,12 @@ class SimBoardTest : public testing::Test {
     sim::FrontPanel::instance().reset();
     sim::MixerModel::state().reset();
     sim::VoiceModel::state().reset();
+    sim::RtpExtModel::state().reset();
     sim::reset_bus_clock();
-    for (const char* device : {"hal", "mcc/ctl", "dtmf", "dsp", "maintenance", "e1-cas", "mixer", "voice", "rtp"})
+    sim::MctlModel::state().reset();
+    sim::NetifModel::state().reset();
+    for (const char* device :
+         {"hal", "mcc/ctl", "dtmf", "dsp", "maintenance", "e1-cas", "mixer", "voice", "rtp", "rtp_ext", "mctl"})
       board().execute(std::string("refuse-open ") + device + " off");
     board().execute("fail clear");
     board().clear_journal();

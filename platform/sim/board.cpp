@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <net/if.h>
 #include <string.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -136,7 +137,7 @@ Board::Board() {
 // ---- faults on demand ----
 
 std::string Board::modelPath(const std::string& name) const {
-  if (models_.count(name)) return name;
+  if (models_.count(name) || (name == "netif" && !netifs_.empty())) return name;
   for (const auto& m : models_) {
     const std::string& path = m.first;
     if (path.size() > name.size() && path.compare(path.size() - name.size(), name.size(), name) == 0 &&
@@ -387,6 +388,26 @@ int Board::ioctl_val(int fd, unsigned long code, unsigned long value) {
     record("ioctl " + device->path() + " " + words::hex(code, 8) + " val=" + std::to_string(value), rc, err, note);
   errno = err;
   return rc;
+}
+
+void Board::add_netif(const std::string& prefix, NetifHandler handler) {
+  netifs_.emplace_back(prefix, std::move(handler));
+}
+
+int Board::netif_ioctl(int sock, unsigned long request, ifreq* ifr) {
+  const std::string name(ifr->ifr_name, ::strnlen(ifr->ifr_name, IFNAMSIZ));
+  for (const auto& netif : netifs_) {
+    if (name.compare(0, netif.first.size(), netif.first) != 0) continue;
+    int rc;
+    std::string note;
+    errno = 0;
+    if (!injected("netif", request, rc)) rc = netif.second(request, ifr, note);
+    const int err = errno;
+    record("ioctl netif " + name + " " + words::hex(request, 8), rc, err, note);
+    errno = err;
+    return rc;
+  }
+  return drv::Backend::netif_ioctl(sock, request, ifr);
 }
 
 bool Board::injected(const std::string& path, unsigned long code, int& rc) {

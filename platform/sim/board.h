@@ -97,6 +97,15 @@ class Board : public drv::Backend {
   int open(const char* path, int flags) override;
   int ioctl_ptr(int fd, unsigned long code, void* rec, std::size_t size) override;
   int ioctl_val(int fd, unsigned long code, unsigned long value) override;
+  int netif_ioctl(int sock, unsigned long request, ifreq* ifr) override;
+
+  // Network interfaces the board models: a request on an interface whose
+  // name begins with prefix goes to the handler (0, or -1 with errno, and a
+  // note for the journal line "ioctl netif NAME CODE -> RESULT (note)"),
+  // and fails on demand with "fail netif CODE ERRNO". Requests on other
+  // interfaces reach the kernel.
+  using NetifHandler = std::function<int(unsigned long request, ifreq* ifr, std::string& note)>;
+  void add_netif(const std::string& prefix, NetifHandler handler);
 
   // A device whose daemon side has gone (called by Device).
   void closed(Device* device);
@@ -154,6 +163,7 @@ class Board : public drv::Backend {
   };
   std::map<Fault, Injected> faults_;
   std::map<std::string, int> refusedOpens_;  // path -> errno
+  std::vector<std::pair<std::string, NetifHandler>> netifs_;  // name prefix, handler
 
   Fd listener_;
   Event acceptEvent_;

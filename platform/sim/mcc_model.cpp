@@ -12,6 +12,7 @@
 #include "platform/mcc_records.h"
 #include "platform/sim/board.h"
 #include "platform/sim/command_words.h"
+#include "platform/sim/model_commands.h"
 #include "platform/sim/tdm.h"
 #include "platform/sysroot.h"
 #include "runtime/mux_clock.h"
@@ -294,12 +295,6 @@ bool channelNumber(const std::string& text, int& n) {
   return true;
 }
 
-// A relative file lies under the root, where the daemon's files are.
-std::string underRoot(const std::string& path) {
-  if (path[0] != '/' && !sysroot::root().empty()) return sysroot::root() + "/" + path;
-  return path;
-}
-
 std::string describe(int n) {
   Mcc& mcc = Mcc::instance();
   std::string text = std::to_string(n);
@@ -351,7 +346,7 @@ void tapCommand(int n, const Board::Args& a, Board::Reply& r) {
     else
       return r.fail(usage);
   }
-  const std::string path = underRoot(a[2]);
+  const std::string path = under_root(a[2]);
   auto tap = std::make_unique<PcapTap>();
   if (!tap->open(path, linktype, which)) return r.fail("cannot write " + path + ": " + ::strerror(errno));
   s.tap = std::move(tap);
@@ -366,7 +361,7 @@ void injectCommand(MccDevice* d, const Board::Args& a, Board::Reply& r) {
     std::uint32_t piece = 0;
     if (a.size() == 5 && (!words::to_u32(a[4], piece) || piece == 0))
       return r.fail("N: octets a piece, 1 or more");
-    const std::string path = underRoot(a[3]);
+    const std::string path = under_root(a[3]);
     std::ifstream file(path, std::ios::binary);
     if (!file) return r.fail("cannot read " + path);
     const MccDevice::Frame data((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
@@ -402,7 +397,7 @@ void captureCommand(int n, const Board::Args& a, Board::Reply& r) {
     s.capturePath.clear();
     return;
   }
-  const std::string path = underRoot(a[2]);
+  const std::string path = under_root(a[2]);
   std::FILE* f = std::fopen(path.c_str(), "wb");
   if (!f) return r.fail("cannot write " + path + ": " + ::strerror(errno));
   s.capture.reset(f);

@@ -9,6 +9,10 @@
 
 namespace sim {
 
+// A file a command names: a relative path lies under the root, where the
+// daemon's files are.
+std::string under_root(const std::string& path);
+
 // "NAME raw HEX..." (the octets from a[1] on): one record of those octets to
 // every open of path, to try records the driver would never send (short
 // ones). Refused for bad octets and when no open took it.

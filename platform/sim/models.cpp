@@ -6,7 +6,10 @@
 #include "platform/sim/hal_model.h"
 #include "platform/sim/maintenance_model.h"
 #include "platform/sim/mcc_model.h"
+#include "platform/sim/mctl_model.h"
 #include "platform/sim/mixer_model.h"
+#include "platform/sim/netif_model.h"
+#include "platform/sim/rtp_ext_model.h"
 #include "platform/sim/rtp_model.h"
 #include "platform/sim/stream_commands.h"
 #include "platform/sim/voice_model.h"
@@ -36,6 +39,11 @@ void install_models(Board& board) {
   RtpModel::install(board);
   // The DSP's data units: ATS-QSIG D and B channels.
   install_dsp_data(board);
+  // RTP extension sessions: the radio signalling beside the RTP sessions.
+  RtpExtModel::install(board);
+  // Modems: "/dev/mctl" and the point-to-point "hdlc%d" interfaces.
+  MctlModel::install(board);
+  NetifModel::install(board);
 }
 
 }  // namespace sim

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/rtp_ext_records.h"
 #include "platform/sim/command_words.h"
 #include "platform/sysroot.h"
 
@@ -96,6 +97,16 @@ class RtpDevice : public Device {
         if (word != 1) return refuse(EINVAL);
         session.pd = false;
         annotate("pd off");
+        return 0;
+      }
+      case rtp_ext::RTP_ATTACH_SESSION: {
+        // The radio extension of another RTP session {fd, pid}: its
+        // process's descriptors are not the board's to check.
+        rtp_attach_session_params a;
+        if (size != sizeof a) return refuse(EFAULT);
+        if (!session.begun) return refuse(EINVAL);
+        std::memcpy(&a, rec, sizeof a);
+        annotate("attach fd " + std::to_string(a.fd_rtp) + " pid " + std::to_string(a.pid_rtp));
         return 0;
       }
       case rtpdrv::input_start:

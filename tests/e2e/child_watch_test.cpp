@@ -23,9 +23,9 @@ using e2e::Root;
 // namespace with empty file systems over its run and log directories, so
 // the host's are never touched; its dump is read through its own root.
 TEST(ChildWatch, BoardBuildWithoutRootRunsUntilSigtermWithTheChildWatchAndTheControllerListener) {
-  if (::geteuid() != 0) GTEST_SKIP() << "a private mount namespace needs root";
-  if (std::system("unshare -m --propagation private true >/dev/null 2>&1") != 0)
-    GTEST_SKIP() << "no mount namespace here";
+  if (::geteuid() != 0) GTEST_SKIP() << "private mount and network namespaces need root";
+  if (std::system("unshare -m -n --propagation private true >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "no mount and network namespace here";
   std::error_code ec;
   const std::filesystem::path statusDump(sysroot::status_dump);
   const std::string logDir = std::filesystem::canonical(statusDump.parent_path(), ec).string();
@@ -33,9 +33,12 @@ TEST(ChildWatch, BoardBuildWithoutRootRunsUntilSigtermWithTheChildWatchAndTheCon
   ASSERT_FALSE(ec) << "the host lacks the board's run or log directory";
 
   Root scratch;  // only for the daemon's captured streams
-  std::vector<std::string> argv = {"unshare", "-m", "--propagation", "private", "sh", "-c",
-                                   "mount -t tmpfs kv \"$1\" && mount -t tmpfs kv \"$2\" && shift 2 && exec \"$@\"",
-                                   "sh", logDir, runDir};
+  // A network namespace of its own too: the modem authentication server's
+  // fixed port is its own there.
+  std::vector<std::string> argv = {
+      "unshare", "-m", "-n", "--propagation", "private", "sh", "-c",
+      "ip link set lo up && mount -t tmpfs kv \"$1\" && mount -t tmpfs kv \"$2\" && shift 2 && exec \"$@\"",
+      "sh", logDir, runDir};
   for (const auto& a : e2e::programArgv(e2e::boardBinary(), {"--port", std::to_string(e2e::freePort())}))
     argv.push_back(a);
   Daemon d(argv, "", scratch.dir());
@@ -47,7 +50,9 @@ TEST(ChildWatch, BoardBuildWithoutRootRunsUntilSigtermWithTheChildWatchAndTheCon
   const std::string text =
       e2e::statusDumpWith(d, dump, "|     ChildWaitService::OnChildEvent     |            POLLIN            |");
   ASSERT_NE(text, "") << e2e::readFile(dump) << d.err();
-  EXPECT_EQ(e2e::count(text, "| attached |"), 2u) << text;
+  EXPECT_EQ(e2e::count(text, "| attached |"), 3u) << text;
+  EXPECT_NE(text.find("|      ModemFactory::OnSocketEvent       |            POLLIN            |"), std::string::npos)
+      << text;
   EXPECT_NE(text.find("|       AcceptorNet::OnSocketEvent       |            POLLIN            |"), std::string::npos)
       << text;
   EXPECT_EQ(d.wait(std::chrono::milliseconds(0)), -1) << "ended before SIGTERM";

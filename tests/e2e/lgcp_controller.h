@@ -6,6 +6,7 @@
 // passed over and counted.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <iterator>
 #include <memory>
@@ -28,10 +29,14 @@ class Controller {
   void close() { client_.close(); }
 
   void send(const std::string& valueNotation) { client_.sendPayload(encode(valueNotation)); }
-  // The next message, or "" when none came within the deadline.
+  // The next message, or "" when none came within the deadline (which the
+  // status reports passed over do not extend).
   std::string next(std::chrono::milliseconds deadline = std::chrono::seconds(5)) {
+    const auto end = std::chrono::steady_clock::now() + deadline;
     Bytes payload;
-    while (client_.frame(payload, deadline)) {
+    while (client_.frame(payload, std::max(std::chrono::milliseconds(0),
+                                           std::chrono::duration_cast<std::chrono::milliseconds>(
+                                               end - std::chrono::steady_clock::now())))) {
       const std::string text = decode(payload);
       if (text.rfind("{ pdu signal : trunkStatus", 0) == 0 || text.rfind("{ pdu signal : power", 0) == 0) {
         ++trunkReports_;

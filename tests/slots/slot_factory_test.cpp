@@ -6,8 +6,8 @@
 #include <memory>
 #include <vector>
 
-#include "radio/rtp_ed137_factory.h"
 #include "slots/hdlc_slot_factory.h"
+#include "slots/rtp_factory.h"
 
 namespace {
 
@@ -41,7 +41,7 @@ TEST(SlotFactory, TheLastBuiltIsAskedFirstAndADestroyedOneLeavesTheChain) {
 
 // Other tests of this program may have used a singleton first.
 TEST(SlotFactory, SingletonsJoinTheChainOnceOnFirstUse) {
-  for (SlotFactory* (*use)() : {+[]() -> SlotFactory* { return &RtpED137Factory::instance(); },
+  for (SlotFactory* (*use)() : {+[]() -> SlotFactory* { return &RtpFactory::instance(); },
                                 +[]() -> SlotFactory* { return &HdlcSlotFactory::instance(); }}) {
     const std::size_t before = chain().size();
     const SlotFactory* f = use();

@@ -1,0 +1,228 @@
+// Modem slots of the real daemon, driven as a controller drives them, with
+// the stand-in for the PPP daemon and the fax programs under the daemon's
+// root and dial-in plug-ins played by the test. The authentication server
+// listens on its fixed port, so each case runs in a network namespace of
+// its own (as root; skipped otherwise).
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/daemon_harness.h"
+#include "tests/e2e/lgcp_controller.h"
+#include "tests/net_namespace.h"
+#include "tests/standins/plugin_records.h"
+#include "tests/standins/standin.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using namespace plugin;
+using e2e::cmd;
+using e2e::Lines;
+using e2e::ok;
+
+constexpr int auth_port = 52000;
+
+std::string terminal(int modem) {
+  char name[32];
+  std::snprintf(name, sizeof name, sysroot::modem_tty_format, modem);
+  return name;
+}
+std::string options(const char* name) { return sysroot::path(std::string(sysroot::ppp_dir) + name); }
+// The process id the stand-in logged at its start.
+int pidOf(const char* program) {
+  const std::string log = standin::log(program);
+  const std::size_t at = log.find("start pid=");
+  return at == std::string::npos ? -1 : std::atoi(log.c_str() + at + 10);
+}
+bool gone(int pid) { return pid > 0 && ::kill(pid, 0) != 0; }
+
+// A dial-in plug-in on the fixed port.
+class Plugin : public testkit::Client {
+ public:
+  // What has come within the deadline once n octets have, in hex.
+  std::string received(std::size_t n, std::chrono::milliseconds deadline = 2s) {
+    testkit::waitFor([&] { return !poll() || pending().size() >= n; }, deadline);
+    return e2e::hex(pending());
+  }
+};
+
+class ModemEndToEnd : public e2e::ControllerTest {
+ protected:
+  void SetUp() override {
+    if (::geteuid() != 0) GTEST_SKIP() << "the fixed port needs a network namespace of its own, which needs root";
+    const std::string why = testkit::enterFreshNetNamespace();
+    if (!why.empty()) GTEST_SKIP() << "no network namespace here: " << why;
+    root.make_parent(sysroot::sim_board_init);
+    std::ofstream(root.path(sysroot::sim_board_init)) << "mctl modems 2\nnetif add hdlc0\n";
+  }
+  // A trunk slot at 1, a modem slot with the parameters at n, connected.
+  Lines dial(int n, const std::string& params) {
+    c.exchange(cmd(1, 1, "create : trunk : { trunk 1, timeslot 5 }"));
+    EXPECT_EQ(c.exchange(cmd(2, n, "create : modem : " + params)), Lines{ok(2, n)});
+    return c.exchange(cmd(3, 1, "connect : " + std::to_string(n)));
+  }
+  bool logged(const char* program, const std::string& line) {
+    return e2e::waitFor([&] { return standin::log(program).find(line + "\n") != std::string::npos; });
+  }
+  bool said(const std::string& line) {
+    return e2e::waitFor([&] { return daemon->err().find(line) != std::string::npos; });
+  }
+};
+
+TEST_F(ModemEndToEnd, ADialInIsSetUpAuthenticatedAccountedAndDestroyedPastAPppDaemonIgnoringHangUp) {
+  ASSERT_TRUE(standin::install(sysroot::pppd, "ignore-hup\nconnect\nauth ann secret\nreceive 52\nacct 1 2 0 0 5\n"));
+  start();
+  EXPECT_EQ(dial(2, "{ cid \"123\", cdid \"\" }"),
+            (Lines{"{ slot 2, pdu signal : transmitter : active : 3584 }",
+                   "{ slot 2, pdu signal : receiver : active : 3584 }", ok(3, 1)}));
+  std::string requests;
+  std::istringstream journal(board("journal"));
+  for (std::string line; std::getline(journal, line);)
+    if (line.find(" /dev/mctl ") != std::string::npos && line.find("0x0000BB0C") == std::string::npos &&
+        line.rfind("close ", 0) != 0)
+      requests += line + "\n";
+  EXPECT_EQ(requests,
+            "open /dev/mctl rdwr -> 0\n"  // the resource count at start
+            "open /dev/mctl rdonly -> 0\n"
+            "ioctl /dev/mctl 0x0000BB0B val=0 -> 0 (modem 0)\n"
+            "ioctl /dev/mctl 0x0000BB15 val=0 -> 3584\n"
+            "ioctl /dev/mctl 0x0000BB3A rec=00 00 00 00 FF FF FF FF -> 0 (modem 0 dmp reset)\n"
+            "ioctl /dev/mctl 0x0000BB03 rec=00 00 00 00 FF FF FF FF -> 0 (modem 0 answer)\n");
+  EXPECT_EQ(board("matrix 3584"), "3584 <- 37\n");
+
+  EXPECT_EQ(c.next(10s), auth(2, "ann", "secret"));
+  EXPECT_EQ(standin::args(sysroot::pppd), (Lines{sysroot::path(sysroot::pppd), "file", options("aoptions"),
+                                                 terminal(0), "remotenumber", "123"}));
+  c.send(cmd(4, 2, activation()));
+  EXPECT_EQ(c.next(), ok(4, 2));
+  ASSERT_TRUE(logged(sysroot::pppd, "received " + answers(0)));
+  EXPECT_EQ(c.next(), acct(2, 1, 2, 5));
+
+  // The destroy waits for the PPP daemon, which does not end on SIGHUP.
+  c.send(cmd(9, 2, "destroy : NULL"));
+  ASSERT_TRUE(logged(sysroot::pppd, "hup ignored"));
+  EXPECT_EQ(c.next(4s), "");
+  EXPECT_EQ(c.next(6s), ok(9, 2));
+  EXPECT_TRUE(e2e::waitFor([&] { return gone(pidOf(sysroot::pppd)); })) << "the stand-in still runs";
+  EXPECT_NE(daemon->err().find("02:dsp-modem: pppd terminate timeout!\n"), std::string::npos) << daemon->err();
+}
+
+TEST_F(ModemEndToEnd, ArgumentsEndsOfProgramsAndAModemThatIsNotThereReachTheController) {
+  ASSERT_TRUE(standin::install(sysroot::pppd, "exit 1\n"));
+  start();
+  // Originate, no number: the PPP daemon's own end is an abort with its status.
+  dial(2, "{ cid \"\", cdid \"\", originate NULL }");
+  EXPECT_EQ(c.next(10s), aborted(2, 256));
+  EXPECT_EQ(standin::args(sysroot::pppd),
+            (Lines{sysroot::path(sysroot::pppd), "file", options("coptions"), terminal(0)}));
+
+  const std::string own = std::string(sysroot::pppd) + "-own";
+  ASSERT_TRUE(standin::install(own, "exit 0\n"));
+  std::string args;
+  Lines expected{sysroot::path(own)};
+  for (int i = 0; i < 63; ++i) {
+    args += std::string(i ? ", " : "") + "\"" + std::to_string(i) + "\"";
+    if (i < 62) expected.push_back(std::to_string(i));
+  }
+  ASSERT_EQ(c.exchange(cmd(4, 3, "create : modem : { cid \"5\", cdid \"\", execfile \"" + own + "\", execargs { " +
+                                     args + " } }")),
+            Lines{ok(4, 3)});
+  EXPECT_EQ(c.exchange(cmd(5, 1, "connect : 3")).back(), ok(5, 1));
+  EXPECT_EQ(c.next(10s), aborted(3, 0));
+  EXPECT_EQ(standin::args(own), expected);
+
+  for (int n : {2, 3}) EXPECT_EQ(c.exchange(cmd(6, n, "destroy : NULL")), Lines{ok(6, n)});
+  // A fax sender's exit code is its page count.
+  ASSERT_TRUE(standin::install(sysroot::fax_sbin, "exit 3\n"));
+  ASSERT_EQ(c.exchange(cmd(6, 4, "create : modem : { cid \"\", cdid \"\", fax NULL, execargs { \"doc\" } }")),
+            Lines{ok(6, 4)});
+  EXPECT_EQ(c.exchange(cmd(7, 1, "connect : 4")).back(), ok(7, 1));
+  EXPECT_EQ(c.next(10s), acct(4, 0, 3, 0));
+  EXPECT_EQ(c.next(), aborted(4, 768));
+
+  // Every modem of the board is taken.
+  board("mctl modems 0");
+  ASSERT_EQ(c.exchange(cmd(8, 5, "create : modem : { cid \"\", cdid \"\" }")), Lines{ok(8, 5)});
+  EXPECT_EQ(c.exchange(cmd(9, 1, "connect : 5")),
+            (Lines{aborted(5, ENOSPC), "{ seq 9, slot 1, pdu response : error : connectFail }"}));
+}
+
+TEST_F(ModemEndToEnd, TheAuthenticationServerServesOnlyWholeRecordsOfHeldSessions) {
+  ASSERT_TRUE(standin::install(sysroot::pppd, ""));
+  start();
+  dial(2, "{ cid \"1\", cdid \"\" }");
+  ASSERT_TRUE(e2e::waitFor([&] { return pidOf(sysroot::pppd) > 0; }));
+
+  for (const testkit::Bytes& bad : {testkit::Bytes{0, 0, 0, 3, 0, 0, 0, 1}, record(8, 1, 0), record(600, 1, 0)}) {
+    Plugin p;
+    ASSERT_TRUE(p.connect(auth_port));
+    ASSERT_TRUE(p.write(bad));
+    EXPECT_TRUE(p.awaitClose()) << e2e::hex(bad);
+  }
+
+  Plugin early, real;
+  ASSERT_TRUE(early.connect(auth_port));
+  ASSERT_TRUE(early.write(record(12, 3, 0)));  // a record that claims session 0 first
+  ASSERT_TRUE(said("02:dsp-modem: auth ip, ignored.\n"));
+  ASSERT_TRUE(real.connect(auth_port));
+  testkit::Bytes two = authRequest(0, "ann", "pw");
+  const testkit::Bytes counted = accounting(0, 7, 8, 9);
+  two.insert(two.end(), counted.begin(), counted.end());
+  ASSERT_TRUE(real.write(two));
+  EXPECT_EQ(c.next(), auth(2, "ann", "pw"));
+  EXPECT_EQ(c.next(), acct(2, 7, 8, 9));
+  const testkit::Bytes split = authRequest(0, "bob", "pw2");
+  for (auto cut : {std::make_pair(0, 3), std::make_pair(3, 70), std::make_pair(70, 140)}) {
+    ASSERT_TRUE(real.write(testkit::Bytes(split.begin() + cut.first, split.begin() + cut.second)));
+    if (cut.second < 140) {
+      EXPECT_EQ(c.until(), Lines{});
+    }
+  }
+  EXPECT_EQ(c.next(), auth(2, "bob", "pw2"));
+
+  ASSERT_TRUE(early.write(authRequest(0, "eve", "guess")));
+  ASSERT_TRUE(said(": session 0 is held by 127.0.0.1:"));
+  EXPECT_EQ(c.exchange(cmd(4, 2, activation())), Lines{ok(4, 2)});
+  EXPECT_EQ(real.received(52), answers(0));
+  EXPECT_EQ(early.received(1, 500ms), "");
+
+  // Session -1: a digital modem's answers go to no anonymous client, and a
+  // record that names it reaches no slot.
+  Plugin anonymous;
+  ASSERT_TRUE(anonymous.connect(auth_port));
+  ASSERT_EQ(c.exchange(cmd(5, 3, "create : modem : { cid \"\", cdid \"\", ddm { ddm8BIT } }")), Lines{ok(5, 3)});
+  EXPECT_EQ(c.exchange(cmd(6, 3, activation())), Lines{ok(6, 3)});
+  ASSERT_TRUE(early.write(accounting(-1, 1, 1, 1)));
+  ASSERT_TRUE(said("receive auth request for unknown session -1\n"));
+  EXPECT_EQ(anonymous.received(1, 500ms), "");
+  EXPECT_EQ(c.until(), Lines{});
+  EXPECT_NE(daemon->err().find("send error: unknown auth -1 session.\n"), std::string::npos) << daemon->err();
+}
+
+TEST_F(ModemEndToEnd, AnAuthRecordAfterTheControllerTookAReleasingModemFindsNoSlot) {
+  ASSERT_TRUE(standin::install(sysroot::pppd, "ignore-hup\n"));
+  start();
+  dial(2, "{ cid \"1\", cdid \"\" }");
+  ASSERT_TRUE(logged(sysroot::pppd, "ignoring hup"));
+  Plugin p;
+  ASSERT_TRUE(p.connect(auth_port));
+  ASSERT_TRUE(p.write(authRequest(0, "ann", "pw")));
+  EXPECT_EQ(c.next(), auth(2, "ann", "pw"));
+  c.send(cmd(4, 2, "destroy : NULL"));
+  ASSERT_TRUE(logged(sysroot::pppd, "hup ignored"));
+  c.close();
+  ASSERT_TRUE(said("02:dsp-modem: pppd isn't terminated, killing ...\n"));
+  EXPECT_TRUE(e2e::waitFor([&] { return gone(pidOf(sysroot::pppd)); })) << "the stand-in still runs";
+  ASSERT_TRUE(p.write(accounting(0, 1, 2, 3)));
+  ASSERT_TRUE(said("receive auth request for unknown session 0\n"));
+  ASSERT_TRUE(c.connect(port)) << daemon->err();
+  EXPECT_EQ(c.exchange(cmd(5, 2, "destroy : NULL")), Lines{"{ seq 5, slot 2, pdu response : error : slotNotExists }"});
+}
+
+}  // namespace

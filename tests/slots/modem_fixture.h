@@ -1,0 +1,124 @@
+#pragma once
+// Modem slots on the simulated board with two modems, their factory's
+// authentication server on a port of the system's choosing, the stand-in
+// for the PPP daemon and the fax programs, and dial-in plug-ins played by
+// the test. Children are real processes: waits for them are bounded real
+// waits that run the loop; the loop's timers run on the test clock.
+#include <signal.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "runtime/child_wait.h"
+#include "slots/modem_factory.h"
+#include "slots/modem_slot.h"
+#include "tests/slots/slots_fixture.h"
+#include "tests/standins/plugin_records.h"
+#include "tests/standins/standin.h"
+
+namespace modemtest {
+
+using namespace std::chrono_literals;
+using Lines = std::vector<std::string>;
+using slotstest::cmd;
+using slotstest::contains;
+using slotstest::create;
+using slotstest::success;
+using namespace plugin;
+
+// A dial-in plug-in: a TCP client whose waits are passes of the loop.
+class Plugin : public testkit::Client {
+ public:
+  Plugin() : Client([](int, int) { multiplexer.run_once(10); }) {}
+  // What the daemon sent, in hex, once n octets have come (or the deadline).
+  std::string received(std::size_t n) {
+    testkit::until([&] { return !poll() || pending().size() >= n; }, 10s, [] { multiplexer.run_once(10); });
+    std::string text;
+    char pair[4];
+    for (unsigned char b : pending()) {
+      std::snprintf(pair, sizeof pair, text.empty() ? "%02X" : " %02X", b);
+      text += pair;
+    }
+    return text;
+  }
+  // Nothing has come within a few passes of the loop.
+  bool silent() {
+    linktest::settle();
+    poll();
+    return pending().empty();
+  }
+};
+
+inline std::string activate(int seq, int slot) { return cmd(seq, slot, activation()); }
+
+class ModemTest : public slotstest::SlotsTest {
+ protected:
+  void SetUp() override {
+    slotstest::SlotsTest::SetUp();
+    static bool watching = false;
+    if (!watching) ChildWait::Activate();
+    watching = true;
+    command("mctl modems 2");
+    factory = std::make_unique<ModemFactory>(0);
+    authPort = factory->listening_port();
+    ASSERT_NE(authPort, 0);
+    ASSERT_TRUE(standin::install(sysroot::pppd, ""));
+    board().clear_journal();
+    clog_.take();
+    cerr_.take();
+  }
+  void TearDown() override {
+    slotstest::SlotsTest::TearDown();
+    EXPECT_TRUE(factory->modem_slots().empty());
+    factory.reset();
+  }
+
+  // The next message to the controller within a real deadline; "" if none.
+  std::string next(std::chrono::milliseconds deadline = 10s) {
+    std::vector<unsigned char> payload;
+    return controller.frame(payload, deadline) ? linktest::decode(payload) : std::string();
+  }
+  // Runs the loop until cond holds, within a real deadline.
+  static bool await(const std::function<bool()>& cond, std::chrono::milliseconds deadline = 10s) {
+    return testkit::until(cond, deadline, [] { multiplexer.run_once(10); });
+  }
+  // Waits until the stand-in at a program's path has logged a line.
+  static bool logged(const char* program, const std::string& line) {
+    return await([&] { return contains(standin::log(program), line + "\n"); });
+  }
+  // A trunk slot at 1, a modem slot with the parameters at n, connected.
+  Lines connectModem(int n, const std::string& params) {
+    EXPECT_EQ(exchange(create(1, 1, "trunk : { trunk 1, timeslot 5 }")).size(), 3u);
+    EXPECT_EQ(exchange(create(2, n, "modem : " + params)), Lines{success(2, n)});
+    return exchange(cmd(3, 1, "connect : " + std::to_string(n)));
+  }
+  // Destroys a slot whose child ends on SIGHUP: the answer comes once it has.
+  void destroyRunning(int seq, int n) {
+    controller.send(linktest::tpkt(linktest::encode(cmd(seq, n, "destroy : NULL"))));
+    EXPECT_EQ(next(), success(seq, n));
+  }
+  // The journal's lines that hold a word.
+  static Lines journalWith(const std::string& word) {
+    Lines out;
+    for (const std::string& line : journal())
+      if (contains(line, word)) out.push_back(line);
+    return out;
+  }
+  // The journal's lines of the modem driver, without their records.
+  static Lines mctlRequests() {
+    Lines out;
+    for (const std::string& line : journal()) {
+      if (line.find(" /dev/mctl ") == std::string::npos) continue;
+      const std::size_t rec = line.find(" rec=");
+      out.push_back(rec == std::string::npos ? line : line.substr(0, rec) + line.substr(line.find(" -> ")));
+    }
+    return out;
+  }
+
+  std::unique_ptr<ModemFactory> factory;
+  int authPort = 0;
+};
+
+}  // namespace modemtest
