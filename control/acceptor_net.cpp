@@ -51,13 +51,6 @@ void AcceptorNet::OnAccept(Fd conn, const sockaddr_storage& sa, socklen_t) {
     ImplRefuseConnection();
     return;
   }
-  if (state() == State::Deactivating) {
-    // The previous connection is still closing (its users hear of it on
-    // the next pass): this one could be neither served nor told, so it is
-    // closed now and the peer may come again.
-    if (log()) std::cerr << "refuse connection from " << peer << std::endl;
-    return;
-  }
   if (!conn.NonBlock()) {
     if (log()) std::cerr << "can't set socket to non block mode: " << std::strerror(errno) << std::endl;
     return;
@@ -66,6 +59,8 @@ void AcceptorNet::OnAccept(Fd conn, const sockaddr_storage& sa, socklen_t) {
   Connected(conn, peer);
   if (state() == State::Connected) ImplConnected(conn);
 }
+
+bool AcceptorNet::Accepting() const { return state() != State::Deactivating; }
 
 void AcceptorNet::ImplDeactivate() { listener_.Close(); }
 

@@ -37,6 +37,7 @@ class AcceptorNet : public ServiceNet, private Listener::Owner {
  private:
   void OnListenFailure() override;
   void OnAccept(Fd conn, const sockaddr_storage& peer, socklen_t length) override;
+  bool Accepting() const override;
 
   std::uint16_t port_;
   Listener listener_;

@@ -46,6 +46,8 @@ void AcceptorUnix::OnAccept(Fd conn, const sockaddr_storage& sa, socklen_t lengt
   Connected(conn, peer);
 }
 
+bool AcceptorUnix::Accepting() const { return state() != State::Deactivating; }
+
 void AcceptorUnix::ImplDeactivate() { listener_.Close(); }
 
 void AcceptorUnix::ImplOnDisconnect() {}

@@ -27,6 +27,7 @@ class AcceptorUnix : public ServiceUnix, private Listener::Owner {
  private:
   void OnListenFailure() override;
   void OnAccept(Fd conn, const sockaddr_storage& peer, socklen_t length) override;
+  bool Accepting() const override;
 
   std::string path_;
   Listener listener_;

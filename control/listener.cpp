@@ -60,7 +60,7 @@ void Listener::OnBindRetry(Timer*) { Bind(); }
 
 void Listener::OnSocketEvent(int, short revents) {
   if (!(revents & POLLIN)) return;
-  for (;;) {
+  while (owner_->Accepting()) {
     sockaddr_storage peer{};
     socklen_t length = sizeof peer;
     const int fd = ::accept4(fd_.get(), reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC);

@@ -2,7 +2,7 @@
 // The listening socket of an acceptor, whatever its address family: bound
 // (a failed bind is retried every 5000 ms for ever), listening with a
 // backlog of 1, non-blocking and watched for POLLIN; every connection
-// waiting on it is handed to the owner. Its lines name the socket as the
+// waiting on it is handed to the owner while the owner can take one. Its lines name the socket as the
 // owner does ("socket", "domain socket") and are written only with the
 // owner's log flag.
 #include <sys/socket.h>
@@ -24,6 +24,11 @@ class Listener {
     virtual void OnListenFailure() = 0;
     // One accepted connection (close-on-exec, still blocking).
     virtual void OnAccept(Fd conn, const sockaddr_storage& peer, socklen_t length) = 0;
+    // False while the close of the last connection is still to be reported
+    // (the rest of the pass in which it closed): a peer that comes then
+    // waits in the backlog and is taken on a later pass, when its
+    // predecessor has gone, instead of being turned away.
+    virtual bool Accepting() const = 0;
   };
 
   // eventName: how the loop's handler table names the watch.

@@ -6,6 +6,7 @@
 #include <netinet/tcp.h>
 
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -24,7 +25,11 @@ struct User : Control::Notify {
   std::vector<Bytes> messages;
   Control::Service* link = nullptr;
   bool echo = false;
-  void OnConnect() override { events.push_back("connect"); }
+  std::function<void()> onConnect;
+  void OnConnect() override {
+    events.push_back("connect");
+    if (onConnect) onConnect();
+  }
   void OnDisconnect() override { events.push_back("disconnect"); }
   void OnMessage(const char* data, int length) override {
     messages.emplace_back(data, data + length);
@@ -126,6 +131,28 @@ TEST_F(AcceptorTest, SecondPeerIsRefusedWhileTheFirstIsServedAndTakenAfterItLeav
   ASSERT_TRUE(b.connect(port));
   ASSERT_TRUE(pump([&] { return user.events.size() == 3; }));
   EXPECT_EQ(link.GetName(), "127.0.0.1:" + std::to_string(b.localPort()));
+}
+
+// A peer that comes while the close of the last connection is still to be
+// reported (here the link drops its first peer while greeting it, as a
+// failed write does) is taken once that close has been reported, never
+// turned away for a predecessor already gone.
+TEST_F(AcceptorTest, APeerComingBeforeTheLastCloseIsReportedIsTakenAfterIt) {
+  activate();
+  Capture out(std::cout), err(std::cerr);
+  Peer a, b;
+  bool second = false;
+  user.onConnect = [&] {
+    if (user.events.size() > 1) return;
+    link.Disconnect();
+    second = b.connect(port);
+  };
+  ASSERT_TRUE(a.connect(port));
+  ASSERT_TRUE(pump([&] { return user.events.size() == 3; })) << err.str();
+  ASSERT_TRUE(second);
+  EXPECT_EQ(user.events, (std::vector<std::string>{"connect", "disconnect", "connect"}));
+  EXPECT_EQ(link.GetName(), "127.0.0.1:" + std::to_string(b.localPort()));
+  EXPECT_EQ(err.str().find("refuse connection"), std::string::npos) << err.str();
 }
 
 // When the link drops a connection itself, the peer sees it end at once: the

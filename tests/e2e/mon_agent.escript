@@ -1,5 +1,6 @@
 #!/usr/bin/env escript
 %% -*- erlang -*-
+%%! +sbwt none +sbwtdcpu none +sbwtdio none
 %% A stand-in SNMP agent for the tests: the far end of the daemon's agent
 %% links. It decodes with Erlang's own asn1 (the MON module compiled for
 %% aligned PER with maps), not with the daemon's coder.
@@ -19,6 +20,8 @@
 %% It answers pings, set and trap-sink commands with success, unless the
 %% file CONTROL holds the word "silent" when the message arrives: then it
 %% answers nothing (and still records).
+%% Its schedulers sleep at once when idle (the %%! line above): an agent
+%% waits most of the time, on a machine the tests keep busy.
 -mode(compile).
 
 main([BeamDir, Record, Control]) ->

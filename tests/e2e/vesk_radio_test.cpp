@@ -102,15 +102,17 @@ TEST_F(VeskRadio, AGatewayChannelFromCreateToDestroy) {
   const std::string pid = " pid " + std::to_string(daemon->pid());
   EXPECT_TRUE(endsWith(created[2], pid + " channel 4096)")) << created[2];
 
-  // Within 1.2 s of the loop clock: the flag, the channel, the remote control.
+  // At the first status period (1 s of the loop clock, the loop however
+  // late a loaded machine makes it, but before a second period): the flag,
+  // the channel, the remote control.
   std::set<int> types;
   const unsigned opened = openedAt();
   ASSERT_TRUE(e2e::waitFor([&] {
     types.clear();
     for (const Written& w : written())
-      if (w.at - opened <= 1200) types.insert(w.type());
+      if (w.at - opened < 1900) types.insert(w.type());
     return types.count(129) && types.count(132) && types.count(134);
-  })) << board("rtp-ext written last");
+  })) << "opened at=" << opened << "\n" << board("rtp-ext written last");
 
   // Three GW_FLAG_PTT of priority 5 with push-to-talk, read in one go: one report.
   board("rtp-ext inject last 10.0.0.5 5 03 54 00 00 , 03 54 00 00 , 03 54 00 00");
@@ -123,18 +125,20 @@ TEST_F(VeskRadio, AGatewayChannelFromCreateToDestroy) {
       << report;
   EXPECT_EQ(radioSignals(), Lines{});
 
-  // The controller's WM_CHAN: one 16-octet packet at once.
+  // The controller's WM_CHAN: one 16-octet packet at once. The status
+  // period may write the old channel just before it, and the new one no
+  // sooner than a period after it (both seen on a loaded machine).
   board("rtp-ext written last clear");
   EXPECT_EQ(c.exchange(cmd(2, 3, request("wm-chan : { freq { channel 3, frequency \"121.5\" }, squelshe on, "
                                          "rte a1b }"))),
             Lines{ok(2, 3)});
-  int chans = 0;
+  std::vector<Written> chans;
   for (const Written& w : written())
-    if (w.type() == 132) {
-      ++chans;
-      EXPECT_EQ(w.size(), 16u) << w.bytes;
-    }
-  EXPECT_EQ(chans, 1);
+    if (w.type() == 132 && w.bytes.find(" 42 F3 00 00") != std::string::npos) chans.push_back(w);  // 121.5
+  ASSERT_FALSE(chans.empty()) << board("rtp-ext written last");
+  EXPECT_EQ(chans[0].size(), 16u) << chans[0].bytes;
+  for (std::size_t i = 1; i < chans.size(); ++i)
+    EXPECT_GE(chans[i].at - chans[0].at, 900u) << board("rtp-ext written last");
 
   // 192.0.2.1 transmits at priority 5: a third session's push-to-talk gets
   // through only with a lower priority number.

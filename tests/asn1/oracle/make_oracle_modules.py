@@ -171,6 +171,22 @@ def check_names(m):
             raise SystemExit('%s: names collide once "_" becomes "-": %s' % (m.name, names))
 
 
+def write(path, text):
+    """Replaces the file only when its text changes, and then whole: the
+    checks run in parallel, and one may read these files while another
+    prepares them."""
+    try:
+        with open(path) as fh:
+            if fh.read() == text:
+                return
+    except FileNotFoundError:
+        pass
+    part = '%s.%d' % (path, os.getpid())
+    with open(part, 'w') as fh:
+        fh.write(text)
+    os.replace(part, path)
+
+
 def main():
     if len(sys.argv) != 3:
         raise SystemExit(__doc__)
@@ -181,19 +197,14 @@ def main():
     lines, ber_lines = [], []
     for name, m in mods.items():
         check_names(m)
-        with open(os.path.join(out, name + '.asn'), 'w') as fh:
-            fh.write(module_text(m))
-        with open(os.path.join(ber_out, name + '.asn'), 'w') as fh:
-            fh.write(module_text(m, ber=True))
+        write(os.path.join(out, name + '.asn'), module_text(m))
+        write(os.path.join(ber_out, name + '.asn'), module_text(m, ber=True))
         for n, t in m.types:
             lines.append('{{%s,%s},%s}.' % (atom(name), atom(erl_name(n)), definition(mods, name, n, t)))
             ber_lines.append('{{%s,%s},%s}.' % (atom(name), atom(erl_name(n)), definition(mods, name, n, t, True)))
-    with open(os.path.join(out, 'types.eterm'), 'w') as fh:
-        fh.write('\n'.join(lines) + '\n')
-    with open(os.path.join(out, 'types_ber.eterm'), 'w') as fh:
-        fh.write('\n'.join(ber_lines) + '\n')
-    with open(os.path.join(out, 'modules.txt'), 'w') as fh:
-        fh.write('\n'.join(mods) + '\n')
+    write(os.path.join(out, 'types.eterm'), '\n'.join(lines) + '\n')
+    write(os.path.join(out, 'types_ber.eterm'), '\n'.join(ber_lines) + '\n')
+    write(os.path.join(out, 'modules.txt'), '\n'.join(mods) + '\n')
 
 
 if __name__ == '__main__':
