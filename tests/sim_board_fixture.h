@@ -94,6 +94,19 @@ class SimBoardTest : public testing::Test {
     return r.lines;
   }
   static std::vector<std::string> journal() { return board().journal(); }
+  // The journal lines that hold part.
+  static std::vector<std::string> journalWith(const std::string& part) {
+    std::vector<std::string> out;
+    for (const std::string& l : journal())
+      if (contains(l, part)) out.push_back(l);
+    return out;
+  }
+  // Whether some journal line begins with head.
+  static bool journalHas(const std::string& head) {
+    for (const std::string& l : journal())
+      if (l.rfind(head, 0) == 0) return true;
+    return false;
+  }
 
   // Runs loop passes until done() holds (at most about two seconds).
   static bool pump(const std::function<bool()>& done) {

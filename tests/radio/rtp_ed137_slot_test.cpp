@@ -39,12 +39,6 @@ class ED137Slots : public SlotsTest {
     RtpED137Factory::instance();
     board().clear_journal();
   }
-  static Lines lines(const std::string& part) {
-    Lines out;
-    for (const std::string& l : journal())
-      if (l.find(part) != std::string::npos) out.push_back(l);
-    return out;
-  }
   static Lines written() {
     settle();
     Lines out;
@@ -68,8 +62,8 @@ TEST_F(ED137Slots, ACodecChangeJoinsTheExtensionToTheSlotsCurrentSessionAndTheKe
                 .size(),
             3u);
   EXPECT_STREQ(at(2)->GetName(), "rtp ext ED137 (GW)");
-  EXPECT_EQ(lines("(init 359)").at(0).find("rec=" + hwtest::hex(initRecord(10, 2))) != std::string::npos, true);
-  const Lines attach = lines("0xC0084501");
+  EXPECT_EQ(journalWith("(init 359)").at(0).find("rec=" + hwtest::hex(initRecord(10, 2))) != std::string::npos, true);
+  const Lines attach = journalWith("0xC0084501");
   ASSERT_EQ(attach.size(), 1u);
   const int factoryFd = std::stoi(attach[0].substr(attach[0].find("(attach fd ") + 11));
   std::vector<int> taken;
@@ -79,7 +73,7 @@ TEST_F(ED137Slots, ACodecChangeJoinsTheExtensionToTheSlotsCurrentSessionAndTheKe
   board().clear_journal();
   EXPECT_EQ(answer(cmd(2, 2, "ioctl : encoder-mode : ulaw")), success(2, 2));
   for (int fd : taken) ::close(fd);
-  const Lines again = lines(sysroot::rtp_ext);
+  const Lines again = journalWith(sysroot::rtp_ext);
   ASSERT_GE(again.size(), 4u);
   EXPECT_TRUE(hasLine(again[0], "ioctl /dev/rtp_ext 0x20004502", "(detach)"));
   EXPECT_TRUE(hasLine(again[2], "ioctl /dev/rtp_ext 0xC0144500 rec=" + hwtest::hex(initRecord(10, 2)), "(init 359)"));

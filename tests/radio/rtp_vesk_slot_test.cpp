@@ -49,12 +49,6 @@ class VeskSlots : public SlotsTest {
     RtpVESKFactory::instance();
     board().clear_journal();
   }
-  static Lines lines(const std::string& part) {
-    Lines out;
-    for (const std::string& l : journal())
-      if (l.find(part) != std::string::npos) out.push_back(l);
-    return out;
-  }
   static RtpExtSlot* radio(unsigned n) { return dynamic_cast<RtpExtSlot*>(at(n)); }
 };
 
@@ -67,13 +61,13 @@ TEST_F(VeskSlots, AVeskRadioCreateGetsAGatewayWithItsOwnExtensionSessionAndStatu
             (Lines{success(2, 3), stream(3, "transmitter", 4097), stream(3, "receiver", 4097)}));
   ASSERT_NE(radio(3), nullptr);
   EXPECT_STREQ(at(3)->GetName(), "rtp ext VESK (GW)");
-  const Lines ext = lines(sysroot::rtp_ext);
+  const Lines ext = journalWith(sysroot::rtp_ext);
   ASSERT_EQ(ext.size(), 3u);
   EXPECT_TRUE(hasLine(ext[1], "ioctl /dev/rtp_ext 0xC0144500", "(init 4919)"));
   EXPECT_TRUE(hasLine(ext[2], "ioctl /dev/rtp_ext 0xC0084501",
                       " pid " + std::to_string(::getpid()) + " channel 4097)"));
   // The RTCP socket is not shared; the channel word carries no BSS.
-  EXPECT_TRUE(contains(lines("0xC0105202")[1], "rec=" + hwtest::hex(rtp_channel_info{-1, -1, -1, 0})));
+  EXPECT_TRUE(contains(journalWith("0xC0105202")[1], "rec=" + hwtest::hex(rtp_channel_info{-1, -1, -1, 0})));
   auto* control = dynamic_cast<RTPSignalling::VeskRadioGWControl*>(radio(3)->radio_control());
   ASSERT_NE(control, nullptr);
   EXPECT_TRUE(control->timer_armed());
@@ -91,28 +85,28 @@ TEST_F(VeskSlots, AVeskRadioCreateGetsAGatewayWithItsOwnExtensionSessionAndStatu
       "ptt-summation FALSE, sct FALSE } } } }, txPayload ptG711-Alaw, rxPayload ptG711-Alaw }"));
   EXPECT_EQ(RtpVESKFactory::instance().INewSlot(ed137), nullptr);
   for (int n : {2, 3}) EXPECT_EQ(answer(cmd(4, n, "destroy : NULL")), success(4, n));
-  EXPECT_EQ(lines(sysroot::rtp_ext).back(), "close /dev/rtp_ext");
+  EXPECT_EQ(journalWith(sysroot::rtp_ext).back(), "close /dev/rtp_ext");
 }
 
 TEST_F(VeskSlots, OnlyRtpAttachesTheGivenSessionAndRunsNoStatusTimer) {
   ASSERT_EQ(exchange(create(1, 2, vesk("", ", rtp-e2m { slot 1, channel 2, mode only-rtp : { fd 7, pid 123 } }")))
                 .size(),
             3u);
-  EXPECT_EQ(lines(sysroot::rtp_ext), Lines{});
-  EXPECT_TRUE(hasLine(lines("0xC0085209").at(0), "ioctl /dev/rtp 0xC0085209", "-> 0 (attach fd 7 pid 123)"));
+  EXPECT_EQ(journalWith(sysroot::rtp_ext), Lines{});
+  EXPECT_TRUE(hasLine(journalWith("0xC0085209").at(0), "ioctl /dev/rtp 0xC0085209", "-> 0 (attach fd 7 pid 123)"));
   EXPECT_FALSE(radio(2)->radio_control()->timer_armed());
   // A codec change begins the session again and attaches it again: the
   // control has let go of the old session, whose channel is free.
   EXPECT_EQ(answer(cmd(2, 2, "ioctl : encoder-mode : ulaw")), success(2, 2));
-  EXPECT_EQ(lines("0xC0085209").size(), 2u);
-  EXPECT_EQ(lines("0xC0105202").back().find("-> 0 (channel 4096)") != std::string::npos, true);
+  EXPECT_EQ(journalWith("0xC0085209").size(), 2u);
+  EXPECT_EQ(journalWith("0xC0105202").back().find("-> 0 (channel 4096)") != std::string::npos, true);
 
   // Without a mode, or with both, the slot has its own extension session.
   for (const char* e2m : {", rtp-e2m { slot 1, channel 2 }", ", rtp-e2m { slot 1, channel 2, mode "
                                                              "both-rtp-and-rtp-ext : NULL }"}) {
     board().clear_journal();
     ASSERT_EQ(exchange(create(3, 3, vesk("", e2m))).size(), 3u) << e2m;
-    EXPECT_EQ(lines("(init 4919)").size(), 1u) << e2m;
+    EXPECT_EQ(journalWith("(init 4919)").size(), 1u) << e2m;
     EXPECT_TRUE(radio(3)->radio_control()->timer_armed());
     EXPECT_EQ(answer(cmd(4, 3, "destroy : NULL")), success(4, 3));
   }
@@ -121,7 +115,7 @@ TEST_F(VeskSlots, OnlyRtpAttachesTheGivenSessionAndRunsNoStatusTimer) {
 
 TEST_F(VeskSlots, TheRadiosBssNoiseGateAndDelaysGoToTheChannelsDsp) {
   ASSERT_EQ(exchange(create(1, 2, vesk(", bss-enable TRUE, ng-enable TRUE, selcal-delay 40"))).size(), 3u);
-  EXPECT_TRUE(contains(lines("0xC0105202")[0], "rec=" + hwtest::hex(rtp_channel_info{-1, -1, -1, 1})));
+  EXPECT_TRUE(contains(journalWith("0xC0105202")[0], "rec=" + hwtest::hex(rtp_channel_info{-1, -1, -1, 1})));
   const std::string dsp = command("dsp state 4096").at(0);
   EXPECT_TRUE(contains(dsp, "enabled=0x90 ")) << dsp;  // BSS and the noise gate
   EXPECT_TRUE(contains(dsp, " delays=0,0,40")) << dsp;
@@ -151,7 +145,7 @@ TEST_F(VeskSlots, RequestsGoToTheRadioAndOnlyVeskOnes) {
 // own descriptor had now names something else.
 TEST_F(VeskSlots, ACodecChangeJoinsTheExtensionToTheSlotsCurrentSession) {
   ASSERT_EQ(exchange(create(1, 2, vesk())).size(), 3u);
-  const Lines attach = lines("0xC0084501");
+  const Lines attach = journalWith("0xC0084501");
   ASSERT_EQ(attach.size(), 1u);
   const std::string factoryFd = attach[0].substr(attach[0].find("(attach fd ") + 11);
   std::vector<int> taken;
@@ -160,8 +154,8 @@ TEST_F(VeskSlots, ACodecChangeJoinsTheExtensionToTheSlotsCurrentSession) {
     taken.push_back(fd);
   board().clear_journal();
   EXPECT_EQ(answer(cmd(2, 2, "ioctl : encoder-mode : ulaw")), success(2, 2));
-  EXPECT_EQ(lines("(detach)").size(), 1u);
-  const Lines again = lines("0xC0084501");
+  EXPECT_EQ(journalWith("(detach)").size(), 1u);
+  const Lines again = journalWith("0xC0084501");
   ASSERT_EQ(again.size(), 1u);
   EXPECT_TRUE(contains(again[0], "-> 0 (attach fd ")) << again[0];
   EXPECT_TRUE(contains(again[0], " channel 4096)")) << again[0];
@@ -189,8 +183,8 @@ TEST_F(VeskSlots, AHeldInputStartsOnceWithTheSquelchAndStopsWithoutIt) {
     return p;
   };
   for (const char* sql : {"TRUE", "TRUE", "FALSE", "FALSE"}) EXPECT_TRUE(slot.Ioctl(request(sql)));
-  EXPECT_EQ(lines("(input on)").size(), 1u);
-  EXPECT_EQ(lines("(input off)").size(), 1u);
+  EXPECT_EQ(journalWith("(input on)").size(), 1u);
+  EXPECT_EQ(journalWith("(input off)").size(), 1u);
   EXPECT_TRUE(slot.IBeforeDestroy());
 }
 

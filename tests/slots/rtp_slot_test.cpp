@@ -54,11 +54,6 @@ class RtpSlots : public SlotsTest {
       if (l.find(" " + device + " ") != std::string::npos || l.rfind("close " + device, 0) == 0) out.push_back(l);
     return out;
   }
-  static bool has(const std::string& head) {
-    for (const std::string& l : journal())
-      if (l.rfind(head, 0) == 0) return true;
-    return false;
-  }
   static std::string rtpLine(unsigned long code, const std::string& tail) {
     char c[16];
     std::snprintf(c, sizeof c, "0x%08lX", code);
@@ -110,7 +105,7 @@ TEST_F(RtpSlots, TheSessionRecordCarriesTheCreateAndRtcpGoesFromAndToTheRtpPorts
                                         rtpLine(rtpdrv::remove_channel, "channel 4096 free"),
                                         recLine(sysroot::rtp, rtpdrv::pd_reset, std::uint32_t{1}) + " (pd off)",
                                         std::string("close ") + sysroot::rtp}));
-  EXPECT_TRUE(has(recLine(sysroot::hal, 0x80044D03ul, std::int32_t{4096}))) << "channel not disabled";
+  EXPECT_TRUE(journalHas(recLine(sysroot::hal, 0x80044D03ul, std::int32_t{4096}))) << "channel not disabled";
 }
 
 TEST_F(RtpSlots, WithoutSsrcEachSessionDrawsItsOwnAndKeepsIt) {

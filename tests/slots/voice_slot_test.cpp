@@ -70,12 +70,6 @@ class Voice : public SlotsTest {
   }
   // The trunk slot 1 on trunk 1 timeslot 5 (TDM channel 37).
   void trunk() { ASSERT_EQ(exchange(create(1, 1, "trunk : { trunk 1, timeslot 5 }")).size(), 3u); }
-  // Whether the journal has a line that begins with head.
-  static bool journalHas(const std::string& head) {
-    for (const std::string& l : journal())
-      if (l.rfind(head, 0) == 0) return true;
-    return false;
-  }
   // Runs the loop with the clock moving (the channels send at the line
   // rate) until done() holds.
   bool run(const std::function<bool()>& done) {
