@@ -65,9 +65,9 @@ void RtpSlot::watch() {
 
 std::string RtpSlot::prefix() const { return "rtp[" + std::to_string(channel) + "]: "; }
 
-void RtpSlot::startRTPC(Fd& socket, const sockaddr_in& peer) {
+void RtpSlot::startRTPC(const Fd& socket, const sockaddr_in& peer) {
   rtcp_peer = peer;
-  if (&socket != &rtcp) rtcp = socket;
+  rtcp = socket;
   RTPC::SDES sdes(params.ssrc);
   sdes.add(RTPC::SDES::Item::CNAME, kCanonicalName);
   sdes.add(RTPC::SDES::Item::EMAIL, kContactEmail);
