@@ -70,7 +70,6 @@ bool AuthClient::Complete() {
   }
   fill_ = 0;
   end_ = 4;
-  session_ = buffer_.session();
   factory_.OnAuth(buffer_, *this);
   return !closed();
 }

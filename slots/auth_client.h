@@ -39,8 +39,6 @@ class AuthClient {
   void CheckDisconnect();
 
   const INet4::Addr& peer() const { return peer_; }
-  // The session of the last complete record, -1 before the first.
-  int session() const { return session_; }
   bool closed() const { return !socket_.valid(); }
 
   // Records read in one pass of the loop at most, so that a client that
@@ -62,5 +60,4 @@ class AuthClient {
   std::size_t fill_ = 0;  // octets held
   std::size_t end_ = 4;   // octets the current read wants: the length word, then the whole record
   ModemFactory& factory_;
-  int session_ = -1;
 };

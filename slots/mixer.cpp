@@ -57,7 +57,6 @@ TdmInput* Mixer::New(const LGCP::MixerInParams& params) {
     std::ostringstream line;
     PutHeader(line);
     if (summator.getSelection() == LGCP::MixerChannel::e_tdm) {
-      slot->summatorSet_ = true;
       slot->summator_ = summator.get_tdm().getValue();
       MixRx r{address(dev_no_, slot->summator_), address(dev_no_, channel), mix_unity};
       if (mixer_ctl(MIX_RX_ADD, r) < 0) {

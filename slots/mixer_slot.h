@@ -45,7 +45,6 @@ class TdmInput : public MixerSlot, private Hardware::TonecReceiver, private Hard
 
   int channel() const { return channel_; }
   int timeslot() const { return timeslot_; }
-  bool summator_set() const { return summatorSet_; }
   // The summator it was added to, -1 for none.
   int summator() const { return summator_; }
 
@@ -63,7 +62,6 @@ class TdmInput : public MixerSlot, private Hardware::TonecReceiver, private Hard
 
   const int channel_;
   const int timeslot_;
-  bool summatorSet_ = false;
   int summator_ = -1;
 };
 

@@ -10,7 +10,6 @@
 #include <unistd.h>
 
 #include <iostream>
-#include <sstream>
 
 #include "platform/drv.h"
 #include "platform/sysroot.h"
@@ -19,12 +18,6 @@
 namespace {
 
 void put(std::ostream& s, const std::string& line) { s << line + "\n" << std::flush; }
-
-std::string valueText(const ASN1::AbstractData& v) {
-  std::ostringstream s;
-  s << v;
-  return s.str();
-}
 
 // An IPv4 address text in network order; false when it is not a dotted
 // quad, or when it is the limited broadcast, where media must never go.
@@ -125,7 +118,7 @@ bool RtpFactoryBase::OpenSession(const LGCP::CreateRtpParams& create, bool reuse
   using R = TERM::RtpParams;
   const R& p = create.get_codecRTP();
   if (!driverNumber(p.get_payload())) {
-    put(std::clog, prefix() + "rtp do not created: payload " + valueText(p.get_payload()) + "not found");
+    put(std::clog, prefix() + "rtp do not created: payload " + p.get_payload().asValueNotation() + "not found");
     return false;
   }
   const bool local = p.hasOptionalField(R::o_shost);
@@ -201,7 +194,7 @@ Slot* RtpFactory::INewSlot(const LGCP::CreateParams& params) {
   if (params.getSelection() != LGCP::CreateParams::e_rtp) return nullptr;
   const LGCP::CreateRtpParams& create = params.get_rtp();
   if (create.get_codecRTP().hasOptionalField(TERM::RtpParams::o_radio)) return nullptr;
-  put(std::clog, prefix() + "do create rtp: " + valueText(create.get_codecRTP()));
+  put(std::clog, prefix() + "do create rtp: " + create.get_codecRTP().asValueNotation());
   Opening o;
   if (!OpenSession(create, true, 0, o)) return nullptr;
   auto* slot = new RtpSlot(o.channel, o.session, o.params);

@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <iostream>
-#include <sstream>
 
 #include "hardware/hw_mux.h"
 #include "platform/drv.h"
@@ -24,12 +23,6 @@ const char kByeReason[] = "session end";
 // One line on a stream in one write: korvend-sim leaves std::clog
 // unbuffered.
 void put(std::ostream& s, const std::string& line) { s << line + "\n" << std::flush; }
-
-std::string valueText(const ASN1::AbstractData& v) {
-  std::ostringstream s;
-  s << v;
-  return s.str();
-}
 
 }  // namespace
 
@@ -72,9 +65,9 @@ void RtpSlot::watch() {
 
 std::string RtpSlot::prefix() const { return "rtp[" + std::to_string(channel) + "]: "; }
 
-void RtpSlot::startRTPC(Fd& socket, const sockaddr_in& peer) {
+void RtpSlot::startRTPC(const Fd& socket, const sockaddr_in& peer) {
   rtcp_peer = peer;
-  if (&socket != &rtcp) rtcp = socket;
+  rtcp = socket;
   RTPC::SDES sdes(params.ssrc);
   sdes.add(RTPC::SDES::Item::CNAME, kCanonicalName);
   sdes.add(RTPC::SDES::Item::EMAIL, kContactEmail);
@@ -170,7 +163,7 @@ int RtpSlot::translate_payload(const LGCP::CodecMode& mode) const {
 
 bool RtpSlot::changeCodec(const LGCP::IoctlParams& request, const LGCP::CodecMode& mode, std::uint16_t& field,
                           bool encoder) {
-  std::string line = prefix() + "do restart RTP session (change tx payload):" + valueText(request);
+  std::string line = prefix() + "do restart RTP session (change tx payload):" + request.asValueNotation();
   const int pt = translate_payload(mode);
   if (pt == field) {
     put(std::clog, line + " - Nothing to do");

@@ -44,9 +44,9 @@ class RtpSlot : public Slot, private Hardware::TonecReceiver, private Hardware::
   RtpSlot(int channel, Fd session, const rtp_connection_params& params);
   ~RtpSlot() override;
 
-  // Keeps a duplicate of the RTCP socket (unless it is the slot's own) and
-  // the peer, and sends the source description.
-  void startRTPC(Fd& rtcp, const sockaddr_in& peer);
+  // Keeps a duplicate of the RTCP socket and the peer, and sends the source
+  // description.
+  void startRTPC(const Fd& rtcp, const sockaddr_in& peer);
   // Sends one RTCP packet to the peer: what sendto answers, 0 when the
   // packet does not encode.
   int send(const RTPC::Msg& msg);
