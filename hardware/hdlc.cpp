@@ -7,6 +7,7 @@
 
 #include <iostream>
 #include <memory>
+#include <sstream>
 
 #include "hardware/hw_mux.h"
 #include "platform/drv.h"
@@ -58,6 +59,23 @@ ssize_t ReadFrame(int fd, Packet& frame) {
   return n;
 }
 
+Fd AllocateMccChannel(const std::string& header, std::int32_t mode, std::int32_t txThreshold, int& channel) {
+  const auto fail = [&header](const char* what) {
+    const int err = errno;
+    std::ostringstream line;
+    line << header << what << ::strerror(err) << "\n";
+    std::cerr << line.str() << std::flush;
+    return Fd();
+  };
+  Fd fd(drv::open(sysroot::mcc_ctl, O_RDWR | O_NONBLOCK | O_CLOEXEC));
+  if (!fd.valid()) return fail("fail to open MCC device: ");
+  mcc::MccAllocate rec{mode, 512, 0, 1, txThreshold};
+  if (drv::ioctl_ptr(fd.get(), MCC_ALLOCATE, &rec, sizeof rec) < 0) return fail("MCC_ALLOCATE fail: ");
+  channel = drv::ioctl_val(fd.get(), MCC_TIMESLOT, 0);
+  if (channel < 0) return fail("MCC_TIMESLOT fail: ");
+  return fd;
+}
+
 HDLC::HDLC() : notify_(stub()), life_(std::make_shared<char>()) { writeError_.Bind(this, &HDLC::OnWriteError); }
 
 HDLC::~HDLC() = default;
@@ -73,24 +91,11 @@ bool HDLC::activate() {
   counters_ = Counters();
   writeError_.Deactivate();  // a failure of the channel before this one is no news now
 
-  Fd fd(drv::open(sysroot::mcc_ctl, O_RDWR | O_NONBLOCK | O_CLOEXEC));
-  if (!fd.valid()) {
-    const int err = errno;
-    std::cerr << ext::header(this) << "fail to open MCC device: " << ::strerror(err) << std::endl;
-    return false;
-  }
-  mcc::MccAllocate rec{driverMode(mode_), 512, 0, 1, 4};
-  if (drv::ioctl_ptr(fd.get(), MCC_ALLOCATE, &rec, sizeof rec) < 0) {
-    const int err = errno;
-    std::cerr << ext::header(this) << "MCC_ALLOCATE fail: " << ::strerror(err) << std::endl;
-    return false;
-  }
-  const int m = drv::ioctl_val(fd.get(), MCC_TIMESLOT, 0);
-  if (m < 0) {
-    const int err = errno;
-    std::cerr << ext::header(this) << "MCC_TIMESLOT fail: " << ::strerror(err) << std::endl;
-    return false;
-  }
+  std::ostringstream header;
+  header << ext::header(this);
+  int m;
+  Fd fd = AllocateMccChannel(header.str(), driverMode(mode_), 4, m);
+  if (!fd.valid()) return false;
 
   // The controller's output to the line, then the line to its input.
   HwMux& mux = HwMux::instance();

@@ -31,9 +31,11 @@
 #include <cstdint>
 #include <iosfwd>
 #include <memory>
+#include <string>
 
 #include "runtime/dpc.h"
 #include "runtime/event.h"
+#include "runtime/fd.h"
 #include "runtime/packet.h"
 
 // The transport a data link sends through.
@@ -52,6 +54,12 @@ class GenericHDLC {
 // so that the next ones are not held up behind it, and `frame` stays null.
 // Returns what read() returned.
 ssize_t ReadFrame(int fd, Packet& frame);
+
+// Opens the controller and binds one of its channels, in driver mode
+// `mode`, to the descriptor; `channel` is then its matrix channel. On
+// failure the descriptor is invalid, and what failed and why went to the
+// error stream after `header`.
+Fd AllocateMccChannel(const std::string& header, std::int32_t mode, std::int32_t txThreshold, int& channel);
 
 class HDLC : public GenericHDLC {
  public:

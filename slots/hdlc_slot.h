@@ -45,7 +45,6 @@ class HdlcSlot : public Slot, private HDLC::Notify {
   HdlcSlot(int trunk, int log, std::uint16_t address);
   ~HdlcSlot() override;
 
-  void OnTrunkStatus(unsigned, ACP::TrunkState::NamedNumber) override {}
   // Activates the channel again; a failure is signalled `deactivated`.
   bool IActivate(const TERM::TermActivateParams& params) override;
   // Reports the counters at once.

@@ -17,11 +17,3 @@ Slot* HdlcSlotFactory::INewSlot(const LGCP::CreateParams& params) {
   }
   return new HdlcSlot(p.get_trunk().getValue(), p.get_log().getValue(), static_cast<std::uint16_t>(address));
 }
-
-void HdlcSlotFactory::SelfSignal(const LGCP::Signal& signal) {
-  if (signal.getSelection() != LGCP::Signal::e_trunkStatus) return;
-  const ACP::TrunkStatus& status = signal.get_trunkStatus();
-  for (Slot* slot : slots())
-    slot->OnTrunkStatus(static_cast<unsigned>(status.get_trunk().getValue()),
-                        static_cast<ACP::TrunkState::NamedNumber>(status.get_state().getValue()));
-}

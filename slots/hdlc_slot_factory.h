@@ -1,6 +1,6 @@
 #pragma once
 // The factory of the HDLC link slots (hdlc_slot.h), for the create
-// alternative `hdlcParams`; it passes trunk status to its slots.
+// alternative `hdlcParams`.
 #include "slots/slot_factory.h"
 
 class HdlcSlotFactory : public SlotFactory {
@@ -14,7 +14,6 @@ class HdlcSlotFactory : public SlotFactory {
   // Null for an address that is not 16 bits.
   Slot* INewSlot(const LGCP::CreateParams& params) override;
   void Query(LGCP::Resources&) override {}
-  void SelfSignal(const LGCP::Signal& signal) override;
 
  private:
   HdlcSlotFactory() = default;

@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <iostream>
-#include <memory>
 #include <sstream>
 
 #include "platform/drv.h"
@@ -223,29 +222,17 @@ Slot* IsdnFactory::FindSlot(unsigned number) const {
 }
 
 Slot* IsdnFactory::NewIsdnSlot(const LGCP::IsdnParams& params) {
-  Fd fd(drv::open(sysroot::mcc_ctl, O_RDWR | O_NONBLOCK | O_CLOEXEC));
-  if (!fd.valid()) {
-    refused("fail to open MCC device: ");
-    return nullptr;
-  }
   const bool bri = params.get_type().getValue() == LGCP::IsdnType::bri;
-  auto link = std::make_unique<ISDN::LAPD>(ISDN::Side::user, 0);
+  // A slot without a channel could never be connected: none is made.
+  int channel;
+  const Fd fd = AllocateMccChannel(factory_header, bri ? mcc::bri : mcc::hdlc, 1, channel);
+  if (!fd.valid()) return nullptr;
+  auto* link = new ISDN::LAPD(ISDN::Side::user, 0);
   if (bri) link->change_to_bri();
   link->set_link(static_cast<std::uint32_t>(params.get_trunk().getValue()));
   link->set_log(LinkLogLevel(params.get_log().getValue()));
   link->set_side(sideOf(params.get_side()));
-  mcc::MccAllocate rec{bri ? mcc::bri : mcc::hdlc, 512, 0, 1, 1};
-  if (drv::ioctl_ptr(fd.get(), MCC_ALLOCATE, &rec, sizeof rec) < 0) {
-    refused("MCC_ALLOCATE fail: ");
-    return nullptr;
-  }
-  // A slot without a channel could never be connected: none is made.
-  const int channel = drv::ioctl_val(fd.get(), MCC_TIMESLOT, 0);
-  if (channel < 0) {
-    refused("MCC_TIMESLOT fail: ");
-    return nullptr;
-  }
-  return new IsdnSlot(fd, channel, link.release());
+  return new IsdnSlot(fd, channel, link);
 }
 
 Slot* IsdnFactory::NewAtsQsigSlot(const LGCP::AtsQsigParams& params) {

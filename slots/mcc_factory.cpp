@@ -9,6 +9,7 @@
 #include <sstream>
 #include <string>
 
+#include "hardware/hdlc.h"
 #include "platform/drv.h"
 #include "platform/mcc_records.h"
 #include "platform/sysroot.h"
@@ -77,17 +78,9 @@ void MccSlot::Close(const char* why, int err) {
   event.Release();
 }
 
-void MccFactory::PutHeader(std::ostream& s) const { s << "mcc: "; }
-
 Slot* MccFactory::INewSlot(const LGCP::CreateParams& params) {
   if (params.getSelection() != LGCP::CreateParams::e_mcc) return nullptr;
   const LGCP::MccParams& p = params.get_mcc();
-  Fd fd(drv::open(sysroot::mcc_ctl, O_RDWR | O_NONBLOCK | O_CLOEXEC));
-  if (!fd.valid()) {
-    const int err = errno;
-    std::cerr << ext::header(this) << "fail to open MCC device: " << ::strerror(err) << std::endl;
-    return nullptr;
-  }
   // As decoded: a crafted message can carry a value the schema has no name for.
   const int asked = static_cast<const ASN1::ENUMERATED&>(p.get_type()).getValue();
   std::int32_t type;
@@ -108,18 +101,9 @@ Slot* MccFactory::INewSlot(const LGCP::CreateParams& params) {
   if (p.get_mode().getValue() == LGCP::MccMode::ss7) type = mcc::ss7;
 
   std::clog << "mcc: MCC_ALLOCATE type=" + std::to_string(type) + "\n" << std::flush;
-  mcc::MccAllocate rec{type, 512, 0, 1, 1};
-  if (drv::ioctl_ptr(fd.get(), MCC_ALLOCATE, &rec, sizeof rec) < 0) {
-    const int err = errno;
-    std::cerr << ext::header(this) << "MCC_ALLOCATE fail: " << ::strerror(err) << std::endl;
-    return nullptr;
-  }
-  const int channel = drv::ioctl_val(fd.get(), MCC_TIMESLOT, 0);
-  if (channel < 0) {
-    const int err = errno;
-    std::cerr << ext::header(this) << "MCC_TIMESLOT fail: " << ::strerror(err) << std::endl;
-    return nullptr;
-  }
+  int channel;
+  const Fd fd = AllocateMccChannel("mcc: ", type, 1, channel);
+  if (!fd.valid()) return nullptr;
   return new MccSlot(fd, channel);
 }
 

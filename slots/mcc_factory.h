@@ -53,9 +53,6 @@ class MccFactory : public SlotFactory {
   // cannot tell).
   void Query(LGCP::Resources& resources) override;
 
-  // "mcc: "
-  void PutHeader(std::ostream& s) const;
-
  private:
   MccFactory() = default;
 };

@@ -69,8 +69,8 @@ PstnSlot::PstnSlot(const LGCP::PstnParams& params) {
     default:  // CAS: no layer 2 here
       break;
   }
-  // Set now as well as on connection, so that an activation that comes
-  // first allocates the channel in the mode of its link.
+  // The kind never changes: an activation that comes before any connection
+  // allocates the channel in the mode of its link too.
   hdlc.set_mode(ChannelMode());
   updateTimer.set(update_ms, &PstnSlot::OnUpdateTimer, this);
 }
@@ -163,7 +163,6 @@ bool PstnSlot::IHwConnectReceiver(Slot& source) {
     hdlc.set_trunk(trunk);
     hdlc.set_timeslot(timeslot);
   }
-  hdlc.set_mode(ChannelMode());
   hdlc.set_tdm(source.IGetTransmitChannel());
   // A BRI channel transmits apart from where it receives: it waits for
   // the other direction.
