@@ -63,12 +63,6 @@ std::string dotted(std::uint32_t networkOrder) {
   return text;
 }
 
-in_addr addrOf(std::uint32_t networkOrder) {
-  in_addr a;
-  a.s_addr = networkOrder;
-  return a;
-}
-
 }  // namespace
 
 void ED137RadioParams::Init(const TERM::ED137RadioResponse& r) {
@@ -183,7 +177,7 @@ void ED137RadioControl::SendRadioStateToChan(const State& state) {
          << " receive extension from controller: " << request;
     LogTrace(text.str());
   }
-  UpdateAccess(radio_state_.ptt != 0, addrOf(radio_state_.session_addr));
+  UpdateAccess(radio_state_.ptt != 0, in_addr{radio_state_.session_addr});
 }
 
 int ED137RadioControl::SendProtoToChan(r2s_proto& record) {

@@ -29,14 +29,6 @@ RtpED137RadioGWSlot::RtpED137RadioGWSlot(int channel, Fd session, const rtp_conn
   SetUp(new ED137RadioGWControl(channel, this->session, attach));
 }
 
-// The control goes before the slot it reports to.
-RtpED137RadioGWSlot::~RtpED137RadioGWSlot() {
-  control->SetNotify(nullptr);
-  control->SetTimerEnable(false);
-  delete control;
-  control = nullptr;
-}
-
 void RtpED137RadioGWSlot::SetUp(RTPSignalling::ED137RadioControl* radio) {
   control = radio;
   radio->SetNotify(this);

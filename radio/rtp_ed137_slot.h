@@ -1,7 +1,7 @@
 #pragma once
 // The ED-137 radio RTP slots: an RTP extension slot whose radio control
 // runs the ED-137 signalling (ed137_radio_control.h) as the radio's side.
-// They add only the set-up of the control, which they create and own.
+// They add only the set-up of the control, which they create.
 //
 //   RtpED137RadioGWSlot  the radio gateway, which the ED-137 factory builds
 //                        with its own extension session joined to the
@@ -29,7 +29,6 @@ class RtpED137RadioGWSlot : public RtpED137Slot {
   RtpED137RadioGWSlot(int channel, Fd session, const rtp_connection_params& params, const rtp_ext_init_params& init);
   RtpED137RadioGWSlot(int channel, Fd session, const rtp_connection_params& params,
                       const rtp_attach_session_params& attach);
-  ~RtpED137RadioGWSlot() override;
   const char* GetName() const override { return "rtp ext ED137 (GW)"; }
 
  private:

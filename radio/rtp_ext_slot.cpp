@@ -18,7 +18,7 @@ RtpExtSlot::RtpExtSlot(int channel, Fd session, const rtp_connection_params& par
 RtpExtSlot::RtpExtSlot(int channel, Fd session, const rtp_connection_params& params, const rtp_attach_session_params&)
     : RtpSlot(channel, std::move(session), params) {}
 
-RtpExtSlot::~RtpExtSlot() = default;
+RtpExtSlot::~RtpExtSlot() { delete control; }
 
 void RtpExtSlot::IAfterCreate() {
   RtpSlot::IAfterCreate();

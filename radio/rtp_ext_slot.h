@@ -8,7 +8,7 @@
 // starts it again on the new RTP session, and, where the input follows the
 // radio's squelch (input_held), starts and stops the session's input.
 //
-// The leaf slots (rtp_vesk_slot.h) create the control and own it.
+// The leaf slots (rtp_vesk_slot.h) create the control; this slot deletes it.
 #include "radio/radio_control.h"
 #include "slots/rtp_slot.h"
 
@@ -20,6 +20,8 @@ class RtpExtSlot : public RtpSlot, public RTPSignalling::IRadioControlNotify {
              const rtp_ext_init_params& init);
   RtpExtSlot(int channel, Fd session, const rtp_connection_params& params, const rtp_ext_init_params& init);
   RtpExtSlot(int channel, Fd session, const rtp_connection_params& params, const rtp_attach_session_params& attach);
+  // Deletes the control before the RTP slot goes, so that it never
+  // reports to a slot half gone.
   ~RtpExtSlot() override;
 
   const char* GetName() const override { return "rtp ext"; }
@@ -43,7 +45,7 @@ class RtpExtSlot : public RtpSlot, public RTPSignalling::IRadioControlNotify {
 
  protected:
   TERM::RadioStatus radio_status;
-  RTPSignalling::RadioControl* control = nullptr;  // the leaf's
+  RTPSignalling::RadioControl* control = nullptr;  // made by the leaf
 
  private:
   // The session's input follows the radio's squelch while input_held.

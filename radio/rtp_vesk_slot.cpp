@@ -25,12 +25,6 @@ RtpVESKRadioGWSlot::RtpVESKRadioGWSlot(int channel, Fd session, const rtp_connec
   SetUp(false);
 }
 
-// The control goes before the slot it reports to.
-RtpVESKRadioGWSlot::~RtpVESKRadioGWSlot() {
-  delete control;
-  control = nullptr;
-}
-
 void RtpVESKRadioGWSlot::SetUp(bool timer) {
   control->SetNotify(this);
   control->SetTrace(false);
@@ -58,11 +52,6 @@ RtpVESKRadioWSSlot::RtpVESKRadioWSSlot(int channel, Fd session, const rtp_connec
     : RtpVESKSlot(channel, std::move(session), params, init) {
   control = new VeskRadioWSControl(init);
   SetUp();
-}
-
-RtpVESKRadioWSSlot::~RtpVESKRadioWSSlot() {
-  delete control;
-  control = nullptr;
 }
 
 void RtpVESKRadioWSSlot::SetUp() {

@@ -1,7 +1,7 @@
 #pragma once
 // The VESK radio RTP slots: an RTP extension slot whose radio control runs
 // the VESK signalling (vesk_radio_control.h). They add only the choice and
-// set-up of the control, which they create and own.
+// set-up of the control, which they create.
 //
 //   RtpVESKRadioGWSlot  the gateway side, which the VESK factory builds:
 //                       its own extension session joined to the slot's RTP
@@ -28,7 +28,6 @@ class RtpVESKRadioGWSlot : public RtpVESKSlot {
                      const rtp_attach_session_params& attach);
   // Its own extension session, joined to none.
   RtpVESKRadioGWSlot(int channel, Fd session, const rtp_connection_params& params, const rtp_ext_init_params& init);
-  ~RtpVESKRadioGWSlot() override;
   const char* GetName() const override { return "rtp ext VESK (GW)"; }
 
  private:
@@ -42,7 +41,6 @@ class RtpVESKRadioWSSlot : public RtpVESKSlot {
   RtpVESKRadioWSSlot(int channel, Fd session, const rtp_connection_params& params,
                      const rtp_attach_session_params& attach);
   RtpVESKRadioWSSlot(int channel, Fd session, const rtp_connection_params& params, const rtp_ext_init_params& init);
-  ~RtpVESKRadioWSSlot() override;
   const char* GetName() const override { return "rtp ext VESK (WS)"; }
 
  private:

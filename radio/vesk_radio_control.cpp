@@ -85,12 +85,6 @@ void mergeChanSide(VeskRadioState& to, const VeskRadioState& s) {
   if (all || c == GW_ADJUST_STANDBY) to.standby_state = s.standby_state;
 }
 
-in_addr addrOf(std::uint32_t networkOrder) {
-  in_addr a;
-  a.s_addr = networkOrder;
-  return a;
-}
-
 }  // namespace
 
 VeskRadioControl::VeskRadioControl(int channel, const rtp_ext_attach_session_params& attach,
@@ -179,7 +173,7 @@ void VeskRadioControl::SendRadioStateToChan(const VeskRadioState& state) {
          << " receive extension from controller: " << request;
     LogTrace(text.str());
   }
-  UpdateAccess(radio_state_.ptt != 0, addrOf(radio_state_.session_addr));
+  UpdateAccess(radio_state_.ptt != 0, in_addr{radio_state_.session_addr});
 }
 
 void VeskRadioControl::OnRtpExtEvent(int, short events) {
@@ -220,7 +214,7 @@ void VeskRadioControl::OnRtpProtoRXEvent(const sig_proto& record) {
     }
     if (notify_) notify_->RadioControlNotify(request);
   }
-  UpdateAccess(radio_state_.ptt != 0, addrOf(radio_state_.session_addr));
+  UpdateAccess(radio_state_.ptt != 0, in_addr{radio_state_.session_addr});
 }
 
 void VeskRadioControl::SendStatus(int command, std::uint32_t& sent_ms, std::uint32_t now) {

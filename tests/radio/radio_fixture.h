@@ -38,11 +38,7 @@ class RadioBoardTest : public hwtest::SimBoardTest {
   }
   // Journal lines of one request code on a device, in order.
   static Lines requests(const std::string& device, const std::string& code) {
-    Lines out;
-    const std::string head = "ioctl " + device + " " + code + " ";
-    for (const auto& l : journal())
-      if (l.rfind(head, 0) == 0) out.push_back(l);
-    return out;
+    return journalWith("ioctl " + device + " " + code + " ");
   }
   static int count(const std::string& text, const std::string& part) {
     int n = 0;
