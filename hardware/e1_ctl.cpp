@@ -165,13 +165,10 @@ bool E1Ctl::CheckOpenCas() {
   return true;
 }
 
-// A driver that has gone reports an error or hang-up, readable or not, on
-// every poll: left open, the loop would spin on it. Records it still holds
-// are read first; then it is closed, to be opened again by the status
-// timer or the next CAS command.
+// Records a failed driver still holds are read first; then it is closed, to
+// be opened again by the status timer or the next CAS command.
 void E1Ctl::OnUpdateCas(int fd, short revents) {
-  const bool broken = revents & (POLLERR | POLLHUP);
-  if (!(revents & POLLIN) && !broken) return;
+  if (!(revents & (POLLIN | POLLERR | POLLHUP))) return;
   cas::cas_channel rec;
   const ssize_t n = ::read(fd, &rec, sizeof rec);
   if (n == static_cast<ssize_t>(sizeof rec)) {
@@ -179,13 +176,9 @@ void E1Ctl::OnUpdateCas(int fd, short revents) {
     return;
   }
   if (n > 0) return;  // a short record is dropped
-  // A driver never hands over an empty record: nothing read means its end
-  // has gone.
-  const int err = n == 0 ? EPIPE : errno;
-  const bool later = err == EAGAIN || err == EINTR;
-  if (later && !broken) return;
-  std::cerr << ext::header(this) << "cas interface lost: " << (later ? "error or hang-up" : ::strerror(err))
-            << std::endl;
+  const char* lost = drv::readLost(n, revents);
+  if (!lost) return;
+  std::cerr << ext::header(this) << "cas interface lost: " << lost << std::endl;
   casEvent_.Release();
   cas_.close();
 }

@@ -104,12 +104,10 @@ class TimeslotEventService {
     return receivers;
   }
 
-  // A driver that has gone reports an error or hang-up, readable or not, on
-  // every poll: left open, the loop would spin on it. The records it still
-  // holds are read first; then it is closed, to be opened again on demand.
+  // The records a failed driver still holds are read first; then it is
+  // closed, to be opened again on demand.
   void OnEvent(int fd, short revents) {
-    const bool broken = revents & (POLLERR | POLLHUP);
-    if (!(revents & POLLIN) && !broken) return;
+    if (!(revents & (POLLIN | POLLERR | POLLHUP))) return;
     for (;;) {
       Record record;
       const ssize_t n = ::read(fd, &record, sizeof record);
@@ -123,13 +121,9 @@ class TimeslotEventService {
         std::cerr << "fail to read from " << name_ << ": " << "incomplete record of " << n << " bytes" << std::endl;
         return;
       }
-      // A driver never hands over an empty record: nothing read means its
-      // end has gone.
-      const int err = n == 0 ? EPIPE : errno;
-      const bool later = err == EAGAIN || err == EINTR;
-      if (later && !broken) return;
-      std::cerr << "fail to read from " << name_ << ": " << (later ? "error or hang-up" : ::strerror(err))
-                << std::endl;
+      const char* lost = drv::readLost(n, revents);
+      if (!lost) return;
+      std::cerr << "fail to read from " << name_ << ": " << lost << std::endl;
       event_.Release();
       fd_.close();
       return;

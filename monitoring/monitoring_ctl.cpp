@@ -18,7 +18,6 @@
 #include "platform/hal_records.h"
 #include "platform/sysroot.h"
 #include "runtime/ext_out.h"
-#include "runtime/fd.h"
 #include "runtime/ini_file.h"
 #include "runtime/proc_lookup.h"
 #include "runtime/traces.h"
@@ -122,9 +121,8 @@ void MonitoringCtl::Configure(IniFile::File& file) {
 bool MonitoringCtl::IsOpen() {
   if (fd_ >= 0) return true;
   leds_ = 0;
-  fd_ = drv::open(sysroot::hal, O_RDWR);
+  fd_ = drv::open(sysroot::hal, O_RDWR | O_CLOEXEC);
   if (fd_ < 0) return false;
-  SetCloexec(fd_, true);
   writeLeds();  // every framer LED starts dark
   return true;
 }

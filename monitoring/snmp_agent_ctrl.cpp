@@ -55,12 +55,7 @@ const std::vector<SnmpAgentCtrl::MonitoringItem>& SnmpAgentCtrl::items() {
 SnmpAgentCtrl::SnmpAgentCtrl() {
   dpc_.Bind(this, &SnmpAgentCtrl::OnDpcSend);
   // The plain "veskgw" type (1) carries no item: it has no batch.
-  batches_[0];
-  batches_[SnmpAgentInstance::veskgw];
-  for (int type : {SnmpAgentInstance::kavrola, SnmpAgentInstance::veskgw_tm}) {
-    batches_[type].reset(new MON::Command);
-    batches_[type]->select_snmp_set();
-  }
+  for (int type : {SnmpAgentInstance::kavrola, SnmpAgentInstance::veskgw_tm}) batches_[type].select_snmp_set();
 }
 
 SnmpAgentCtrl::~SnmpAgentCtrl() = default;
@@ -94,9 +89,8 @@ void SnmpAgentCtrl::Send(MonitoringItemType item, int index, const std::string& 
     }
   if (!found) return;
   for (auto& batch : batches_) {
-    if (!(batch.first & found->mask) || !batch.second) continue;
-    if (batch.second->getSelection() != MON::Command::e_snmp_set) continue;
-    MON::SnmpSetCommand& cell = batch.second->get_snmp_set().get_commands().push_back();
+    if (!(batch.first & found->mask)) continue;
+    MON::SnmpSetCommand& cell = batch.second.get_snmp_set().get_commands().push_back();
     cell.set_uniq(uniq_++);
     MON::IniName& name = cell.get_id().select_name();
     name.set_section(found->table);
@@ -124,10 +118,9 @@ void SnmpAgentCtrl::SendTrapsink(const std::list<std::string>& receivers) {
 
 void SnmpAgentCtrl::OnDpcSend() {
   for (auto& batch : batches_) {
-    if (!batch.second || batch.second->getSelection() != MON::Command::e_snmp_set) continue;
-    auto& cells = batch.second->get_snmp_set().get_commands();
+    auto& cells = batch.second.get_snmp_set().get_commands();
     if (cells.size() == 0) continue;
-    SendToAll(*batch.second);
+    SendToAll(batch.second);
     cells.clear();
   }
   dpc_.Deactivate();
@@ -135,8 +128,7 @@ void SnmpAgentCtrl::OnDpcSend() {
 
 const MON::SnmpSetCommands* SnmpAgentCtrl::pending(int type) const {
   auto it = batches_.find(type);
-  if (it == batches_.end() || !it->second || it->second->getSelection() != MON::Command::e_snmp_set) return nullptr;
-  return &it->second->get_snmp_set();
+  return it == batches_.end() ? nullptr : &it->second.get_snmp_set();
 }
 
 void SnmpAgentCtrl::SendToAll(const MON::Command& command) {

@@ -115,6 +115,7 @@ class SnmpAgentCtrl {
   Dpc dpc_;
   std::uint32_t uniq_ = 1;
   ISnmpAgentNotify* notify_ = nullptr;
-  // By agent type, ascending: the batch of cells for that type, if it has one.
-  std::map<int, std::unique_ptr<MON::Command>> batches_;
+  // By agent type that carries items, ascending: its batch of cells (an
+  // `snmp-set` command).
+  std::map<int, MON::Command> batches_;
 };

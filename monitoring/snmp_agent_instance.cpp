@@ -52,9 +52,7 @@ bool SnmpAgentInstance::Activate(IniFile::SubSection& block) {
   if (port < 0) return false;
 
   state_ = activated;
-  std::string dotted = address_.GetString();
-  dotted = dotted.substr(0, dotted.find(':'));
-  connector_.reset(new Control::ConnectorNet(dotted, address_.port()));
+  connector_.reset(new Control::ConnectorNet(address_.GetString()));
   prefix_ = "snmpagent." + name_ + " " + address_.GetString();
   connector_->service_name(prefix_);
   connector_->Bind(this);

@@ -1,8 +1,11 @@
 #include "platform/drv.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 
+#include <cerrno>
+#include <cstring>
 #include <string>
 
 #include "platform/sysroot.h"
@@ -46,5 +49,11 @@ int ioctl_val(int fd, unsigned long code, unsigned long value) {
 }
 
 int netif_ioctl(int sock, unsigned long request, ifreq* ifr) { return current->netif_ioctl(sock, request, ifr); }
+
+const char* readLost(ssize_t n, short revents) {
+  const int err = n == 0 ? EPIPE : errno;
+  if (err != EAGAIN && err != EINTR) return std::strerror(err);
+  return revents & (POLLERR | POLLHUP) ? "error or hang-up" : nullptr;
+}
 
 }  // namespace drv

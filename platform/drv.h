@@ -4,6 +4,8 @@
 // (requests go to the kernel) and on the simulated board (requests are
 // answered in-process). read/write/poll/close stay plain system calls: the
 // simulated board hands out real descriptors.
+#include <sys/types.h>
+
 #include <cstddef>
 
 struct ifreq;
@@ -24,6 +26,14 @@ int ioctl_val(int fd, unsigned long code, unsigned long value);
 // (SIOCGIFINDEX, SIOCGIFFLAGS, SIOCSIFFLAGS, SIOCWANDEV on the board's
 // "hdlc%d" interfaces). The board build passes it to the kernel.
 int netif_ioctl(int sock, unsigned long request, ifreq* ifr);
+
+// After a read of a driver's record that brought nothing (n <= 0, errno as
+// the read left it) in a pass whose poll reported `revents`: why the
+// descriptor is to be closed, or null when the read is merely to be tried
+// again. A driver never hands over an empty record, so nothing read means
+// its end has gone; and one that has gone reports an error or hang-up,
+// readable or not, on every poll: left open, the loop would spin on it.
+const char* readLost(ssize_t n, short revents);
 
 // What a build puts behind the seam. The board build uses the kernel; the
 // simulated board installs its own at start.

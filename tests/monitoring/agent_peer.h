@@ -6,9 +6,6 @@
 //   "set UNIQ SECTION/NAME/INDEX=VALUE"   a cell of an snmp-set command
 //   "trapsinks HOST..."                   a trap-sink command (":PORT" if any)
 //   "ping"
-#include <netinet/in.h>
-#include <sys/socket.h>
-
 #include <iterator>
 #include <sstream>
 #include <string>
@@ -19,6 +16,7 @@
 #include "runtime/fd.h"
 #include "runtime/ini_file.h"
 #include "tests/control/link_test_support.h"
+#include "tests/tcp_listener.h"
 
 namespace montest {
 
@@ -30,23 +28,15 @@ inline void readConfig(IniFile::File& file, const std::string& text) {
 
 class AgentPeer {
  public:
-  AgentPeer() : listener_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0)) {
-    sockaddr_in a = testkit::loopback(0);
-    socklen_t len = sizeof a;
-    if (::bind(listener_.get(), reinterpret_cast<sockaddr*>(&a), len) == 0 && ::listen(listener_.get(), 4) == 0 &&
-        ::getsockname(listener_.get(), reinterpret_cast<sockaddr*>(&a), &len) == 0)
-      port_ = ntohs(a.sin_port);
-  }
-
-  int port() const { return port_; }
+  int port() const { return listener_.port; }
   std::string block(const std::string& name) const {
-    return "[snmpagent]\nhost = 127.0.0.1:" + std::to_string(port_) + "\nname = " + name + "\n";
+    return "[snmpagent]\nhost = " + listener_.address() + "\nname = " + name + "\n";
   }
   // Takes the link once the code under test has connected.
   bool accept() {
-    int fd = -1;
-    const bool ok = linktest::pump([&] { return (fd = ::accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC)) >= 0; });
-    if (ok) link.adopt(fd);
+    Fd conn;
+    const bool ok = linktest::pump([&] { return (conn = listener_.accept()).valid(); });
+    if (ok) link.adopt(conn.release());
     return ok;
   }
   // What has arrived within a few loop passes.
@@ -99,8 +89,7 @@ class AgentPeer {
     }
   }
 
-  Fd listener_;
-  int port_ = 0;
+  testkit::Listener listener_{4};
 };
 
 }  // namespace montest
