@@ -94,6 +94,12 @@ class SimBoardTest : public testing::Test {
     return r.lines;
   }
   static std::vector<std::string> journal() { return board().journal(); }
+  // The journal as one text, a line each.
+  static std::string journalText() {
+    std::string text;
+    for (const std::string& l : journal()) text += l + "\n";
+    return text;
+  }
   // The journal lines that hold part.
   static std::vector<std::string> journalWith(const std::string& part) {
     std::vector<std::string> out;

@@ -41,17 +41,6 @@ std::string flagsText(int flags) {
   return text;
 }
 
-std::string hexText(const void* data, std::size_t size) {
-  std::string text;
-  const auto* p = static_cast<const unsigned char*>(data);
-  char pair[4];
-  for (std::size_t i = 0; i < size; ++i) {
-    std::snprintf(pair, sizeof pair, i ? " %02X" : "%02X", p[i]);
-    text += pair;
-  }
-  return text;
-}
-
 std::string resultText(int rc, int err) {
   if (rc >= 0) return std::to_string(rc);
   const char* name = ::strerrorname_np(err);
@@ -400,7 +389,7 @@ int Board::ioctl_ptr(int fd, unsigned long code, void* rec, std::size_t size) {
   if (fits)
     std::memcpy(small, rec, size);
   else
-    passed = hexText(rec, size);
+    passed = words::hex_octets(rec, size);
   int rc;
   errno = 0;
   if (!injected(device->path(), code, rc)) {
@@ -411,7 +400,7 @@ int Board::ioctl_ptr(int fd, unsigned long code, void* rec, std::size_t size) {
   const int err = errno;
   std::string note;
   if (answered(device, rc, note)) {
-    if (fits) passed = hexText(small, size);
+    if (fits) passed = words::hex_octets(small, size);
     record("ioctl " + device->path() + " " + words::hex(code, 8) + " rec=" + passed, rc, err, note);
   }
   errno = err;

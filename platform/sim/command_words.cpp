@@ -84,14 +84,15 @@ std::string hex(unsigned long value, int digits) {
   return text;
 }
 
-std::string hex_octets(const std::vector<std::uint8_t>& bytes) {
+std::string hex_octets(const void* data, std::size_t size) {
   static const char digits[] = "0123456789ABCDEF";
+  const auto* p = static_cast<const std::uint8_t*>(data);
   std::string text;
-  text.reserve(bytes.size() * 3);
-  for (std::uint8_t b : bytes) {
-    if (!text.empty()) text += ' ';
-    text += digits[b >> 4];
-    text += digits[b & 15];
+  text.reserve(size * 3);
+  for (std::size_t i = 0; i < size; ++i) {
+    if (i) text += ' ';
+    text += digits[p[i] >> 4];
+    text += digits[p[i] & 15];
   }
   return text;
 }

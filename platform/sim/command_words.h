@@ -3,6 +3,7 @@
 // errno names (EIO, or a number) and hex bytes. Each returns false when the
 // word is not one, so a command can refuse it with its usage. And writing
 // the numbers of replies and journal lines in hex.
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -22,7 +23,8 @@ bool to_bytes(const std::vector<std::string>& words, std::size_t first, std::vec
 // "0x" and the value in upper-case hex, at least `digits` of them.
 std::string hex(unsigned long value, int digits = 1);
 // The octets in upper-case hex, a blank between two: "01 AB".
-std::string hex_octets(const std::vector<std::uint8_t>& bytes);
+std::string hex_octets(const void* data, std::size_t size);
+inline std::string hex_octets(const std::vector<std::uint8_t>& bytes) { return hex_octets(bytes.data(), bytes.size()); }
 
 }  // namespace words
 }  // namespace sim

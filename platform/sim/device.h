@@ -91,6 +91,8 @@ class Device {
   // outside a request): for a model that tunes the daemon's end when a
   // request changes what the open is, such as the size of its writes.
   int request_fd() const { return requestFd_; }
+  // The board's end of the open (-1 once it has hung up).
+  int board_fd() const { return end_.get(); }
 
  private:
   friend class Board;

@@ -46,7 +46,6 @@ MccDevice::~MccDevice() {
 }
 
 void MccDevice::on_open(int daemon_fd, int board_fd) {
-  boardFd_ = board_fd;
   ::setsockopt(daemon_fd, SOL_SOCKET, SO_SNDBUF, &socket_buffer, sizeof socket_buffer);
   ::setsockopt(board_fd, SOL_SOCKET, SO_SNDBUF, &socket_buffer, sizeof socket_buffer);
 }
@@ -77,7 +76,7 @@ int MccDevice::ioctl_ptr(unsigned long code, void* rec, std::size_t size) {
   if (bytes()) {
     rxSize_ = r.rx_size < 1 ? stream_piece_default : std::min<std::size_t>(r.rx_size, stream_piece_max);
     ::setsockopt(request_fd(), SOL_SOCKET, SO_SNDBUF, &stream_socket_buffer, sizeof stream_socket_buffer);
-    ::setsockopt(boardFd_, SOL_SOCKET, SO_SNDBUF, &stream_socket_buffer, sizeof stream_socket_buffer);
+    ::setsockopt(board_fd(), SOL_SOCKET, SO_SNDBUF, &stream_socket_buffer, sizeof stream_socket_buffer);
   }
   annotate("allocate mode " + std::to_string(r.mode) + ": channel " + std::to_string(n));
   restart();  // a channel set to stall before it was taken starts stalled

@@ -99,7 +99,6 @@ class MccDevice : public Device {
   int number_ = -1;
   int mode_ = -1;
   std::size_t rxSize_ = 0;
-  int boardFd_ = -1;  // the board's end, owned by Device
   Counters counters_;
   std::deque<Frame> rx_;
   Frame tx_;

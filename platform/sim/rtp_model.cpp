@@ -37,15 +37,13 @@ class RtpDevice : public Device {
 
   void fail() { hang_up(); }
 
-  void on_open(int, int board_fd) override { boardEnd_ = board_fd; }
-
   // Whether the daemon has closed every descriptor of the session. A
   // driver releases a session when its last descriptor closes, before the
   // close returns; the board hears of a close only on a later pass, so a
   // session asked about is released here first.
   bool released() {
     if (hung_up()) return true;
-    pollfd p{boardEnd_, POLLIN, 0};
+    pollfd p{board_fd(), POLLIN, 0};
     if (::poll(&p, 1, 0) != 1 || !(p.revents & POLLHUP)) return false;
     hang_up();
     return true;
@@ -154,8 +152,6 @@ class RtpDevice : public Device {
   }
 
  private:
-  int boardEnd_ = -1;
-
   int freeChannel() const {
     for (int c = RtpModel::first_channel; c < RtpModel::first_channel + RtpModel::channel_count; ++c)
       if (!RtpModel::holder(*board(), c)) return c;

@@ -18,7 +18,7 @@ namespace sim {
 class RtpModel {
  public:
   // The driver's TDM channels: clear of the trunks, the MCC channels and
-  // the bus, and of the mixer's, which start at 2048.
+  // the bus, and of the mixer's, which start at 6144.
   static constexpr int first_channel = 4096;
   static constexpr int channel_count = 256;
 

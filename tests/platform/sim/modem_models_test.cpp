@@ -34,11 +34,6 @@ class ModemModels : public hwtest::SimBoardTest {
     return drv::ioctl_ptr(fd, code, &r, sizeof r);
   }
   static int failure(int rc) { return rc == -1 ? errno : 0; }
-  static std::string journalText() {
-    std::string text;
-    for (const std::string& line : journal()) text += line + "\n";
-    return text;
-  }
 
   static ifreq named(const char* name) {
     ifreq r;
