@@ -82,6 +82,14 @@ void Packet::put(const Packet& other) {
   std::memcpy(put(n), src.data(), n);
 }
 
+Packet Packet::with_headroom(unsigned len) const {
+  if (headroom() >= len) return *this;
+  Packet copy;
+  copy.reserve_head(len);
+  if (length()) std::memcpy(copy.put(length()), data(), length());
+  return copy;
+}
+
 void Packet::put(const std::string& s) {
   passert(p_ != nullptr, "null packet");
   // The length travels in one byte; a longer string could not be read back.

@@ -113,6 +113,10 @@ class Smart_pointer<_Packet> {
   // The same, but an empty pool answers false (handle unchanged), for paths
   // that must drop a frame rather than end the daemon.
   bool try_reserve_head(unsigned len) { return reserve_head_or_fail(len); }
+  // A handle on the same octets with at least `len` bytes of head room:
+  // this one when it has them, else a copy in a fresh buffer (which throws
+  // std::bad_alloc when the pool is empty).
+  Smart_pointer with_headroom(unsigned len) const;
   // Takes a buffer with `len` bytes of tail room on a null handle, or moves
   // the window `len` bytes back on a held one.
   void reserve_tail(unsigned len);

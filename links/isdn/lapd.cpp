@@ -1,7 +1,6 @@
 #include "links/isdn/lapd.h"
 
 #include <cstdlib>
-#include <cstring>
 #include <iostream>
 #include <string>
 
@@ -436,13 +435,7 @@ bool LAPD::tx_cmd_resp(Kind kind, bool pf, bool command) {
 // The queued message keeps no header: each transmission writes the present
 // V(S) and V(R) in front of a shared copy of it.
 bool LAPD::tx_iframe(const Packet& msg) {
-  Packet f = msg;
-  if (f.headroom() < 4) {
-    Packet g;
-    g.reserve_head(4);
-    std::memcpy(g.put(msg.length()), msg.data(), msg.length());
-    f = g;
-  }
+  Packet f = msg.with_headroom(4);
   unsigned char* h = f.push(4);
   h[0] = static_cast<unsigned char>(self_sapi << 2 | (side_ == Side::user ? 0 : 2));
   h[1] = static_cast<unsigned char>(self_tei << 1 | 1);

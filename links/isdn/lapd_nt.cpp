@@ -1,6 +1,5 @@
 #include "links/isdn/lapd_nt.h"
 
-#include <cstring>
 #include <iostream>
 
 #include "links/isdn/tei_message.h"
@@ -20,16 +19,6 @@ constexpr unsigned char PF = 0x10;  // P/F bit of a U frame
 constexpr unsigned char SETUP = 0x05;  // Q.931 message type
 
 unsigned char mod128(int v) { return static_cast<unsigned char>(v & 0x7F); }
-
-// A handle on the same octets with at least n octets of head room: the
-// same buffer when it has them, else a copy.
-Packet with_headroom(const Packet& p, unsigned n) {
-  if (p.headroom() >= n) return p;
-  Packet c;
-  c.reserve_head(n);
-  if (p.length()) std::memcpy(c.put(p.length()), p.data(), p.length());
-  return c;
-}
 
 }  // namespace
 
@@ -358,7 +347,7 @@ void LAPD_NT_user::tx_S(unsigned char control, bool pf, bool command) {
 // kept for retransmission.
 void LAPD_NT_user::tx_I(Packet& msg, unsigned char nr, unsigned char ns) {
   note("transmit I frame");
-  msg = with_headroom(msg, 4);
+  msg = msg.with_headroom(4);
   unsigned char* h = msg.push(4);
   h[0] = 0x02;
   h[1] = static_cast<unsigned char>(tei_ << 1 | 1);
@@ -408,7 +397,7 @@ void LAPD_NT::message(Packet& p) {
   if (p.length() <= 3) return;
   if (p[3] == SETUP) {
     // Offered to every terminal: UI to the group TEI (Q.931 5.2.1).
-    Packet f = with_headroom(p, 3);
+    Packet f = p.with_headroom(3);
     f.push8(UI);
     f.push8(static_cast<unsigned char>(TeiMessage::group_tei << 1 | 1));
     f.push8(0x02);  // SAPI 0, command

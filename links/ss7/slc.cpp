@@ -296,13 +296,8 @@ bool SLC::send(Packet& unit) {
   // longer.
   const unsigned len = unit.length();
   const unsigned li = len <= 62 ? len : 63;
-  if (unit.headroom() < 3) {
-    // A packet without room for the header gets a buffer that has it.
-    Packet roomy;
-    roomy.reserve_head(3);
-    roomy.put(unit);
-    unit = roomy;
-  }
+  // A packet without room for the header gets a buffer that has it.
+  unit = unit.with_headroom(3);
   // The header goes into the unit's own head room and comes off again once
   // the channel has it: the RTB keeps MSUs without it, and the FISU buffer
   // serves again, without a buffer taken from the pool for each unit.

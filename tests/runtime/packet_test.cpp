@@ -143,6 +143,26 @@ TEST(PacketTest, SubCopiesARangeAtTheSameOffsets) {
   EXPECT_EQ("01 02 03 04 05", p.sub(5, 0).text());
 }
 
+// A header is pushed in front of a shared message: the message keeps its
+// octets whether its buffer had the room or a copy had to be made.
+TEST(PacketTest, WithHeadroomSharesABufferThatHasTheRoomAndCopiesOneThatHasNot) {
+  const Packet roomy = make({1, 2, 3}, 4);
+  Packet same = roomy.with_headroom(4);
+  EXPECT_EQ(same.get(), roomy.get());
+  const Packet tight = make({1, 2, 3}, 2);
+  Packet copy = tight.with_headroom(4);
+  EXPECT_NE(copy.get(), tight.get());
+  EXPECT_GE(copy.headroom(), 4u);
+  copy.push8(9);
+  same.push8(9);
+  const auto octets = [](const Packet& p) { return std::vector<unsigned char>(p.data(), p.data() + p.length()); };
+  const std::vector<unsigned char> message{1, 2, 3}, framed{9, 1, 2, 3};
+  EXPECT_EQ(octets(copy), framed);
+  EXPECT_EQ(octets(same), framed);
+  EXPECT_EQ(octets(roomy), message);
+  EXPECT_EQ(octets(tight), message);
+}
+
 TEST(PacketPoolTest, ExhaustionThrowsOrFailsAndTheFirstFreedBufferComesBack) {
   ASSERT_EQ(1024u, packet_pool().available());
   std::vector<Packet> held(1024);
