@@ -31,11 +31,6 @@ class RadioBoardTest : public hwtest::SimBoardTest {
     hwtest::SimBoardTest::TearDown();
   }
 
-  static std::string journalText() {
-    std::string all;
-    for (const auto& l : journal()) all += l + "\n";
-    return all;
-  }
   // Journal lines of one request code on a device, in order.
   static Lines requests(const std::string& device, const std::string& code) {
     return journalWith("ioctl " + device + " " + code + " ");

@@ -35,11 +35,6 @@ class MixerSlots : public SlotsTest {
     return command("mixer sum " + std::to_string(dev) + " " + std::to_string(channel)).at(0);
   }
   static std::string abort(int slot) { return "{ slot " + std::to_string(slot) + ", pdu signal : abort : 0 }"; }
-  static std::string journalText() {
-    std::string text;
-    for (const std::string& line : journal()) text += line + "\n";
-    return text;
-  }
 };
 
 TEST_F(MixerSlots, AQueryReportsEveryDeviceWithTheSmallestCountsAndNewDevicesAreReset) {

@@ -99,13 +99,6 @@ class ModemTest : public slotstest::SlotsTest {
     controller.send(linktest::tpkt(linktest::encode(cmd(seq, n, "destroy : NULL"))));
     EXPECT_EQ(next(), success(seq, n));
   }
-  // The journal's lines that hold a word.
-  static Lines journalWith(const std::string& word) {
-    Lines out;
-    for (const std::string& line : journal())
-      if (contains(line, word)) out.push_back(line);
-    return out;
-  }
   // The journal's lines of the modem driver, without their records.
   static Lines mctlRequests() {
     Lines out;
