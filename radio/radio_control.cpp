@@ -90,17 +90,18 @@ Fd RadioControl::OpenSession(bool attach) {
 
 bool RadioControl::RtpExtStart(bool open) {
   if (type_ == attached_rtp) {
-    if (drv::ioctl_ptr(rtp_fd_.get(), rtp_ext::RTP_ATTACH_SESSION, &rtp_attach_, sizeof rtp_attach_) < 0) {
-      LogError("attach rtp session fail !!!");
-      return false;
-    }
-    return true;
+    rtp_attached_ = drv::ioctl_ptr(rtp_fd_.get(), rtp_ext::RTP_ATTACH_SESSION, &rtp_attach_, sizeof rtp_attach_) >= 0;
+    if (!rtp_attached_) LogError("attach rtp session fail !!!");
+    return rtp_attached_;
   }
   if (type_ == unjoined && !open) return true;
   Fd fd = OpenSession(type_ == own_session);
   if (!fd.valid()) return false;
   ext_fd_ = std::move(fd);
   ext_event_.Schedule(ext_fd_, POLLIN);
+  // A new session (after a codec change) knows nothing of the filter the
+  // old one had; the radio's access rule must not lapse with it.
+  if (filter_on_) SetFilter();
   return true;
 }
 
@@ -144,16 +145,21 @@ void RadioControl::OnProcessStatus(Timer*) {
   if (timer_enabled_) SetTimer(next);
 }
 
+bool RadioControl::SetFilter() {
+  if (drv::ioctl_ptr(ext_fd_.get(), rtp_ext::SET_FILTER, &filter_, sizeof filter_) >= 0) return true;
+  LogError("set filer rtp_ext session fail !!!");
+  return false;
+}
+
 // Without a session of its own (attached_rtp, or after a failed start)
 // there is no driver to tell; the filter is still remembered.
 int RadioControl::UpdateAccess(bool on, const in_addr& addr) {
-  if (on) {
+  if (on && addr.s_addr != INADDR_ANY) {
     if (filter_on_ && filter_.filter_addr == addr.s_addr) return 0;
     filter_.filter_addr = addr.s_addr;
     filter_.zero = 0;
     filter_on_ = true;
-    if (ext_fd_.valid() && drv::ioctl_ptr(ext_fd_.get(), rtp_ext::SET_FILTER, &filter_, sizeof filter_) < 0)
-      LogError("set filer rtp_ext session fail !!!");
+    if (ext_fd_.valid()) SetFilter();
   } else if (filter_on_) {
     filter_ = rtp_ext_filter{};
     filter_on_ = false;

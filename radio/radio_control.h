@@ -85,8 +85,9 @@ class RadioControl : public IRadioController, private IRadioIntController {
 
   // Opens the session again after RtpExtStop (own_session: a new session,
   // initialised and attached; attached_rtp: the attach again; unjoined:
-  // a new session only when open is true). False, with a line on the error
-  // stream, when the driver refuses.
+  // a new session only when open is true). A new session gets the access
+  // filter that is on. False, with a line on the error stream, when the
+  // driver refuses.
   bool RtpExtStart(bool open);
   // own_session: detaches and closes the session. The others keep what
   // they hold. Always true.
@@ -101,7 +102,9 @@ class RadioControl : public IRadioController, private IRadioIntController {
   void SetTimerInterval(unsigned long ms);
 
   // The access filter: on for addr (set only when it changes), or off.
-  // The remembered filter changes even when the driver refuses. Returns 0.
+  // An address not yet known (0.0.0.0) sets none: a driver that took it
+  // literally would shut out every session. The remembered filter changes
+  // even when the driver refuses. Returns 0.
   int UpdateAccess(bool on, const in_addr& addr);
 
   // "rtp_ext[channel] time:" ("rtp_ext time:" for an unjoined control),
@@ -114,6 +117,9 @@ class RadioControl : public IRadioController, private IRadioIntController {
   void SetWorkstation(bool on) { workstation_ = on ? 1 : 0; }
 
   RadioControlType type() const { return type_; }
+  // Whether the control holds what its kind needs: its own session
+  // (own_session, unjoined), or the RTP session attached (attached_rtp).
+  bool has_session() const { return type_ == attached_rtp ? rtp_attached_ : ext_fd_.valid(); }
   const Fd& ext_fd() const { return ext_fd_; }
   bool timer_enabled() const { return timer_enabled_; }
   bool timer_armed() const { return status_timer_.isSet(); }
@@ -126,6 +132,7 @@ class RadioControl : public IRadioController, private IRadioIntController {
   std::uint32_t rx_packets() const { return rx_packets_; }
   std::uint32_t tx_packets() const { return tx_packets_; }
   int last_unpack_error() const { return last_unpack_error_; }
+  int read_errno() const { return read_errno_; }
   int write_errno() const { return write_errno_; }
 
  protected:
@@ -181,6 +188,7 @@ class RadioControl : public IRadioController, private IRadioIntController {
   bool trace_ = false;
   bool timer_enabled_ = false;
   bool filter_on_ = false;
+  bool rtp_attached_ = false;  // attached_rtp: the last attach went through
   rtp_ext_filter filter_{};
   IRadioControlNotify* notify_ = nullptr;
   std::string prefix_;
@@ -191,6 +199,8 @@ class RadioControl : public IRadioController, private IRadioIntController {
   // Opens and initialises a session, attached or not; the descriptor, or
   // an empty one after the failure line.
   Fd OpenSession(bool attach);
+  // Gives the driver the filter that is on; false after the failure line.
+  bool SetFilter();
   // The loop's events on the session descriptor.
   void OnSessionEvent(int fd, short events);
 };

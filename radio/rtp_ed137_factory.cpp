@@ -51,6 +51,14 @@ Slot* RtpED137Factory::INewSlot(const LGCP::CreateParams& params) {
   const rtp_ext_attach_session_params attach{o.session.get(), rtp_ext::caller_pid};
   auto* slot =
       new RtpED137RadioGWSlot(o.channel, o.session, o.params, attach, InitRecord(negotiated, o.params), negotiated);
+  // A radio whose extension session cannot be had would answer every
+  // radio request with silence: the create fails and leaves nothing open.
+  if (!slot->radio_ready()) {
+    std::cerr << prefix() + "rtp ext ED137 do not created: no extension session\n" << std::flush;
+    slot->IBeforeDestroy();
+    delete slot;
+    return nullptr;
+  }
   slot->SetRadioStatus(radio.get_status());
   StartSlot(*slot, o, p);
   slot->ConfigureRadioDsp(radio);

@@ -37,7 +37,7 @@ bool RtpExtSlot::Ioctl(const LGCP::IoctlParams& p) {
   using P = LGCP::IoctlParams;
   bool answer;
   if (p.getSelection() == P::e_rtpExt) {
-    answer = control->SendASNToChan(p.get_rtpExt());
+    answer = control->has_session() && control->SendASNToChan(p.get_rtpExt());
   } else if (p.getSelection() == P::e_encoder_mode || p.getSelection() == P::e_decoder_mode) {
     // The codec change begins the RTP session again on a new descriptor:
     // the extension lets go of the old one first and joins the new one,
@@ -52,6 +52,12 @@ bool RtpExtSlot::Ioctl(const LGCP::IoctlParams& p) {
   }
   FollowSquelch();
   return answer;
+}
+
+bool RtpExtSlot::IOnInputStream() {
+  if (!input_held || !control) return RtpSlot::IOnInputStream();
+  FollowSquelch();
+  return true;
 }
 
 void RtpExtSlot::FollowSquelch() {

@@ -29,9 +29,14 @@ class RtpExtSlot : public RtpSlot, public RTPSignalling::IRadioControlNotify {
   void IAfterCreate() override;
   // Stops the extension session, then the RTP slot's release; at once.
   bool IBeforeDestroy() override;
-  // rtpExt to the control; a codec change around the extension session;
+  // rtpExt to the control (false while it has no session, since nothing
+  // would reach the radio); a codec change around the extension session;
   // the rest to the RTP slot.
   bool Ioctl(const LGCP::IoctlParams& params) override;
+  // A held input starts at connect when the radio's squelch is open
+  // already (from the create's status), as it would on a later request
+  // that opens it.
+  bool IOnInputStream() override;
 
   void RadioControlNotify(const TERM::RtpRadioRequest& request) override;
   void RadioControlNotify(int code) override;
@@ -42,6 +47,9 @@ class RtpExtSlot : public RtpSlot, public RTPSignalling::IRadioControlNotify {
   // delays when any is given (the others 0), and each switch given.
   void ConfigureRadioDsp(const TERM::RtpRadioRequest& radio);
   RTPSignalling::RadioControl* radio_control() const { return control; }
+  // Whether the radio control holds its session: a radio slot without one
+  // cannot work, and its factory gives it up.
+  bool radio_ready() const { return control && control->has_session(); }
 
  protected:
   TERM::RadioStatus radio_status;

@@ -49,6 +49,14 @@ Slot* RtpVESKFactory::INewSlot(const LGCP::CreateParams& params) {
     init.etype = rtp_ext::vesk_identifier;
     slot = new RtpVESKRadioGWSlot(o.channel, o.session, o.params, attach, init, true);
   }
+  // A radio whose extension session cannot be had would answer every
+  // radio request with silence: the create fails and leaves nothing open.
+  if (!slot->radio_ready()) {
+    std::cerr << prefix() + "rtp ext VESK do not created: no extension session\n" << std::flush;
+    slot->IBeforeDestroy();
+    delete slot;
+    return nullptr;
+  }
   slot->SetRadioStatus(radio.get_status());
   StartSlot(*slot, o, p);
   slot->ConfigureRadioDsp(radio);

@@ -1,11 +1,13 @@
 #include "radio/vesk_radio_control.h"
 
+#include <arpa/inet.h>
 #include <poll.h>
 
 #include <algorithm>
 #include <cstring>
 #include <initializer_list>
 #include <sstream>
+#include <string>
 
 #include "runtime/mux_clock.h"
 
@@ -190,6 +192,21 @@ void VeskRadioControl::OnRtpExtEvent(int, short events) {
       continue;
     }
     ++rx_packets_;
+    std::string bad;
+    const int checked = CheckProto(rx_record_, chan_state_, bad);
+    if (checked != 0) {
+      ++bad_values_;
+      if (!bad_run_) {
+        in_addr from;
+        from.s_addr = packet_info_.addr;
+        LogError("packet type " + std::to_string(rx_record_.type) + " from " + ::inet_ntoa(from) + ": " + bad +
+                 (checked < 0 ? " out of range, packet dropped" : " out of range, not taken"));
+      }
+      bad_run_ = true;
+      if (checked < 0) continue;
+    } else {
+      bad_run_ = false;
+    }
     rx_record_.source_addr = packet_info_.addr;
     rx_record_.source_ssrc = packet_info_.ssrc;
     if (batch > 0 && cmp_sig_proto_header(&last_rx_record_, &rx_record_) != 0) OnRtpProtoRXEvent(last_rx_record_);

@@ -50,6 +50,8 @@ class VeskRadioControl : public RadioControl {
   std::uint32_t chan_sent_ms() const { return chan_sent_ms_; }
   std::uint32_t remote_sent_ms() const { return remote_sent_ms_; }
   std::uint32_t standby_sent_ms() const { return standby_sent_ms_; }
+  // Packets read with a value outside the controller's enumerations.
+  std::uint32_t bad_values() const { return bad_values_; }
 
  protected:
   void OnRtpExtEvent(int fd, short events) override;
@@ -79,6 +81,8 @@ class VeskRadioControl : public RadioControl {
   std::uint32_t standby_sent_ms_ = 0;
   VeskRadioState chan_state_;   // what the channel told
   VeskRadioState radio_state_;  // what the controller set
+  std::uint32_t bad_values_ = 0;
+  bool bad_run_ = false;  // the last packet read had a value outside
 
  private:
   void Init();

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <string>
 
 namespace RTPSignalling {
@@ -347,6 +348,62 @@ int DecodeProto(const sig_proto& r, VeskRadioState& s) {
       return 0;
     default:
       return -1;
+  }
+}
+
+namespace {
+
+// Whether an enumeration of the controller's types has the value, in its
+// coded form (RadioStandby's not-use has none).
+template <class E>
+bool inside(int value) {
+  E e;
+  e.setValue(value);
+  return value >= 0 && e.getName() != nullptr;
+}
+
+// One enumerated octet of a packet: kept when inside; else the known
+// value when there is one and the packet says more than this; else the
+// packet is dropped (result -1).
+template <class E>
+int checkField(std::uint8_t& field, int known, bool alone, const char* name, std::string& bad) {
+  if (inside<E>(field)) return 0;
+  if (bad.empty()) bad = std::string(name) + " " + std::to_string(field);
+  if (alone || !inside<E>(known)) return -1;
+  field = static_cast<std::uint8_t>(known);
+  return 1;
+}
+
+int worst(std::initializer_list<int> results) {
+  int r = 0;
+  for (int x : results) {
+    if (x < 0) return -1;
+    if (x > r) r = x;
+  }
+  return r;
+}
+
+}  // namespace
+
+int CheckProto(sig_proto& r, const VeskRadioState& known, std::string& bad) {
+  bad.clear();
+  switch (r.type) {
+    case GW_ADJUST_SQUELSHE:
+      return checkField<TERM::RadioSquelshe>(r.gw_adjust_squelsh.squelsh, known.squelch, true, "squelch", bad);
+    case GW_ADJUST_RTE:
+      return checkField<TERM::RadioRTE>(r.gw_adjust_rte.rte, known.rte, true, "rte", bad);
+    case GW_ADJUST_STANDBY:
+      return checkField<TERM::RadioStandby>(r.gw_adjust_standby.state, known.standby_state, true, "standby", bad);
+    case WM_CHAN:
+      return worst({checkField<TERM::RadioSquelshe>(r.wm_chan.squelsh, known.squelch, false, "squelch", bad),
+                    checkField<TERM::RadioRTE>(r.wm_chan.rte, known.rte, false, "rte", bad)});
+    case WM_STANDBY:
+      return worst(
+          {checkField<TERM::RadioStandby>(r.wm_standby.state, known.standby_state, false, "standby", bad),
+           checkField<TERM::RadioStandby>(r.wm_standby.receiver_state, known.standby_receiver, false,
+                                          "standby receiver", bad)});
+    default:
+      return 0;
   }
 }
 

@@ -15,6 +15,7 @@
 // Otherwise its command is a packet type, and it carries the header
 // fields and that type's payload.
 #include <cstdint>
+#include <string>
 
 #include "asn1/modules/TERM.h"
 #include "radio/sig_proto.h"
@@ -62,6 +63,15 @@ bool isDefaultInitCommand(int command);
 // the type's payload. -1 for a type outside the table (the header is set
 // all the same), else 0.
 int DecodeProto(const sig_proto& record, VeskRadioState& state);
+// Checks a received packet's enumerated values (squelch, RTE, standby
+// states) against the controller's enumerations, which could not carry a
+// value outside them. A value outside takes the one `known` holds (what
+// the channel said last) where the packet carries other fields. Returns 0
+// when every value is inside, 1 when one was replaced, -1 when nothing
+// valid is left (the value was the packet's only one, or nothing is known
+// to stand in): such a packet must be dropped. `bad` names the first value
+// outside ("rte 9"), for the log.
+int CheckProto(sig_proto& record, const VeskRadioState& known, std::string& bad);
 // The common part of a packet to send: the record zeroed, then its type
 // (the state's command), source and header. Returns 0.
 int EncodeProtoHeader(const VeskRadioState& state, sig_proto& record);

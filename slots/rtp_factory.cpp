@@ -142,7 +142,9 @@ bool RtpFactoryBase::OpenSession(const LGCP::CreateRtpParams& create, bool reuse
     const int on = 1;
     ::setsockopt(o.rtcp.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
   }
-  const unsigned rtcpPort = (localPort + 1) % 65536;
+  // Port 0 leaves the choice to the system, for the RTCP socket as well:
+  // "the port after 0" would be the same fixed port for every such slot.
+  const unsigned rtcpPort = localPort == 0 ? 0 : (localPort + 1) % 65536;
   sockaddr_in any{};
   any.sin_family = AF_INET;
   any.sin_addr.s_addr = htonl(INADDR_ANY);

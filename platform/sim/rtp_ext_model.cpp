@@ -163,6 +163,7 @@ class RtpExtDevice : public Device {
     s.open = false;
     s.queue.clear();
     s.delivered = false;
+    RtpExtModel::state().closing(number_);
   }
 
   // Puts the next queued payload in the daemon's socket, unless one waits
@@ -222,7 +223,8 @@ class RtpExtDevices : public DeviceModel {
 
 const char kUsage[] =
     "rtp-ext: one line per extension session | rtp-ext inject N|last ADDR SSRC HEX... [, HEX...]: session N (or"
-    " the newest open one) receives payloads, all at once, from the session at ADDR with SSRC | rtp-ext written"
+    " the newest open one) receives payloads, all at once, from the session at ADDR with SSRC (dropped while"
+    " a filter for another address is on) | rtp-ext written"
     " N|last [clear]: what the daemon wrote on it, one payload a line with its loop time | rtp-ext pcap FILE|off:"
     " every payload written from now on, as the header extension of an RTP packet (UDP port 5004) | rtp-ext reset";
 
@@ -234,7 +236,7 @@ std::string describe(const Session& s) {
                      : std::string(" attach none");
   text += s.filterOn ? " filter " + dotted(s.filterAddr) : std::string(" filter none");
   text += " queued=" + std::to_string(s.queue.size()) + " read=" + std::to_string(s.read) +
-          " written=" + std::to_string(s.writtenTotal);
+          " written=" + std::to_string(s.writtenTotal) + " dropped=" + std::to_string(s.dropped);
   return text;
 }
 
@@ -287,7 +289,12 @@ void inject(Board& board, const Board::Args& a, Board::Reply& r) {
   if (!payloads(a, 4, all)) return r.fail("a payload is 1 to 1024 octets (several apart by ',')");
   RtpExtDevice* d = s->open ? deviceOf(board, s->number) : nullptr;
   if (!d) return r.fail("session " + std::to_string(s->number) + " is closed");
-  for (auto& bytes : all) s->queue.push_back(RtpExtModel::Payload{addr.s_addr, ssrc, std::move(bytes)});
+  for (auto& bytes : all) {
+    if (s->filterOn && addr.s_addr != s->filterAddr)
+      ++s->dropped;
+    else
+      s->queue.push_back(RtpExtModel::Payload{addr.s_addr, ssrc, std::move(bytes)});
+  }
   d->deliver();
 }
 
@@ -330,8 +337,17 @@ void RtpExtModel::State::reset() {
   // Sessions still open keep their entries: their devices refer to them.
   for (auto it = sessions.begin(); it != sessions.end();)
     it = it->second.open ? std::next(it) : sessions.erase(it);
+  closed.clear();
   if (sessions.empty()) next = 1;
   tap.reset();
+}
+
+void RtpExtModel::State::closing(int n) {
+  closed.push_back(n);
+  while (closed.size() > closed_kept) {
+    sessions.erase(closed.front());
+    closed.pop_front();
+  }
 }
 
 RtpExtModel::Session* RtpExtModel::State::last() {

@@ -10,9 +10,9 @@
 // one of the daemon's open sysroot::rtp sessions (EBADF otherwise), begun
 // (EINVAL otherwise); EBUSY when attached already. The journal names the
 // RTP session's channel. DETACH undoes it (EINVAL when not attached). The
-// access filter (SET_FILTER, RESET_FILTER) is recorded and shown; it does
-// not drop payloads, so the receiving control's own rules about competing
-// sessions can be exercised.
+// access filter (SET_FILTER, RESET_FILTER) is recorded and shown, and
+// applied as a driver would: while it is on, a payload that arrives from
+// another address is dropped (and counted).
 //
 // Payloads that tests inject wait in the session's queue, each with the
 // source address and SSRC of the session it came from. The daemon's socket
@@ -50,6 +50,9 @@ class RtpExtModel {
     std::uint32_t at;  // loop clock, ms
     Bytes bytes;
   };
+  // Closed sessions kept for the listing, the oldest first to go: a board
+  // that runs for days must not keep every one.
+  static constexpr std::size_t closed_kept = 256;
   // Payloads kept per session, the latest first to go.
   static constexpr std::size_t written_kept = 4096;
 
@@ -63,6 +66,7 @@ class RtpExtModel {
     rtp_ext_attach_session_params attach{};
     bool filterOn = false;
     std::uint32_t filterAddr = 0;  // network order
+    std::uint32_t dropped = 0;     // payloads the filter kept out
     std::deque<Payload> queue;     // the front is in the daemon's socket when delivered
     bool delivered = false;
     std::uint32_t read = 0;  // payloads the daemon has taken
@@ -74,10 +78,14 @@ class RtpExtModel {
   // The driver's state, shared by every open; kept when the model is
   // registered again.
   struct State {
-    std::map<int, Session> sessions;  // by number, from 1, closed ones too
+    std::map<int, Session> sessions;  // by number, from 1, the latest closed ones too
+    std::deque<int> closed;           // the closed ones kept, in the order they closed
     int next = 1;
     std::unique_ptr<PcapTap> tap;
     void reset();
+    // Session n has closed: kept, and the oldest closed one beyond
+    // closed_kept forgotten.
+    void closing(int n);
     // The newest open session; null when none.
     Session* last();
   };

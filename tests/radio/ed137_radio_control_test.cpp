@@ -7,6 +7,7 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -21,7 +22,14 @@ using radiotest::Lines;
 class Codes : public IRadioControlNotify {
  public:
   void RadioControlNotify(int code) override { codes.push_back(code); }
+  // Each report as its session and PTT id.
+  void RadioControlNotify(const TERM::RtpRadioRequest& r) override {
+    const TERM::ED137RadioModifier& m = r.get_request().get_ed_137();
+    reports.push_back(m.get_addr().get_session_addr() + " " +
+                      std::to_string(m.get_params().get_tx().get_header().get_ptt_id().getValue()));
+  }
   std::vector<int> codes;
+  Lines reports;
 };
 
 class Gateway : public ED137RadioGWControl {
@@ -142,6 +150,30 @@ TEST_F(ED137ControlTest, KeepAlivesAndTheNoReceptionCodeGoOnAcrossTheLoopClocksW
     EXPECT_EQ(written().size(), 1u) << tick;
     EXPECT_EQ(rec.codes.size(), static_cast<std::size_t>(tick - 1)) << tick;  // from 300 ms of silence on
   }
+}
+
+// A tx payload of an operator position, in hex for the board.
+std::string txPayload(unsigned pttId) {
+  r2s_proto r;
+  r2s_proto_init(&r, r2s_proto_type_tx);
+  r2s_proto_set_tx_header(&r, 1, pttId, 0, 0);
+  unsigned char wire[64];
+  const int n = r2s_proto_pack(&r, wire, sizeof wire);
+  std::string hex;
+  char pair[4];
+  for (int i = 0; i < n; ++i) hex += std::string(pair, std::snprintf(pair, sizeof pair, " %02X", wire[i]));
+  return hex;
+}
+
+TEST_F(ED137ControlTest, OneBatchGivesOneReportPerRunOfASessionCarryingItsLastPayload) {
+  auto c = gateway({}, false);
+  command("rtp-ext inject last 10.1.2.3 7" + txPayload(1) + " ," + txPayload(2));
+  command("rtp-ext inject last 10.1.2.4 8" + txPayload(3));  // queued behind, read in the same batch
+  ASSERT_TRUE(pump([&] { return rec.reports.size() >= 2; }));
+  settle();
+  EXPECT_EQ(rec.reports, (Lines{"10.1.2.3 2", "10.1.2.4 3"}));
+  EXPECT_EQ(c->read_errno(), 0);  // the batch ended on an empty driver, which is no error
+  EXPECT_EQ(c->chan_state().session_addr, ::inet_addr("10.1.2.4"));
 }
 
 TEST_F(ED137ControlTest, AnRxPayloadReadsItsSqiWithTheQualityFirstAndTheLastSqiCounts) {

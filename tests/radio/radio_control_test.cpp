@@ -132,6 +132,39 @@ TEST_F(RadioControlTest, TheFilterIsSetOnceForAnAddressAndResetOnceWhenItGoes) {
   EXPECT_EQ(requests(sysroot::rtp_ext, "0xC0084504").size(), 3u);
 }
 
+// A codec change gives the channel a new session: the radio's access rule
+// must hold there too, and an address not yet named must not shut
+// everyone out.
+TEST_F(RadioControlTest, TheFilterGoesOnEachNewSessionAndIsNeverSetForAnAddressNotYetKnown) {
+  Counting c(1, attach(), init());
+  c.UpdateAccess(true, in_addr{INADDR_ANY});
+  EXPECT_FALSE(c.filter_on());
+  EXPECT_EQ(requests(sysroot::rtp_ext, "0xC0084504"), Lines{});
+  const in_addr a{::inet_addr("10.0.0.5")};
+  c.UpdateAccess(true, a);
+  c.UpdateAccess(true, in_addr{INADDR_ANY});  // the named one goes
+  EXPECT_FALSE(c.filter_on());
+  EXPECT_EQ(requests(sysroot::rtp_ext, "0x20004505").size(), 1u);
+  c.UpdateAccess(true, a);
+  c.RtpExtStop();
+  ASSERT_TRUE(c.RtpExtStart(false));
+  settle();
+  const Lines listing = command("rtp-ext");
+  ASSERT_EQ(listing.size(), 2u);
+  EXPECT_TRUE(hwtest::contains(listing[1], " open ")) << listing[1];
+  EXPECT_TRUE(hwtest::contains(listing[1], " filter 10.0.0.5 ")) << listing[1];
+  c.UpdateAccess(true, a);  // the same address again: the new session has it
+  EXPECT_EQ(requests(sysroot::rtp_ext, "0xC0084504").size(), 3u);
+
+  // An unjoined control stopped and started keeps its session and its filter.
+  Counting unjoined(init());
+  unjoined.UpdateAccess(true, a);
+  unjoined.RtpExtStop();
+  EXPECT_TRUE(unjoined.RtpExtStart(false));
+  EXPECT_EQ(requests(sysroot::rtp_ext, "0xC0084504").size(), 4u);
+  EXPECT_EQ(err(), "");
+}
+
 TEST_F(RadioControlTest, EachRefusalIsOneLineAndLeavesTheControlWithoutASession) {
   command("refuse-open rtp_ext");
   std::make_unique<Counting>(1, attach(), init());
@@ -140,8 +173,12 @@ TEST_F(RadioControlTest, EachRefusalIsOneLineAndLeavesTheControlWithoutASession)
   std::make_unique<Counting>(init());
   Counting stale(1, rtp_ext_attach_session_params{rtp_ + 100, ::getpid()}, init());  // no such session
   EXPECT_FALSE(stale.ext_fd().valid());
+  EXPECT_FALSE(stale.has_session());
   command("fail rtp C0085209 EINVAL 1");
   Counting c(1, Fd(::dup(rtp_)), rtp_attach_session_params{7, 123});
+  EXPECT_FALSE(c.has_session());
+  EXPECT_TRUE(c.RtpExtStart(false));  // the attach goes through now
+  EXPECT_TRUE(c.has_session());
   const std::string e = err();
   EXPECT_EQ(count(e, "\n"), 4) << e;
   for (const char* line : {":create rtp_ext session fail !!!\n", ":init rtp_ext session fail !!!\n",

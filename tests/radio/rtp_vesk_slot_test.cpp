@@ -163,6 +163,46 @@ TEST_F(VeskSlots, ACodecChangeJoinsTheExtensionToTheSlotsCurrentSession) {
   EXPECT_EQ(answer(cmd(3, 2, "destroy : NULL")), success(3, 2));
 }
 
+// A radio that could not talk to its radio must not pass for one that can.
+TEST_F(VeskSlots, ACreateWithoutAnExtensionSessionFailsAndLeavesNothingOpen) {
+  for (const char* fault : {"refuse-open rtp_ext", "fail rtp_ext C0144500 EIO 1", "fail rtp_ext C0084501 EINVAL 1"}) {
+    command(fault);
+    EXPECT_EQ(answer(create(1, 2, vesk())), error(1, 2, "insufficientResources")) << fault;
+    EXPECT_EQ(at(2), nullptr) << fault;
+    command("refuse-open rtp_ext off");
+    settle();
+    for (const std::string& l : command("rtp-ext")) EXPECT_FALSE(contains(l, " open ")) << fault << ": " << l;
+    EXPECT_EQ(command("rtp"), Lines{}) << fault;  // the RTP session went too
+  }
+  EXPECT_EQ(testkit::count(err(), "rtp ext VESK do not created: no extension session"), 3u) << err();
+  // An attach to another process's RTP session that the driver refuses.
+  command("fail rtp C0085209 EINVAL 1");
+  EXPECT_EQ(answer(create(2, 3, vesk("", ", rtp-e2m { slot 1, channel 2, mode only-rtp : { fd 7, pid 123 } }"))),
+            error(2, 3, "insufficientResources"));
+  settle();
+  EXPECT_EQ(command("rtp"), Lines{});
+}
+
+// Without a session (its restart after a codec change failed) the channel
+// takes no radio request: nothing would reach the radio.
+TEST_F(VeskSlots, ARadioRequestOnAChannelThatLostItsSessionIsAnError) {
+  ASSERT_EQ(exchange(create(1, 2, vesk())).size(), 3u);
+  command("refuse-open rtp_ext");
+  EXPECT_EQ(answer(cmd(2, 2, "ioctl : encoder-mode : ulaw")), error(2, 2, "unsupported"));
+  command("refuse-open rtp_ext off");
+  EXPECT_EQ(answer(cmd(3, 2, rtpExt("wm-flags : { " + flags(3, "TRUE") + " }"))), error(3, 2, "unsupported"));
+  EXPECT_FALSE(radio(2)->radio_control()->GetSQU());  // not taken either
+  EXPECT_EQ(answer(cmd(4, 2, "destroy : NULL")), success(4, 2));
+}
+
+// Port 0 lets the system choose: the RTCP socket too, for every such slot.
+TEST_F(VeskSlots, RadiosOnPortZeroBothGetTheirSockets) {
+  for (int slot : {2, 3}) EXPECT_EQ(exchange(create(slot, slot, vesk("", "", 0))).size(), 3u) << slot;
+  EXPECT_EQ(err().find("can not bind"), std::string::npos) << err();
+  EXPECT_EQ(log().find("can not bind"), std::string::npos) << log();
+  for (int slot : {2, 3}) EXPECT_EQ(answer(cmd(9, slot, "destroy : NULL")), success(9, slot));
+}
+
 // A slot whose input follows the radio's squelch, as the ED-137 slot sets it.
 class HeldInput : public RtpVESKRadioGWSlot {
  public:

@@ -137,19 +137,64 @@ TEST_F(VeskControlTest, ARunOfPacketsOfOneTypeFromOneSessionIsOneReportCarryingT
 
 TEST_F(VeskControlTest, WhileASessionTransmitsOnlyItOrAPushToTalkOfLowerPriorityNumberGetsThrough) {
   auto c = gateway(false);
-  // The controller has 192.0.2.1 (not the gateway itself) transmitting at priority 5.
-  ASSERT_TRUE(c->SendASNToChan(request("wm-trans : { flags { " + flags(5, true) + " }, ip \"192.0.2.1\", ssrc 4 }")));
-  EXPECT_EQ(c->filter().filter_addr, ::inet_addr("192.0.2.1"));
-  EXPECT_EQ(written(), Lines{"130"});
+  // A push-to-talk at priority 5 the status set, before any session is
+  // named: no filter, so the access rule alone decides.
+  ASSERT_TRUE(c->SendASNToChan(status(flags(5, true))));
+  EXPECT_FALSE(c->filter_on());
   inject("192.0.2.3", GW_FLAG_PTT, 9, 1, 1);  // higher number: held back
-  inject("192.0.2.1", GW_FLAG_BSS, 9, 0, 2);  // the transmitting session itself
   inject("192.0.2.3", GW_FLAG_PTT, 2, 0, 3);  // lower number but no push-to-talk
   inject("192.0.2.3", GW_FLAG_BSS, 2, 1, 4);  // not a push-to-talk command
   inject("192.0.2.3", GW_FLAG_PTT, 2, 1, 5);  // pre-empts
-  ASSERT_TRUE(pump([&] { return rec.reports.size() >= 2; }));
+  ASSERT_TRUE(reports(1));
+  EXPECT_EQ(rec.reports, Lines{"gw-set-ptt 192.0.2.3 5"});
+
+  // The controller has 192.0.2.1 (not the gateway itself) transmitting at
+  // priority 5: the driver's filter lets only that session in.
+  rec.reports.clear();
+  ASSERT_TRUE(c->SendASNToChan(request("wm-trans : { flags { " + flags(5, true) + " }, ip \"192.0.2.1\", ssrc 4 }")));
+  EXPECT_EQ(c->filter().filter_addr, ::inet_addr("192.0.2.1"));
+  EXPECT_EQ(written(), Lines{"130"});
+  inject("192.0.2.3", GW_FLAG_PTT, 9, 1, 1);  // another position: dropped by the driver
+  inject("192.0.2.1", GW_FLAG_BSS, 9, 0, 2);  // the transmitting session itself
+  inject("192.0.2.3", GW_FLAG_PTT, 2, 1, 5);  // dropped all the same
+  ASSERT_TRUE(pump([&] { return rec.reports.size() >= 1; }));
   settle();
-  EXPECT_EQ(rec.reports, (Lines{"gw-set-bss 192.0.2.1 2", "gw-set-ptt 192.0.2.3 5"}));
+  EXPECT_EQ(rec.reports, (Lines{"gw-set-bss 192.0.2.1 2"}));
+  EXPECT_TRUE(hwtest::contains(command("rtp-ext").back(), " dropped=2"));
   EXPECT_EQ(requests(sysroot::rtp_ext, "0xC0084504").size(), 1u);  // the filter follows the controller only
+}
+
+// A workstation's value that the controller's types cannot carry would
+// make the report impossible to send; the packet's other fields still count.
+TEST_F(VeskControlTest, AValueOutsideTheEnumerationsIsNeverTakenAndLoggedOncePerRun) {
+  auto c = gateway(false);
+  const auto send = [&](unsigned type, int (*set)(sig_proto*, unsigned char), unsigned char value) {
+    sig_proto r;
+    sig_proto_init(&r);
+    r.type = type;
+    sig_proto_set_base(&r, 5, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0);
+    set(&r, value);
+    unsigned char wire[64];
+    injectBytes("10.0.0.5", wire, sig_proto_pack(&r, wire, sizeof wire));
+  };
+  send(GW_ADJUST_RTE, sig_proto_set_gw_adjust_rte, 9);
+  send(GW_ADJUST_SQUELSHE, sig_proto_set_gw_adjust_squelsh, 200);
+  send(GW_ADJUST_STANDBY, sig_proto_set_gw_adjust_standby, 5);
+  send(GW_ADJUST_RTE, sig_proto_set_gw_adjust_rte, 3);
+  ASSERT_TRUE(reports(1));
+  EXPECT_EQ(rec.reports, Lines{"gw-set-rte 10.0.0.5"});
+  EXPECT_EQ(c->chan_state().rte, 3);
+  EXPECT_EQ(c->chan_state().squelch, -1);
+  EXPECT_EQ(c->chan_state().standby_state, -1);
+  EXPECT_EQ(c->bad_values(), 3u);
+  std::string e = err();
+  EXPECT_EQ(count(e, "\n"), 1) << e;
+  EXPECT_TRUE(hwtest::contains(e, ":packet type 12 from 10.0.0.5: rte 9 out of range, packet dropped\n")) << e;
+  send(GW_ADJUST_SQUELSHE, sig_proto_set_gw_adjust_squelsh, 200);  // a new run
+  settle();
+  EXPECT_EQ(count(err(), "out of range"), 2);
+  EXPECT_EQ(c->bad_values(), 4u);
+  EXPECT_EQ(c->read_errno(), 0);  // every batch ended on an empty driver
 }
 
 TEST_F(VeskControlTest, AStatusIsMergedWholeSendsNothingAndTurnsTheFlagIntoTransmissionEverySecond) {
@@ -157,7 +202,7 @@ TEST_F(VeskControlTest, AStatusIsMergedWholeSendsNothingAndTurnsTheFlagIntoTrans
   auto c = gateway();
   EXPECT_TRUE(c->SendASNToChan(status(flags(4, true))));
   EXPECT_EQ(c->radio_state().chan_id, 2);
-  EXPECT_EQ(c->filter().filter_addr, 0u);  // on, for the session the status does not name
+  EXPECT_FALSE(c->filter_on());  // none for a session the status does not name
   EXPECT_EQ(written(), Lines{});
   for (int second = 0; second < 2; ++second) {  // the standby not in use: never sent
     clock.advance(1000);

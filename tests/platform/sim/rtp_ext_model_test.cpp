@@ -79,12 +79,8 @@ TEST_F(RtpExtTest, ASessionIsInitialisedFirstAndJoinsOnlyABegunRtpSessionOfTheDa
   EXPECT_EQ(errno, EINVAL);
 }
 
-// The filter is recorded and drops nothing.
 TEST_F(RtpExtTest, EachReadGivesOnePayloadAndTheInformationBeforeItNamesItsOrigin) {
   const int fd = session();
-  rtp_ext_filter f{::inet_addr("10.0.0.9"), 0};
-  ASSERT_EQ(drv::ioctl_ptr(fd, rtp_ext::SET_FILTER, &f, sizeof f), 0);
-  EXPECT_TRUE(hwtest::contains(command("rtp-ext")[0], " filter 10.0.0.9 "));
   command("rtp-ext inject 1 10.0.0.5 0x1234 03 50 00 00");
   command("rtp-ext inject last 10.0.0.6 7 03 40 00 00 AA , 0102 , 03");
   for (const char* bad : {"rtp-ext inject 1 10.0.0.300 1 01", "rtp-ext inject 1 10.0.0.3 x 01",
@@ -113,8 +109,47 @@ TEST_F(RtpExtTest, EachReadGivesOnePayloadAndTheInformationBeforeItNamesItsOrigi
   ::close(fd);
   fds_.clear();
   settle();
-  EXPECT_TRUE(hwtest::hasLine(command("rtp-ext")[0], "session 1 closed ", " queued=0 read=4 written=0"));
+  EXPECT_TRUE(hwtest::hasLine(command("rtp-ext")[0], "session 1 closed ", " queued=0 read=4 written=0 dropped=0"));
   EXPECT_NE(board().execute("rtp-ext inject 1 10.0.0.3 1 01").error, "");
+}
+
+// While a filter is on, only its address gets in; what waits already stays.
+TEST_F(RtpExtTest, TheFilterDropsWhatArrivesFromAnotherAddressUntilItIsReset) {
+  const int fd = session();
+  command("rtp-ext inject last 10.0.0.6 6 01");  // before the filter
+  rtp_ext_filter f{::inet_addr("10.0.0.9"), 0};
+  ASSERT_EQ(drv::ioctl_ptr(fd, rtp_ext::SET_FILTER, &f, sizeof f), 0);
+  command("rtp-ext inject last 10.0.0.5 5 02 , 03");
+  command("rtp-ext inject last 10.0.0.9 9 04");
+  EXPECT_TRUE(hwtest::contains(command("rtp-ext")[0], " filter 10.0.0.9 queued=2 read=0 written=0 dropped=2"));
+  ASSERT_EQ(drv::ioctl_ptr(fd, rtp_ext::RESET_FILTER, &f, sizeof f), 0);
+  command("rtp-ext inject last 10.0.0.5 5 05");
+  Lines got;
+  for (rtp_ext_packet_info info{}; drv::ioctl_ptr(fd, rtp_ext::PACKET_INFO, &info, sizeof info) == 1;)
+    got.push_back(std::string(::inet_ntoa(in_addr{info.addr})) + " " + std::to_string(readPayload(fd)[0]));
+  EXPECT_EQ(got, (Lines{"10.0.0.6 1", "10.0.0.9 4", "10.0.0.5 5"}));
+}
+
+// A board that runs for days opens and closes sessions by the thousand.
+TEST_F(RtpExtTest, OnlyTheLatestClosedSessionsAreKept) {
+  const std::size_t cycles = sim::RtpExtModel::closed_kept + 50;
+  for (std::size_t i = 0; i < cycles; ++i) {
+    ::close(drv::open(sysroot::rtp_ext, O_RDWR | O_NONBLOCK));
+    ASSERT_TRUE(pump([] { return board().devices(sysroot::rtp_ext).empty(); }));
+  }
+  const int open = session();
+  settle();
+  const Lines listing = command("rtp-ext");
+  ASSERT_EQ(listing.size(), sim::RtpExtModel::closed_kept + 1);
+  EXPECT_EQ(listing.front().rfind("session 51 closed ", 0), 0u) << listing.front();
+  EXPECT_EQ(listing.back().rfind("session " + std::to_string(cycles + 1) + " open ", 0), 0u) << listing.back();
+  EXPECT_NE(board().execute("rtp-ext written 50").error, "");
+  command("rtp-ext reset");
+  EXPECT_EQ(command("rtp-ext").size(), 1u);
+  ::close(open);
+  fds_.clear();
+  settle();
+  EXPECT_EQ(command("rtp-ext").size(), 1u);  // the one that closed since
 }
 
 // Each written payload is the header extension of an RTP packet whose
