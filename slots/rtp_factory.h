@@ -61,7 +61,8 @@ class RtpFactoryBase : public SlotFactory {
     sockaddr_in rtcpPeer{};
   };
   // Checks the payload and the addresses, opens and binds the RTCP socket
-  // (SO_REUSEADDR when asked), begins a session and adds a new channel
+  // (at the local port + 1, or where the system chooses for port 0;
+  // SO_REUSEADDR when asked), begins a session and adds a new channel
   // whose fourth word is channelWord. False, with its line in the log and
   // nothing left open, when a step fails.
   bool OpenSession(const LGCP::CreateRtpParams& params, bool reuseAddress, std::uint32_t channelWord, Opening& opening);

@@ -248,4 +248,34 @@ TEST_F(ED137Radio, TheDefaultsReportsTheRadiosTypeAndModeAndTheHeldInput) {
   for (int slot : {1, 2, 4, 5, 6}) EXPECT_EQ(reply(cmd(9, slot, "destroy : NULL")), ok(9, slot));
 }
 
+// The radio's squelch is open from the create on: connecting the slot
+// starts its input with no request from the controller. A radio whose
+// extension session cannot be had is refused and leaves nothing open.
+TEST_F(ED137Radio, AnOpenSquelchAtCreateStartsTheInputAtConnectAndAnUnusableDriverFailsTheCreate) {
+  start();
+  ASSERT_EQ(c.exchange(cmd(1, 1, "create : trunk : { trunk 1, timeslot 5 }")).size(), 3u);
+  ASSERT_EQ(reply(cmd(2, 2,
+                      radioCreate(header("ptt-off", "squ-on") +
+                                  response("type radio-txrx, txrxmode txrx", "", ", transmission-depend-on-squ TRUE")))),
+            ok(2, 2));
+  board("journal clear");
+  EXPECT_EQ(reply(cmd(3, 1, "connect : 2")), ok(3, 1));
+  const std::string journal = board("journal");
+  EXPECT_TRUE(has(journal, "(input on)")) << journal;
+  EXPECT_EQ(reply(cmd(4, 2, "destroy : NULL")), ok(4, 2));
+
+  int seq = 5;
+  for (const char* fault : {"refuse-open rtp_ext", "fail rtp_ext C0144500 EIO 1", "fail rtp_ext C0084501 EINVAL 1"}) {
+    board(fault);
+    EXPECT_EQ(reply(cmd(seq, 3, radioCreate(header("ptt-off", "squ-off")))), e2e::refused(seq, 3, "insufficientResources"))
+        << fault;
+    board("refuse-open rtp_ext off");
+    // (The board hears of a close on its next pass.)
+    EXPECT_TRUE(e2e::waitFor([&] { return !has(board("rtp-ext"), " open ") && board("rtp").empty(); }))
+        << fault << "\n" << board("rtp-ext") << board("rtp");
+    ++seq;
+  }
+  EXPECT_EQ(reply(cmd(seq, 1, "destroy : NULL")), ok(seq, 1));
+}
+
 }  // namespace

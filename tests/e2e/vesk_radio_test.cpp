@@ -140,12 +140,13 @@ TEST_F(VeskRadio, AGatewayChannelFromCreateToDestroy) {
   for (std::size_t i = 1; i < chans.size(); ++i)
     EXPECT_GE(chans[i].at - chans[0].at, 900u) << board("rtp-ext written last");
 
-  // 192.0.2.1 transmits at priority 5: a third session's push-to-talk gets
-  // through only with a lower priority number.
-  EXPECT_EQ(c.exchange(cmd(3, 3, request(std::string("wm-trans : { flags { prio 5, ptt TRUE, ") + kFlags +
-                                         " }, ip \"192.0.2.1\", ssrc 4 }"))),
+  // The controller's push-to-talk at priority 5 before any session is
+  // named: no filter (one for 0.0.0.0 would shut every position out), so
+  // the access rule decides, by priority.
+  board("journal clear");
+  EXPECT_EQ(c.exchange(cmd(3, 3, request(std::string("wm-flags : { flags { prio 5, ptt TRUE, ") + kFlags + " } }"))),
             Lines{ok(3, 3)});
-  EXPECT_NE(board("rtp-ext").find(" filter 192.0.2.1 "), std::string::npos);
+  EXPECT_EQ(board("journal").find("(filter"), std::string::npos);
   board("rtp-ext inject last 192.0.2.3 3 03 94 00 00");
   EXPECT_EQ(radioSignals(), Lines{});
   board("rtp-ext inject last 192.0.2.3 3 03 24 00 00");
@@ -153,22 +154,47 @@ TEST_F(VeskRadio, AGatewayChannelFromCreateToDestroy) {
   ASSERT_EQ(preempted.size(), 1u);
   EXPECT_NE(preempted[0].find("session-addr \"192.0.2.3\""), std::string::npos) << preempted[0];
 
+  // The controller gives 192.0.2.3 the radio: the driver lets only that
+  // session in, and a second position's push-to-talk, of whatever
+  // priority, is dropped there.
+  EXPECT_EQ(c.exchange(cmd(4, 3, request(std::string("wm-trans : { flags { prio 2, ptt TRUE, ") + kFlags +
+                                         " }, ip \"192.0.2.3\", ssrc 3 }"))),
+            Lines{ok(4, 3)});
+  EXPECT_NE(board("rtp-ext").find(" filter 192.0.2.3 "), std::string::npos);
+  board("rtp-ext inject last 192.0.2.1 1 03 14 00 00");
+  EXPECT_EQ(radioSignals(), Lines{});
+  EXPECT_NE(board("rtp-ext").find(" dropped=1"), std::string::npos) << board("rtp-ext");
+
   // A codec change: the extension session goes, the RTP session begins
-  // again, and a new extension session joins the new one.
+  // again, and a new extension session joins the new one, with the filter.
   board("journal clear");
-  EXPECT_EQ(c.exchange(cmd(4, 3, "ioctl : encoder-mode : ulaw")), Lines{ok(4, 3)});
+  EXPECT_EQ(c.exchange(cmd(5, 3, "ioctl : encoder-mode : ulaw")), Lines{ok(5, 3)});
   const Lines changed = extLines(board("journal"));
   // (The board hears of the old session's close on its next pass.)
-  ASSERT_EQ(changed.size(), 5u) << board("journal");
+  ASSERT_EQ(changed.size(), 6u) << board("journal");
   EXPECT_EQ(changed[0], "ioctl /dev/rtp_ext 0x20004502 -> 0 (detach)");
   EXPECT_EQ(changed[1], "open /dev/rtp_ext rdwr|nonblock -> 0");
   EXPECT_EQ(changed[2], "ioctl /dev/rtp_ext 0xC0144500 -> 0 (init 4919)");
   EXPECT_TRUE(endsWith(changed[3], pid + " channel 4096)")) << changed[3];
-  EXPECT_EQ(changed[4], "close /dev/rtp_ext");
+  EXPECT_EQ(changed[4], "ioctl /dev/rtp_ext 0xC0084504 -> 0 (filter 192.0.2.3)");
+  EXPECT_EQ(changed[5], "close /dev/rtp_ext");
+  board("rtp-ext inject last 192.0.2.1 1 03 14 00 00");
+  board("rtp-ext inject last 192.0.2.3 3 03 24 00 00");
+  const Lines after = radioSignals();
+  ASSERT_EQ(after.size(), 1u);
+  EXPECT_NE(after[0].find("session-addr \"192.0.2.3\""), std::string::npos) << after[0];
+  const std::string listing = board("rtp-ext");
+  EXPECT_NE(listing.find(" filter 192.0.2.3 queued=0 read=1 written="), std::string::npos) << listing;
+  // Sent again, the same address asks nothing more of the driver.
+  board("journal clear");
+  EXPECT_EQ(c.exchange(cmd(6, 3, request(std::string("wm-trans : { flags { prio 2, ptt TRUE, ") + kFlags +
+                                         " }, ip \"192.0.2.3\", ssrc 3 }"))),
+            Lines{ok(6, 3)});
+  EXPECT_EQ(board("journal").find("(filter"), std::string::npos);
 
   // The destroy detaches and closes it.
   board("journal clear");
-  EXPECT_EQ(c.exchange(cmd(5, 3, "destroy : NULL")), Lines{ok(5, 3)});
+  EXPECT_EQ(c.exchange(cmd(7, 3, "destroy : NULL")), Lines{ok(7, 3)});
   EXPECT_EQ(extLines(board("journal")), (Lines{"ioctl /dev/rtp_ext 0x20004502 -> 0 (detach)", "close /dev/rtp_ext"}));
   EXPECT_EQ(board("rtp-ext").find(" open "), std::string::npos);
 
@@ -176,6 +202,26 @@ TEST_F(VeskRadio, AGatewayChannelFromCreateToDestroy) {
   const e2e::Ran read = e2e::run("tshark -r " + root.dir() + "/ext.pcap -d udp.port==5004,rtp -T fields "
                             "-e rtp.ext.profile -e rtp.hdr_ext 2>/dev/null | sort -u | head -3");
   EXPECT_NE(read.out.find("0x1337\t0x81"), std::string::npos) << read.out;
+}
+
+// Values the controller's types cannot carry (RTE 9, squelch 200): one
+// line for the run, no report that could not be sent, and the channel goes
+// on with the next valid packet.
+TEST_F(VeskRadio, AWorkstationsValuesOutOfRangeAreLoggedOnceAndTheNextValidPacketIsReported) {
+  start();
+  ASSERT_EQ(c.exchange(cmd(1, 3, radioCreate(e2e::freePort() - 1))).size(), 3u);
+  board("rtp-ext inject last 10.0.0.5 5 0C 50 00 00 09 00 00 00 , 0B 50 00 00 C8 00 00 00");
+  EXPECT_EQ(radioSignals(), Lines{});
+  board("rtp-ext inject last 10.0.0.5 5 0C 50 00 00 02 00 00 00");
+  const Lines reports = radioSignals();
+  ASSERT_EQ(reports.size(), 1u);
+  EXPECT_NE(reports[0].find("params gw-set-rte : { rte a1b }"), std::string::npos) << reports[0];
+  EXPECT_NE(reports[0].find("squelshe on, rte a1b"), std::string::npos) << reports[0];  // the status as it was
+  const std::string err = daemon->err();
+  EXPECT_EQ(e2e::count(err, "out of range"), 1u) << err;
+  EXPECT_NE(err.find("packet type 12 from 10.0.0.5: rte 9 out of range, packet dropped"), std::string::npos) << err;
+  EXPECT_EQ(err.find("encode error"), std::string::npos) << err;
+  EXPECT_EQ(c.exchange(cmd(2, 3, "destroy : NULL")), Lines{ok(2, 3)});
 }
 
 }  // namespace
