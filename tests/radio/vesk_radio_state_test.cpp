@@ -175,4 +175,45 @@ TEST(VeskRadioState, FrequenciesTravelAsTextWithSixDecimals) {
   EXPECT_TRUE(isDefaultInitCommand(0) && isDefaultInitCommand(-4) && !isDefaultInitCommand(1));
 }
 
+// The last value of each enumeration passes, the next one does not; a
+// packet with more to say keeps it, taking the known value instead.
+TEST(VeskRadioState, ValuesOutsideTheEnumerationsAreReplacedByTheKnownOnesOrDropThePacket) {
+  VeskRadioState known;
+  std::string bad;
+  sig_proto r;
+  const auto packet = [&](unsigned type) {
+    sig_proto_init(&r);
+    r.type = type;
+    return &r;
+  };
+  sig_proto_set_gw_adjust_squelsh(packet(GW_ADJUST_SQUELSHE), 103);
+  EXPECT_EQ(CheckProto(r, known, bad), 0);
+  EXPECT_EQ(bad, "");
+  sig_proto_set_gw_adjust_squelsh(packet(GW_ADJUST_SQUELSHE), 104);
+  EXPECT_EQ(CheckProto(r, known, bad), -1);
+  EXPECT_EQ(bad, "squelch 104");
+  sig_proto_set_gw_adjust_rte(packet(GW_ADJUST_RTE), 7);
+  EXPECT_EQ(CheckProto(r, known, bad), 0);
+  sig_proto_set_gw_adjust_standby(packet(GW_ADJUST_STANDBY), 2);
+  known.standby_state = 1;  // the packet's only value: dropped all the same
+  EXPECT_EQ(CheckProto(r, known, bad), -1);
+  EXPECT_EQ(bad, "standby 2");
+
+  // A channel report: the frequency stands, the squelch is the known one.
+  sig_proto_set_wm_chan(packet(WM_CHAN), 4, 121.5f, 200, 3);
+  EXPECT_EQ(CheckProto(r, known, bad), -1);  // no squelch known yet
+  known.squelch = 2;
+  sig_proto_set_wm_chan(packet(WM_CHAN), 4, 121.5f, 200, 3);
+  EXPECT_EQ(CheckProto(r, known, bad), 1);
+  EXPECT_EQ(bad, "squelch 200");
+  VeskRadioState got;
+  DecodeProto(r, got);
+  EXPECT_EQ(got.squelch, 2);
+  EXPECT_EQ(got.rte, 3);
+  EXPECT_EQ(got.frequency, 121.5f);
+  sig_proto_set_wm_standby(packet(WM_STANDBY), 1, 200, 9);
+  EXPECT_EQ(CheckProto(r, known, bad), -1);  // no receiver state known
+  EXPECT_EQ(bad, "standby receiver 9");
+}
+
 }  // namespace
