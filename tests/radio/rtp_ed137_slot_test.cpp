@@ -88,34 +88,4 @@ TEST_F(ED137Slots, ACodecChangeJoinsTheExtensionToTheSlotsCurrentSessionAndTheKe
   EXPECT_EQ(drain(), Lines{});
 }
 
-// The radio's squelch is open from the create on: the input starts with
-// the connection, as it would on a later request that opens it.
-TEST_F(ED137Slots, AHeldInputStartsAtConnectWhenTheCreatesSquelchIsOpen) {
-  const auto radio = [](const char* squ) {
-    return "rtp : { codecRTP { payload ptG711-Alaw, dhost { iaddr \"127.0.0.1\", port " +
-           std::to_string(testkit::freePort() - 1) + " }, radio { status ed-137 : { header { ptt ptt-off, squ " + squ +
-           ", ptt-id 0, ptt-mute FALSE, ptt-summation FALSE, sct FALSE }, radio-response { type radio-txrx, "
-           "txrxmode txrx, ptt-id 0, transmission-depend-on-squ TRUE } } } }, txPayload ptG711-Alaw, rxPayload "
-           "ptG711-Alaw }";
-  };
-  ASSERT_EQ(exchange(create(1, 1, "rtp : { codecRTP { payload ptG711-Alaw, dhost { iaddr \"127.0.0.1\", port " +
-                                      std::to_string(testkit::freePort() - 1) +
-                                      " } }, txPayload ptG711-Alaw, rxPayload ptG711-Alaw }"))
-                .size(),
-            3u);
-  ASSERT_EQ(exchange(create(2, 2, radio("squ-on"))).size(), 3u);
-  ASSERT_EQ(exchange(create(3, 3, radio("squ-off"))).size(), 3u);
-  board().clear_journal();
-  EXPECT_EQ(answer(cmd(4, 1, "connect : 2")), success(4, 1));
-  EXPECT_EQ(journalWith("(input on)").size(), 1u) << journalText();
-  EXPECT_EQ(answer(cmd(5, 1, "connect : 3")), success(5, 1));
-  EXPECT_EQ(journalWith("(input on)").size(), 1u) << journalText();  // closed: held
-  // Disconnected, then connected again: on again.
-  EXPECT_EQ(answer(cmd(6, 2, "disconnect : NULL")), success(6, 2));
-  EXPECT_EQ(journalWith("(input off)").size(), 1u);
-  EXPECT_EQ(answer(cmd(7, 1, "connect : 2")), success(7, 1));
-  EXPECT_EQ(journalWith("(input on)").size(), 2u);
-  for (int n : {1, 2, 3}) EXPECT_EQ(answer(cmd(8, n, "destroy : NULL")), success(8, n));
-}
-
 }  // namespace
