@@ -267,7 +267,8 @@ TEST_F(ED137Radio, AnOpenSquelchAtCreateStartsTheInputAtConnectAndAnUnusableDriv
   int seq = 5;
   for (const char* fault : {"refuse-open rtp_ext", "fail rtp_ext C0144500 EIO 1", "fail rtp_ext C0084501 EINVAL 1"}) {
     board(fault);
-    EXPECT_EQ(reply(cmd(seq, 3, radioCreate(header("ptt-off", "squ-off")))), e2e::refused(seq, 3, "insufficientResources"))
+    EXPECT_EQ(reply(cmd(seq, 3, radioCreate(header("ptt-off", "squ-off")))),
+              e2e::refused(seq, 3, "insufficientResources"))
         << fault;
     board("refuse-open rtp_ext off");
     // (The board hears of a close on its next pass.)
