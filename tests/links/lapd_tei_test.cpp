@@ -3,6 +3,7 @@
 // made to do (the libpri suite has the rest).
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -132,6 +133,50 @@ TEST(LapdTei, LayerThreeBroadcasts) {
   EXPECT_TRUE(p.family().received.empty());
   EXPECT_TRUE(p.peer.take().empty());
   EXPECT_EQ(p.lapd().current_state(), ISDN::ST_TEI_ASSIGNED);
+}
+
+}  // namespace
+
+namespace {
+
+// Every state change of the TEI paths is traced with the event that made
+// it, the five-times-unanswered request included.
+TEST(LapdTei, StateChangesNameTheirEvent) {
+  Terminal f;
+  f.lapd().set_log(2);
+  f.lapd().mdl_remove();
+  f.family().activate();
+  f.settle();
+  std::uint16_t ri = f.requested();
+  f.peer.send(f.peer.tei_msg(ri, assigned, 64));
+  f.settle();
+  f.peer.tei = 64;
+  f.peer.take();
+  // A call offered to the bus while the link is being set up.
+  f.peer.send(f.peer.broadcast(q931(1)));
+  f.settle();
+  f.peer.send(f.peer.ua(true));
+  f.settle();
+  f.peer.send(f.peer.tei_msg(0, remove_tei, 64));
+  f.settle();
+  for (int i = 0; i < 5; ++i) f.advance(2000);
+  ASSERT_EQ(f.family().deactivations.size(), 2u);
+  EXPECT_EQ(f.family().deactivations[1].text, "link error (T202 expired N202 times)");
+  std::string changes;
+  std::istringstream lines(f.log_text());
+  for (std::string line; std::getline(lines, line);)
+    if (contains(line, "change state")) changes += line + "\n";
+  EXPECT_EQ(changes,
+            "LAPD[7] : change state \"TEI assigned\" -> \"TEI unassigned\" on MDL-REMOVE\n"
+            "LAPD[7] : change state \"TEI unassigned\" -> \"Establish awaiting TEI\" on DL-ESTABLISH\n"
+            "LAPD[7] : change state \"Establish awaiting TEI\" -> \"Awaiting establishment\" on MDL-ASSIGN\n"
+            "LAPD[7] : change state \"Awaiting establishment\" -> \"TEI assigned\" on UI\n"
+            "LAPD[7] : change state \"TEI assigned\" -> \"Awaiting establishment\" on DL-ESTABLISH\n"
+            "LAPD[7] : change state \"Awaiting establishment\" -> \"Multiple frame established\" on UA\n"
+            "LAPD[7] : change state \"Multiple frame established\" -> \"TEI unassigned\" on MDL-REMOVE\n"
+            "LAPD[7] : change state \"TEI unassigned\" -> \"Assign awaiting TEI\" on identity remove\n"
+            "LAPD[7] : change state \"Assign awaiting TEI\" -> \"TEI unassigned\" on T202\n");
+  EXPECT_EQ(f.lapd().current_state(), ISDN::ST_TEI_UNASSIGNED);
 }
 
 }  // namespace
