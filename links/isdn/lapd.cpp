@@ -1,6 +1,10 @@
 #include "links/isdn/lapd.h"
 
-#include <cstdlib>
+#include <sys/random.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <ctime>
 #include <iostream>
 #include <string>
 
@@ -332,7 +336,28 @@ void LAPD::log_frame(LapdEvent ev, const Rx& rx) const {
 
 // ------------------------------------------------------ TEI management
 
-std::uint16_t LAPD::new_ri() { return static_cast<std::uint16_t>(std::rand() & 0xFFFF); }
+std::uint16_t LAPD::new_ri() {
+  std::uint16_t ri = 0;
+  // Non-blocking: early after boot the pool may not be ready yet, and the
+  // loop must not stall on it.
+  for (;;) {
+    const ssize_t n = ::getrandom(&ri, sizeof ri, GRND_NONBLOCK);
+    if (n == static_cast<ssize_t>(sizeof ri)) return ri;
+    if (n < 0 && errno == EINTR) continue;
+    break;
+  }
+  // No random source yet: the clock's nanoseconds, the process and a
+  // counter still differ between terminals started together.
+  static std::uint32_t drawn = 0;
+  timespec ts{};
+  ::clock_gettime(CLOCK_MONOTONIC, &ts);
+  std::uint32_t x = static_cast<std::uint32_t>(ts.tv_nsec) ^ static_cast<std::uint32_t>(::getpid()) << 16 ^
+                    ++drawn * 0x9E3779B9u;
+  x ^= x >> 16;
+  x *= 0x7FEB352Du;
+  x ^= x >> 15;
+  return static_cast<std::uint16_t>(x);
+}
 
 // Q.921 5.3.2. When layer 3 asked for the link (state 2, Establish awaiting
 // TEI), the state stays: the establishment is carried out once the TEI

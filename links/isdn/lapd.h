@@ -310,6 +310,8 @@ class LAPD : public Protocol, private LAPDFullState, public HDLC::Notify {
   void tei_check(const Rx&);
   void tei_remove(const Rx&);
 
+  // A fresh reference number for an identity request, from the system's
+  // random source: terminals started together on one bus must not collide.
   static std::uint16_t new_ri();
 
   Side::type side_;

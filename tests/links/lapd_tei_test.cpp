@@ -3,6 +3,10 @@
 // made to do (the libpri suite has the rest).
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -177,6 +181,76 @@ TEST(LapdTei, StateChangesNameTheirEvent) {
             "LAPD[7] : change state \"TEI unassigned\" -> \"Assign awaiting TEI\" on identity remove\n"
             "LAPD[7] : change state \"Assign awaiting TEI\" -> \"TEI unassigned\" on T202\n");
   EXPECT_EQ(f.lapd().current_state(), ISDN::ST_TEI_UNASSIGNED);
+}
+
+}  // namespace
+
+namespace {
+
+// The Ri of `count` identity requests of one terminal: five per assignment
+// that nobody answers, then it starts again.
+std::vector<std::uint16_t> references(unsigned count) {
+  Terminal f;
+  f.lapd().mdl_remove();
+  std::vector<std::uint16_t> ri;
+  while (ri.size() < count) {
+    f.family().activate();
+    f.settle();
+    for (int i = 0; i < 5; ++i) {
+      for (const Bytes& b : f.peer.take())
+        if (b.size() == 8 && b[6] == request) ri.push_back(static_cast<std::uint16_t>(b[4] | b[5] << 8));
+      f.advance(2000);
+    }
+    if (f.lapd().current_state() != ISDN::ST_TEI_UNASSIGNED) break;
+  }
+  ri.resize(count);
+  return ri;
+}
+
+// Two boards on one bus are two processes started alike: each terminal runs
+// in a child of its own, forked together, and their references must be as
+// independent as chance makes them.
+TEST(LapdTei, TerminalsStartedTogetherDrawDifferentReferences) {
+  constexpr unsigned n = 1000;
+  std::vector<std::uint16_t> drawn[2];
+  pid_t child[2];
+  int fd[2][2];
+  for (int t = 0; t < 2; ++t) {
+    ASSERT_EQ(::pipe(fd[t]), 0);
+    child[t] = ::fork();
+    ASSERT_GE(child[t], 0);
+    if (child[t] == 0) {
+      const std::vector<std::uint16_t> ri = references(n);
+      const bool whole = ri.size() == n && ::write(fd[t][1], ri.data(), n * sizeof ri[0]) == ssize_t(n * sizeof ri[0]);
+      ::_exit(whole ? 0 : 1);
+    }
+    ::close(fd[t][1]);
+  }
+  for (int t = 0; t < 2; ++t) {
+    drawn[t].resize(n);
+    std::size_t got = 0;
+    auto* into = reinterpret_cast<char*>(drawn[t].data());
+    for (ssize_t r; got < n * sizeof(std::uint16_t) && (r = ::read(fd[t][0], into + got, n * 2 - got)) > 0;)
+      got += static_cast<std::size_t>(r);
+    ::close(fd[t][0]);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child[t], &status, 0), child[t]);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "terminal " << t;
+    ASSERT_EQ(got, n * sizeof(std::uint16_t));
+  }
+  // Request k of one terminal against request k of the other: 1000/65536
+  // equal pairs expected; three or more has a chance below one in a million.
+  unsigned same = 0;
+  for (unsigned k = 0; k < n; ++k) same += drawn[0][k] == drawn[1][k];
+  EXPECT_LE(same, 2u);
+  // Values of one terminal found anywhere in the other's: about 15 by
+  // chance (1000 * 1000 / 65536).
+  const std::set<std::uint16_t> other(drawn[1].begin(), drawn[1].end());
+  unsigned shared = 0;
+  for (std::uint16_t r : drawn[0]) shared += other.count(r) != 0;
+  EXPECT_LT(shared, 45u);
+  // Within one terminal: about 7.6 repeats by chance.
+  EXPECT_GT(std::set<std::uint16_t>(drawn[0].begin(), drawn[0].end()).size(), n - 30);
 }
 
 }  // namespace
