@@ -510,6 +510,9 @@ void LAPD_NT::on_tei_procedure(Packet& info) {
     case TeiMessage::identity_check_response: {
       if (m.ai == TeiMessage::group_tei) {
         if (log_ > 0) log() << "recieved check response with wrong Ai=" << m.ai << ",removed" << std::endl;
+        // Every terminal drops its TEI and asks again: the table must not
+        // keep them, or the requests that follow find no TEI free.
+        for (LAPD_NT_user& u : users_) u.unassign();
         remove_tei(m.ai);
         return;
       }
