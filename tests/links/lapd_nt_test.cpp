@@ -255,6 +255,28 @@ TEST(LapdNt, WindowOfSevenAndEveryFrameKeptUntilAcknowledged) {
   EXPECT_EQ(b.nt->user(0).link_state(), ISDN::LAPD_NT_user::unassigned);
 }
 
+// A message with the dummy call reference is three octets long: it goes up
+// like any other, its N(R) acknowledges, and the terminal's call keeps its
+// routing.
+TEST(LapdNt, ShortInSequenceFrameIsDeliveredAndAcknowledges) {
+  Bus b(1);
+  b.call(0);
+  b.h.family_a().received.clear();
+  b.down(message(0x01, 1));
+  b.settle();
+  EXPECT_EQ(b.nt->user(0).ack_queue(), 1u);
+  const Bytes facility = {0x08, 0x00, 0x62};
+  b.t(0).send(b.t(0).i(1, 1, facility));
+  b.settle();
+  EXPECT_EQ(b.h.family_a().received, std::vector<Bytes>{facility});
+  EXPECT_EQ(b.nt->user(0).ack_queue(), 0u);
+  EXPECT_EQ(b.nt->user(0).link_state(), ISDN::LAPD_NT_user::assigned);
+  b.sent();
+  b.down(message(0x01, 2));
+  b.settle();
+  EXPECT_EQ(b.sent(), std::vector<Bytes>{b.i_frame(0, 1, 2, message(0x01, 2))});
+}
+
 // A frame sent again carries the present V(R): an N(R) behind what the
 // terminal has since been told would be an N(R) error there.
 TEST(LapdNt, RetransmissionsCarryThePresentReceiveState) {
