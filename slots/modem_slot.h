@@ -139,6 +139,7 @@ class DspModemSlot : public ModemSlot {
   void RunFaxSender();
   void RunFaxReceiver();
   void on_fax_terminate(int status);
+  void on_receiver_end(int status);
   // Logs the text with the system's error text and sends the abort signal
   // with the error number.
   void abortSetUp(const char* text);
@@ -146,6 +147,11 @@ class DspModemSlot : public ModemSlot {
   Fd mctl;
   int timeslot = -1;
   int modem = -1;
+  // The fax receiver: not the slot's child as far as the controller is
+  // concerned (its end is no signal), only followed to be stopped with the
+  // slot. -1 when none runs.
+  pid_t receiver = -1;
+  ChildWait receiverWait;
 };
 
 class HdlcModemSlot : public ModemSlot {

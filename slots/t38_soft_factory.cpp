@@ -14,6 +14,7 @@
 #include "platform/drv.h"
 #include "platform/mcc_records.h"
 #include "platform/sysroot.h"
+#include "runtime/child_process.h"
 #include "runtime/ext_out.h"
 #include "runtime/fd.h"
 #include "slots/t38_soft_slot.h"
@@ -82,7 +83,7 @@ Slot* T38SoftFactory::INewSlot(const LGCP::CreateParams& params) {
   const std::string program = sysroot::path(sysroot::t38);
   const int fd = mcc.get();
 
-  const pid_t pid = ::fork();
+  const pid_t pid = ChildProcess::Fork();
   if (pid == 0) {
     if (fd != 0)
       ::dup2(fd, 0);

@@ -7,10 +7,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 
 #include "platform/sysroot.h"
 #include "tests/e2e/lgcp_controller.h"
+#include "tests/e2e/process_scan.h"
 
 namespace {
 
@@ -18,6 +20,13 @@ using e2e::cmd;
 using e2e::Lines;
 using e2e::ok;
 using e2e::signal;
+using namespace std::chrono_literals;
+
+std::string create(int seq, int slot) {
+  return cmd(seq, slot,
+             "create : t38soft : { dhost { iaddr \"192.0.2.9\", port 4100 }, shost { iaddr \"0.0.0.0\", port 4200 "
+             "}, rx-packet-size 160, rx-threshold 1, tx-threshold 1, args { } }");
+}
 
 class T38SoftSlots : public e2e::ControllerTest {
  protected:
@@ -28,6 +37,16 @@ class T38SoftSlots : public e2e::ControllerTest {
     std::filesystem::create_directories(records());
   }
   std::string records() const { return root.dir() + "/t38/"; }
+  // Channels the board has handed out and not yet taken back.
+  std::string channelsInUse() const {
+    std::string out;
+    std::istringstream lines(board("mcc"));
+    for (std::string line; std::getline(lines, line);)
+      if (line.find(" free") == std::string::npos) out += line + "\n";
+    return out;
+  }
+  // Nothing the daemon started still runs, and no channel is held.
+  bool nothingLeft() const { return e2e::childrenOf(daemon->pid()).empty() && channelsInUse().empty(); }
   void tell(const std::string& name, const std::string& text) const { std::ofstream(records() + name) << text; }
   // A record of the one child the stand-in ran ("" before it exists).
   std::string record(const std::string& suffix) const {
@@ -62,6 +81,42 @@ TEST_F(T38SoftSlots, TheProgramGetsItsArgumentsAndTheChannelAndItsExitCodeComesB
   ASSERT_EQ(report.size(), 2u);
   EXPECT_NE(report[1].find("t38-instances 6,"), std::string::npos) << report[1];
   EXPECT_EQ(c.exchange(cmd(3, 7, "destroy : NULL")), Lines{ok(3, 7)});
+}
+
+// A controller that drops right after its creates: the programs started
+// for them end, however early the stop reaches them, and give their
+// channels back.
+TEST_F(T38SoftSlots, ControllerResetsRightAfterTwoCreatesLeaveNoProgramAndNoChannel) {
+  start();
+  for (int round = 0; round < 20; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    c.send(create(1, 1));
+    c.send(create(2, 2));
+    c.close();
+    ASSERT_TRUE(c.connect(port)) << daemon->err();
+  }
+  EXPECT_TRUE(e2e::waitFor([&] { return nothingLeft(); }, 3s))
+      << e2e::childrenOf(daemon->pid()).size() << " programs left\n"
+      << channelsInUse();
+  EXPECT_NE(e2e::count(daemon->err(), "t38 daemon["), 0u) << "no program was started";
+}
+
+// A program that does not end on SIGTERM is killed once the grace period
+// is over, with one line in the log, and its channel comes back.
+TEST_F(T38SoftSlots, AProgramIgnoringTheStopIsKilledAfterTheGracePeriod) {
+  tell("ignore-term", "");
+  start();
+  ASSERT_EQ(c.exchange(create(1, 7)).front(), ok(1, 7));
+  ASSERT_TRUE(e2e::waitFor([&] { return !record(".argv").empty(); })) << daemon->err();
+  const std::vector<pid_t> children = e2e::childrenOf(daemon->pid());
+  ASSERT_EQ(children.size(), 1u);
+  EXPECT_EQ(c.exchange(cmd(2, 7, "destroy : NULL")), Lines{ok(2, 7)});
+  // Still there well inside the grace period: SIGTERM did not end it.
+  EXPECT_FALSE(e2e::waitFor([&] { return nothingLeft(); }, 500ms));
+  EXPECT_TRUE(e2e::waitFor([&] { return nothingLeft(); }, 5s)) << channelsInUse();
+  const std::string line =
+      "07:t38 soft: t38 daemon[" + std::to_string(children[0]) + "] isn't terminated, killing ...\n";
+  EXPECT_EQ(e2e::count(daemon->err(), line), 1u) << daemon->err();
 }
 
 }  // namespace

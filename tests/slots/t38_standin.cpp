@@ -10,11 +10,13 @@
 //                            t38/exit holds "BYTES CODE" it exits with CODE
 //                            once it has read BYTES octets; otherwise it
 //                            reads until the end of its input and exits 0.
+//                            When t38/ignore-term exists it ignores SIGTERM.
 //
 // The records are written under a temporary name and renamed, so a test
 // that sees a file sees it whole.
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -58,6 +60,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   ::mkdir(dir().c_str(), 0755);
+  if (::access((dir() + "ignore-term").c_str(), F_OK) == 0) ::signal(SIGTERM, SIG_IGN);
   const std::string me = dir() + std::to_string(::getpid());
   std::string args;
   for (int i = 0; i < argc; ++i) args += std::string(argv[i]) + "\n";
