@@ -5,6 +5,7 @@
 #include <iostream>
 #include <thread>
 
+#include "slots/param_ranges.h"
 #include "slots/slot.h"
 #include "slots/slot_factory.h"
 
@@ -107,7 +108,8 @@ bool Slots::OnSlotCommand(const LGCP::Command& command) {
       if ((slot = Addressed())) Answer(slot->IUserData(command.get_userData()), LGCP::ErrorCause::unsupported);
       break;
     default:
-      if ((slot = Addressed())) Answer(slot->Ioctl(command.get_ioctl()), LGCP::ErrorCause::unsupported);
+      if ((slot = Addressed()) && InRange("ioctl", ParamRanges::Ioctl(command.get_ioctl())))
+        Answer(slot->Ioctl(command.get_ioctl()), LGCP::ErrorCause::unsupported);
       break;
   }
   return true;
@@ -145,8 +147,18 @@ void Slots::CmdDisconnect() {
   if (Slot* slot = Addressed()) Answer(Disconnect(*slot), LGCP::ErrorCause::disconnectFail);
 }
 
+bool Slots::InRange(const char* command, const std::string& fault) {
+  if (fault.empty()) return true;
+  std::cerr << "slots: " + std::string(command) + " refused, out of range: " + fault + "\n" << std::flush;
+  Error(LGCP::ErrorCause::invalidParams);
+  return false;
+}
+
 void Slots::CmdCreate(const LGCP::CreateParams& params) {
   const unsigned n = GetSlot();
+  // Before the slot at the number is replaced: a refused create changes
+  // nothing.
+  if (!InRange("create", ParamRanges::Create(params))) return;
   if (Slot* old = table_[n]) {
     if (old->releasing_) {
       Error(LGCP::ErrorCause::destroyInProgress);

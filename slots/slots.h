@@ -14,6 +14,7 @@
 // first, answers later with the request's own seq. When the controller goes,
 // every slot goes: those still releasing after the others have gone are
 // deleted after a one-second pause.
+#include <string>
 #include <vector>
 
 #include "control/ctrl_service.h"
@@ -61,6 +62,9 @@ class Slots : public CtrlSrv::Service {
   void CmdConnect(unsigned target);
   void CmdDisconnect();
   void CmdCreate(const LGCP::CreateParams& params);
+  // Whether a command's numbers are in range (fault from ParamRanges);
+  // else logs the fault and answers invalidParams.
+  bool InRange(const char* command, const std::string& fault);
   void CmdDestroy();
   // The slot of the request, or null after answering slotNotExists.
   Slot* Addressed();
