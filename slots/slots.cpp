@@ -20,16 +20,33 @@ Slots::Slots() = default;
 Slots::~Slots() = default;
 
 void Slots::UpdateHardwareResources() {
-  LGCP::Signal signal;
-  LGCP::Resources& resources = signal.select_query();
-  resources.set_mux(true);
-  for (SlotFactory* f = SlotFactory::firstFactory; f; f = f->next()) f->Query(resources);
-  SendSignal(signal);
+  ++reportsOwed_;
+  // Counts still coming serve this report as well.
+  if (queriesPending_) return;
+  for (SlotFactory* f = SlotFactory::firstFactory; f; f = f->next())
+    if (!f->PrepareQuery()) ++queriesPending_;
+  if (!queriesPending_) SendReports();
+}
+
+void Slots::OnQueryReady() {
+  if (queriesPending_ && --queriesPending_ == 0) SendReports();
+}
+
+void Slots::SendReports() {
+  for (; reportsOwed_; --reportsOwed_) {
+    LGCP::Signal signal;
+    LGCP::Resources& resources = signal.select_query();
+    resources.set_mux(true);
+    for (SlotFactory* f = SlotFactory::firstFactory; f; f = f->next()) f->Query(resources);
+    SendSignal(signal);
+  }
 }
 
 void Slots::OnConnect() {}
 
 void Slots::OnDisconnect() {
+  // Reports still waiting for counts were for the controller that went.
+  reportsOwed_ = 0;
   // Slots whose release is still under way when every other slot has gone.
   std::vector<Slot*> stragglers;
   while (!list_.empty()) {

@@ -32,8 +32,11 @@ class Slots : public CtrlSrv::Service {
   static bool CheckSlot(unsigned n) { return n < table_size; }
 
   // Reports every factory's resources to the controller (on SIGHUP, and
-  // after a resource query).
+  // after a resource query); once counts a factory gathers from the loop
+  // are in, when there are such.
   void UpdateHardwareResources();
+  // A factory's counts that PrepareQuery left coming are in.
+  void OnQueryReady();
 
   void OnConnect() override;
   void OnDisconnect() override;
@@ -73,6 +76,12 @@ class Slots : public CtrlSrv::Service {
   // Answers success or the given error.
   void Answer(bool done, LGCP::ErrorCause::NamedNumber cause);
 
+  // Sends the reports owed, each with the factories' counts as they are.
+  void SendReports();
+
   Slot* table_[table_size] = {};
   std::vector<Slot*> list_;
+  // Reports asked for and not yet sent, factories whose counts are coming.
+  unsigned reportsOwed_ = 0;
+  unsigned queriesPending_ = 0;
 };

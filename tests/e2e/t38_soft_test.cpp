@@ -4,7 +4,11 @@
 // controller hears it, and the instances the resource report counts.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
+#include <iostream>
+#include <thread>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -77,7 +81,9 @@ TEST_F(T38SoftSlots, TheProgramGetsItsArgumentsAndTheChannelAndItsExitCodeComesB
   ASSERT_EQ(e2e::simboardctl(root.dir(), "mcc inject 1024 0A 0B 0C 0D 0E").status, 0);
   EXPECT_EQ(c.next(), signal(7, "abort : 768"));
   EXPECT_EQ(record(".in"), "\x0A\x0B\x0C\x0D\x0E");
-  const Lines report = c.exchange("{ seq 2, pdu command : query : NULL }");
+  // The count is read from the loop: the report may follow the ping.
+  Lines report = c.exchange("{ seq 2, pdu command : query : NULL }");
+  if (report.size() == 1) report.push_back(c.next());
   ASSERT_EQ(report.size(), 2u);
   EXPECT_NE(report[1].find("t38-instances 6,"), std::string::npos) << report[1];
   EXPECT_EQ(c.exchange(cmd(3, 7, "destroy : NULL")), Lines{ok(3, 7)});
@@ -117,6 +123,43 @@ TEST_F(T38SoftSlots, AProgramIgnoringTheStopIsKilledAfterTheGracePeriod) {
   const std::string line =
       "07:t38 soft: t38 daemon[" + std::to_string(children[0]) + "] isn't terminated, killing ...\n";
   EXPECT_EQ(e2e::count(daemon->err(), line), 1u) << daemon->err();
+}
+
+// The program's count is awaited from the loop: a program that takes its
+// time stalls nothing, one that answers within the second still counts,
+// and one that does not is killed, with one line, and counts 0.
+TEST_F(T38SoftSlots, ASlowCountStallsNothingAndAHungOneIsKilledWithOneLine) {
+  tell("instances", "6");
+  tell("instances-delay", "10000");
+  start();
+  c.send("{ seq 2, pdu command : query : NULL }");
+  EXPECT_EQ(c.next(), "{ seq 2, pdu response : success : NULL }");
+  std::chrono::milliseconds slowest{0};
+  std::string report;
+  for (int i = 0; i < 100 && report.empty(); ++i) {
+    const auto sent = std::chrono::steady_clock::now();
+    c.send("{ seq 3, pdu command : ping : NULL }");
+    for (std::string m; (m = c.next(3s)) != "{ seq 3, pdu response : success : NULL }";) {
+      ASSERT_FALSE(m.empty()) << "no answer to a ping";
+      report = m;
+    }
+    slowest = std::max(slowest,
+                       std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - sent));
+    std::this_thread::sleep_for(20ms);
+  }
+  // Polled in steps; a stalled loop would hold a ping for the whole second.
+  EXPECT_LT(slowest.count(), 500) << "ms for the slowest ping";
+  std::cout << "slowest ping while the count ran: " << slowest.count() << " ms\n";
+  ASSERT_FALSE(report.empty());
+  EXPECT_NE(report.find("t38-instances 0,"), std::string::npos) << report;
+  EXPECT_EQ(e2e::count(daemon->err() + daemon->out(), "can't detect T38 resources"), 1u) << daemon->err();
+  EXPECT_TRUE(e2e::waitFor([&] { return e2e::childrenOf(daemon->pid()).empty(); }, 3s)) << "the program still runs";
+
+  tell("instances-delay", "300");
+  Lines answer = c.exchange("{ seq 4, pdu command : query : NULL }");
+  if (answer.size() == 1) answer.push_back(c.next());
+  ASSERT_EQ(answer.size(), 2u);
+  EXPECT_NE(answer[1].find("t38-instances 6,"), std::string::npos) << answer[1];
 }
 
 }  // namespace

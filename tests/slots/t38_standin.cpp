@@ -3,7 +3,9 @@
 // $KORVEND_ROOT/t38/ (the daemon passes its environment on):
 //
 //   t38 --num-of-instances   prints the first line of t38/instances, or
-//                            nothing when there is no such file;
+//                            nothing when there is no such file, after
+//                            sleeping the milliseconds t38/instances-delay
+//                            holds, if any;
 //   t38 --child ...          writes its argv, one argument a line, to
 //                            t38/<pid>.argv, then appends what it reads on
 //                            its standard input to t38/<pid>.in. When
@@ -19,6 +21,8 @@
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <time.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -54,6 +58,11 @@ std::string readWhole(const std::string& path) {
 
 int main(int argc, char** argv) {
   if (argc == 2 && std::strcmp(argv[1], "--num-of-instances") == 0) {
+    long delay = 0;
+    std::istringstream(readWhole(dir() + "instances-delay")) >> delay;
+    struct timespec left = {delay / 1000, (delay % 1000) * 1000000};
+    while (::nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
     std::ifstream in(dir() + "instances");
     std::string line;
     if (std::getline(in, line)) std::printf("%s\n", line.c_str());
