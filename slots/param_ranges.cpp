@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "hardware/e1_ctl.h"
 #include "platform/hal_records.h"
 #include "slots/echo_factory.h"
 
@@ -167,7 +168,8 @@ std::string ParamRanges::Ioctl(const LGCP::IoctlParams& params) {
       break;
     }
     case I::e_cas:
-      c.in("timeslot", v(params.get_cas().get_channel().get_timeslot()), 0, 31);
+      c.in("path", v(params.get_cas().get_channel().get_path()), 0, E1Ctl::trunks - 1)
+          .in("timeslot", v(params.get_cas().get_channel().get_timeslot()), 0, 31);
       break;
     case I::e_vad_params:
       if (params.get_vad_params().getSelection() == LGCP::VADParams::e_v2) {

@@ -122,6 +122,7 @@ const std::map<std::string, std::pair<long long, long long>> usable = {
     {"ioctl.translateDTMF.amp2", {0, 0xFFFF}},
     {"ioctl.translateDTMF.toneDuration", {0, 0xFFFF}},
     {"ioctl.translateDTMF.pauseDuration", {0, 0xFFFF}},
+    {"ioctl.cas.channel.path", {0, 3}},
     {"ioctl.cas.channel.timeslot", {0, 31}},
     {"ioctl.vad-params.v2.voice-th-msec", {0, 0xFFFF}},
     {"ioctl.vad-params.v2.silence-th-msec", {0, 0xFFFF}},
@@ -210,9 +211,12 @@ std::vector<LGCP::Message> variants(const LGCP::Message& m) {
   return out;
 }
 
+// Slot n < 0: a command to the board rather than to a slot.
+std::string head(int n) { return n < 0 ? std::string("{ seq 1, ") : "{ seq 1, slot " + std::to_string(n) + ", "; }
+
 LGCP::Message command(int n, const std::string& kind, const std::string& body) {
   LGCP::Message m;
-  EXPECT_TRUE(m.setFromValueNotation(cmd(1, n, kind + " : " + body))) << body;
+  EXPECT_TRUE(m.setFromValueNotation(head(n) + "pdu command : " + kind + " : " + body + " }")) << body;
   return m;
 }
 
@@ -281,7 +285,7 @@ class ControllerIntegers : public e2e::ControllerTest {
         const Lines answer = c.exchange(m.asValueNotation());
         if (::testing::Test::HasFatalFailure()) return;
         ASSERT_FALSE(answer.empty()) << "no answer; " << daemon->err();
-        const std::string response = "{ seq 1, slot " + std::to_string(n) + ", pdu response : ";
+        const std::string response = head(n) + "pdu response : ";
         const auto at = std::find_if(answer.begin(), answer.end(),
                                      [&](const std::string& l) { return l.rfind(response, 0) == 0; });
         ASSERT_NE(at, answer.end()) << answer[0];
@@ -322,6 +326,8 @@ TEST_F(ControllerIntegers, EveryIntegerOfEveryCreateAndIoctlAtItsExtremes) {
     }
   for (const auto& t : targets)
     for (const LGCP::Message& v : variants(radioIoctl(t.first))) sweep(t.first, v, false);
+  // CAS signalling of a trunk goes to the board, not to a slot.
+  sweep(-1, "ioctl", "cas : { channel { path 0, timeslot 1 }, cmd open : 5 }", false);
   RecordProperty("commands", sent);
   std::cout << sent << " commands, " << refused << " out of their slot's range\n";
   EXPECT_GT(refused, 0);
