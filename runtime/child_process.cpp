@@ -64,6 +64,12 @@ void Orphan::OnDeadline() {
   for (const auto& o : orphans())
     if (o.get() == self && o->serial_ == serial) alive = true;
   if (!alive) return;
+  if (!wait_.attached()) {
+    // The child watch has gone (the process is ending): whether the pid
+    // is still this child's cannot be told, so it is left alone.
+    forget(this);
+    return;
+  }
   std::ostringstream line;
   line << what_ << "[" << pid_ << "] isn't terminated, killing ...\n";
   std::cerr << line.str() << std::flush;
