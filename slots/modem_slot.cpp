@@ -173,9 +173,10 @@ pid_t ModemSlot::spawn(const std::string& program, const std::vector<std::string
   const std::size_t bannerLength = banner ? std::strlen(banner) : 0;
   static const char failed[] = "fail to exec!\n";
 
-  // The child starts with every signal at its default (SIGPIPE too).
   const pid_t child = ChildProcess::Fork();
   if (child != 0) return child;
+  // The daemon ignores SIGPIPE; the program gets the usual disposition.
+  ::signal(SIGPIPE, SIG_DFL);
   if (delay) ::sleep(delay);
   if (bannerLength && ::write(STDOUT_FILENO, banner, bannerLength) < 0) {
   }

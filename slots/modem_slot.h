@@ -18,7 +18,9 @@
 //
 // The end of a child becomes the slot's "abort" signal with the raw wait
 // status. A destroy with a child running sends it SIGHUP and is answered
-// once the child has ended, or after 5000 ms, when the child is killed.
+// once the child has ended, or after 5000 ms, when the child is killed. The
+// fax receiver is no such child (its end is no signal), but one still
+// running when its slot goes gets SIGTERM, and SIGKILL 5000 ms later.
 #include <sys/types.h>
 
 #include <memory>
