@@ -68,7 +68,8 @@ bool E1Ctl::OnCommand(const LGCP::Command& command) {
         return true;
       }
       const int trunk = ioctl.get_cas().get_channel().get_path().getValue();
-      if (trunk < 0 || trunk >= trunks)
+      const int timeslot = ioctl.get_cas().get_channel().get_timeslot().getValue();
+      if (trunk < 0 || trunk >= trunks || timeslot < 0 || timeslot > 31)
         Error(LGCP::ErrorCause::invalidParams);
       else if (!CheckOpenCas())
         Error(LGCP::ErrorCause::internal);

@@ -140,6 +140,10 @@ void ChildWaitService::SigChldHandlerWrapper(int) {
   errno = savedErrno;
 }
 
+void ChildWaitService::Drain() {
+  if (event_.fd().valid()) OnChildEvent(event_.fd().get(), POLLIN);
+}
+
 void ChildWaitService::OnChildEvent(int fd, short revents) {
   if (!(revents & POLLIN)) return;
   ChildRecord rec;

@@ -125,6 +125,9 @@ class ChildWaitService {
 
   // Reads the records queued by the signal handler; calls the watchers.
   void OnChildEvent(int fd, short revents);
+  // The same outside the loop's poll: whoever is about to signal a child
+  // by its pid learns first of an end that has been reaped already.
+  void Drain();
   // The SIGCHLD handler: reaps every ended child and queues its record.
   static void SigChldHandlerWrapper(int sig);
 

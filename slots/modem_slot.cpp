@@ -21,6 +21,7 @@
 #include "platform/drv.h"
 #include "platform/modem_records.h"
 #include "platform/sysroot.h"
+#include "runtime/child_process.h"
 #include "slots/modem_factory.h"
 
 namespace {
@@ -172,7 +173,7 @@ pid_t ModemSlot::spawn(const std::string& program, const std::vector<std::string
   const std::size_t bannerLength = banner ? std::strlen(banner) : 0;
   static const char failed[] = "fail to exec!\n";
 
-  const pid_t child = ::fork();
+  const pid_t child = ChildProcess::Fork();
   if (child != 0) return child;
   // The daemon ignores SIGPIPE; the program gets the usual disposition.
   ::signal(SIGPIPE, SIG_DFL);
@@ -239,12 +240,22 @@ void ModemSlot::on_terminate_timeout() {
 
 // ---- DspModemSlot ----
 
-DspModemSlot::DspModemSlot(ModemFactory& factory, const TERM::ModemParams& params) : ModemSlot(factory, params) {}
+DspModemSlot::DspModemSlot(ModemFactory& factory, const TERM::ModemParams& params) : ModemSlot(factory, params) {
+  receiverWait.Bind(this, &DspModemSlot::on_receiver_end);
+}
 
 DspModemSlot::~DspModemSlot() {
   Stop();
+  // The receiver's end is no concern of the controller's, but it does not
+  // go on with the slot gone.
+  receiverWait.Detach();
+  std::ostringstream what;
+  what << *this << ": fax receiver";
+  ChildProcess::Abandon(receiver, SIGTERM, terminate_ms, what.str());
   unbind();
 }
+
+void DspModemSlot::on_receiver_end(int) { receiver = -1; }
 
 bool DspModemSlot::Prepare() {
   InitModem();
@@ -346,7 +357,10 @@ void DspModemSlot::RunFaxReceiver() {
     name[0] = '\0';
   const std::vector<std::string> argv{sysroot::path(sysroot::fax_bin), "-m", std::to_string(modem), "receive",
                                       sysroot::path(name)};
-  if (spawn(sysroot::fax_bin, argv, "executing\n", 1) < 0) return abortSetUp("vfork fail: ");
+  const pid_t started = spawn(sysroot::fax_bin, argv, "executing\n", 1);
+  if (started < 0) return abortSetUp("vfork fail: ");
+  receiver = started;
+  receiverWait.Attach(receiver);
   say(std::clog, "fax receiver executed modem=" + std::to_string(modem) + " ts=" + std::to_string(timeslot));
 }
 

@@ -18,7 +18,9 @@
 //
 // The end of a child becomes the slot's "abort" signal with the raw wait
 // status. A destroy with a child running sends it SIGHUP and is answered
-// once the child has ended, or after 5000 ms, when the child is killed.
+// once the child has ended, or after 5000 ms, when the child is killed. The
+// fax receiver is no such child (its end is no signal), but one still
+// running when its slot goes gets SIGTERM, and SIGKILL 5000 ms later.
 #include <sys/types.h>
 
 #include <memory>
@@ -139,6 +141,7 @@ class DspModemSlot : public ModemSlot {
   void RunFaxSender();
   void RunFaxReceiver();
   void on_fax_terminate(int status);
+  void on_receiver_end(int status);
   // Logs the text with the system's error text and sends the abort signal
   // with the error number.
   void abortSetUp(const char* text);
@@ -146,6 +149,11 @@ class DspModemSlot : public ModemSlot {
   Fd mctl;
   int timeslot = -1;
   int modem = -1;
+  // The fax receiver: not the slot's child as far as the controller is
+  // concerned (its end is no signal), only followed to be stopped with the
+  // slot. -1 when none runs.
+  pid_t receiver = -1;
+  ChildWait receiverWait;
 };
 
 class HdlcModemSlot : public ModemSlot {

@@ -37,6 +37,10 @@ class SlotFactory {
   // A new slot, or null when the parameters are not for this family or
   // cannot be served.
   virtual Slot* INewSlot(const LGCP::CreateParams& params) = 0;
+  // Gets this family's counts ready for a resource report: true when they
+  // are; false when they come later, and the factory then calls
+  // Slots::OnQueryReady once they have.
+  virtual bool PrepareQuery() { return true; }
   // Adds this family's counts to the resource report.
   virtual void Query(LGCP::Resources& resources) = 0;
   // Sees the trunk-status signals (nothing by default).

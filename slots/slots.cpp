@@ -5,6 +5,7 @@
 #include <iostream>
 #include <thread>
 
+#include "slots/param_ranges.h"
 #include "slots/slot.h"
 #include "slots/slot_factory.h"
 
@@ -19,16 +20,33 @@ Slots::Slots() = default;
 Slots::~Slots() = default;
 
 void Slots::UpdateHardwareResources() {
-  LGCP::Signal signal;
-  LGCP::Resources& resources = signal.select_query();
-  resources.set_mux(true);
-  for (SlotFactory* f = SlotFactory::firstFactory; f; f = f->next()) f->Query(resources);
-  SendSignal(signal);
+  ++reportsOwed_;
+  // Counts still coming serve this report as well.
+  if (queriesPending_) return;
+  for (SlotFactory* f = SlotFactory::firstFactory; f; f = f->next())
+    if (!f->PrepareQuery()) ++queriesPending_;
+  if (!queriesPending_) SendReports();
+}
+
+void Slots::OnQueryReady() {
+  if (queriesPending_ && --queriesPending_ == 0) SendReports();
+}
+
+void Slots::SendReports() {
+  for (; reportsOwed_; --reportsOwed_) {
+    LGCP::Signal signal;
+    LGCP::Resources& resources = signal.select_query();
+    resources.set_mux(true);
+    for (SlotFactory* f = SlotFactory::firstFactory; f; f = f->next()) f->Query(resources);
+    SendSignal(signal);
+  }
 }
 
 void Slots::OnConnect() {}
 
 void Slots::OnDisconnect() {
+  // Reports still waiting for counts were for the controller that went.
+  reportsOwed_ = 0;
   // Slots whose release is still under way when every other slot has gone.
   std::vector<Slot*> stragglers;
   while (!list_.empty()) {
@@ -107,7 +125,8 @@ bool Slots::OnSlotCommand(const LGCP::Command& command) {
       if ((slot = Addressed())) Answer(slot->IUserData(command.get_userData()), LGCP::ErrorCause::unsupported);
       break;
     default:
-      if ((slot = Addressed())) Answer(slot->Ioctl(command.get_ioctl()), LGCP::ErrorCause::unsupported);
+      if ((slot = Addressed()) && InRange("ioctl", ParamRanges::Ioctl(command.get_ioctl())))
+        Answer(slot->Ioctl(command.get_ioctl()), LGCP::ErrorCause::unsupported);
       break;
   }
   return true;
@@ -145,8 +164,18 @@ void Slots::CmdDisconnect() {
   if (Slot* slot = Addressed()) Answer(Disconnect(*slot), LGCP::ErrorCause::disconnectFail);
 }
 
+bool Slots::InRange(const char* command, const std::string& fault) {
+  if (fault.empty()) return true;
+  std::cerr << "slots: " + std::string(command) + " refused, out of range: " + fault + "\n" << std::flush;
+  Error(LGCP::ErrorCause::invalidParams);
+  return false;
+}
+
 void Slots::CmdCreate(const LGCP::CreateParams& params) {
   const unsigned n = GetSlot();
+  // Before the slot at the number is replaced: a refused create changes
+  // nothing.
+  if (!InRange("create", ParamRanges::Create(params))) return;
   if (Slot* old = table_[n]) {
     if (old->releasing_) {
       Error(LGCP::ErrorCause::destroyInProgress);

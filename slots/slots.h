@@ -14,6 +14,7 @@
 // first, answers later with the request's own seq. When the controller goes,
 // every slot goes: those still releasing after the others have gone are
 // deleted after a one-second pause.
+#include <string>
 #include <vector>
 
 #include "control/ctrl_service.h"
@@ -31,8 +32,11 @@ class Slots : public CtrlSrv::Service {
   static bool CheckSlot(unsigned n) { return n < table_size; }
 
   // Reports every factory's resources to the controller (on SIGHUP, and
-  // after a resource query).
+  // after a resource query); once counts a factory gathers from the loop
+  // are in, when there are such.
   void UpdateHardwareResources();
+  // A factory's counts that PrepareQuery left coming are in.
+  void OnQueryReady();
 
   void OnConnect() override;
   void OnDisconnect() override;
@@ -61,6 +65,9 @@ class Slots : public CtrlSrv::Service {
   void CmdConnect(unsigned target);
   void CmdDisconnect();
   void CmdCreate(const LGCP::CreateParams& params);
+  // Whether a command's numbers are in range (fault from ParamRanges);
+  // else logs the fault and answers invalidParams.
+  bool InRange(const char* command, const std::string& fault);
   void CmdDestroy();
   // The slot of the request, or null after answering slotNotExists.
   Slot* Addressed();
@@ -69,6 +76,12 @@ class Slots : public CtrlSrv::Service {
   // Answers success or the given error.
   void Answer(bool done, LGCP::ErrorCause::NamedNumber cause);
 
+  // Sends the reports owed, each with the factories' counts as they are.
+  void SendReports();
+
   Slot* table_[table_size] = {};
   std::vector<Slot*> list_;
+  // Reports asked for and not yet sent, factories whose counts are coming.
+  unsigned reportsOwed_ = 0;
+  unsigned queriesPending_ = 0;
 };

@@ -2,9 +2,12 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <stdio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <iostream>
 #include <sstream>
@@ -14,21 +17,16 @@
 #include "platform/drv.h"
 #include "platform/mcc_records.h"
 #include "platform/sysroot.h"
+#include "runtime/child_process.h"
 #include "runtime/ext_out.h"
 #include "runtime/fd.h"
+#include "slots/slots.h"
 #include "slots/t38_soft_slot.h"
 
 namespace {
 
 // One write per report: the log streams may be unbuffered.
 void Write(std::ostream& stream, const std::ostringstream& text) { stream << text.str() << std::flush; }
-
-// The text as one word of a shell command.
-std::string ShellWord(const std::string& text) {
-  std::string word = "'";
-  for (char c : text) word += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return word + "'";
-}
 
 }  // namespace
 
@@ -82,7 +80,7 @@ Slot* T38SoftFactory::INewSlot(const LGCP::CreateParams& params) {
   const std::string program = sysroot::path(sysroot::t38);
   const int fd = mcc.get();
 
-  const pid_t pid = ::fork();
+  const pid_t pid = ChildProcess::Fork();
   if (pid == 0) {
     if (fd != 0)
       ::dup2(fd, 0);
@@ -98,26 +96,99 @@ Slot* T38SoftFactory::INewSlot(const LGCP::CreateParams& params) {
   return new T38SoftSlot(pid, channel);  // our descriptor closes here: the child has its own
 }
 
-void T38SoftFactory::Query(LGCP::Resources& resources) { resources.set_t38_instances(QueryNumOfInstances()); }
+void T38SoftFactory::Query(LGCP::Resources& resources) { resources.set_t38_instances(instances); }
 
-int T38SoftFactory::QueryNumOfInstances() {
+T38SoftFactory::T38SoftFactory() {
+  countEvent.Bind("T38SoftFactory::OnCountInput", &T38SoftFactory::OnCountInput, this);
+  countWait.Bind(this, &T38SoftFactory::OnCountEnd);
+}
+
+bool T38SoftFactory::PrepareQuery() {
+  if (counting()) return false;  // the running count serves this report too
+  instances = 0;
+  countLine.clear();
+  const std::string program = sysroot::path(sysroot::t38);
+  int ends[2] = {-1, -1};
+  if (::access(program.c_str(), X_OK) != 0 || ::pipe2(ends, O_CLOEXEC) != 0) {
+    std::ostringstream log;
+    log << ext::header(this) << "t38 daemon not found!\n";
+    Write(std::clog, log);
+    return true;
+  }
+  Fd readEnd(ends[0]), writeEnd(ends[1]);
+  std::string option = "--num-of-instances";
+  char* const argv[] = {const_cast<char*>(sysroot::t38), &option[0], nullptr};
+  const int out = writeEnd.get();
+  const pid_t pid = ChildProcess::Fork();
+  if (pid == 0) {
+    if (::dup2(out, STDOUT_FILENO) < 0) ::_exit(127);
+    ::execv(program.c_str(), argv);
+    ::_exit(127);
+  }
+  if (pid < 0) {
+    std::ostringstream log;
+    log << ext::header(this) << "t38 daemon not found!\n";
+    Write(std::clog, log);
+    return true;
+  }
+  countPid = pid;
+  countWait.Attach(pid);
+  readEnd.NonBlock();
+  countPipe = std::move(readEnd);
+  countEvent.Schedule(countPipe, POLLIN);
+  countTimer.set(count_ms, &T38SoftFactory::OnCountTimeout, this);
+  return false;
+}
+
+void T38SoftFactory::OnCountInput(int fd, short revents) {
+  char buf[64];
+  for (;;) {
+    const ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno == EAGAIN && !(revents & (POLLHUP | POLLERR))) return;
+    if (n <= 0) break;  // the end of the program's output
+    countLine.append(buf, static_cast<std::size_t>(n));
+    // One line of at most 32 octets is all the count is.
+    if (countLine.find('\n') != std::string::npos || countLine.size() >= 32) break;
+  }
+  Counted(false);
+}
+
+void T38SoftFactory::OnCountEnd(int) {
+  countPid = -1;
+  // Its output is whole now: what the pipe holds is read before it goes.
+  if (countPipe.valid()) OnCountInput(countPipe.get(), POLLIN | POLLHUP);
+}
+
+void T38SoftFactory::OnCountTimeout() {
+  // An end already reaped, with its line, counts.
+  if (ChildWaitService::childWaitService) ChildWaitService::childWaitService->Drain();
+  if (counting()) Counted(true);
+}
+
+void T38SoftFactory::Counted(bool late) {
+  countTimer.reset();
+  countEvent.Release();
+  countPipe.close();
   std::ostringstream log;
   log << ext::header(this);
-  const std::string program = sysroot::path(sysroot::t38);
-  FILE* pipe = nullptr;
-  if (::access(program.c_str(), X_OK) == 0) pipe = ::popen((ShellWord(program) + " --num-of-instances").c_str(), "re");
-  if (!pipe) {
-    log << "t38 daemon not found!\n";
+  if (late) {
+    instances = 0;
+    log << "t38: can't detect T38 resources: no answer within " << count_ms << " ms, killed\n";
     Write(std::clog, log);
-    return 0;
-  }
-  char line[33];
-  const bool got = std::fgets(line, sizeof line, pipe) != nullptr;
-  ::pclose(pipe);
-  if (!got) {
+  } else if (countLine.empty()) {
+    instances = 0;
     log << "t38: can't detect T38 resources\n";
     Write(std::clog, log);
-    return 0;
+  } else {
+    instances = static_cast<int>(std::strtol(countLine.substr(0, 32).c_str(), nullptr, 10));
   }
-  return static_cast<int>(std::strtol(line, nullptr, 10));
+  countLine.clear();
+  if (countPid != -1) {
+    // A late one is killed now; one that has answered gets its time to end.
+    countWait.Detach();
+    ChildProcess::Abandon(countPid, late ? SIGKILL : 0, count_ms, "t38 --num-of-instances");
+    countPid = -1;
+  }
+  Slots::instance().OnQueryReady();
 }

@@ -6,6 +6,7 @@
 #include <iostream>
 #include <sstream>
 
+#include "runtime/child_process.h"
 #include "runtime/ext_out.h"
 
 T38SoftSlot::T38SoftSlot(int pid, int channel) : pid(pid), channel(channel) {
@@ -22,7 +23,14 @@ void T38SoftSlot::IAfterCreate() {
 
 bool T38SoftSlot::IBeforeDestroy() {
   // An ended child has been reaped: its pid may name another process now.
-  if (pid >= 1) ::kill(pid, SIGTERM);
+  if (pid < 1) return true;
+  // The slot goes at once; the child, which holds the slot's controller
+  // channel, is followed up until it has ended.
+  child.Detach();
+  std::ostringstream what;
+  what << ext::header(this) << "t38 daemon";
+  ChildProcess::Abandon(pid, SIGTERM, terminate_ms, what.str());
+  pid = -1;
   return true;
 }
 

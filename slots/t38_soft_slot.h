@@ -7,7 +7,8 @@
 //
 // The child's end reaches the controller as "abort" with the raw wait
 // status (exit code 3: 768). Destroy sends the child SIGTERM, unless it has
-// ended already, and does not wait for it.
+// ended already, and does not wait for it; a child still running
+// terminate_ms later is killed.
 #include <iosfwd>
 
 #include "runtime/child_wait.h"
@@ -15,6 +16,9 @@
 
 class T38SoftSlot : public Slot {
  public:
+  // How long a destroyed slot's child has to end after SIGTERM.
+  static constexpr unsigned terminate_ms = 2000;
+
   T38SoftSlot(int pid, int channel);
 
   void IAfterCreate() override;

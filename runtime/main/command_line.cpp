@@ -57,7 +57,9 @@ int ParseCommandLine(int argc, char** argv, CommandLine& line, std::ostream& out
   };
   opterr = 1;
   for (;;) {
-    const int c = ::getopt_long(argc, argv, "Dh", options, nullptr);
+    // The usage text offers "-p" beside "--port", so the short form is
+    // accepted too; both go through the same port check.
+    const int c = ::getopt_long(argc, argv, "Dhp:", options, nullptr);
     if (c == -1) break;
     switch (c) {
       case 'h':

@@ -66,7 +66,7 @@ TEST_F(DataSlots, AnExternalReceiverTakesASourceOnlyWhileActivated) {
   EXPECT_EQ(matrix(8198).rfind("8198 undriven (disabled", 0), 0u) << matrix(8198);
   EXPECT_EQ(c.exchange(cmd(7, 1, "connect : 2")), Lines{refused(7, 1, "connectFail")});
   // A number past the bus (this one would overflow 8192 + n).
-  EXPECT_EQ(c.exchangeHex("C0 01 08 00 03 08 50 04 7F FF FF FF 01 06"), Lines{"C0 01 08 00 03 61"});
+  EXPECT_EQ(c.exchangeHex("C0 01 08 00 03 08 50 04 7F FF FF FF 01 06"), Lines{"C0 01 08 00 03 60"});
 }
 
 TEST_F(DataSlots, MccDataGoesBothWaysAsItComes) {

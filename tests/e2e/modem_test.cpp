@@ -14,6 +14,7 @@
 
 #include "tests/e2e/daemon_harness.h"
 #include "tests/e2e/lgcp_controller.h"
+#include "tests/e2e/process_scan.h"
 #include "tests/net_namespace.h"
 #include "tests/standins/plugin_records.h"
 #include "tests/standins/standin.h"
@@ -223,6 +224,39 @@ TEST_F(ModemEndToEnd, AnAuthRecordAfterTheControllerTookAReleasingModemFindsNoSl
   ASSERT_TRUE(said("receive auth request for unknown session 0\n"));
   ASSERT_TRUE(c.connect(port)) << daemon->err();
   EXPECT_EQ(c.exchange(cmd(5, 2, "destroy : NULL")), Lines{"{ seq 5, slot 2, pdu response : error : slotNotExists }"});
+}
+
+// A controller that drops right after setting two dial-ins up: their PPP
+// daemons end with the slots, however early the stop reaches them.
+TEST_F(ModemEndToEnd, ControllerResetsRightAfterTwoDialInsLeaveNoProgram) {
+  ASSERT_TRUE(standin::install(sysroot::pppd, ""));
+  start();
+  for (int round = 0; round < 20; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    for (int n : {2, 4}) {
+      c.send(cmd(1, n - 1, "create : trunk : { trunk 1, timeslot " + std::to_string(n) + " }"));
+      c.send(cmd(2, n, "create : modem : { cid \"1\", cdid \"\" }"));
+      c.send(cmd(3, n - 1, "connect : " + std::to_string(n)));
+    }
+    c.close();
+    ASSERT_TRUE(c.connect(port)) << daemon->err();
+  }
+  EXPECT_TRUE(e2e::waitFor([&] { return e2e::childrenOf(daemon->pid()).empty(); }, 3s))
+      << e2e::childrenOf(daemon->pid()).size() << " programs left";
+  EXPECT_NE(e2e::count(daemon->err(), "pppd executed"), 0u) << "no program was started";
+}
+
+// The fax receiver is no concern of the controller's, but it does not
+// outlive its slot.
+TEST_F(ModemEndToEnd, AFaxReceiverEndsWithItsSlot) {
+  ASSERT_TRUE(standin::install(sysroot::fax_bin, ""));
+  start();
+  dial(2, "{ cid \"\", cdid \"\", fax NULL }");
+  ASSERT_TRUE(e2e::waitFor([&] { return pidOf(sysroot::fax_bin) > 0; })) << daemon->err();
+  const int receiver = pidOf(sysroot::fax_bin);
+  EXPECT_EQ(c.exchange(cmd(4, 2, "destroy : NULL")), Lines{ok(4, 2)});
+  EXPECT_TRUE(e2e::waitFor([&] { return gone(receiver); })) << "the stand-in still runs";
+  EXPECT_EQ(c.until(), Lines{});
 }
 
 }  // namespace

@@ -138,7 +138,8 @@ TEST(Startup, VersionHelpAndRefusedCommandLines) {
   } cases[] = {
       {sim, {"--version"}, 2, version},           {e2e::boardBinary(), {"--version"}, 2, version},
       {sim, {"--version", "--help"}, 0, usage},   {sim, {"-h"}, 0, usage},
-      {sim, {"-p", "3000"}, 2, usage},            {sim, {"--port", "70000"}, 2, usage},
+      {sim, {"-p", "70000"}, 2, usage},           {sim, {"-p"}, 2, usage},
+      {sim, {"-p", "x1"}, 2, usage},              {sim, {"--port", "70000"}, 2, usage},
       {sim, {"--port", "abc"}, 2, usage},         {sim, {"--port", "0"}, 2, usage},
       {sim, {"--port", "12ab"}, 2, usage},        {sim, {"--port", "-5"}, 2, usage},
       {sim, {"--port"}, 2, usage},                {sim, {"--bogus"}, 2, usage},
@@ -167,6 +168,26 @@ TEST(Startup, HighestPortIsAcceptedAndAMissingWatchdogIsReported) {
   EXPECT_TRUE(d.running());
   d.signal(SIGTERM);
   EXPECT_EQ(d.exitCode(), 0);
+}
+
+// The short "-p" the usage text offers sets the port like "--port", also
+// glued to its value.
+TEST(Startup, ShortPortOptionSetsTheControlPort) {
+  Root root;
+  for (const bool glued : {false, true}) {
+    const int port = e2e::freePort();
+    const std::vector<std::string> args =
+        glued ? std::vector<std::string>{"-p" + std::to_string(port)} : std::vector<std::string>{"-p", std::to_string(port)};
+    SCOPED_TRACE(args[0]);
+    Daemon d(e2e::simBinary(), root.dir(), args, root.dir());
+    ASSERT_TRUE(e2e::waitFor([&] { return d.out() == startLine(port); })) << d.out() << d.err();
+    const e2e::Ran ping = e2e::run(e2e::lgcpctlCommand("--port " + std::to_string(port) +
+                                                       " send '{ seq 1, pdu command : ping : NULL }'"
+                                                       " expect '{ seq 1, pdu response : success : NULL }'"));
+    EXPECT_EQ(ping.status, 0) << ping.out;
+    d.signal(SIGTERM);
+    EXPECT_EQ(d.exitCode(), 0);
+  }
 }
 
 TEST(Startup, RootThatDoesNotExistIsRefused) {

@@ -4,13 +4,19 @@
 // controller hears it, and the instances the resource report counts.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
+#include <iostream>
+#include <thread>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 
 #include "platform/sysroot.h"
 #include "tests/e2e/lgcp_controller.h"
+#include "tests/e2e/process_scan.h"
 
 namespace {
 
@@ -18,6 +24,13 @@ using e2e::cmd;
 using e2e::Lines;
 using e2e::ok;
 using e2e::signal;
+using namespace std::chrono_literals;
+
+std::string create(int seq, int slot) {
+  return cmd(seq, slot,
+             "create : t38soft : { dhost { iaddr \"192.0.2.9\", port 4100 }, shost { iaddr \"0.0.0.0\", port 4200 "
+             "}, rx-packet-size 160, rx-threshold 1, tx-threshold 1, args { } }");
+}
 
 class T38SoftSlots : public e2e::ControllerTest {
  protected:
@@ -28,6 +41,16 @@ class T38SoftSlots : public e2e::ControllerTest {
     std::filesystem::create_directories(records());
   }
   std::string records() const { return root.dir() + "/t38/"; }
+  // Channels the board has handed out and not yet taken back.
+  std::string channelsInUse() const {
+    std::string out;
+    std::istringstream lines(board("mcc"));
+    for (std::string line; std::getline(lines, line);)
+      if (line.find(" free") == std::string::npos) out += line + "\n";
+    return out;
+  }
+  // Nothing the daemon started still runs, and no channel is held.
+  bool nothingLeft() const { return e2e::childrenOf(daemon->pid()).empty() && channelsInUse().empty(); }
   void tell(const std::string& name, const std::string& text) const { std::ofstream(records() + name) << text; }
   // A record of the one child the stand-in ran ("" before it exists).
   std::string record(const std::string& suffix) const {
@@ -58,10 +81,85 @@ TEST_F(T38SoftSlots, TheProgramGetsItsArgumentsAndTheChannelAndItsExitCodeComesB
   ASSERT_EQ(e2e::simboardctl(root.dir(), "mcc inject 1024 0A 0B 0C 0D 0E").status, 0);
   EXPECT_EQ(c.next(), signal(7, "abort : 768"));
   EXPECT_EQ(record(".in"), "\x0A\x0B\x0C\x0D\x0E");
-  const Lines report = c.exchange("{ seq 2, pdu command : query : NULL }");
+  // The count is read from the loop: the report may follow the ping.
+  Lines report = c.exchange("{ seq 2, pdu command : query : NULL }");
+  if (report.size() == 1) report.push_back(c.next());
   ASSERT_EQ(report.size(), 2u);
   EXPECT_NE(report[1].find("t38-instances 6,"), std::string::npos) << report[1];
   EXPECT_EQ(c.exchange(cmd(3, 7, "destroy : NULL")), Lines{ok(3, 7)});
+}
+
+// A controller that drops right after its creates: the programs started
+// for them end, however early the stop reaches them, and give their
+// channels back.
+TEST_F(T38SoftSlots, ControllerResetsRightAfterTwoCreatesLeaveNoProgramAndNoChannel) {
+  start();
+  for (int round = 0; round < 20; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    c.send(create(1, 1));
+    c.send(create(2, 2));
+    c.close();
+    ASSERT_TRUE(c.connect(port)) << daemon->err();
+  }
+  EXPECT_TRUE(e2e::waitFor([&] { return nothingLeft(); }, 3s))
+      << e2e::childrenOf(daemon->pid()).size() << " programs left\n"
+      << channelsInUse();
+  EXPECT_NE(e2e::count(daemon->err(), "t38 daemon["), 0u) << "no program was started";
+}
+
+// A program that does not end on SIGTERM is killed once the grace period
+// is over, with one line in the log, and its channel comes back.
+TEST_F(T38SoftSlots, AProgramIgnoringTheStopIsKilledAfterTheGracePeriod) {
+  tell("ignore-term", "");
+  start();
+  ASSERT_EQ(c.exchange(create(1, 7)).front(), ok(1, 7));
+  ASSERT_TRUE(e2e::waitFor([&] { return !record(".argv").empty(); })) << daemon->err();
+  const std::vector<pid_t> children = e2e::childrenOf(daemon->pid());
+  ASSERT_EQ(children.size(), 1u);
+  EXPECT_EQ(c.exchange(cmd(2, 7, "destroy : NULL")), Lines{ok(2, 7)});
+  // Still there well inside the grace period: SIGTERM did not end it.
+  EXPECT_FALSE(e2e::waitFor([&] { return nothingLeft(); }, 500ms));
+  EXPECT_TRUE(e2e::waitFor([&] { return nothingLeft(); }, 5s)) << channelsInUse();
+  const std::string line =
+      "07:t38 soft: t38 daemon[" + std::to_string(children[0]) + "] isn't terminated, killing ...\n";
+  EXPECT_EQ(e2e::count(daemon->err(), line), 1u) << daemon->err();
+}
+
+// The program's count is awaited from the loop: a program that takes its
+// time stalls nothing, one that answers within the second still counts,
+// and one that does not is killed, with one line, and counts 0.
+TEST_F(T38SoftSlots, ASlowCountStallsNothingAndAHungOneIsKilledWithOneLine) {
+  tell("instances", "6");
+  tell("instances-delay", "10000");
+  start();
+  c.send("{ seq 2, pdu command : query : NULL }");
+  EXPECT_EQ(c.next(), "{ seq 2, pdu response : success : NULL }");
+  std::chrono::milliseconds slowest{0};
+  std::string report;
+  for (int i = 0; i < 100 && report.empty(); ++i) {
+    const auto sent = std::chrono::steady_clock::now();
+    c.send("{ seq 3, pdu command : ping : NULL }");
+    for (std::string m; (m = c.next(3s)) != "{ seq 3, pdu response : success : NULL }";) {
+      ASSERT_FALSE(m.empty()) << "no answer to a ping";
+      report = m;
+    }
+    slowest = std::max(slowest,
+                       std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - sent));
+    std::this_thread::sleep_for(20ms);
+  }
+  // Polled in steps; a stalled loop would hold a ping for the whole second.
+  EXPECT_LT(slowest.count(), 500) << "ms for the slowest ping";
+  std::cout << "slowest ping while the count ran: " << slowest.count() << " ms\n";
+  ASSERT_FALSE(report.empty());
+  EXPECT_NE(report.find("t38-instances 0,"), std::string::npos) << report;
+  EXPECT_EQ(e2e::count(daemon->err() + daemon->out(), "can't detect T38 resources"), 1u) << daemon->err();
+  EXPECT_TRUE(e2e::waitFor([&] { return e2e::childrenOf(daemon->pid()).empty(); }, 3s)) << "the program still runs";
+
+  tell("instances-delay", "300");
+  Lines answer = c.exchange("{ seq 4, pdu command : query : NULL }");
+  if (answer.size() == 1) answer.push_back(c.next());
+  ASSERT_EQ(answer.size(), 2u);
+  EXPECT_NE(answer[1].find("t38-instances 6,"), std::string::npos) << answer[1];
 }
 
 }  // namespace

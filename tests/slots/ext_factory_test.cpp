@@ -26,8 +26,8 @@ TEST_F(ExtSlots, OnlyNumbersOfTheBusAreTaken) {
             (Lines{success(1, 1), stream(1, "transmitter", 8192)}));
   for (const char* bad : {"ext : { transmitter 2048, receiver 0 }", "ext : { transmitter 0, receiver -1 }",
                           "ext : { transmitter 2147483647, receiver 0 }", "ext : { transmitter 0, receiver -2147483648 }"})
-    EXPECT_EQ(answer(create(2, 2, bad)), error(2, 2, "insufficientResources")) << bad;
-  EXPECT_TRUE(contains(err(), "ext: transmitter 2048 is not a bus channel (0..2047)\n")) << err();
+    EXPECT_EQ(answer(create(2, 2, bad)), error(2, 2, "invalidParams")) << bad;
+  EXPECT_TRUE(contains(err(), "slots: create refused, out of range: transmitter=2048\n")) << err();
   EXPECT_EQ(at(2), nullptr);
 }
 

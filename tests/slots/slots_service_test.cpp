@@ -44,6 +44,42 @@ TEST_F(SlotsService, QueryIsAnsweredThenTheFactoriesCountsFollow) {
   EXPECT_EQ(answer(cmd(7, 4, "ping : NULL")), error(7, 4, "unexpectedMsgType"));
 }
 
+// A family whose counts come later, from the loop.
+struct LateFactory : SlotFactory {
+  const char* GetName() const override { return "Late"; }
+  Slot* INewSlot(const LGCP::CreateParams&) override { return nullptr; }
+  bool PrepareQuery() override {
+    ++asked;
+    return false;
+  }
+  void Query(LGCP::Resources& r) override { r.set_digital_modems(count); }
+  int asked = 0;
+  unsigned count = 0;
+};
+
+// The reports wait for the counts; queries meanwhile ask no second time and
+// each get their report; a controller that went is owed none.
+TEST_F(SlotsService, ReportsWaitForCountsThatComeLater) {
+  LateFactory late;
+  EXPECT_EQ(exchange("{ seq 1, pdu command : query : NULL }"), Lines{"{ seq 1, pdu response : success : NULL }"});
+  EXPECT_EQ(exchange("{ seq 2, pdu command : query : NULL }"), Lines{"{ seq 2, pdu response : success : NULL }"});
+  EXPECT_EQ(late.asked, 1);
+  late.count = 7;
+  Slots::instance().OnQueryReady();
+  const Lines reports = drain();
+  ASSERT_EQ(reports.size(), 2u);
+  for (const std::string& r : reports) EXPECT_TRUE(contains(r, "digital-modems 7,")) << r;
+  Slots::instance().OnQueryReady();  // nothing owed, nothing sent
+  EXPECT_EQ(drain(), Lines{});
+
+  EXPECT_EQ(exchange("{ seq 3, pdu command : query : NULL }").size(), 1u);
+  disconnect();
+  connect(Slots::instance());
+  Slots::instance().OnQueryReady();
+  EXPECT_EQ(drain(), Lines{});
+  EXPECT_EQ(late.asked, 2);
+}
+
 TEST_F(SlotsService, CommandsToAFreeNumberAndCreatesNoFactoryServes) {
   for (const char* body : {"destroy : NULL", "disconnect : NULL", "activate : empty : NULL", "deactivate : NULL",
                            "userData : '01'H", "ioctl : dtmf-enable : TRUE", "connect : 3"})

@@ -3,20 +3,26 @@
 // $KORVEND_ROOT/t38/ (the daemon passes its environment on):
 //
 //   t38 --num-of-instances   prints the first line of t38/instances, or
-//                            nothing when there is no such file;
+//                            nothing when there is no such file, after
+//                            sleeping the milliseconds t38/instances-delay
+//                            holds, if any;
 //   t38 --child ...          writes its argv, one argument a line, to
 //                            t38/<pid>.argv, then appends what it reads on
 //                            its standard input to t38/<pid>.in. When
 //                            t38/exit holds "BYTES CODE" it exits with CODE
 //                            once it has read BYTES octets; otherwise it
 //                            reads until the end of its input and exits 0.
+//                            When t38/ignore-term exists it ignores SIGTERM.
 //
 // The records are written under a temporary name and renamed, so a test
 // that sees a file sees it whole.
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <time.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -52,12 +58,18 @@ std::string readWhole(const std::string& path) {
 
 int main(int argc, char** argv) {
   if (argc == 2 && std::strcmp(argv[1], "--num-of-instances") == 0) {
+    long delay = 0;
+    std::istringstream(readWhole(dir() + "instances-delay")) >> delay;
+    struct timespec left = {delay / 1000, (delay % 1000) * 1000000};
+    while (::nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
     std::ifstream in(dir() + "instances");
     std::string line;
     if (std::getline(in, line)) std::printf("%s\n", line.c_str());
     return 0;
   }
   ::mkdir(dir().c_str(), 0755);
+  if (::access((dir() + "ignore-term").c_str(), F_OK) == 0) ::signal(SIGTERM, SIG_IGN);
   const std::string me = dir() + std::to_string(::getpid());
   std::string args;
   for (int i = 0; i < argc; ++i) args += std::string(argv[i]) + "\n";

@@ -1,0 +1,34 @@
+#pragma once
+// The processes a daemon has started, read from /proc as an operator
+// would: the pids whose parent is the daemon.
+#include <sys/types.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "platform/sysroot.h"
+
+namespace e2e {
+
+inline std::vector<pid_t> childrenOf(pid_t parent) {
+  std::vector<pid_t> out;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(sysroot::proc_dir, ec)) {
+    const std::string name = entry.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream stat(entry.path() / "stat");
+    std::string line;
+    if (!std::getline(stat, line)) continue;
+    // "pid (comm) state ppid ...": the command may hold spaces and ')'.
+    const std::size_t close = line.rfind(')');
+    if (close == std::string::npos || close + 4 > line.size()) continue;
+    const char* rest = line.c_str() + close + 4;  // past ") S "
+    if (std::strtol(rest, nullptr, 10) == parent) out.push_back(static_cast<pid_t>(std::atoi(name.c_str())));
+  }
+  return out;
+}
+
+}  // namespace e2e
