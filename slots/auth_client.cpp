@@ -24,6 +24,8 @@ void AuthClient::Activate() {
 }
 
 void AuthClient::OnFirstRecordTimeout() {
+  // A modem's own plug-in may wait for its user as long as it likes.
+  if (factory_.Claim(*this)) return;
   ++use_;
   Close("no record within " + std::to_string(first_record_ms / 1000) + " s");
   if (--use_ == 0) CheckDisconnect();

@@ -8,7 +8,7 @@
 // or an authentication request or accounting record of any length but its
 // own, closes the connection: nothing of it is delivered. So does silence:
 // a client that has not completed a record first_record_ms after it was
-// accepted is closed.
+// accepted is closed, unless it turns out to be a modem's own.
 //
 // The factory binds the connection to the modem slot whose program holds
 // its other end (modem_factory.h); only a bound client is served. Records

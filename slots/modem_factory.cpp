@@ -250,20 +250,22 @@ ModemSlot* ModemFactory::OwnerOf(const AuthClient& client) const {
 bool ModemFactory::MakeRoom() {
   AuthClient* stranger = nullptr;
   for (const std::unique_ptr<AuthClient>& c : clients_) {
-    if (c->served() || c->closed()) continue;
-    if (ModemSlot* owner = OwnerOf(*c)) {
-      c->Bind(*owner);
-      say("incoming auth connection from " + c->peer().GetString() + " of " + owner->GetName() + " pid " +
-          std::to_string(owner->child_pid()));
-    } else if (!stranger) {
-      stranger = c.get();
-    }
+    if (!c->served() && !c->closed() && !Claim(*c) && !stranger) stranger = c.get();
   }
   if (!stranger) return false;
   stranger->Close("auth clients at their limit of " + std::to_string(clients_.size()) +
                   ", this one is no modem's");
   stranger->CheckDisconnect();
   return clients_.size() < modemCount_ + spare_clients;
+}
+
+bool ModemFactory::Claim(AuthClient& client) {
+  ModemSlot* owner = OwnerOf(client);
+  if (!owner) return false;
+  client.Bind(*owner);
+  say("incoming auth connection from " + client.peer().GetString() + " of " + owner->GetName() + " pid " +
+      std::to_string(owner->child_pid()));
+  return true;
 }
 
 void ModemFactory::CloseClientsOf(const ModemSlot* slot) {
@@ -277,15 +279,9 @@ void ModemFactory::CloseClientsOf(const ModemSlot* slot) {
 }
 
 void ModemFactory::OnAuth(const modem_auth::attr& record, AuthClient& from) {
-  if (!from.served()) {
-    ModemSlot* owner = OwnerOf(from);
-    if (!owner) {
-      from.Close("no modem's program holds port " + std::to_string(from.peer().port()));
-      return;
-    }
-    from.Bind(*owner);
-    say("incoming auth connection from " + from.peer().GetString() + " of " + owner->GetName() + " pid " +
-        std::to_string(owner->child_pid()));
+  if (!from.served() && !Claim(from)) {
+    from.Close("no modem's program holds port " + std::to_string(from.peer().port()));
+    return;
   }
   ModemSlot* own = from.slot();
   if (!own) {

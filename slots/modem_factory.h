@@ -17,10 +17,12 @@
 // - a bound connection is served for its slot's session only: records
 //   naming another session, accounting included, are refused; the slot's
 //   answers go to its own connection;
+// - a connection that no modem's program holds and that completes no
+//   record within 10 s is closed (a plug-in may connect well before its
+//   daemon has a user to authenticate: its own connection waits);
 // - session -1 (no modem) is never served either way;
 // - clients are capped at the modem count + 4; when the cap is reached,
-//   a client that no modem's program holds is closed to make room, and so
-//   is any client that completes no record within 10 s;
+//   a client that no modem's program holds is closed to make room;
 // - refused records are counted and each kind is said once a connection;
 // - a server that cannot bind, or whose socket fails, says so on the error
 //   stream and tries again every 5 s.
@@ -75,6 +77,9 @@ class ModemFactory : public SlotFactory {
   // Sends a record to the client that holds its session; false when none
   // does or the send failed.
   bool SendAuth(const modem_auth::attr& record);
+  // Binds the client to the modem slot whose running program holds its
+  // other end; false when none does.
+  bool Claim(AuthClient& client);
   // Removes and deletes a closed client.
   void OnAuthSocketDisconnect(AuthClient* client);
 

@@ -233,9 +233,10 @@ TEST_F(ModemAuth, AtTheCapAClientNoModemsProgramHoldsMakesRoomForOneThatIs) {
 
 TEST_F(ModemAuth, AClientWithNoWholeRecordWithinTenSecondsIsClosed) {
   dialIn();
-  Plugin silent, slow, prompt;
-  for (Plugin* p : {&silent, &slow, &prompt}) ASSERT_TRUE(p->connect(authPort));
+  Plugin silent, slow, prompt, waiting;
+  for (Plugin* p : {&silent, &slow, &prompt, &waiting}) ASSERT_TRUE(p->connect(authPort));
   own(prompt, pppd);
+  own(waiting, pppd);  // the slot's plug-in, which has no user to ask for yet
   linktest::settle();
   const testkit::Bytes request = authRequest(0, "ann", "pw");
   ASSERT_TRUE(slow.write(testkit::Bytes(request.begin(), request.end() - 1)));
@@ -249,10 +250,13 @@ TEST_F(ModemAuth, AClientWithNoWholeRecordWithinTenSecondsIsClosed) {
   EXPECT_TRUE(slow.awaitClose());
   EXPECT_EQ(testkit::count(err(), ": no record within 10 s, closing.\n"), 2u) << err();
   EXPECT_EQ(testkit::count(err(), "127.0.0.1:" + std::to_string(slow.localPort())), 1u) << err();
-  // A client that has been served stays however quiet it is.
+  EXPECT_TRUE(waiting.poll());
+  // A client of the slot's program stays however quiet it is.
   clock.advance(10 * AuthClient::first_record_ms);
   EXPECT_TRUE(prompt.poll());
-  EXPECT_EQ(factory->clients(), 1u);
+  EXPECT_EQ(factory->clients(), 2u);
+  ASSERT_TRUE(waiting.write(authRequest(0, "bob", "pw")));
+  EXPECT_EQ(next(), auth(2, "bob", "pw"));
 }
 
 TEST_F(ModemAuth, TwentyThousandRefusedRecordsGiveAFewLines) {
