@@ -71,6 +71,11 @@ class AuthClient {
   ModemSlot* slot() const { return slot_; }
   // Whether the client was ever bound to a slot.
   bool served() const { return served_; }
+  // No modem's program held the connection when asked. That is final: a
+  // program holds its socket from before it connects, and a program a
+  // slot starts later cannot hold a socket a stranger made.
+  void MarkStranger() { stranger_ = true; }
+  bool stranger() const { return stranger_; }
   // Counts a refused record; true when it is the first of its kind, which
   // is then said.
   bool Refuse(Refusal kind);
@@ -98,6 +103,7 @@ class AuthClient {
   Timer firstRecord_;
   ModemSlot* slot_ = nullptr;
   bool served_ = false;
+  bool stranger_ = false;
   unsigned said_ = 0;  // the kinds of refusal already said
   unsigned refused_ = 0;
 };

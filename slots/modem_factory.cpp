@@ -260,8 +260,12 @@ bool ModemFactory::MakeRoom() {
 }
 
 bool ModemFactory::Claim(AuthClient& client) {
+  if (client.stranger()) return false;
   ModemSlot* owner = OwnerOf(client);
-  if (!owner) return false;
+  if (!owner) {
+    client.MarkStranger();
+    return false;
+  }
   client.Bind(*owner);
   say("incoming auth connection from " + client.peer().GetString() + " of " + owner->GetName() + " pid " +
       std::to_string(owner->child_pid()));
