@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "slots/auth_client.h"
+#include "slots/socket_peer.h"
 #include "tests/slots/modem_fixture.h"
 
 namespace {
@@ -285,6 +286,32 @@ TEST_F(ModemAuth, TwentyThousandRefusedRecordsGiveAFewLines) {
   // how many; the stand-in's own start and the connection add two.
   EXPECT_LE(testkit::count(err(), "\n") - before, 9u) << err();
   EXPECT_EQ(drain(), Lines{});
+}
+
+TEST_F(ModemAuth, TheSystemFindsThePppDaemonAndTheFaxSenderThatConnectedFromThemselves) {
+  factory->set_peer_check(&socket_peer::holder);
+  const std::string port = std::to_string(authPort);
+  ASSERT_TRUE(standin::install(sysroot::pppd, "connect " + port + "\nauth ann pw\nreceive 52\n"));
+  dialIn();
+  EXPECT_EQ(next(), auth(2, "ann", "pw"));
+  EXPECT_EQ(exchange(activate(5, 2)), Lines{success(5, 2)});
+  EXPECT_TRUE(logged(sysroot::pppd, "received " + answers(0)));
+  EXPECT_TRUE(contains(err(), " of dsp-modem pid " + std::to_string(pppd) + "\n")) << err();
+  // The test's own process is no modem's program.
+  Plugin p;
+  ASSERT_TRUE(p.connect(authPort));
+  ASSERT_TRUE(p.write(accounting(0, 1, 1, 1)));
+  EXPECT_TRUE(p.awaitClose());
+  destroyRunning(6, 2);
+
+  ASSERT_TRUE(standin::install(sysroot::fax_sbin, "connect " + port + "\nacct 0 0 0 0 7\nsleep 100\nexit 3\n"));
+  ASSERT_EQ(exchange(create(7, 3, "modem : { cid \"\", cdid \"\", fax NULL, execargs { \"doc\" } }")),
+            Lines{success(7, 3)});
+  EXPECT_EQ(exchange(cmd(8, 1, "connect : 3")).back(), success(8, 1));
+  EXPECT_EQ(next(), acct(3, 0, 0, 7));
+  EXPECT_EQ(next(), acct(3, 0, 3, 0));
+  EXPECT_EQ(next(), aborted(3, 768));
+  EXPECT_EQ(answer(cmd(9, 3, "destroy : NULL")), success(9, 3));
 }
 
 TEST_F(ModemAuth, AServerThatCannotBindSaysSoOnceAndTriesAgainEveryFiveSeconds) {
