@@ -1,8 +1,8 @@
 // The modem factory's authentication server, with plug-ins played by the
 // test (the fixture says which child holds each): reassembly, records that
 // close the connection, connections no modem's program holds, session -1,
-// the client cap and the wait for a first record, refused records that
-// must not flood the log, a server that cannot bind. And the records'
+// the client cap and the wait for a first record, the system's own lookup
+// of the program that holds a connection, a server that cannot bind. And the records'
 // octets, which are big-endian whatever the host.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -258,34 +258,6 @@ TEST_F(ModemAuth, AClientWithNoWholeRecordWithinTenSecondsIsClosed) {
   EXPECT_EQ(factory->clients(), 2u);
   ASSERT_TRUE(waiting.write(authRequest(0, "bob", "pw")));
   EXPECT_EQ(next(), auth(2, "bob", "pw"));
-}
-
-TEST_F(ModemAuth, TwentyThousandRefusedRecordsGiveAFewLines) {
-  dialIn();
-  const testkit::Bytes kinds[] = {record(16, 2, 0, {0, 0, 0, 1}), record(12, 3, 0), record(12, 9, 0),
-                                  record(12, 9, 5), accounting(1, 1, 1, 1)};
-  testkit::Bytes burst;
-  for (int i = 0; i < 1000; ++i) burst.insert(burst.end(), kinds[i % 5].begin(), kinds[i % 5].end());
-  const std::size_t before = testkit::count(err(), "\n");
-  Plugin own_, stranger;
-  plugIn(own_);
-  ASSERT_TRUE(stranger.connect(authPort));
-  for (int round = 0; round < 20; ++round) {
-    ASSERT_TRUE(own_.write(burst));
-    stranger.write(burst);  // refused from its first record on: the rest may find it closed
-    // Enough passes of the loop for the burst, which it takes a few
-    // dozen records a pass.
-    for (int pass = 0; pass < 100; ++pass) multiplexer.run_once(1);
-  }
-  ASSERT_TRUE(own_.write(authRequest(0, "ann", "pw")));
-  EXPECT_EQ(next(), auth(2, "ann", "pw"));
-  own_.close();
-  EXPECT_TRUE(await([&] { return contains(err(), " disconnected, 20000 of its records refused.\n"); })) << err();
-  EXPECT_TRUE(stranger.awaitClose());
-  // One line for the stranger, one for each kind of refusal and one to say
-  // how many; the stand-in's own start and the connection add two.
-  EXPECT_LE(testkit::count(err(), "\n") - before, 9u) << err();
-  EXPECT_EQ(drain(), Lines{});
 }
 
 TEST_F(ModemAuth, TheSystemFindsThePppDaemonAndTheFaxSenderThatConnectedFromThemselves) {
