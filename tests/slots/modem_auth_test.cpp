@@ -82,8 +82,8 @@ TEST_F(ModemAuth, RecordsAreDeliveredWholeAndInOrderHoweverTheyAreCut) {
   for (const testkit::Bytes& other : {record(16, 2, 0, {0, 0, 0, 1}), record(12, 3, 0), record(12, 9, 0),
                                       authRequest(1, "nobody", "x")})
     ASSERT_TRUE(p.write(other));
-  EXPECT_TRUE(await([&] { return contains(err(), ": record for session 1 refused, the connection is session 0's.\n"); }))
-      << err();
+  const std::string refused = ": record for session 1 refused, the connection is session 0's.\n";
+  EXPECT_TRUE(await([&] { return contains(err(), refused); })) << err();
   EXPECT_EQ(drain(), Lines{});
   EXPECT_TRUE(contains(err(), "02:dsp-modem: auth accept, ignored.\n02:dsp-modem: auth ip, ignored.\n"
                               "02:dsp-modem: unknown request from dial-in plug-in: 0x9\n"))
