@@ -65,6 +65,8 @@ inline constexpr char sim_board_init[] = "/sim/board.init";
 // Real everywhere: these name the host's own processes and files.
 inline constexpr char proc_dir[] = "/proc";
 inline constexpr char proc_stat_format[] = "/proc/%d/stat";
+inline constexpr char proc_fd_format[] = "/proc/%d/fd";
+inline constexpr char proc_net_tcp[] = "/proc/net/tcp";
 inline constexpr char dev_null[] = "/dev/null";
 inline constexpr char localtime[] = "/etc/localtime";
 

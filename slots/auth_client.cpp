@@ -18,7 +18,30 @@ AuthClient::AuthClient(Fd socket, const INet4::Addr& peer, ModemFactory& factory
 
 AuthClient::~AuthClient() { event_.Release(); }
 
-void AuthClient::Activate() { event_.Schedule(socket_, POLLIN); }
+void AuthClient::Activate() {
+  event_.Schedule(socket_, POLLIN);
+  firstRecord_.set(first_record_ms, &AuthClient::OnFirstRecordTimeout, this);
+}
+
+void AuthClient::OnFirstRecordTimeout() {
+  // A modem's own plug-in may wait for its user as long as it likes.
+  if (factory_.Claim(*this)) return;
+  ++use_;
+  Close("no record within " + std::to_string(first_record_ms / 1000) + " s");
+  if (--use_ == 0) CheckDisconnect();
+}
+
+void AuthClient::Bind(ModemSlot& slot) {
+  slot_ = &slot;
+  served_ = true;
+}
+
+bool AuthClient::Refuse(Refusal kind) {
+  ++refused_;
+  if (said_ & kind) return false;
+  said_ |= kind;
+  return true;
+}
 
 void AuthClient::OnSocketEvent(int, short revents) {
   ++use_;
@@ -70,6 +93,7 @@ bool AuthClient::Complete() {
   }
   fill_ = 0;
   end_ = 4;
+  firstRecord_.reset();
   factory_.OnAuth(buffer_, *this);
   return !closed();
 }
@@ -96,6 +120,7 @@ bool AuthClient::Send(const modem_auth::attr& record) {
 }
 
 void AuthClient::Close(const std::string& why) {
+  if (closed()) return;
   std::ostringstream line;
   line << "auth client " << peer_ << ": " << why << ", closing.\n";
   std::cerr << line.str() << std::flush;
@@ -103,6 +128,7 @@ void AuthClient::Close(const std::string& why) {
 }
 
 void AuthClient::OnDisconnect() {
+  firstRecord_.reset();
   event_.Release();
   socket_.close();
 }

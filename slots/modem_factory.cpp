@@ -21,6 +21,7 @@
 #include "runtime/inet4_addr.h"
 #include "slots/auth_client.h"
 #include "slots/modem_slot.h"
+#include "slots/socket_peer.h"
 
 namespace {
 
@@ -41,7 +42,7 @@ ModemFactory& ModemFactory::instance() {
   return factory;
 }
 
-ModemFactory::ModemFactory(unsigned short port) : port_(port) {
+ModemFactory::ModemFactory(unsigned short port) : port_(port), peerCheck_(&socket_peer::holder) {
   authEvent_.Bind("ModemFactory::OnSocketEvent", &ModemFactory::OnSocketEvent, this);
   IQuery();
   Init();
@@ -144,13 +145,13 @@ void ModemFactory::update_hdlcDevices() {
 void ModemFactory::ReleaseModemSlot(DspModemSlot* slot) {
   erase(modemSlots_, slot);
   erase(dspSlots_, slot);
-  // A later slot on the modem starts a session of its own.
-  if (slot->modem_id() >= 0) holders_.erase(slot->modem_id());
+  CloseClientsOf(slot);
 }
 
 void ModemFactory::ReleaseModemSlot(HdlcModemSlot* slot) {
   erase(modemSlots_, slot);
   erase(hdlcSlots_, slot);
+  CloseClientsOf(slot);
   const std::string& name = slot->interface_name();
   if (std::find(freeInterfaces_.begin(), freeInterfaces_.end(), name) == freeInterfaces_.end())
     freeInterfaces_.push_back(name);
@@ -223,53 +224,120 @@ void ModemFactory::OnSocketEvent(int fd, short revents) {
     return;
   }
   const INet4::Addr from(peer);
-  if (clients_.size() >= modemCount_ + spare_clients) {
+  if (clients_.size() >= modemCount_ + spare_clients && !MakeRoom()) {
     say("auth clients at their limit of " + std::to_string(clients_.size()) + ", connection from " +
         from.GetString() + " refused.");
     return;
   }
+  // Said once the connection is known to be a modem's: a stranger's
+  // attempts cost one line each, not three.
   clients_.push_back(std::unique_ptr<AuthClient>(new AuthClient(std::move(conn), from, *this)));
   clients_.back()->Activate();
-  say("incoming auth connection from " + from.GetString());
+}
+
+ModemSlot* ModemFactory::OwnerOf(const AuthClient& client) const {
+  std::vector<pid_t> children;
+  for (const ModemSlot* slot : modemSlots_)
+    if (slot->child_pid() > 0) children.push_back(slot->child_pid());
+  if (children.empty() || client.closed()) return nullptr;
+  const pid_t pid = peerCheck_(client.fd(), children);
+  if (pid <= 0) return nullptr;
+  for (ModemSlot* slot : modemSlots_)
+    if (slot->child_pid() == pid) return slot;
+  return nullptr;
+}
+
+bool ModemFactory::MakeRoom() {
+  AuthClient* stranger = nullptr;
+  for (const std::unique_ptr<AuthClient>& c : clients_) {
+    if (!c->served() && !c->closed() && !Claim(*c) && !stranger) stranger = c.get();
+  }
+  if (!stranger) return false;
+  stranger->Close("auth clients at their limit of " + std::to_string(clients_.size()) +
+                  ", this one is no modem's");
+  stranger->CheckDisconnect();
+  return clients_.size() < modemCount_ + spare_clients;
+}
+
+bool ModemFactory::Claim(AuthClient& client) {
+  if (client.stranger()) return false;
+  ModemSlot* owner = OwnerOf(client);
+  if (!owner) {
+    client.MarkStranger();
+    return false;
+  }
+  client.Bind(*owner);
+  say("incoming auth connection from " + client.peer().GetString() + " of " + owner->GetName() + " pid " +
+      std::to_string(owner->child_pid()));
+  return true;
+}
+
+void ModemFactory::CloseClientsOf(const ModemSlot* slot) {
+  std::vector<AuthClient*> bound;
+  for (const std::unique_ptr<AuthClient>& c : clients_)
+    if (c->slot() == slot) bound.push_back(c.get());
+  for (AuthClient* c : bound) {
+    c->Close("its modem slot has gone");
+    c->CheckDisconnect();
+  }
 }
 
 void ModemFactory::OnAuth(const modem_auth::attr& record, AuthClient& from) {
-  const int session = record.session();
-  ModemSlot* slot = FindModemByDsp(session);
-  if (!slot) {
-    say("receive auth request for unknown session " + std::to_string(session));
+  if (!from.served() && !Claim(from)) {
+    from.Close("no modem's program holds port " + std::to_string(from.peer().port()));
     return;
   }
-  if (Admit(record, from, *slot)) slot->OnAuth(record);
-}
-
-bool ModemFactory::Admit(const modem_auth::attr& record, AuthClient& from, ModemSlot& slot) {
-  const int session = record.session();
-  auto held = holders_.find(session);
-  if (held != holders_.end()) {
-    if (held->second == &from) return true;
-    say("auth client " + from.peer().GetString() + ": session " + std::to_string(session) + " is held by " +
-        held->second->peer().GetString() + ", record refused.");
-    return false;
+  ModemSlot* own = from.slot();
+  if (!own) {
+    from.Close("its modem slot has gone");
+    return;
   }
-  if (record.type() == modem_auth::auth_request && slot.child_pid() != -1) holders_[session] = &from;
-  return true;
+  const int session = record.session();
+  if (session != own->modem_id()) {
+    if (from.Refuse(AuthClient::other_session))
+      say("auth client " + from.peer().GetString() + ": record for session " + std::to_string(session) +
+          " refused, the connection is session " + std::to_string(own->modem_id()) + "'s.");
+    return;
+  }
+  ModemSlot* slot = FindModemByDsp(session);
+  if (slot != own) {
+    // A digital modem's session (-1), which no record may name.
+    if (from.Refuse(AuthClient::unknown_session))
+      say("receive auth request for unknown session " + std::to_string(session));
+    return;
+  }
+  switch (record.type()) {
+    case modem_auth::auth_request:
+    case modem_auth::accounting:
+      slot->OnAuth(record);
+      return;
+    case modem_auth::accept:
+      if (from.Refuse(AuthClient::accept_record)) slot->OnAuth(record);
+      return;
+    case modem_auth::address:
+      if (from.Refuse(AuthClient::address_record)) slot->OnAuth(record);
+      return;
+    default:
+      if (from.Refuse(AuthClient::unknown_type)) slot->OnAuth(record);
+      return;
+  }
 }
 
 bool ModemFactory::SendAuth(const modem_auth::attr& record) {
   const int session = record.session();
-  auto held = session < 0 ? holders_.end() : holders_.find(session);
-  if (held == holders_.end()) {
-    say("send error: unknown auth " + std::to_string(session) + " session.");
-    return false;
-  }
-  return held->second->Send(record);
+  for (const std::unique_ptr<AuthClient>& c : clients_)
+    if (session >= 0 && !c->closed() && c->slot() && c->slot()->modem_id() == session) return c->Send(record);
+  say("send error: unknown auth " + std::to_string(session) + " session.");
+  return false;
 }
 
 void ModemFactory::OnAuthSocketDisconnect(AuthClient* client) {
-  say("auth client " + client->peer().GetString() + " disconnected.");
-  for (auto it = holders_.begin(); it != holders_.end();)
-    it = it->second == client ? holders_.erase(it) : std::next(it);
+  // A stranger's connection has had its one line.
+  if (client->served()) {
+    std::string line = "auth client " + client->peer().GetString() + " disconnected";
+    if (client->refused() > 0) line += ", " + std::to_string(client->refused()) + " of its records refused";
+    say(line + ".");
+  }
   auto it = std::find_if(clients_.begin(), clients_.end(),
                          [&](const std::unique_ptr<AuthClient>& c) { return c.get() == client; });
   if (it != clients_.end()) clients_.erase(it);

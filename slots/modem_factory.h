@@ -9,17 +9,27 @@
 // Authentication server: TCP on 127.0.0.1 port 52000. Each connection
 // (AuthClient) carries the plug-in's records; a record goes to the modem
 // slot of its session (the modem number), which sends it on to the
-// controller. Against other local processes:
-// - a session belongs to the first client that sends an authentication
-//   request for it while its slot has a child running; while that client
-//   stays connected, other clients' records for the session are refused,
-//   and the slot's answers go to that client only;
+// controller. The plug-in runs inside the program a modem slot starts (its
+// PPP daemon or fax program), and nothing else on the host is served:
+// - at its first complete record a connection is bound to the modem slot
+//   whose running program holds the connection's other end; a connection
+//   that no such program holds is closed then, with one line;
+// - a bound connection is served for its slot's session only: records
+//   naming another session, accounting included, are refused; the slot's
+//   answers go to its own connection;
+// - a connection that no modem's program holds and that completes no
+//   record within 10 s is closed (a plug-in may connect well before its
+//   daemon has a user to authenticate: its own connection waits);
 // - session -1 (no modem) is never served either way;
-// - clients are capped at the modem count + 4;
+// - clients are capped at the modem count + 4; when the cap is reached,
+//   a client that no modem's program holds is closed to make room;
+// - refused records are counted and each kind is said once a connection;
 // - a server that cannot bind, or whose socket fails, says so on the error
 //   stream and tries again every 5 s.
+#include <sys/types.h>
+
 #include <cstdint>
-#include <map>
+#include <functional>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -67,8 +77,17 @@ class ModemFactory : public SlotFactory {
   // Sends a record to the client that holds its session; false when none
   // does or the send failed.
   bool SendAuth(const modem_auth::attr& record);
+  // Binds the client to the modem slot whose running program holds its
+  // other end; false when none does.
+  bool Claim(AuthClient& client);
   // Removes and deletes a closed client.
   void OnAuthSocketDisconnect(AuthClient* client);
+
+  // Of the candidate processes, the one that holds the other end of the
+  // connection accepted on fd; -1 for none. The system's answer unless a
+  // test puts its own.
+  using PeerCheck = std::function<pid_t(int fd, const std::vector<pid_t>& candidates)>;
+  void set_peer_check(PeerCheck check) { peerCheck_ = std::move(check); }
 
   // The port the server listens on; 0 while it is off.
   unsigned short listening_port() const;
@@ -86,10 +105,14 @@ class ModemFactory : public SlotFactory {
   // The server is off: tries again later.
   void RetryLater(const std::string& why);
   void OnRetry();
-  // Whether the client may send records for the session; an authentication
-  // request makes it the session's holder when none holds it and the slot
-  // has a child running.
-  bool Admit(const modem_auth::attr& record, AuthClient& from, ModemSlot& slot);
+  // The modem slot whose running program holds the client's other end;
+  // null for none.
+  ModemSlot* OwnerOf(const AuthClient& client) const;
+  // The clients are at their cap: binds those that a modem's program holds
+  // and closes the oldest of the others. Whether there is room now.
+  bool MakeRoom();
+  // Closes the clients bound to a slot that goes.
+  void CloseClientsOf(const ModemSlot* slot);
   void say(const std::string& text) const;
 
   std::vector<DspModemSlot*> dspSlots_;
@@ -104,7 +127,7 @@ class ModemFactory : public SlotFactory {
   const unsigned short port_;
   Timer retry_;
   std::string lastFailure_;  // the failure last reported, so a retry repeats none
-  std::map<int, AuthClient*> holders_;  // session -> the client that holds it
+  PeerCheck peerCheck_;
 };
 
 std::ostream& operator<<(std::ostream& s, const ModemFactory& f);

@@ -1,10 +1,14 @@
 // Modem slots of the real daemon, driven as a controller drives them, with
 // the stand-in for the PPP daemon and the fax programs under the daemon's
-// root and dial-in plug-ins played by the test. The authentication server
-// listens on its fixed port, so each case runs in a network namespace of
-// its own (as root; skipped otherwise).
+// root. The stand-in plays the dial-in plug-in from inside the child the
+// slot starts, as the real one does; the test and processes it forks play
+// strangers on the host. The authentication server listens on its fixed
+// port, so each case runs in a network namespace of its own (as root;
+// skipped otherwise).
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/wait.h>
 
 #include <fstream>
 #include <memory>
@@ -154,11 +158,20 @@ TEST_F(ModemEndToEnd, ArgumentsEndsOfProgramsAndAModemThatIsNotThereReachTheCont
             (Lines{aborted(5, ENOSPC), "{ seq 9, slot 1, pdu response : error : connectFail }"}));
 }
 
-TEST_F(ModemEndToEnd, TheAuthenticationServerServesOnlyWholeRecordsOfHeldSessions) {
-  ASSERT_TRUE(standin::install(sysroot::pppd, ""));
+// The octets of records as a plan's "send" step takes them.
+std::string sendStep(const testkit::Bytes& bytes) { return "send " + e2e::hex(bytes) + "\n"; }
+
+TEST_F(ModemEndToEnd, TheAuthenticationServerServesOnlyWholeRecordsOfTheSlotsOwnProgram) {
+  testkit::Bytes two = authRequest(0, "ann", "pw");
+  const testkit::Bytes counted = accounting(0, 7, 8, 9);
+  two.insert(two.end(), counted.begin(), counted.end());
+  const testkit::Bytes split = authRequest(0, "bob", "pw2");
+  ASSERT_TRUE(standin::install(
+      sysroot::pppd, "connect\n" + sendStep(two) + "sleep 200\n" +
+                         sendStep(testkit::Bytes(split.begin(), split.begin() + 3)) + "sleep 200\n" +
+                         sendStep(testkit::Bytes(split.begin() + 3, split.begin() + 70)) + "sleep 200\n" +
+                         sendStep(testkit::Bytes(split.begin() + 70, split.end())) + "receive 52\n"));
   start();
-  dial(2, "{ cid \"1\", cdid \"\" }");
-  ASSERT_TRUE(e2e::waitFor([&] { return pidOf(sysroot::pppd) > 0; }));
 
   for (const testkit::Bytes& bad : {testkit::Bytes{0, 0, 0, 3, 0, 0, 0, 1}, record(8, 1, 0), record(600, 1, 0)}) {
     Plugin p;
@@ -166,32 +179,24 @@ TEST_F(ModemEndToEnd, TheAuthenticationServerServesOnlyWholeRecordsOfHeldSession
     ASSERT_TRUE(p.write(bad));
     EXPECT_TRUE(p.awaitClose()) << e2e::hex(bad);
   }
-
-  Plugin early, real;
+  // A stranger that speaks before the slot exists.
+  Plugin early;
   ASSERT_TRUE(early.connect(auth_port));
-  ASSERT_TRUE(early.write(record(12, 3, 0)));  // a record that claims session 0 first
-  ASSERT_TRUE(said("02:dsp-modem: auth ip, ignored.\n"));
-  ASSERT_TRUE(real.connect(auth_port));
-  testkit::Bytes two = authRequest(0, "ann", "pw");
-  const testkit::Bytes counted = accounting(0, 7, 8, 9);
-  two.insert(two.end(), counted.begin(), counted.end());
-  ASSERT_TRUE(real.write(two));
-  EXPECT_EQ(c.next(), auth(2, "ann", "pw"));
+  ASSERT_TRUE(early.write(record(12, 3, 0)));
+  EXPECT_TRUE(early.awaitClose());
+  EXPECT_TRUE(said("no modem's program holds port " + std::to_string(early.localPort()) + ", closing.\n"));
+
+  dial(2, "{ cid \"1\", cdid \"\" }");
+  EXPECT_EQ(c.next(10s), auth(2, "ann", "pw"));
   EXPECT_EQ(c.next(), acct(2, 7, 8, 9));
-  const testkit::Bytes split = authRequest(0, "bob", "pw2");
-  for (auto cut : {std::make_pair(0, 3), std::make_pair(3, 70), std::make_pair(70, 140)}) {
-    ASSERT_TRUE(real.write(testkit::Bytes(split.begin() + cut.first, split.begin() + cut.second)));
-    if (cut.second < 140) {
-      EXPECT_EQ(c.until(), Lines{});
-    }
-  }
   EXPECT_EQ(c.next(), auth(2, "bob", "pw2"));
 
-  ASSERT_TRUE(early.write(authRequest(0, "eve", "guess")));
-  ASSERT_TRUE(said(": session 0 is held by 127.0.0.1:"));
+  Plugin eve;
+  ASSERT_TRUE(eve.connect(auth_port));
+  ASSERT_TRUE(eve.write(authRequest(0, "eve", "guess")));
+  EXPECT_TRUE(eve.awaitClose());
   EXPECT_EQ(c.exchange(cmd(4, 2, activation())), Lines{ok(4, 2)});
-  EXPECT_EQ(real.received(52), answers(0));
-  EXPECT_EQ(early.received(1, 500ms), "");
+  ASSERT_TRUE(logged(sysroot::pppd, "received " + answers(0)));
 
   // Session -1: a digital modem's answers go to no anonymous client, and a
   // record that names it reaches no slot.
@@ -199,29 +204,28 @@ TEST_F(ModemEndToEnd, TheAuthenticationServerServesOnlyWholeRecordsOfHeldSession
   ASSERT_TRUE(anonymous.connect(auth_port));
   ASSERT_EQ(c.exchange(cmd(5, 3, "create : modem : { cid \"\", cdid \"\", ddm { ddm8BIT } }")), Lines{ok(5, 3)});
   EXPECT_EQ(c.exchange(cmd(6, 3, activation())), Lines{ok(6, 3)});
-  ASSERT_TRUE(early.write(accounting(-1, 1, 1, 1)));
-  ASSERT_TRUE(said("receive auth request for unknown session -1\n"));
   EXPECT_EQ(anonymous.received(1, 500ms), "");
+  ASSERT_TRUE(anonymous.write(accounting(-1, 1, 1, 1)));
+  EXPECT_TRUE(anonymous.awaitClose());
   EXPECT_EQ(c.until(), Lines{});
   EXPECT_NE(daemon->err().find("send error: unknown auth -1 session.\n"), std::string::npos) << daemon->err();
 }
 
 TEST_F(ModemEndToEnd, AnAuthRecordAfterTheControllerTookAReleasingModemFindsNoSlot) {
-  ASSERT_TRUE(standin::install(sysroot::pppd, "ignore-hup\n"));
+  ASSERT_TRUE(standin::install(sysroot::pppd, "ignore-hup\nconnect\nauth ann pw\n"));
   start();
   dial(2, "{ cid \"1\", cdid \"\" }");
-  ASSERT_TRUE(logged(sysroot::pppd, "ignoring hup"));
-  Plugin p;
-  ASSERT_TRUE(p.connect(auth_port));
-  ASSERT_TRUE(p.write(authRequest(0, "ann", "pw")));
-  EXPECT_EQ(c.next(), auth(2, "ann", "pw"));
+  EXPECT_EQ(c.next(10s), auth(2, "ann", "pw"));
   c.send(cmd(4, 2, "destroy : NULL"));
   ASSERT_TRUE(logged(sysroot::pppd, "hup ignored"));
   c.close();
   ASSERT_TRUE(said("02:dsp-modem: pppd isn't terminated, killing ...\n"));
   EXPECT_TRUE(e2e::waitFor([&] { return gone(pidOf(sysroot::pppd)); })) << "the stand-in still runs";
+  Plugin p;
+  ASSERT_TRUE(p.connect(auth_port));
   ASSERT_TRUE(p.write(accounting(0, 1, 2, 3)));
-  ASSERT_TRUE(said("receive auth request for unknown session 0\n"));
+  EXPECT_TRUE(p.awaitClose());
+  ASSERT_TRUE(said("no modem's program holds port " + std::to_string(p.localPort())));
   ASSERT_TRUE(c.connect(port)) << daemon->err();
   EXPECT_EQ(c.exchange(cmd(5, 2, "destroy : NULL")), Lines{"{ seq 5, slot 2, pdu response : error : slotNotExists }"});
 }
@@ -257,6 +261,156 @@ TEST_F(ModemEndToEnd, AFaxReceiverEndsWithItsSlot) {
   EXPECT_EQ(c.exchange(cmd(4, 2, "destroy : NULL")), Lines{ok(4, 2)});
   EXPECT_TRUE(e2e::waitFor([&] { return gone(receiver); })) << "the stand-in still runs";
   EXPECT_EQ(c.until(), Lines{});
+}
+
+// A process on the host that asks for every session every 10 ms, on a
+// new connection whenever the daemon closes one, and passes on whatever
+// it is sent.
+class Intruder {
+ public:
+  Intruder() {
+    for (int session = 0; session < 8; ++session) {
+      const testkit::Bytes r = authRequest(session, "eve", "guess");
+      requests_.insert(requests_.end(), r.begin(), r.end());
+    }
+    if (::pipe(out_) != 0) return;
+    pid_ = ::fork();
+    if (pid_ == 0) run();
+    ::close(out_[1]);
+  }
+  ~Intruder() {
+    stop();
+    ::close(out_[0]);
+  }
+  void stop() {
+    if (pid_ <= 0) return;
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+  }
+  bool running() const { return pid_ > 0; }
+  // What it was sent.
+  std::string received() {
+    std::string all;
+    char buf[512];
+    pollfd p{out_[0], POLLIN, 0};
+    while (::poll(&p, 1, 0) > 0) {
+      const ssize_t n = ::read(out_[0], buf, sizeof buf);
+      if (n <= 0) break;
+      all.append(buf, static_cast<std::size_t>(n));
+    }
+    return all;
+  }
+
+ private:
+  [[noreturn]] void run() {
+    ::close(out_[0]);
+    const sockaddr_in server = testkit::loopback(auth_port);
+    for (;;) {
+      const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+      if (::connect(s, reinterpret_cast<const sockaddr*>(&server), sizeof server) == 0) {
+        for (;;) {
+          if (::send(s, requests_.data(), requests_.size(), MSG_NOSIGNAL) < 0) break;
+          pollfd p{s, POLLIN, 0};
+          if (::poll(&p, 1, 10) > 0) {
+            char buf[512];
+            const ssize_t n = ::recv(s, buf, sizeof buf, 0);
+            if (n <= 0) break;
+            if (::write(out_[1], buf, static_cast<std::size_t>(n)) < 0) break;
+          }
+        }
+      }
+      ::close(s);
+      ::usleep(10000);
+    }
+  }
+
+  testkit::Bytes requests_;
+  int out_[2] = {-1, -1};
+  pid_t pid_ = -1;
+};
+
+TEST_F(ModemEndToEnd, AnIntruderAskingForEverySessionFromBeforeTheSlotGetsNothingWhileTheStandInAuthenticates) {
+  ASSERT_TRUE(standin::install(sysroot::pppd, "connect\nauth ann secret\nreceive 52\n"));
+  start();
+  Intruder intruder;
+  ASSERT_TRUE(intruder.running());
+  ASSERT_TRUE(said("no modem's program holds port "));
+  EXPECT_EQ(dial(2, "{ cid \"1\", cdid \"\" }").back(), ok(3, 1));
+  EXPECT_EQ(c.next(10s), auth(2, "ann", "secret"));
+  EXPECT_EQ(c.exchange(cmd(4, 2, activation())), Lines{ok(4, 2)});
+  ASSERT_TRUE(logged(sysroot::pppd, "received " + answers(0)));
+  EXPECT_EQ(c.until(), Lines{});
+  intruder.stop();
+  const std::string got = intruder.received();
+  EXPECT_EQ(e2e::hex(testkit::Bytes(got.begin(), got.end())), "");
+  const std::string err = daemon->err();
+  EXPECT_GT(testkit::count(err, "no modem's program holds port "), 1u);
+  EXPECT_EQ(testkit::count(err, "incoming auth connection from "), 1u) << err;
+}
+
+TEST_F(ModemEndToEnd, ForgedAccountingFromAnotherProcessReachesNoControllerAndTheStandInsDoes) {
+  ASSERT_TRUE(standin::install(sysroot::pppd, "connect\nauth ann secret\nreceive 52\nacct 1 2 0 0 5\n"));
+  start();
+  dial(2, "{ cid \"1\", cdid \"\" }");
+  EXPECT_EQ(c.next(10s), auth(2, "ann", "secret"));
+  Plugin forger;
+  ASSERT_TRUE(forger.connect(auth_port));
+  ASSERT_TRUE(forger.write(accounting(0, 99, 99, 99)));
+  EXPECT_TRUE(forger.awaitClose());
+  EXPECT_EQ(c.until(), Lines{});
+  EXPECT_EQ(c.exchange(cmd(4, 2, activation())), Lines{ok(4, 2)});
+  EXPECT_EQ(c.next(), acct(2, 1, 2, 5));
+  EXPECT_EQ(c.until(), Lines{});
+}
+
+TEST_F(ModemEndToEnd, TwelveIdleConnectionsDoNotKeepTheStandInOut) {
+  ASSERT_TRUE(standin::install(sysroot::pppd, "connect\nauth ann secret\nreceive 52\n"));
+  start();
+  std::vector<std::unique_ptr<Plugin>> idle;
+  for (int i = 0; i < 12; ++i) {
+    idle.push_back(std::make_unique<Plugin>());
+    ASSERT_TRUE(idle.back()->connect(auth_port));
+  }
+  // They are all in before the slot starts its program.
+  ASSERT_TRUE(said("auth clients at their limit of 6, this one is no modem's, closing.\n"));
+  dial(2, "{ cid \"1\", cdid \"\" }");
+  EXPECT_EQ(c.next(3s), auth(2, "ann", "secret"));
+  EXPECT_EQ(c.exchange(cmd(4, 2, activation())), Lines{ok(4, 2)});
+  ASSERT_TRUE(logged(sysroot::pppd, "received " + answers(0)));
+  EXPECT_EQ(standin::log(sysroot::pppd).find("Error"), std::string::npos) << standin::log(sysroot::pppd);
+}
+
+TEST_F(ModemEndToEnd, TwentyThousandBadRecordsGiveAFewLogLines) {
+  // Every kind a record can be refused for, 5000 times over.
+  testkit::Bytes kinds;
+  for (const testkit::Bytes& r : {record(16, 2, 0, {0, 0, 0, 1}), record(12, 3, 0), record(12, 9, 0),
+                                  accounting(1, 1, 1, 1)})
+    kinds.insert(kinds.end(), r.begin(), r.end());
+  ASSERT_TRUE(standin::install(sysroot::pppd,
+                               "connect\nflood 5000 " + e2e::hex(kinds) + "\nauth ann secret\nreceive 52\n"));
+  start();
+  testkit::Bytes stranger;
+  for (int i = 0; i < 5000; ++i) stranger.insert(stranger.end(), kinds.begin(), kinds.end());
+  Plugin p;
+  ASSERT_TRUE(p.connect(auth_port));
+  p.write(stranger);  // closed at its first record: the rest may find no one
+  EXPECT_TRUE(p.awaitClose());
+
+  dial(2, "{ cid \"1\", cdid \"\" }");
+  EXPECT_EQ(c.next(10s), auth(2, "ann", "secret"));
+  EXPECT_EQ(c.exchange(cmd(4, 2, activation())), Lines{ok(4, 2)});
+  ASSERT_TRUE(logged(sysroot::pppd, "received " + answers(0)));
+  c.send(cmd(5, 2, "destroy : NULL"));
+  EXPECT_EQ(c.next(), ok(5, 2));
+  ASSERT_TRUE(said(" disconnected, 20000 of its records refused.\n")) << daemon->err();
+  // From the stranger's one line on: the slot's own (its program, its
+  // connection, one for each of the four kinds, the end of both) and the
+  // switching of its channel.
+  const std::string err = daemon->err();
+  const std::size_t from = err.find("no modem's program holds port ");
+  ASSERT_NE(from, std::string::npos) << err;
+  EXPECT_LE(testkit::count(err.substr(from), "\n"), 14u) << err;
 }
 
 }  // namespace

@@ -6,7 +6,9 @@
 // waits that run the loop; the loop's timers run on the test clock.
 #include <signal.h>
 
+#include <algorithm>
 #include <chrono>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -64,6 +66,17 @@ class ModemTest : public slotstest::SlotsTest {
     factory = std::make_unique<ModemFactory>(0);
     authPort = factory->listening_port();
     ASSERT_NE(authPort, 0);
+    // The plug-ins are the test's own sockets: which child holds one is
+    // what the test says.
+    owners.clear();
+    factory->set_peer_check([this](int fd, const std::vector<pid_t>& candidates) -> pid_t {
+      sockaddr_in peer{};
+      socklen_t length = sizeof peer;
+      if (::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length) != 0) return -1;
+      const auto owner = owners.find(ntohs(peer.sin_port));
+      if (owner == owners.end()) return -1;
+      return std::find(candidates.begin(), candidates.end(), owner->second) != candidates.end() ? owner->second : -1;
+    });
     ASSERT_TRUE(standin::install(sysroot::pppd, ""));
     board().clear_journal();
     clog_.take();
@@ -110,8 +123,12 @@ class ModemTest : public slotstest::SlotsTest {
     return out;
   }
 
+  // Takes the plug-in's socket as one the process holds.
+  void own(const Plugin& plugin, pid_t pid) { owners[plugin.localPort()] = pid; }
+
   std::unique_ptr<ModemFactory> factory;
   int authPort = 0;
+  std::map<int, pid_t> owners;  // a plug-in's port -> the process said to hold it
 };
 
 }  // namespace modemtest

@@ -13,6 +13,8 @@ step a line:
   acct OUT IN POUT PIN TIME [SESSION]
                              sends an accounting record
   send HEX...                sends the octets as they are
+  flood N HEX...             sends the octets N times over, in one go
+  sleep MS                   waits MS milliseconds
   receive N                  reads N octets and logs them in hex
   exit CODE                  exits with the code
   kill SIGNAL                ends by the signal (a number)
@@ -97,6 +99,11 @@ def main():
         elif op == "send":
             conn.sendall(bytes.fromhex("".join(args)))
             log("sent")
+        elif op == "flood":
+            conn.sendall(bytes.fromhex("".join(args[1:])) * int(args[0]))
+            log("flooded")
+        elif op == "sleep":
+            time.sleep(int(args[0]) / 1000)
         elif op == "receive":
             want, got = int(args[0]), b""
             while len(got) < want:
