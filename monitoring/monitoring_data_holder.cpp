@@ -330,13 +330,14 @@ void MonitoringDataHolder::setTermCounter(const LGCP::TermCounter& counter) {
     SaveStatusToFile(path, &MonitoringDataHolder::TermCounterSaver, &arg);
   }
 
-  // A held counter without an owner id stands for its whole owner; one with
-  // an id matches only that id (a new counter without one matches only the
-  // former kind).
+  // Counters of one owner are told apart by their ids: a counter with an id
+  // never lands on one without (whose count is published under no row), nor
+  // the other way round.
   for (LGCP::TermCounter& held : termCounters_) {
     if (held.get_owner().getValue() != owner) continue;
     const bool heldHasId = held.hasOptionalField(LGCP::TermCounter::o_ownerId);
-    if (!heldHasId || (hasId && held.get_ownerId().getValue() == counter.get_ownerId().getValue())) {
+    if (heldHasId != hasId) continue;
+    if (!hasId || held.get_ownerId().getValue() == counter.get_ownerId().getValue()) {
       held.get_cnt().setValue(counter.get_cnt().getValue());
       return;
     }

@@ -229,6 +229,22 @@ TEST_F(StatusTree, TermCountersMergeByOwnerAndId) {
   EXPECT_EQ(listing(), "term_cnts/ 755\nterm_cnts/board2 = 4\nterm_cnts/board7 = 9\nterm_cnts/router = -6\n");
 }
 
+// A counter held without an owner id is no wildcard: the boards' counters
+// that follow keep rows of their own, and a later one without an id updates
+// only that first one.
+TEST_F(StatusTree, ACounterWithoutAnIdNeverSwallowsTheBoardsCounters) {
+  start();
+  for (const char* c : {"owner extBoard, cnt 4", "owner extBoard, ownerId 12, cnt 9", "owner extBoard, ownerId 13, cnt 2",
+                        "owner extBoard, cnt 5", "owner extBoard, ownerId 12, cnt 10"})
+    holder->setDisplayStatus(display(std::string("termCounter : { ") + c + " }"));
+  std::string held;
+  for (const auto& c : holder->term_counters())
+    held += (c.hasOptionalField(LGCP::TermCounter::o_ownerId) ? std::to_string(c.get_ownerId().getValue()) : "-") +
+            "=" + std::to_string(c.get_cnt().getValue()) + " ";
+  EXPECT_EQ(held, "-=5 12=10 13=2 ");
+  EXPECT_EQ(listing(), "term_cnts/ 755\nterm_cnts/board12 = 10\nterm_cnts/board13 = 2\n");
+}
+
 TEST_F(StatusTree, ControllerStatusesGetADirectoryEachAndTheOwnOneALink) {
   start();
   EXPECT_TRUE(holder->setControllerStatus(controller(own(), "ok")));
