@@ -102,6 +102,49 @@ TEST_F(SnmpAgents, CellsAreBatchedPerAgentTypeAndEveryBatchGoesToEveryAgent) {
   EXPECT_EQ(agents.uniq(), 7u);
 }
 
+// The agents decode with a PER decoder that takes at most 128 elements in a
+// list: longer batches and lists go as several commands, cells in order and
+// numbered as queued.
+TEST_F(SnmpAgents, LongBatchesAndListsGoAsCommandsOfAtMost128Cells) {
+  for (int row = 1; row <= 300; ++row) agents.Send(SnmpAgentCtrl::extBoardStatus, row, std::to_string(row));
+  agents.Send(SnmpAgentCtrl::powerStatus, "3");
+  Lines expected;
+  for (int row = 1; row <= 300; ++row)
+    expected.push_back("set " + std::to_string(row) + " extBoardTable/extBoardStatus/" + std::to_string(row) + "=" +
+                       std::to_string(row));
+  expected.push_back("set 301 gatewayCommon/powerStatus/0=3");
+  expected.push_back("set 302 gatewayCommon/powerStatus/0=3");
+  for (auto& p : peer) {
+    EXPECT_EQ(p.take(), expected);
+    EXPECT_EQ(p.setSizes, (std::vector<unsigned>{128, 128, 45, 1}));
+    p.setSizes.clear();
+  }
+
+  // Exactly the limit is one command; one more is two.
+  for (unsigned n : {SnmpAgentCtrl::max_cells, SnmpAgentCtrl::max_cells + 1}) {
+    MON::SnmpSetCommands list;
+    for (unsigned i = 0; i < n; ++i) {
+      MON::SnmpSetCommand& c = list.get_commands().push_back();
+      c.set_uniq(1000 + i);
+      MON::IniName& name = c.get_id().select_name();
+      name.set_section("sys");
+      name.set_name("v");
+      name.set_index(i);
+      c.set_value("x");
+    }
+    agents.Send(list);
+    for (auto& p : peer) {
+      const Lines cells = p.take();
+      ASSERT_EQ(cells.size(), n);
+      EXPECT_EQ(cells.back(), "set " + std::to_string(1000 + n - 1) + " sys/v/" + std::to_string(n - 1) + "=x");
+      const std::vector<unsigned> sizes =
+          n == SnmpAgentCtrl::max_cells ? std::vector<unsigned>{n} : std::vector<unsigned>{n - 1, 1};
+      EXPECT_EQ(p.setSizes, sizes);
+      p.setSizes.clear();
+    }
+  }
+}
+
 TEST_F(SnmpAgents, IdleLinksPingAndASilentAgentIsDroppedAtTheNextSend) {
   // The first send arms the ping.
   agents.Send(SnmpAgentCtrl::gatewayDip, "5");
