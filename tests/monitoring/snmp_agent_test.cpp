@@ -46,14 +46,15 @@ TEST(SnmpAgentConfig, BadBlocksLeaveTheirAgentInactiveAndTheOthersRun) {
     EXPECT_EQ(a[i]->connector(), nullptr) << i;
     EXPECT_EQ(a[i]->state(), SnmpAgentInstance::created) << i;
   }
-  // A mistyped address is reported, never dialled as 0.0.0.0; a host
-  // without a port is skipped without a word.
+  // A mistyped address is reported, never dialled as 0.0.0.0; so is a host
+  // without a port.
   std::string reports;
   std::istringstream lines(err.str());
   for (std::string line; std::getline(lines, line);)
     if (line.compare(0, 11, "snmpagent: ") == 0) reports += line + "\n";
   EXPECT_EQ(reports,
             "snmpagent: required key \"name\" has invalid value=\"snmpd\", line 9\n"
+            "snmpagent: required key \"host\" has invalid value=\"127.0.0.1\", line 11\n"
             "snmpagent: required key \"host\" has invalid value=\"127.0.0.300:7005\", line 14\n"
             "snmpagent: required key \"host\" not present, line 16\n");
 }
@@ -75,6 +76,38 @@ class SnmpAgents : public testing::Test {
   Connects connects;
   SnmpAgentCtrl agents;
 };
+
+// A port that is missing, out of range or not plain digits is the
+// operator's mistake: reported once, never dialled as the port its text
+// would wrap or cut to.
+TEST(SnmpAgentConfig, BadPortsAreReportedAndNeverDialled) {
+  Capture err(std::cerr), log(std::clog);
+  testkit::Listener listener(4);
+  const std::string wrapped = std::to_string(listener.port + 65536);  // would dial the listener
+  const std::vector<std::string> hosts = {"127.0.0.1:" + wrapped, "127.0.0.1:99999", "127.0.0.1:0",
+                                          "127.0.0.1:",           "127.0.0.1:abc",   "127.0.0.1:" + std::to_string(listener.port) + "x",
+                                          "127.0.0.1: 80",        "127.0.0.1:-1",    "127.0.0.1"};
+  std::string config, expected;
+  int line = 1;
+  for (const std::string& host : hosts) {
+    config += "[snmpagent]\nhost = " + host + "\nname = kavrola\n";
+    expected += "snmpagent: required key \"host\" has invalid value=\"" + host + "\", line " +
+                std::to_string(line + 1) + "\n";
+    line += 3;
+  }
+  IniFile::File file;
+  montest::readConfig(file, config);
+  SnmpAgentCtrl agents;
+  agents.CreateInstances(file["snmpagent"]);
+  ASSERT_EQ(agents.instances().size(), hosts.size());
+  for (const auto& a : agents.instances()) {
+    EXPECT_EQ(a->connector(), nullptr) << a->prefix();
+    EXPECT_EQ(a->state(), SnmpAgentInstance::created);
+  }
+  EXPECT_EQ(err.str(), expected);
+  linktest::settle();
+  EXPECT_FALSE(listener.accept().valid());
+}
 
 TEST_F(SnmpAgents, CellsAreBatchedPerAgentTypeAndEveryBatchGoesToEveryAgent) {
   EXPECT_EQ(connects.names, (Lines{"kavrola", "veskgw.tm"}));
