@@ -191,9 +191,10 @@ TEST_F(Monitoring, BoardValuesReachTheTreeAndBothAgents) {
   write(sysroot::board_version, "rev B\n");
   write(sysroot::temperature, "42 C\n");
   write(std::string(sysroot::etc_dir) + "config.0000001f-00000000000000ff.tar.bz2", "");
+  // The board has framers 1 and 3; the trunk of 3 has lost its carrier.
   framer(0, "Synchronized");
-  framer(2, "No Carrier");
-  start("dip 5\npower 0\n");
+  framer(2, "Synchronized");
+  start("dip 5\npower 0\ntrunk 2 state 2 slips 2\n");
 
   // An agent records a batch cell by cell: the second batch's build version
   // comes some cells after its power status.
@@ -224,6 +225,17 @@ TEST_F(Monitoring, BoardValuesReachTheTreeAndBothAgents) {
     // Idle links ping.
     EXPECT_TRUE(e2e::waitFor([&] { return a->lines("ping ") > 0; }, 30s)) << a->record();
   }
+
+  // A controller makes the trunks report their state every second. The
+  // framer file said the same at the framer check: nothing changes, nothing
+  // is pushed again.
+  const std::size_t pushed = agent1->cells("gatewayCommon", "powerStatus", 0).size();
+  const e2e::Ran r = lgcpctl("listen 2500");
+  ASSERT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(agent1->cells("gatewayCommon", "powerStatus", 0).size(), pushed) << agent1->record();
+  const std::vector<Cell> framer3 = agent1->cells("e1Table", "e1StatusDsc", 3);
+  ASSERT_FALSE(framer3.empty());
+  EXPECT_EQ(framer3.back().value, "No Carrier") << agent1->record();
 }
 
 // The controller: the power state on connecting, `display` reaching the
