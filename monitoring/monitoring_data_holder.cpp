@@ -61,7 +61,13 @@ Fd openTreeDir(const std::string& rel) {
   while (dir.valid() && at < rel.size()) {
     std::size_t end = rel.find('/', at);
     if (end == std::string::npos) end = rel.size();
-    if (end > at) dir.reset(::openat(dir.get(), rel.substr(at, end - at).c_str(), kDirFlags));
+    const std::string component = rel.substr(at, end - at);
+    if (component == "..") {  // would leave the tree
+      errno = EPERM;
+      dir.reset();
+    } else if (!component.empty()) {
+      dir.reset(::openat(dir.get(), component.c_str(), kDirFlags));
+    }
     at = end + 1;
   }
   return dir;
@@ -116,8 +122,8 @@ void removeEntry(int dirFd, const std::string& name, int depth = 0) {
 bool makeDirectoryAt(int dirFd, const std::string& name) {
   if (::mkdirat(dirFd, name.c_str(), kDirMode) == 0) return true;
   if (errno != EEXIST) return false;
-  struct stat st;
-  if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode)) return true;
+  struct stat64 st;
+  if (::fstatat64(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode)) return true;
   errno = EEXIST;
   return false;
 }
@@ -203,8 +209,8 @@ std::string addr2str(const INet4::Addr& address) {
 MonitoringDataHolder::MonitoringDataHolder() {
   // A root that is a link could lead anywhere: clearing it would empty
   // whatever it points to. Such a tree is not used at all.
-  struct stat st;
-  if (::lstat(rootPath().c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+  struct stat64 st;
+  if (::lstat64(rootPath().c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
     treeRefused_ = true;
     std::clog << "FAIL monitoring catalog <" << kRoot << "> is a symbolic link: status files are not written"
               << std::endl;
@@ -457,8 +463,8 @@ void MonitoringDataHolder::SaveStatusToFile(const std::string& path, Saver saver
   // or take the value elsewhere; nor into a file hard-linked from outside.
   Fd fd(dir.valid() ? ::openat(dir.get(), name.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666)
                     : -1);
-  struct stat st;
-  if (fd.valid() && (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1)) {
+  struct stat64 st;
+  if (fd.valid() && (::fstat64(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1)) {
     fd.close();
     errno = EPERM;
   }
@@ -496,8 +502,8 @@ void MonitoringDataHolder::CheckForMonControllerDir(const INet4::Addr& address) 
   const Fd controllers(::openat(root.get(), "controller", kDirFlags));
   const std::string name = addr2str(address);
   const std::string path = kControllers + name;
-  struct stat st;
-  if (controllers.valid() && ::fstatat(controllers.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+  struct stat64 st;
+  if (controllers.valid() && ::fstatat64(controllers.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
       S_ISDIR(st.st_mode))
     return;
   if (!controllers.valid() || ::mkdirat(controllers.get(), name.c_str(), kDirMode) != 0)

@@ -32,8 +32,8 @@ const Field kFields[] = {
 // trunk whose file exists has a framer on this board.
 void writeFramerFile(int t, const maint::SyncStatus& status) {
   const std::string path = sysroot::path(std::string(sysroot::framer_dir) + std::to_string(t));
-  struct stat st;
-  if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return;
+  struct stat64 st;
+  if (::lstat64(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return;
   // By ACP::TrunkState: normal, lossBF, lossCarrier, ais, rai.
   static const char* const kStates[] = {"Synchronized", "FAS Loss", "No Carrier", "AIS", "RAI"};
   const bool known = status.state >= 0 && status.state < static_cast<std::int32_t>(std::size(kStates));
