@@ -72,7 +72,8 @@ handle(Body, Record, N) ->
             line(Record, io_lib:format("ping ~B", [N])),
             #{pdu => {response, {ping, {success, 'NULL'}}}};
         {ok, #{pdu := {command, {'snmp-set', #{commands := Cells}}}}} ->
-            [line(Record, cell(N, C)) || C <- Cells],
+            %% One write for the whole command: a reader sees all its cells or none.
+            line(Record, lists:join("\n", [cell(N, C) || C <- Cells])),
             #{pdu => {response, {'snmp-set', #{responses => [#{uniq => U, response => {success, 'NULL'}}
                                                              || #{uniq := U} <- Cells]}}}};
         {ok, #{pdu := {command, {'snmp-trapsink-set', #{trapsinks := Sinks}}}}} ->

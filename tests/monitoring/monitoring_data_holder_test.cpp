@@ -315,8 +315,9 @@ TEST_F(StatusTree, TermCountersMergeByOwnerAndId) {
 // only that first one.
 TEST_F(StatusTree, ACounterWithoutAnIdNeverSwallowsTheBoardsCounters) {
   start();
-  for (const char* c : {"owner extBoard, cnt 4", "owner extBoard, ownerId 12, cnt 9", "owner extBoard, ownerId 13, cnt 2",
-                        "owner extBoard, cnt 5", "owner extBoard, ownerId 12, cnt 10"})
+  for (const char* c : {"owner extBoard, cnt 4", "owner extBoard, ownerId 12, cnt 9",
+                        "owner extBoard, ownerId 13, cnt 2", "owner extBoard, cnt 5",
+                        "owner extBoard, ownerId 12, cnt 10"})
     holder->setDisplayStatus(display(std::string("termCounter : { ") + c + " }"));
   std::string held;
   for (const auto& c : holder->term_counters())

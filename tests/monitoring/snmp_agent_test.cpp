@@ -84,9 +84,15 @@ TEST(SnmpAgentConfig, BadPortsAreReportedAndNeverDialled) {
   Capture err(std::cerr), log(std::clog);
   testkit::Listener listener(4);
   const std::string wrapped = std::to_string(listener.port + 65536);  // would dial the listener
-  const std::vector<std::string> hosts = {"127.0.0.1:" + wrapped, "127.0.0.1:99999", "127.0.0.1:0",
-                                          "127.0.0.1:",           "127.0.0.1:abc",   "127.0.0.1:" + std::to_string(listener.port) + "x",
-                                          "127.0.0.1: 80",        "127.0.0.1:-1",    "127.0.0.1"};
+  const std::vector<std::string> hosts = {"127.0.0.1:" + wrapped,
+                                          "127.0.0.1:99999",
+                                          "127.0.0.1:0",
+                                          "127.0.0.1:",
+                                          "127.0.0.1:abc",
+                                          "127.0.0.1:" + std::to_string(listener.port) + "x",
+                                          "127.0.0.1: 80",
+                                          "127.0.0.1:-1",
+                                          "127.0.0.1"};
   std::string config, expected;
   int line = 1;
   for (const std::string& host : hosts) {
