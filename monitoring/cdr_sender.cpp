@@ -1,8 +1,10 @@
 #include "monitoring/cdr_sender.h"
 
+#include <arpa/inet.h>
 #include <errno.h>
 #include <sys/socket.h>
 
+#include <cstdint>
 #include <cstring>
 #include <iostream>
 #include <sstream>
@@ -14,19 +16,38 @@ namespace CDR_Sender {
 
 namespace {
 
+// Four decimal octets, each of one to three digits and at most 255 (never
+// the short, octal or hexadecimal forms inet_aton also reads), into a
+// host-order number.
+bool parse_dotted_quad(const std::string& text, std::uint32_t* address) {
+  std::uint32_t value = 0;
+  std::size_t at = 0;
+  for (int octet = 0; octet < 4; ++octet) {
+    if (octet > 0 && (at >= text.size() || text[at++] != '.')) return false;
+    unsigned number = 0;
+    std::size_t digits = 0;
+    for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at, ++digits)
+      number = number * 10 + static_cast<unsigned>(text[at] - '0');
+    if (digits == 0 || digits > 3 || number > 255) return false;
+    value = value << 8 | number;
+  }
+  if (at != text.size()) return false;
+  *address = value;
+  return true;
+}
+
 // An address and a port, both whole: a word that does not read so would
 // otherwise send to 0.0.0.0 or to a port cut from its text.
 bool parse_destination(const std::string& word, INet4::Addr* to) {
   const std::size_t colon = word.find(':');
-  if (colon == std::string::npos || colon + 1 == word.size() || word.size() - colon > 6) return false;
-  unsigned long port = 0;
-  for (std::size_t i = colon + 1; i < word.size(); ++i) {
-    if (word[i] < '0' || word[i] > '9') return false;
-    port = port * 10 + static_cast<unsigned long>(word[i] - '0');
-  }
-  if (port == 0 || port > 65535) return false;
-  int parsed_port = -1;
-  return to->Assign(word, &parsed_port) && parsed_port == static_cast<int>(port);
+  if (colon == std::string::npos) return false;
+  std::uint32_t address = 0;
+  unsigned short port = 0;
+  if (!parse_dotted_quad(word.substr(0, colon), &address) || !INet4::ParsePort(word.substr(colon + 1), &port))
+    return false;
+  to->Assign(static_cast<unsigned long>(htonl(address)));
+  to->sockaddr().sin_port = htons(port);
+  return true;
 }
 
 }  // namespace
@@ -43,6 +64,12 @@ bool Sender::SendTo(const std::string& record, const std::string& destinations) 
     INet4::Addr to;
     if (!parse_destination(word, &to)) {
       std::clog << "cdr: destination " << ext::quoted(word) << " is no address:port; skipped" << std::endl;
+      all = false;
+      continue;
+    }
+    // The kernel takes 0.0.0.0 for this very host: no destination means it.
+    if (to.sockaddr().sin_addr.s_addr == htonl(INADDR_ANY)) {
+      std::clog << "cdr: destination " << ext::quoted(word) << " names no host; skipped" << std::endl;
       all = false;
       continue;
     }

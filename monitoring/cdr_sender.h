@@ -18,8 +18,9 @@ class Sender {
 
   // Sends record as one datagram to each destination, the words of
   // destinations ("a.b.c.d:port", separated by white space) in order. A
-  // destination that does not read as an address and a port from 1 to 65535
-  // is skipped with a line on the log stream. True when the record went to
+  // destination that is not four decimal octets, a colon and a port from 1
+  // to 65535, or whose address is 0.0.0.0, is skipped with a line on the
+  // log stream. True when the record went to
   // every destination (so also for none); false when the socket is closed,
   // a destination was skipped or a send failed.
   bool SendTo(const std::string& record, const std::string& destinations);

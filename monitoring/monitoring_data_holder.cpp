@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <dirent.h>
+#include <fcntl.h>
 #include <net/if.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -11,9 +12,7 @@
 #include <cerrno>
 #include <cinttypes>
 #include <cstring>
-#include <filesystem>
 #include <iostream>
-#include <system_error>
 
 #include "platform/sysroot.h"
 #include "runtime/fd.h"
@@ -29,39 +28,104 @@ constexpr int kFramers = 4;
 constexpr int kNetIfIndexes = 16;
 constexpr mode_t kDirMode = 0755;
 
-bool isDirectory(const std::string& fixed) {
-  DIR* dir = ::opendir(sysroot::path(fixed).c_str());
-  if (!dir) return false;
-  ::closedir(dir);
-  return true;
-}
-
-// Whether mkdir made the directory; errno tells why not.
-bool makeDirectory(const std::string& fixed) { return ::mkdir(sysroot::path(fixed).c_str(), kDirMode) == 0; }
-
 void logCatalogFailure(const std::string& fixed, int error) {
   std::clog << "FAIL create monitoring catalog <" << fixed << "> with code=" << error << std::endl;
 }
 
-// The names in a directory of the tree; false when it cannot be read.
-// Read whole before anything is removed from it. (The library's iterator
-// reads large inode numbers where a 32-bit readdir gives up.)
-bool listDirectory(const std::string& fixed, std::vector<std::string>& names) {
-  std::error_code ec;
-  std::filesystem::directory_iterator it(sysroot::path(fixed), ec);
-  if (ec) return false;
-  for (; it != std::filesystem::directory_iterator(); it.increment(ec)) {
-    if (ec) return false;
-    names.push_back(it->path().filename().string());
-  }
-  return !ec;
+// Everything below the root is reached through descriptors opened without
+// following a link, so a link planted in the tree (or a directory swapped
+// for one) leads nowhere: a tree whose parent directory others can write
+// must never make the daemon write or delete outside it.
+constexpr int kDirFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+// Deeper than any directory the holder makes; what lies below is not the
+// holder's and is left.
+constexpr int kMaxDepth = 8;
+
+// The root's own name: without its final slash, which would make every
+// lookup follow a link there.
+std::string rootPath() {
+  std::string path = sysroot::path(kRoot);
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
 }
 
-// Removes an entry of the tree with all it holds. A link is removed itself,
-// never what it points to.
-void removeEntry(const std::string& fixed) {
-  std::error_code ec;
-  std::filesystem::remove_all(sysroot::path(fixed), ec);
+// The root itself, opened afresh for each use (it may have been removed and
+// made again), never through a link.
+Fd openRoot() { return Fd(::open(rootPath().c_str(), kDirFlags)); }
+
+// The directory at rel (components joined by "/", "" for the root), walked
+// from the root one component at a time; empty with errno set on failure.
+Fd openTreeDir(const std::string& rel) {
+  Fd dir = openRoot();
+  std::size_t at = 0;
+  while (dir.valid() && at < rel.size()) {
+    std::size_t end = rel.find('/', at);
+    if (end == std::string::npos) end = rel.size();
+    const std::string component = rel.substr(at, end - at);
+    if (component == "..") {  // would leave the tree
+      errno = EPERM;
+      dir.reset();
+    } else if (!component.empty()) {
+      dir.reset(::openat(dir.get(), component.c_str(), kDirFlags));
+    }
+    at = end + 1;
+  }
+  return dir;
+}
+
+// Splits a fixed path of the tree into its directory below the root and its
+// last name ("term_cnts/board3" -> "term_cnts", "board3").
+void splitTreePath(const std::string& fixed, std::string& dir, std::string& name) {
+  std::string rel = fixed.compare(0, kRoot.size(), kRoot) == 0 ? fixed.substr(kRoot.size()) : fixed;
+  while (!rel.empty() && rel.back() == '/') rel.pop_back();
+  const std::size_t slash = rel.rfind('/');
+  dir = slash == std::string::npos ? std::string() : rel.substr(0, slash);
+  name = slash == std::string::npos ? rel : rel.substr(slash + 1);
+}
+
+// The names in a directory (read whole before anything is removed from it);
+// false when it cannot be read. readdir64: a 32-bit readdir gives up on
+// large inode numbers.
+bool listDirectory(int dirFd, std::vector<std::string>& names) {
+  const int fd = ::dup(dirFd);
+  if (fd < 0) return false;
+  DIR* dir = ::fdopendir(fd);
+  if (!dir) {
+    ::close(fd);
+    return false;
+  }
+  ::rewinddir(dir);
+  errno = 0;
+  while (const struct dirent64* e = ::readdir64(dir)) {
+    const std::string name = e->d_name;
+    if (name != "." && name != "..") names.push_back(name);
+  }
+  const bool ok = errno == 0;
+  ::closedir(dir);
+  return ok;
+}
+
+// Removes the entry name of the directory dirFd with all it holds. A link is
+// removed itself, never what it points to.
+void removeEntry(int dirFd, const std::string& name, int depth = 0) {
+  if (::unlinkat(dirFd, name.c_str(), 0) == 0 || (errno != EISDIR && errno != EPERM)) return;
+  Fd sub(::openat(dirFd, name.c_str(), kDirFlags));
+  if (!sub.valid()) return;
+  std::vector<std::string> names;
+  if (depth < kMaxDepth && listDirectory(sub.get(), names))
+    for (const std::string& n : names) removeEntry(sub.get(), n, depth + 1);
+  ::unlinkat(dirFd, name.c_str(), AT_REMOVEDIR);
+}
+
+// Makes the directory name in dirFd unless it is one already (a link to one
+// is not); false with errno set when there is none afterwards.
+bool makeDirectoryAt(int dirFd, const std::string& name) {
+  if (::mkdirat(dirFd, name.c_str(), kDirMode) == 0) return true;
+  if (errno != EEXIST) return false;
+  struct stat64 st;
+  if (::fstatat64(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode)) return true;
+  errno = EEXIST;
+  return false;
 }
 
 // A name from a controller's message that may become one path component:
@@ -143,6 +207,14 @@ std::string addr2str(const INet4::Addr& address) {
 }
 
 MonitoringDataHolder::MonitoringDataHolder() {
+  // A root that is a link could lead anywhere: clearing it would empty
+  // whatever it points to. Such a tree is not used at all.
+  struct stat64 st;
+  if (::lstat64(rootPath().c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+    treeRefused_ = true;
+    std::clog << "FAIL monitoring catalog <" << kRoot << "> is a symbolic link: status files are not written"
+              << std::endl;
+  }
   ClearMonitorFiles();
   findOwnAddress();
   findFramers();
@@ -330,13 +402,14 @@ void MonitoringDataHolder::setTermCounter(const LGCP::TermCounter& counter) {
     SaveStatusToFile(path, &MonitoringDataHolder::TermCounterSaver, &arg);
   }
 
-  // A held counter without an owner id stands for its whole owner; one with
-  // an id matches only that id (a new counter without one matches only the
-  // former kind).
+  // Counters of one owner are told apart by their ids: a counter with an id
+  // never lands on one without (whose count is published under no row), nor
+  // the other way round.
   for (LGCP::TermCounter& held : termCounters_) {
     if (held.get_owner().getValue() != owner) continue;
     const bool heldHasId = held.hasOptionalField(LGCP::TermCounter::o_ownerId);
-    if (!heldHasId || (hasId && held.get_ownerId().getValue() == counter.get_ownerId().getValue())) {
+    if (heldHasId != hasId) continue;
+    if (!hasId || held.get_ownerId().getValue() == counter.get_ownerId().getValue()) {
       held.get_cnt().setValue(counter.get_cnt().getValue());
       return;
     }
@@ -382,48 +455,83 @@ void MonitoringDataHolder::saveSnmpValue(const MON::IniName& id, const std::stri
 // ---- the tree ----
 
 void MonitoringDataHolder::SaveStatusToFile(const std::string& path, Saver saver, const SaveStatusArg* arg) {
-  FILE* file = std::fopen(sysroot::path(path).c_str(), "we");
+  if (treeRefused_) return;
+  std::string dirName, name;
+  splitTreePath(path, dirName, name);
+  const Fd dir = openTreeDir(dirName);
+  // Not through a link, and never into a pipe or a device that would block
+  // or take the value elsewhere; nor into a file hard-linked from outside.
+  Fd fd(dir.valid() ? ::openat(dir.get(), name.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666)
+                    : -1);
+  struct stat64 st;
+  if (fd.valid() && (::fstat64(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1)) {
+    fd.close();
+    errno = EPERM;
+  }
+  FILE* file = fd.valid() && ::ftruncate(fd.get(), 0) == 0 ? ::fdopen(fd.get(), "w") : nullptr;
   if (!file) {
     std::clog << "FAIL create temporary file <" << path << "> with code=" << errno << std::endl;
     return;
   }
+  fd.release();
   (this->*saver)(file, arg);
   std::fclose(file);
 }
 
 void MonitoringDataHolder::CheckForMonDir(const std::string& path) {
-  if (isDirectory(path)) return;
-  if (!makeDirectory(path)) logCatalogFailure(path, errno);
+  if (treeRefused_) return;
+  std::string dirName, name;
+  splitTreePath(path, dirName, name);
+  const Fd dir = openTreeDir(dirName);
+  if (name.empty()) {  // the root
+    if (dir.valid()) return;
+    if (errno != ENOENT || ::mkdir(rootPath().c_str(), kDirMode) != 0 || !openRoot().valid())
+      logCatalogFailure(path, errno);
+    return;
+  }
+  if (!dir.valid() || !makeDirectoryAt(dir.get(), name)) logCatalogFailure(path, errno);
 }
 
 void MonitoringDataHolder::CheckForMonControllerDir(const INet4::Addr& address) {
-  if (!isDirectory(kControllers) && !makeDirectory(kControllers)) {
+  if (treeRefused_) return;
+  const Fd root = openRoot();
+  if (!root.valid() || !makeDirectoryAt(root.get(), "controller")) {
     logCatalogFailure(kControllers, errno);
     return;
   }
-  const std::string path = kControllers + addr2str(address);
-  if (isDirectory(path)) return;
-  if (!makeDirectory(path)) logCatalogFailure(path, errno);
-  if (!address.IsEqual(ownAddress_)) return;
-  if (::symlink(sysroot::path(path).c_str(), sysroot::path(kControllers + "self").c_str()) != 0)
+  const Fd controllers(::openat(root.get(), "controller", kDirFlags));
+  const std::string name = addr2str(address);
+  const std::string path = kControllers + name;
+  struct stat64 st;
+  if (controllers.valid() && ::fstatat64(controllers.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+      S_ISDIR(st.st_mode))
+    return;
+  if (!controllers.valid() || ::mkdirat(controllers.get(), name.c_str(), kDirMode) != 0)
+    logCatalogFailure(path, errno);
+  if (!controllers.valid() || !address.IsEqual(ownAddress_)) return;
+  if (::symlinkat(sysroot::path(path).c_str(), controllers.get(), "self") != 0)
     std::clog << "FAIL create symlink to monitoring catalog <" << path << "> with code=" << errno << std::endl;
 }
 
 void MonitoringDataHolder::ClearMonitorFiles() {
+  if (treeRefused_) return;
+  const Fd root = openRoot();
   std::vector<std::string> names;
-  if (!listDirectory(kRoot, names)) return;
-  for (const std::string& name : names) removeEntry(kRoot + name);
+  if (!root.valid() || !listDirectory(root.get(), names)) return;
+  for (const std::string& name : names) removeEntry(root.get(), name);
 }
 
 void MonitoringDataHolder::ClearControllerFiles() {
   // A lost controller's word on this board no longer holds.
   reportedControllerStatus_ = HSP::ControllerStatus::unknown;
+  if (treeRefused_) return;
+  const Fd root = openRoot();
   std::vector<std::string> names;
-  if (!listDirectory(kRoot, names)) return;
+  if (!root.valid() || !listDirectory(root.get(), names)) return;
   for (const std::string& name : names) {
     if (name.compare(0, 5, "board") != 0) continue;
     if (traces.monitoring_internal) std::clog << "remove monitoring info: " << name << std::endl;
-    removeEntry(kRoot + name);
+    removeEntry(root.get(), name);
   }
   boards_.clear();
 }

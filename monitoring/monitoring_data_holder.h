@@ -16,6 +16,10 @@
 //   <section>/<index>/<name>                SNMP set values given by name
 // The tree is emptied, subdirectories included, when the holder is built and
 // when it goes, so nothing of an earlier run is presented as current.
+// Nothing in it is followed: a root that is a symbolic link is not used at
+// all (one log line), and files and directories below the root are made,
+// written and removed through the tree's own descriptors, so that a link
+// put in the tree is removed or refused, never written or emptied through.
 //
 // Setters store the new value, write its file when one belongs to it, and
 // answer whether the value changed: the monitoring service publishes only
@@ -135,6 +139,8 @@ class MonitoringDataHolder {
   void CheckForMonControllerDir(const INet4::Addr& address);
   // Removes everything under the root, without following links.
   void ClearMonitorFiles();
+  // The root was a link at start: the tree is left alone.
+  bool tree_refused() const { return treeRefused_; }
 
  private:
   void DipStatusSaver(FILE* file, const SaveStatusArg* arg);
@@ -151,6 +157,7 @@ class MonitoringDataHolder {
   void findNetIfs();
   void saveSnmpValue(const MON::IniName& id, const std::string& value);
 
+  bool treeRefused_ = false;
   INet4::Addr ownAddress_;
   int ownControllerStatus_ = HSP::ControllerStatus::unknown;
   int reportedControllerStatus_ = HSP::ControllerStatus::unknown;

@@ -102,10 +102,7 @@ void SnmpAgentCtrl::Send(MonitoringItemType item, int index, const std::string& 
 }
 
 void SnmpAgentCtrl::Send(const MON::SnmpSetCommands& commands) {
-  if (commands.get_commands().size() == 0) return;
-  MON::Command command;
-  command.set_snmp_set(commands);
-  SendToAll(command);
+  SendCells(commands);
 }
 
 void SnmpAgentCtrl::SendTrapsink(const std::list<std::string>& receivers) {
@@ -120,7 +117,7 @@ void SnmpAgentCtrl::OnDpcSend() {
   for (auto& batch : batches_) {
     auto& cells = batch.second.get_snmp_set().get_commands();
     if (cells.size() == 0) continue;
-    SendToAll(batch.second);
+    SendCells(batch.second.get_snmp_set());
     cells.clear();
   }
   dpc_.Deactivate();
@@ -129,6 +126,23 @@ void SnmpAgentCtrl::OnDpcSend() {
 const MON::SnmpSetCommands* SnmpAgentCtrl::pending(int type) const {
   auto it = batches_.find(type);
   return it == batches_.end() ? nullptr : &it->second.get_snmp_set();
+}
+
+void SnmpAgentCtrl::SendCells(const MON::SnmpSetCommands& commands) {
+  const auto& cells = commands.get_commands();
+  if (cells.size() <= max_cells) {
+    if (cells.size() == 0) return;
+    MON::Command command;
+    command.set_snmp_set(commands);
+    SendToAll(command);
+    return;
+  }
+  for (unsigned first = 0; first < cells.size(); first += max_cells) {
+    MON::Command command;
+    auto& part = command.select_snmp_set().get_commands();
+    for (unsigned i = first; i < cells.size() && i < first + max_cells; ++i) part.push_back(cells[i]);
+    SendToAll(command);
+  }
 }
 
 void SnmpAgentCtrl::SendToAll(const MON::Command& command) {

@@ -2,10 +2,11 @@
 // The SNMP agent links and what goes to them. Each monitored value is one
 // MIB cell, named by a table, a column and a row index; the fixed item table
 // says which cell an item is and which agent types carry it. Cell values
-// queued while one event is handled are batched per agent type into one
-// `snmp-set` command each, and every batch goes to every link once the
-// event is done (a deferred call). Trap sinks and lists of set commands go
-// out at once.
+// queued while one event is handled are batched per agent type into
+// `snmp-set` commands, and every batch goes to every link once the event is
+// done (a deferred call). Trap sinks and lists of set commands go out at
+// once. A list of cells longer than an agent's decoder takes in one
+// SEQUENCE OF (max_cells) goes as several commands, in order.
 //
 //   SnmpAgentCtrl agents;
 //   agents.CreateInstances(file["snmpagent"]);
@@ -80,6 +81,10 @@ class SnmpAgentCtrl {
   };
   static const std::vector<MonitoringItem>& items();
 
+  // The most cells one `snmp-set` command carries: the most elements the
+  // PER decoder an agent is built on accepts in a list.
+  static constexpr unsigned max_cells = 128;
+
   SnmpAgentCtrl();
   ~SnmpAgentCtrl();
   SnmpAgentCtrl(const SnmpAgentCtrl&) = delete;
@@ -94,7 +99,7 @@ class SnmpAgentCtrl {
   // Queues a cell value (row 0 for a scalar).
   void Send(MonitoringItemType item, const std::string& value);
   void Send(MonitoringItemType item, int index, const std::string& value);
-  // Sends the list as one `snmp-set` command to every link at once.
+  // Sends the list as `snmp-set` commands to every link at once.
   void Send(const MON::SnmpSetCommands& commands);
   // Sends one `snmp-trapsink-set` command to every link at once, one sink
   // per text (its host, without a port).
@@ -110,6 +115,9 @@ class SnmpAgentCtrl {
 
  private:
   void SendToAll(const MON::Command& command);
+  // Sends the cells to every link as `snmp-set` commands of at most
+  // max_cells cells, in order.
+  void SendCells(const MON::SnmpSetCommands& commands);
 
   std::vector<std::unique_ptr<SnmpAgentInstance>> instances_;
   Dpc dpc_;

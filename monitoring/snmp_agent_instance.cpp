@@ -41,15 +41,18 @@ bool SnmpAgentInstance::Activate(IniFile::SubSection& block) {
   reader.required.add(&type_, "name", monitoringAddressTypes);
   if (!reader.parse(block)) return false;
 
-  int port = -1;
   // An address that does not convert must not become 0.0.0.0: that would
-  // quietly connect to this very host.
-  if (!address_.Assign(host, &port)) {
+  // quietly connect to this very host. Nor may a port that is missing, not
+  // a number or out of range be cut down to some other port (or 0) and
+  // dialled for ever.
+  const std::size_t colon = host.find(':');
+  int port = -1;
+  if (colon == std::string::npos || !INet4::ParsePort(host.substr(colon + 1), nullptr) ||
+      !address_.Assign(host, &port)) {
     std::cerr << kHeader << "required key \"host\" has invalid value=\"" << host << "\", line "
               << block["host"].first()->lineNo() << std::endl;
     return false;
   }
-  if (port < 0) return false;
 
   state_ = activated;
   connector_.reset(new Control::ConnectorNet(address_.GetString()));

@@ -55,7 +55,8 @@ class SnmpAgentInstance : public Control::Notify {
 
   // Reads the block and starts connecting. False, with the link left
   // inactive, when a key is missing, duplicated or invalid (reported under
-  // "snmpagent: ") or when "host" has no port.
+  // "snmpagent: "); "host" must be an address, a colon and a port of
+  // 1..65535 in plain digits.
   bool Activate(IniFile::SubSection& block);
 
   // Sends a command as a message's pdu.

@@ -66,4 +66,16 @@ std::ostream& operator<<(std::ostream& s, const Addr& a) {
   return s;
 }
 
+bool ParsePort(const std::string& text, unsigned short* port) {
+  if (text.empty() || text.size() > 5) return false;
+  unsigned long number = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    number = number * 10 + static_cast<unsigned long>(c - '0');
+  }
+  if (number == 0 || number > 65535) return false;
+  if (port) *port = static_cast<unsigned short>(number);
+  return true;
+}
+
 }  // namespace INet4

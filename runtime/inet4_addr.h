@@ -43,4 +43,9 @@ class Addr {
 
 std::ostream& operator<<(std::ostream& s, const Addr& a);
 
+// A port written out whole: one to five decimal digits and nothing else
+// (no blank, sign or trailer), 1..65535. Assign's reading keeps what it can
+// of any text; a configured peer needs this stricter one.
+bool ParsePort(const std::string& text, unsigned short* port);
+
 }  // namespace INet4

@@ -1,8 +1,11 @@
 #include "platform/sim/maintenance_model.h"
 
 #include <errno.h>
+#include <sys/stat.h>
 
 #include <cstring>
+#include <fstream>
+#include <iterator>
 
 #include "platform/sim/command_words.h"
 #include "platform/sysroot.h"
@@ -21,6 +24,27 @@ const Field kFields[] = {
     {"lossbf", &maint::SyncStatus::lossBF},   {"losscarrier", &maint::SyncStatus::lossCarrier},
     {"ais", &maint::SyncStatus::ais},         {"rai", &maint::SyncStatus::rai},
 };
+
+// The framer status file of a trunk, as the board's framer driver shows the
+// same framer that the sync-status record reports: rewritten from the
+// record each time it is set, so that the two never disagree (a daemon that
+// reads both would otherwise see the trunk change at every check). Only a
+// trunk whose file exists has a framer on this board.
+void writeFramerFile(int t, const maint::SyncStatus& status) {
+  const std::string path = sysroot::path(std::string(sysroot::framer_dir) + std::to_string(t));
+  struct stat64 st;
+  if (::lstat64(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return;
+  // By ACP::TrunkState: normal, lossBF, lossCarrier, ais, rai.
+  static const char* const kStates[] = {"Synchronized", "FAS Loss", "No Carrier", "AIS", "RAI"};
+  const bool known = status.state >= 0 && status.state < static_cast<std::int32_t>(std::size(kStates));
+  const bool carrierLost = status.state == 2;
+  std::ofstream out(path, std::ios::trunc);
+  out << "Current state           : " << (known ? kStates[status.state] : "Unknown") << "\n"
+      << "Loss of Signal          : " << (carrierLost ? "yes" : "no") << "\n"
+      << "Loss of Frame Alignment : " << (carrierLost || status.state == 1 ? "yes" : "no") << "\n"
+      << "Receive Slip Negative   : " << status.slips << " events\n"
+      << "Receive Slip Positive   : 0 events\n";
+}
 
 std::string describe(int t, const MaintenanceModel::Trunk& trunk) {
   std::string line = "trunk " + std::to_string(t);
@@ -99,6 +123,7 @@ void trunkCommand(const Board::Args& a, Board::Reply& r) {
     changed.*(field->member) = v;
   }
   trunk.status = changed;
+  writeFramerFile(static_cast<int>(t), trunk.status);
 }
 
 }  // namespace
@@ -111,6 +136,7 @@ MaintenanceModel::State& MaintenanceModel::state() {
 void MaintenanceModel::install(Board& board) {
   board.add_model(sysroot::maintenance, std::make_unique<ModelOf<MaintenanceDevice>>());
   board.add_command("trunk", kTrunkUsage, trunkCommand);
+  for (int t = 0; t < maint::trunks; ++t) writeFramerFile(t, state().trunks[t].status);
   board.add_command("tclk", "tclk: the transmit-clock mask last set (none before the first), and the clock source",
                     [](const Board::Args& a, Board::Reply& r) {
                       if (!a.empty()) return r.fail("usage: tclk");

@@ -2,7 +2,9 @@
 // The simulated trunk maintenance driver (the node sysroot::maintenance):
 // each trunk's synchronisation record as a test sets it (state, slips,
 // losses, or a refusal), and the transmit-clock mask and clock source the
-// daemon last sent. Control commands: "trunk", "tclk".
+// daemon last sent. Control commands: "trunk", "tclk". A trunk whose framer
+// status file (sysroot::framer_dir + trunk) exists gets that file rewritten
+// from its record at install and whenever the record is set.
 #include <array>
 #include <cstdint>
 #include <memory>

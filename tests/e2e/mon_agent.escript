@@ -10,6 +10,8 @@
 %% Listens on 127.0.0.1, on a port the system picks, and takes any number of
 %% connections. RECORD gets one line per event, in arrival order:
 %%   listening PORT                          first, once listening
+%%   frame N HEX                             each message as it came, before
+%%                                           what it holds
 %%   connect N / closed N                    connection N came, went
 %%   set N UNIQ SECTION NAME INDEX "VALUE"   one cell of an snmp-set command
 %%   set N UNIQ oid OID "VALUE"              (the value's \ " and control
@@ -47,6 +49,7 @@ accept(L, Record, Control, N) ->
 serve(S, Record, Control, N) ->
     case gen_tcp:recv(S, 0) of
         {ok, <<3, 0, _Len:16, Body/binary>>} ->
+            line(Record, io_lib:format("frame ~B ~s", [N, hex(Body)])),
             Answer = handle(Body, Record, N),
             case {Answer, silent(Control)} of
                 {none, _} -> ok;
@@ -69,7 +72,8 @@ handle(Body, Record, N) ->
             line(Record, io_lib:format("ping ~B", [N])),
             #{pdu => {response, {ping, {success, 'NULL'}}}};
         {ok, #{pdu := {command, {'snmp-set', #{commands := Cells}}}}} ->
-            [line(Record, cell(N, C)) || C <- Cells],
+            %% One write for the whole command: a reader sees all its cells or none.
+            line(Record, lists:join("\n", [cell(N, C) || C <- Cells])),
             #{pdu => {response, {'snmp-set', #{responses => [#{uniq => U, response => {success, 'NULL'}}
                                                              || #{uniq := U} <- Cells]}}}};
         {ok, #{pdu := {command, {'snmp-trapsink-set', #{trapsinks := Sinks}}}}} ->

@@ -6,6 +6,9 @@
 #include <signal.h>
 #include <sys/wait.h>
 
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -20,6 +23,8 @@ namespace {
 using namespace std::chrono_literals;
 
 const std::string kTree = sysroot::monitoring_dir;
+// A directory beside the tree, outside it.
+const std::string kElsewhere = std::filesystem::path(kTree).parent_path().parent_path().string() + "/elsewhere";
 
 std::string beamDir() { return e2e::buildDir() + "/tests/e2e/mon_agent"; }
 
@@ -115,6 +120,17 @@ class Agent {
     return c.empty() ? "(none)" : c.back().value;
   }
   std::size_t lines(const std::string& head) const { return e2e::count("\n" + record(), "\n" + head); }
+  // Every message received, as hex.
+  std::vector<std::string> frames() const {
+    std::vector<std::string> out;
+    std::istringstream lines(record());
+    for (std::string line; std::getline(lines, line);) {
+      std::istringstream in(line);
+      std::string kind, connection, hex;
+      if (in >> kind >> connection >> hex && kind == "frame") out.push_back(hex);
+    }
+    return out;
+  }
 
  private:
   std::string record_, control_;
@@ -191,9 +207,10 @@ TEST_F(Monitoring, BoardValuesReachTheTreeAndBothAgents) {
   write(sysroot::board_version, "rev B\n");
   write(sysroot::temperature, "42 C\n");
   write(std::string(sysroot::etc_dir) + "config.0000001f-00000000000000ff.tar.bz2", "");
+  // The board has framers 1 and 3; the trunk of 3 has lost its carrier.
   framer(0, "Synchronized");
-  framer(2, "No Carrier");
-  start("dip 5\npower 0\n");
+  framer(2, "Synchronized");
+  start("dip 5\npower 0\ntrunk 2 state 2 slips 2\n");
 
   // An agent records a batch cell by cell: the second batch's build version
   // comes some cells after its power status.
@@ -224,6 +241,17 @@ TEST_F(Monitoring, BoardValuesReachTheTreeAndBothAgents) {
     // Idle links ping.
     EXPECT_TRUE(e2e::waitFor([&] { return a->lines("ping ") > 0; }, 30s)) << a->record();
   }
+
+  // A controller makes the trunks report their state every second. The
+  // framer file said the same at the framer check: nothing changes, nothing
+  // is pushed again.
+  const std::size_t pushed = agent1->cells("gatewayCommon", "powerStatus", 0).size();
+  const e2e::Ran r = lgcpctl("listen 2500");
+  ASSERT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(agent1->cells("gatewayCommon", "powerStatus", 0).size(), pushed) << agent1->record();
+  const std::vector<Cell> framer3 = agent1->cells("e1Table", "e1StatusDsc", 3);
+  ASSERT_FALSE(framer3.empty());
+  EXPECT_EQ(framer3.back().value, "No Carrier") << agent1->record();
 }
 
 // The controller: the power state on connecting, `display` reaching the
@@ -300,6 +328,158 @@ TEST_F(Monitoring, SilentAgentIsDroppedAndGetsASecondFullPush) {
   EXPECT_TRUE(e2e::waitFor([&] { return agent2->cells("gatewayCommon", "powerStatus", 0).size() >= 4; }, 10s))
       << agent2->record();
   EXPECT_EQ(agent2->lines("connect "), 1u) << agent2->record();
+}
+
+// A board counter displayed after one without an owner id keeps its own
+// row, now and in the full pushes that follow.
+TEST_F(Monitoring, BoardCountersReachTheAgentAndEveryLaterFullPush) {
+  framer(0, "Synchronized");
+  start();
+  ASSERT_TRUE(e2e::waitFor([&] { return pushedTwiceInARow(agent1->cells("gatewayCommon", "powerStatus", 0), 0); }, 20s))
+      << agent1->record();
+  const e2e::Ran r = lgcpctl(
+      "send '{ seq 1, pdu command : display : termCounter : { owner extBoard, cnt 4 } }' "
+      "expect '{ seq 1, pdu response : success : NULL }' "
+      "send '{ seq 2, pdu command : display : termCounter : { owner extBoard, ownerId 12, cnt 9 } }' "
+      "expect '{ seq 2, pdu response : success : NULL }'");
+  ASSERT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(tree("term_cnts/board12"), "9");
+  EXPECT_TRUE(e2e::waitFor([&] { return agent1->last("extBoardTermCntTable", "extBoardTermCnt", 12) == "9"; }, 10s))
+      << agent1->record();
+  EXPECT_TRUE(agent1->cells("extBoardTermCntTable", "extBoardTermCnt", 0).empty()) << agent1->record();
+
+  // A trunk state change, reported once a controller is connected, makes a
+  // full push: the counter goes again.
+  const std::size_t before = agent1->cells("extBoardTermCntTable", "extBoardTermCnt", 12).size();
+  ASSERT_EQ(board("trunk 0 state 1").status, 0);
+  ASSERT_EQ(lgcpctl("listen 1500").status, 0);
+  EXPECT_TRUE(e2e::waitFor([&] { return agent1->last("e1Table", "e1StatusDsc", 1) == "FAS Loss"; }, 20s))
+      << agent1->record();
+  const std::vector<Cell> after = agent1->cells("extBoardTermCntTable", "extBoardTermCnt", 12);
+  ASSERT_GT(after.size(), before) << agent1->record();
+  EXPECT_EQ(after.back().value, "9");
+}
+
+// Ten phones make a full push of more cells than one message may carry:
+// every cell arrives, and every message decodes with the system's own
+// decoder, none above 128 cells.
+TEST_F(Monitoring, TenPhonesPushEveryCellInMessagesTheOwnDecoderTakes) {
+  framer(0, "Synchronized");
+  start();
+  ASSERT_TRUE(e2e::waitFor([&] { return pushedTwiceInARow(agent1->cells("gatewayCommon", "powerStatus", 0), 0); }, 20s))
+      << agent1->record();
+  // An octet string in value notation, inside the single quotes of a shell word.
+  const auto octets = [](const std::string& hex) { return "'\"'\"'" + hex + "'\"'\"'H"; };
+  std::string steps;
+  for (int id = 0; id < 10; ++id)
+    steps += "send '{ seq " + std::to_string(id + 1) + ", pdu command : display : emPhone : phoneStatus : { id " +
+             std::to_string(id) + ", panelSV " + octets("41") + ", ctrlSV " + octets("42") + ", fpgaSV " + octets("43") +
+             ", status ready, "
+             "powerStatus main, mode active, hookStatus connected, baseStatus disconnected } }' "
+             "expect '{ seq " + std::to_string(id + 1) + ", pdu response : success : NULL }' ";
+  const e2e::Ran r = lgcpctl(steps);
+  ASSERT_EQ(r.status, 0) << r.out;
+  // A trunk state change, reported once a controller is connected: a full
+  // push.
+  ASSERT_EQ(board("trunk 0 state 1").status, 0);
+  ASSERT_EQ(lgcpctl("listen 1500").status, 0);
+  // The push ends with the veskgw.tm batch, which both agents get (an agent
+  // records each command's cells at once).
+  for (const Agent* a : {agent1.get(), agent2.get()})
+    EXPECT_TRUE(e2e::waitFor([&] { return a->cells("gatewayCommon", "powerStatus", 0).size() >= 4; }, 20s))
+        << a->record();
+
+  for (const Agent* a : {agent1.get(), agent2.get()}) {
+    // Each phone's cells: once on its display, twice in the push.
+    for (int row = 1; row <= 10; ++row)
+      EXPECT_EQ(a->cells("emPhoneTable", "emPhoneBaseStatus", row).size(), 3u) << row << "\n" << a->record();
+    // Every batch goes to every agent, so each gets every number once.
+    std::vector<long> uniqs;
+    for (const Cell& c : a->cells()) uniqs.push_back(c.uniq);
+    std::sort(uniqs.begin(), uniqs.end());
+    for (std::size_t i = 0; i < uniqs.size(); ++i) ASSERT_EQ(uniqs[i], static_cast<long>(i) + 1) << a->record();
+    EXPECT_GT(uniqs.size(), 200u);
+
+    std::size_t decoded = 0;
+    const std::string codec = e2e::buildDir() + "/tools/asn1-codec/asn1-codec";
+    const char* emulator = std::getenv("KORVEND_EMULATOR");
+    for (const std::string& hex : a->frames()) {
+      const e2e::Ran d = e2e::run((emulator && *emulator ? std::string(emulator) + " " : std::string()) + codec +
+                                  " -r aper decode MON Message " + hex);
+      ASSERT_EQ(d.status, 0) << hex << "\n" << d.out;
+      const std::size_t cells = e2e::count(d.out, "uniq ");
+      EXPECT_LE(cells, 128u) << d.out;
+      decoded += cells;
+    }
+    EXPECT_EQ(decoded, uniqs.size());
+  }
+}
+
+// The status tree follows no link: neither a root that is one, nor one put
+// into the tree while the daemon runs. (No agents: nothing but the tree.)
+class MonitoringTree : public ::testing::Test {
+ protected:
+  void TearDown() override { stop(); }
+  void start() {
+    daemon = std::make_unique<e2e::Daemon>(e2e::simBinary(), root.dir(),
+                                           std::vector<std::string>{"--port", std::to_string(port)}, root.dir());
+    ASSERT_TRUE(e2e::waitFor([&] { return !daemon->out().empty(); })) << daemon->err();
+  }
+  void stop() {
+    if (!daemon) return;
+    daemon->signal(SIGTERM);
+    EXPECT_EQ(daemon->wait(), 0);
+    daemon.reset();
+  }
+  void put(const std::string& fixed, const std::string& text) {
+    root.make_parent(fixed);
+    std::ofstream(root.path(fixed)) << text;
+  }
+  std::string linkName() const { return std::filesystem::path(root.path(kTree)).parent_path().string(); }
+
+  e2e::Root root;
+  int port = e2e::freePort();
+  std::unique_ptr<e2e::Daemon> daemon;
+};
+
+TEST_F(MonitoringTree, ARootThatIsALinkIsLeftAloneForAWholeRun) {
+  put(kElsewhere + "/keep", "mine");
+  std::filesystem::create_directory_symlink(root.path(kElsewhere), linkName());
+  put(sysroot::sim_board_init, "dip 5\n");
+  start();
+  const std::string refused = "FAIL monitoring catalog </var/monitoring/> is a symbolic link";
+  EXPECT_TRUE(e2e::waitFor([&] { return daemon->err().find(refused) != std::string::npos; }, 20s)) << daemon->err();
+  const e2e::Ran r = e2e::run(e2e::lgcpctlCommand(
+      "--port " + std::to_string(port) +
+      " send '{ seq 1, pdu command : display : termCounter : { owner router, cnt 3 } }' "
+      "expect '{ seq 1, pdu response : success : NULL }'"));
+  EXPECT_EQ(r.status, 0) << r.out;
+  const std::string err = daemon->err();
+  stop();
+  EXPECT_EQ(e2e::count(err, refused), 1u) << err;
+  EXPECT_EQ(e2e::readFile(root.path(kElsewhere + "/keep")), "mine");
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(root.path(kElsewhere)))
+    names.push_back(e.path().filename().string());
+  EXPECT_EQ(names, std::vector<std::string>{"keep"});
+}
+
+TEST_F(MonitoringTree, ALinkPutAtDipIsNotWrittenThrough) {
+  put(sysroot::sim_board_init, "dip 5\n");
+  put(kElsewhere + "/target", "mine");
+  std::filesystem::create_directories(root.path(kTree));
+  start();
+  ASSERT_TRUE(e2e::waitFor([&] { return e2e::readFile(root.path(kTree + "dip")) == "5"; }, 20s)) << daemon->err();
+  std::filesystem::remove(root.path(kTree + "dip"));
+  std::filesystem::create_symlink(root.path(kElsewhere + "/target"), root.path(kTree + "dip"));
+  ASSERT_EQ(e2e::simboardctl(root.dir(), "dip 77").status, 0);
+  EXPECT_TRUE(e2e::waitFor(
+      [&] { return daemon->err().find("FAIL create temporary file </var/monitoring/dip>") != std::string::npos; }, 20s))
+      << daemon->err();
+  EXPECT_EQ(e2e::readFile(root.path(kElsewhere + "/target")), "mine");
+  stop();
+  EXPECT_EQ(e2e::readFile(root.path(kElsewhere + "/target")), "mine");
+  EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(root.path(kTree + "dip"))));
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 //   "set UNIQ SECTION/NAME/INDEX=VALUE"   a cell of an snmp-set command
 //   "trapsinks HOST..."                   a trap-sink command (":PORT" if any)
 //   "ping"
+// and keeps the number of cells of each snmp-set command in setSizes.
 #include <iterator>
 #include <sstream>
 #include <string>
@@ -60,9 +61,10 @@ class AgentPeer {
   }
 
   linktest::Peer link;
+  std::vector<unsigned> setSizes;
 
  private:
-  static void describe(const testkit::Bytes& payload, std::vector<std::string>& out) {
+  void describe(const testkit::Bytes& payload, std::vector<std::string>& out) {
     MON::Message m;
     ASN1::CoderEnv env(ASN1::CoderEnv::per_Aligned);
     const char* p = reinterpret_cast<const char*>(payload.data());
@@ -81,6 +83,7 @@ class AgentPeer {
       }
       out.push_back(line);
     } else if (c.getSelection() == MON::Command::e_snmp_set) {
+      setSizes.push_back(c.get_snmp_set().get_commands().size());
       for (const MON::SnmpSetCommand& s : c.get_snmp_set().get_commands()) {
         const MON::IniName& n = s.get_id().get_name();
         out.push_back("set " + std::to_string(s.get_uniq().getValue()) + " " + n.get_section().str() + "/" +

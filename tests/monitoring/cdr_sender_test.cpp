@@ -69,15 +69,28 @@ TEST(CallRecords, ADestinationThatDoesNotParseIsSkippedAndReported) {
   testkit::StreamCapture log(std::clog);
   // An address that does not read must not fall back to 0.0.0.0, which the
   // kernel delivers locally: the listener on its port hears nothing.
-  for (const std::string& bad : Records{"gateway:" + a.port, "127.0.0.1", "127.0.0.1:0", "127.0.0.1:65536",
-                                 "127.0.0.1:" + a.port + "x", "127.0.0.1:-" + a.port, "1.2.3.4.5:" + a.port}) {
+  // Nor may the short, hexadecimal or octal forms stand for one: a
+  // destination is four decimal octets.
+  for (const std::string& bad :
+       Records{"gateway:" + a.port, "127.0.0.1", "127.0.0.1:0", "127.0.0.1:65536", "127.0.0.1:" + a.port + "x",
+               "127.0.0.1:-" + a.port, "1.2.3.4.5:" + a.port, "127.1:" + a.port, "0x7f000001:" + a.port,
+               "0x7f.0.0.1:" + a.port, "127.0.0.256:" + a.port, "127.0.0.0001:" + a.port, "127..0.1:" + a.port,
+               "127.0.0.1.:" + a.port, "127.0.0.1:+" + a.port, "127.0.0.1:" + std::to_string(std::stoi(a.port) + 65536),
+               ":" + a.port, "127.0.0.1:"}) {
     log.clear();
     EXPECT_FALSE(sender.SendTo("rec", bad + " " + b.address())) << bad;
     EXPECT_EQ(b.received(), Records{"rec"}) << bad;
-    EXPECT_NE(log.str().find("cdr: destination \"" + bad + "\" is no address:port; skipped"), std::string::npos)
-        << log.str();
+    EXPECT_EQ(log.str(), "cdr: destination \"" + bad + "\" is no address:port; skipped\n") << bad;
   }
+  // 0.0.0.0 reads well, but the kernel takes it for this host.
+  log.clear();
+  EXPECT_FALSE(sender.SendTo("rec", "0.0.0.0:" + a.port + " " + b.address()));
+  EXPECT_EQ(b.received(), Records{"rec"});
+  EXPECT_EQ(log.str(), "cdr: destination \"0.0.0.0:" + a.port + "\" names no host; skipped\n");
   EXPECT_TRUE(a.received(20).empty());
+  // Octets with leading zeros are still decimal.
+  EXPECT_TRUE(sender.SendTo("ok", "127.000.0.01:" + a.port));
+  EXPECT_EQ(a.received(), Records{"ok"});
 }
 
 TEST(CallRecords, AFailedSendIsReportedAndTheOthersStillGetTheRecord) {

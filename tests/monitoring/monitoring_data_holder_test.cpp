@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -154,6 +155,86 @@ TEST_F(StatusTree, AnEarlierRunsTreeIsClearedAtStartAndAtExitWithoutFollowingLin
   EXPECT_EQ(log.str(), "");
 }
 
+// A root that is a link is not used: nothing is emptied, made or written
+// through it, and one line says so.
+TEST_F(StatusTree, ARootThatIsALinkIsRefusedAndNothingBehindItIsTouched) {
+  put(kVar + "/elsewhere/keep", "mine");
+  put(kVar + "/elsewhere/sys/0/location", "theirs");
+  fs::create_directory_symlink(host(kVar + "/elsewhere"), fs::path(host(kRoot)).parent_path());
+  start();
+  EXPECT_TRUE(holder->tree_refused());
+  EXPECT_TRUE(holder->setDipValue(5));  // held all the same, for SNMP
+  holder->setDisplayStatus(board(3, "31", "ready", "fxs"));
+  holder->setDisplayStatus(display("termCounter : { owner router, cnt 2 }"));
+  holder->setDisplayStatus(display("controller : { host { iaddr \"" + own() + "\", port 0 }, status ok }"));
+  MON::SnmpSetCommands set;
+  set.get_commands().push_back(byName("sys", "location", 0, "lab"));
+  holder->setSnmpCommands(set);
+  holder->ClearControllerFiles();
+  holder.reset();
+  EXPECT_EQ(listing(kVar + "/elsewhere/"), "keep = mine\nsys/ 755\nsys/0/ 755\nsys/0/location = theirs\n");
+  EXPECT_EQ(log.str(),
+            "FAIL monitoring catalog </var/monitoring/> is a symbolic link: status files are not written\n");
+}
+
+// Links, hard links and pipes put into the tree while it runs are never
+// written through; the clearing at exit removes the links themselves.
+TEST_F(StatusTree, LinksPutIntoTheTreeAreNeverWrittenThrough) {
+  start();
+  put(kVar + "/elsewhere/target", "77");
+  put(kVar + "/elsewhere/hard", "88");
+  fs::create_directory(host(kVar + "/elsewhere/dir"));
+  fs::create_symlink(host(kVar + "/elsewhere/target"), host(kRoot + "dip"));
+  fs::create_hard_link(host(kVar + "/elsewhere/hard"), host(kRoot + "powerstatus"));
+  ASSERT_EQ(::mkfifo(host(kRoot + "config_version").c_str(), 0644), 0);
+  fs::remove(host(kRoot + "term_cnts"));
+  fs::create_directory_symlink(host(kVar + "/elsewhere/dir"), host(kRoot + "term_cnts"));
+  fs::create_directory_symlink(host(kVar + "/elsewhere/dir"), host(kRoot + "sys"));
+  fs::create_directory_symlink(host(kVar + "/elsewhere/dir"), host(kRoot + "controller"));
+
+  EXPECT_TRUE(holder->setDipValue(5));
+  EXPECT_TRUE(holder->setPowerStatus(LGCP::POWERStatus::main));
+  EXPECT_TRUE(holder->setConfigVersion(1, 2));  // must not block on the pipe
+  holder->setDisplayStatus(display("termCounter : { owner router, cnt 2 }"));
+  MON::SnmpSetCommands set;
+  set.get_commands().push_back(byName("sys", "location", 0, "lab"));
+  holder->setSnmpCommands(set);
+  holder->setControllerStatus(controller(own(), "ok"));
+  EXPECT_EQ(listing(kVar + "/elsewhere/"), "dir/ 755\nhard = 88\ntarget = 77\n");
+  const std::string lines = log.str();
+  const auto code = [](int error) { return " with code=" + std::to_string(error) + "\n"; };
+  for (const std::string& failed :
+       {"FAIL create temporary file </var/monitoring/dip>" + code(ELOOP),
+        "FAIL create temporary file </var/monitoring/powerstatus>" + code(EPERM),
+        "FAIL create temporary file </var/monitoring/config_version>" + code(ENXIO),  // no reader
+        "FAIL create temporary file </var/monitoring/term_cnts/router>" + code(ENOTDIR),
+        "FAIL create monitoring catalog </var/monitoring/sys>" + code(EEXIST),
+        "FAIL create monitoring catalog </var/monitoring/controller/>" + code(EEXIST)})
+    EXPECT_NE(lines.find(failed), std::string::npos) << failed << " in\n" << lines;
+
+  holder.reset();
+  EXPECT_EQ(listing(), "");
+  EXPECT_EQ(listing(kVar + "/elsewhere/"), "dir/ 755\nhard = 88\ntarget = 77\n");
+}
+
+// The root is looked up afresh: one removed and made again is written to;
+// one swapped for a link is neither written nor emptied through it.
+TEST_F(StatusTree, ARootMadeAgainIsWrittenToAndOneSwappedForALinkIsNot) {
+  start();
+  fs::remove_all(host(kRoot));
+  fs::create_directory(host(kRoot));
+  EXPECT_TRUE(holder->setDipValue(4));
+  EXPECT_EQ(read("dip"), "4");
+
+  put(kVar + "/elsewhere/keep", "mine");
+  fs::remove_all(host(kRoot));
+  fs::create_directory_symlink(host(kVar + "/elsewhere"), fs::path(host(kRoot)).parent_path());
+  EXPECT_TRUE(holder->setDipValue(5));
+  holder.reset();
+  EXPECT_EQ(listing(kVar + "/elsewhere/"), "keep = mine\n");
+  EXPECT_EQ(log.str(), "FAIL create temporary file </var/monitoring/dip> with code=" + std::to_string(ENOTDIR) + "\n");
+}
+
 TEST_F(StatusTree, TheBoardsOwnValuesWriteTheirFileOnlyWhenTheyChange) {
   start();
   // The initial values count as held: DIP -1, all ones, unknown power.
@@ -227,6 +308,23 @@ TEST_F(StatusTree, TermCountersMergeByOwnerAndId) {
     held += std::to_string(c.get_owner().getValue()) + "/" + std::to_string(c.get_cnt().getValue()) + " ";
   EXPECT_EQ(held, "1/-6 4/4 4/9 0/3 4/8 ");
   EXPECT_EQ(listing(), "term_cnts/ 755\nterm_cnts/board2 = 4\nterm_cnts/board7 = 9\nterm_cnts/router = -6\n");
+}
+
+// A counter held without an owner id is no wildcard: the boards' counters
+// that follow keep rows of their own, and a later one without an id updates
+// only that first one.
+TEST_F(StatusTree, ACounterWithoutAnIdNeverSwallowsTheBoardsCounters) {
+  start();
+  for (const char* c : {"owner extBoard, cnt 4", "owner extBoard, ownerId 12, cnt 9",
+                        "owner extBoard, ownerId 13, cnt 2", "owner extBoard, cnt 5",
+                        "owner extBoard, ownerId 12, cnt 10"})
+    holder->setDisplayStatus(display(std::string("termCounter : { ") + c + " }"));
+  std::string held;
+  for (const auto& c : holder->term_counters())
+    held += (c.hasOptionalField(LGCP::TermCounter::o_ownerId) ? std::to_string(c.get_ownerId().getValue()) : "-") +
+            "=" + std::to_string(c.get_cnt().getValue()) + " ";
+  EXPECT_EQ(held, "-=5 12=10 13=2 ");
+  EXPECT_EQ(listing(), "term_cnts/ 755\nterm_cnts/board12 = 10\nterm_cnts/board13 = 2\n");
 }
 
 TEST_F(StatusTree, ControllerStatusesGetADirectoryEachAndTheOwnOneALink) {

@@ -46,14 +46,15 @@ TEST(SnmpAgentConfig, BadBlocksLeaveTheirAgentInactiveAndTheOthersRun) {
     EXPECT_EQ(a[i]->connector(), nullptr) << i;
     EXPECT_EQ(a[i]->state(), SnmpAgentInstance::created) << i;
   }
-  // A mistyped address is reported, never dialled as 0.0.0.0; a host
-  // without a port is skipped without a word.
+  // A mistyped address is reported, never dialled as 0.0.0.0; so is a host
+  // without a port.
   std::string reports;
   std::istringstream lines(err.str());
   for (std::string line; std::getline(lines, line);)
     if (line.compare(0, 11, "snmpagent: ") == 0) reports += line + "\n";
   EXPECT_EQ(reports,
             "snmpagent: required key \"name\" has invalid value=\"snmpd\", line 9\n"
+            "snmpagent: required key \"host\" has invalid value=\"127.0.0.1\", line 11\n"
             "snmpagent: required key \"host\" has invalid value=\"127.0.0.300:7005\", line 14\n"
             "snmpagent: required key \"host\" not present, line 16\n");
 }
@@ -75,6 +76,44 @@ class SnmpAgents : public testing::Test {
   Connects connects;
   SnmpAgentCtrl agents;
 };
+
+// A port that is missing, out of range or not plain digits is the
+// operator's mistake: reported once, never dialled as the port its text
+// would wrap or cut to.
+TEST(SnmpAgentConfig, BadPortsAreReportedAndNeverDialled) {
+  Capture err(std::cerr), log(std::clog);
+  testkit::Listener listener(4);
+  const std::string wrapped = std::to_string(listener.port + 65536);  // would dial the listener
+  const std::vector<std::string> hosts = {"127.0.0.1:" + wrapped,
+                                          "127.0.0.1:99999",
+                                          "127.0.0.1:0",
+                                          "127.0.0.1:",
+                                          "127.0.0.1:abc",
+                                          "127.0.0.1:" + std::to_string(listener.port) + "x",
+                                          "127.0.0.1: 80",
+                                          "127.0.0.1:-1",
+                                          "127.0.0.1"};
+  std::string config, expected;
+  int line = 1;
+  for (const std::string& host : hosts) {
+    config += "[snmpagent]\nhost = " + host + "\nname = kavrola\n";
+    expected += "snmpagent: required key \"host\" has invalid value=\"" + host + "\", line " +
+                std::to_string(line + 1) + "\n";
+    line += 3;
+  }
+  IniFile::File file;
+  montest::readConfig(file, config);
+  SnmpAgentCtrl agents;
+  agents.CreateInstances(file["snmpagent"]);
+  ASSERT_EQ(agents.instances().size(), hosts.size());
+  for (const auto& a : agents.instances()) {
+    EXPECT_EQ(a->connector(), nullptr) << a->prefix();
+    EXPECT_EQ(a->state(), SnmpAgentInstance::created);
+  }
+  EXPECT_EQ(err.str(), expected);
+  linktest::settle();
+  EXPECT_FALSE(listener.accept().valid());
+}
 
 TEST_F(SnmpAgents, CellsAreBatchedPerAgentTypeAndEveryBatchGoesToEveryAgent) {
   EXPECT_EQ(connects.names, (Lines{"kavrola", "veskgw.tm"}));
@@ -100,6 +139,49 @@ TEST_F(SnmpAgents, CellsAreBatchedPerAgentTypeAndEveryBatchGoesToEveryAgent) {
   linktest::settle();
   EXPECT_EQ(agents.pending(SnmpAgentInstance::veskgw_tm)->get_commands().size(), 0u);
   EXPECT_EQ(agents.uniq(), 7u);
+}
+
+// The agents decode with a PER decoder that takes at most 128 elements in a
+// list: longer batches and lists go as several commands, cells in order and
+// numbered as queued.
+TEST_F(SnmpAgents, LongBatchesAndListsGoAsCommandsOfAtMost128Cells) {
+  for (int row = 1; row <= 300; ++row) agents.Send(SnmpAgentCtrl::extBoardStatus, row, std::to_string(row));
+  agents.Send(SnmpAgentCtrl::powerStatus, "3");
+  Lines expected;
+  for (int row = 1; row <= 300; ++row)
+    expected.push_back("set " + std::to_string(row) + " extBoardTable/extBoardStatus/" + std::to_string(row) + "=" +
+                       std::to_string(row));
+  expected.push_back("set 301 gatewayCommon/powerStatus/0=3");
+  expected.push_back("set 302 gatewayCommon/powerStatus/0=3");
+  for (auto& p : peer) {
+    EXPECT_EQ(p.take(), expected);
+    EXPECT_EQ(p.setSizes, (std::vector<unsigned>{128, 128, 45, 1}));
+    p.setSizes.clear();
+  }
+
+  // Exactly the limit is one command; one more is two.
+  for (unsigned n : {SnmpAgentCtrl::max_cells, SnmpAgentCtrl::max_cells + 1}) {
+    MON::SnmpSetCommands list;
+    for (unsigned i = 0; i < n; ++i) {
+      MON::SnmpSetCommand& c = list.get_commands().push_back();
+      c.set_uniq(1000 + i);
+      MON::IniName& name = c.get_id().select_name();
+      name.set_section("sys");
+      name.set_name("v");
+      name.set_index(i);
+      c.set_value("x");
+    }
+    agents.Send(list);
+    for (auto& p : peer) {
+      const Lines cells = p.take();
+      ASSERT_EQ(cells.size(), n);
+      EXPECT_EQ(cells.back(), "set " + std::to_string(1000 + n - 1) + " sys/v/" + std::to_string(n - 1) + "=x");
+      const std::vector<unsigned> sizes =
+          n == SnmpAgentCtrl::max_cells ? std::vector<unsigned>{n} : std::vector<unsigned>{n - 1, 1};
+      EXPECT_EQ(p.setSizes, sizes);
+      p.setSizes.clear();
+    }
+  }
 }
 
 TEST_F(SnmpAgents, IdleLinksPingAndASilentAgentIsDroppedAtTheNextSend) {

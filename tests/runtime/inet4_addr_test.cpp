@@ -28,6 +28,23 @@ TEST(INet4Addr, AssignReportsThePortAndKeepsWhatItCannotRead) {
   EXPECT_FALSE(b.Assign("1.2.3.4.5", nullptr));
 }
 
+TEST(INet4Addr, ParsePortTakesOnlyAWholeDecimalPortOf1To65535) {
+  unsigned short port = 7;
+  EXPECT_TRUE(INet4::ParsePort("1", &port));
+  EXPECT_EQ(port, 1);
+  EXPECT_TRUE(INet4::ParsePort("65535", &port));
+  EXPECT_EQ(port, 65535);
+  EXPECT_TRUE(INet4::ParsePort("00080", nullptr));
+  // 99999 and 65536 would wrap to 34463 and 0; the others read as 0 or as
+  // the digits before the stray character.
+  for (const char* bad : {"", "0", "00000", "65536", "99999", "100000", "abc", "80x", "-80", "+80", " 80", "80 ",
+                          "0x50", "8 0"}) {
+    port = 7;
+    EXPECT_FALSE(INet4::ParsePort(bad, &port)) << '"' << bad << '"';
+    EXPECT_EQ(port, 7) << bad;
+  }
+}
+
 TEST(INet4Addr, EqualityVectorAndRawAddress) {
   INet4::Addr a, b;
   a.Assign("192.168.1.2:80", nullptr);
