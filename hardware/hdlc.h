@@ -13,7 +13,11 @@
 //
 // Activation allocates a controller channel, learns its matrix channel m
 // and switches the matrix both ways (m to the line, the line to m; in mode 2
-// m goes to the transmit channel instead). Then one frame (no flags, no FCS)
+// m goes to the transmit channel instead). Closing the channel, for
+// whatever reason, undoes both paths first: m's receiver is no longer
+// driven, and the output m drove gets what HwMux::Release gives it, so
+// that nothing the next holder of m sends reaches this line, nor the line
+// it. Then one frame (no flags, no FCS)
 // is one write, one received frame one read. Frames arrive through
 // Notify::on_hdlc_receive. hdlc_transmit answers false when the channel
 // cannot take the frame now: the owner keeps it and sends it again from
@@ -105,12 +109,14 @@ class HDLC : public GenericHDLC {
 
   // (Re)opens and configures the channel; true when active (not yet ready).
   bool activate();
-  // Closes the channel; the matrix connections stay as they are.
+  // Undoes the matrix paths, then closes the channel.
   void deactivate();
 
   // GenericHDLC
   bool hdlc_transmit(Packet& frame) override;
   bool is_open() const override { return event_.fd().valid(); }
+  // The controller channel's matrix channel while open, -1 otherwise.
+  int channel() const { return channel_; }
   bool is_ready() const override { return ready_; }
 
   // "hdlc [trunk/timeslot]: "
@@ -126,6 +132,8 @@ class HDLC : public GenericHDLC {
 
  private:
   void on_event(int fd, short revents);
+  // Undoes the paths activate() switched.
+  void releasePaths();
   void do_read();
   void OnWriteError();
 
@@ -135,6 +143,8 @@ class HDLC : public GenericHDLC {
   int mode_ = 0;
   Counters counters_;
   Event event_;
+  int channel_ = -1;  // m while open
+  int drives_ = -1;   // the output m was switched to
   int log_ = 0;
   int trunk_ = 0;
   int timeslot_ = 0;

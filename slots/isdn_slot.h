@@ -71,8 +71,9 @@ class IsdnSlot : public Slot, public ProtocolsFamily, public ISDN::LAPD::Notify,
  protected:
   // Frames read, readiness of the descriptor.
   virtual void OnEvent(int fd, short revents);
-  // Stops watching the descriptor and closes the slot's duplicate.
-  void ReleaseDescriptor() { event.Release(); }
+  // Stops driving the channel's receiver, stops watching the descriptor and
+  // closes the slot's duplicate.
+  void ReleaseDescriptor();
 
  private:
   void UpdateISDN_Statistics();

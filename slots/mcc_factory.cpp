@@ -10,6 +10,7 @@
 #include <string>
 
 #include "hardware/hdlc.h"
+#include "hardware/hw_mux.h"
 #include "platform/drv.h"
 #include "platform/mcc_records.h"
 #include "platform/sysroot.h"
@@ -27,6 +28,8 @@ MccSlot::MccSlot(const Fd& mcc, int channel) : channel(channel) {
   event.Bind("MccSlot::OnEvent", &MccSlot::OnEvent, this);
   event.Schedule(mcc, POLLIN);
 }
+
+MccSlot::~MccSlot() { HwMux::instance().Release(channel); }
 
 void MccSlot::PutHeader(std::ostream& s) const { s << "mcc[" << channel << "]: "; }
 

@@ -17,6 +17,8 @@ class MccSlot : public Slot {
   // Watches a duplicate of the allocated descriptor; channel is its TDM
   // channel.
   MccSlot(const Fd& mcc, int channel);
+  // The channel's receiver is no longer driven before the channel goes.
+  ~MccSlot() override;
 
   // False when the octets could not all be written: the command is answered
   // busError, so the controller never takes unsent data for sent.

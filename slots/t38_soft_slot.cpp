@@ -6,6 +6,7 @@
 #include <iostream>
 #include <sstream>
 
+#include "hardware/hw_mux.h"
 #include "runtime/ext_out.h"
 
 T38SoftSlot::T38SoftSlot(int pid, int channel) : pid(pid), channel(channel) {
@@ -21,6 +22,7 @@ void T38SoftSlot::IAfterCreate() {
 }
 
 bool T38SoftSlot::IBeforeDestroy() {
+  HwMux::instance().Release(channel);
   // An ended child has been reaped: its pid may name another process now.
   if (pid >= 1) ::kill(pid, SIGTERM);
   return true;

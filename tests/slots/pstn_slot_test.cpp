@@ -46,7 +46,8 @@ TEST_F(PstnSlots, ACasSlotHasNoLinkButReportsItsChannelEvery3000msFromItsCreatio
                                        "rxSU 0 }")});
   EXPECT_EQ(kinds(during(PstnSlot::update_ms)), Lines{"ioctl : hdlcLinkInfo"});
   EXPECT_EQ(answer(cmd(2, 5, "ioctl : ss7RqBSN : NULL")), error(2, 5, "unsupported"));
-  EXPECT_EQ(answer(cmd(3, 5, "userData : '0102'H")), success(3, 5));
+  // Not connected, the slot has no channel to send on.
+  EXPECT_EQ(answer(cmd(3, 5, "userData : '0102'H")), error(3, 5, "busError"));
 }
 
 TEST_F(PstnSlots, TheSs7LinkHearsOfItsOwnTrunkOnlyAndOnlyOfAChange) {
