@@ -100,6 +100,10 @@ void IsdnSlot::OnEvent(int fd, short revents) {
       std::ostringstream line;
       line << *this << ": read error: " << (err == 0 ? "end of file" : ::strerror(err));
       fault(line.str());
+      // The driver may give the channel's number to the next slot that
+      // asks: nothing may still be switched to or from it by then.
+      OnChangeOutputStream(false);
+      OnChangeInputStream(false);
       ReleaseDescriptor();
       deactivate();
       return;

@@ -42,8 +42,9 @@ class IsdnSlot : public Slot, public ProtocolsFamily, public ISDN::LAPD::Notify,
   const char* GetName() const override { return "MCC"; }
   bool IOnOutputStream() override { return true; }
   bool IOnInputStream() override { return true; }
-  int IGetTransmitChannel() const override { return channel; }
-  int IGetReceiveChannel() const override { return channel; }
+  // -1 once the descriptor is gone: the number may be another slot's now.
+  int IGetTransmitChannel() const override { return is_open() ? channel : -1; }
+  int IGetReceiveChannel() const override { return is_open() ? channel : -1; }
   bool IActivate(const TERM::TermActivateParams& params) override;
   bool IDeactivate() override;
   bool IUserData(const std::vector<char>& data) override;

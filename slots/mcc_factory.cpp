@@ -29,7 +29,9 @@ MccSlot::MccSlot(const Fd& mcc, int channel) : channel(channel) {
   event.Schedule(mcc, POLLIN);
 }
 
-MccSlot::~MccSlot() { HwMux::instance().Release(channel); }
+MccSlot::~MccSlot() {
+  if (event.fd().valid()) HwMux::instance().Release(channel);
+}
 
 void MccSlot::PutHeader(std::ostream& s) const { s << "mcc[" << channel << "]: "; }
 
@@ -78,6 +80,12 @@ void MccSlot::Close(const char* why, int err) {
   std::ostringstream line;
   line << ext::header(this) << why << (err ? ::strerror(err) : "") << "\n";
   std::cerr << line.str() << std::flush;
+  // The driver lets the channel go with the descriptor, and may give its
+  // number to the next slot that asks: nothing may still be switched to or
+  // from it by then.
+  OnChangeOutputStream(false);
+  OnChangeInputStream(false);
+  HwMux::instance().Release(channel);
   event.Release();
 }
 

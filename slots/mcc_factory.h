@@ -25,8 +25,9 @@ class MccSlot : public Slot {
   bool IUserData(const std::vector<char>& data) override;
   bool IOnOutputStream() override { return true; }
   bool IOnInputStream() override { return true; }
-  int IGetTransmitChannel() const override { return channel; }
-  int IGetReceiveChannel() const override { return channel; }
+  // -1 once the channel has failed: the number may be another slot's now.
+  int IGetTransmitChannel() const override { return event.fd().valid() ? channel : -1; }
+  int IGetReceiveChannel() const override { return event.fd().valid() ? channel : -1; }
   const char* GetName() const override { return "MCC"; }
 
   // "mcc[C]: "
@@ -35,7 +36,8 @@ class MccSlot : public Slot {
  private:
   void OnEvent(int fd, short revents);
   void DoRead();
-  // The channel has failed: it is watched no more (and takes no data).
+  // The channel has failed: its streams end, its paths are undone, and it
+  // is watched no more (and takes no data).
   void Close(const char* why, int err);
 
   const int channel;
