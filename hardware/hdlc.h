@@ -13,11 +13,7 @@
 //
 // Activation allocates a controller channel, learns its matrix channel m
 // and switches the matrix both ways (m to the line, the line to m; in mode 2
-// m goes to the transmit channel instead). Closing the channel, for
-// whatever reason, undoes both paths first: m's receiver is no longer
-// driven, and the output m drove gets what HwMux::Release gives it, so
-// that nothing the next holder of m sends reaches this line, nor the line
-// it. Then one frame (no flags, no FCS)
+// m goes to the transmit channel instead). Then one frame (no flags, no FCS)
 // is one write, one received frame one read. Frames arrive through
 // Notify::on_hdlc_receive. hdlc_transmit answers false when the channel
 // cannot take the frame now: the owner keeps it and sends it again from
@@ -27,6 +23,11 @@
 // is reported through Notify::on_hdlc_error (the write error on the next
 // loop pass, never from inside hdlc_transmit); the owner decides whether to
 // activate again. Owners call unbind() before they go away.
+//
+// Closing a channel, for whatever reason, undoes both paths first: m's
+// receiver is no longer driven, and the output m drove gets what
+// HwMux::Release gives it, so that the next holder of m neither hears this
+// line nor sends onto it.
 //
 // Traces (activation, frames) go to std::clog under the "signalling.hdlc"
 // switch.

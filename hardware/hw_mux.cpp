@@ -49,13 +49,14 @@ std::uint16_t HwMux::entry(int channel) const {
   return i < 0 ? disabled : table_[i];
 }
 
-std::uint16_t HwMux::note(int channel, std::uint16_t what) {
+void HwMux::note(int channel, std::uint16_t what) {
   const int i = index(channel);
-  std::uint16_t& e = i >= 0 ? table_[i] : others_.try_emplace(channel, disabled).first->second;
-  const std::uint16_t was = e;
-  e = what;
-  if (i < 0 && what == disabled) others_.erase(channel);
-  return was;
+  if (i >= 0)
+    table_[i] = what;
+  else if (what == disabled)
+    others_.erase(channel);
+  else
+    others_[channel] = what;
 }
 
 std::uint16_t HwMux::driven(int channel) const {

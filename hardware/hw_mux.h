@@ -72,9 +72,9 @@ class HwMux {
   void OnDPC();
   void RefreshChannel(unsigned index);
 
-  // Records what an output is driven with (the table, or `others_` for
-  // outputs outside it), and what it was driven with before.
-  std::uint16_t note(int channel, std::uint16_t what);
+  // Records what an output is driven with: in the table, or in `others_`
+  // for outputs outside it.
+  void note(int channel, std::uint16_t what);
   std::uint16_t driven(int channel) const;
 
   int fd_ = -1;

@@ -119,8 +119,9 @@ class AtsQsigBSlot : public Slot {
   const char* GetName() const override { return "ATS-QSIG-B"; }
   bool IOnOutputStream() override { return true; }
   bool IOnInputStream() override { return true; }
-  int IGetTransmitChannel() const override { return bChannel; }
-  int IGetReceiveChannel() const override { return bChannel; }
+  // -1 once the parent has gone: its descriptor took the channel along.
+  int IGetTransmitChannel() const override { return parent_ ? bChannel : -1; }
+  int IGetReceiveChannel() const override { return parent_ ? bChannel : -1; }
   bool IBeforeDestroy() override;
 
   unsigned get_index() const { return index; }
