@@ -78,7 +78,7 @@ Fd AllocateMccChannel(const std::string& header, std::int32_t mode, std::int32_t
 
 HDLC::HDLC() : notify_(stub()), life_(std::make_shared<char>()) { writeError_.Bind(this, &HDLC::OnWriteError); }
 
-HDLC::~HDLC() = default;
+HDLC::~HDLC() { releasePaths(); }
 
 void HDLC::bind(Notify* notify) { notify_ = notify ? notify : stub(); }
 
@@ -99,7 +99,9 @@ bool HDLC::activate() {
 
   // The controller's output to the line, then the line to its input.
   HwMux& mux = HwMux::instance();
-  mux.Connect(m, mode_ == 2 ? transmit_ : tdm_);
+  channel_ = m;
+  drives_ = mode_ == 2 ? transmit_ : tdm_;
+  mux.Connect(m, drives_);
   mux.Connect(tdm_, m);
 
   event_.Bind("HDLC::OnEvent", &HDLC::on_event, this);
@@ -109,7 +111,16 @@ bool HDLC::activate() {
   return true;
 }
 
+void HDLC::releasePaths() {
+  if (channel_ < 0) return;
+  HwMux& mux = HwMux::instance();
+  mux.Release(channel_);
+  mux.Release(drives_, channel_);
+  channel_ = drives_ = -1;
+}
+
 void HDLC::deactivate() {
+  releasePaths();
   event_.Release();
   ready_ = false;
   if (traces.signalling_hdlc) std::clog << ext::header(this) << "deactivated" << std::endl;

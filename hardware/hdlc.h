@@ -24,6 +24,11 @@
 // loop pass, never from inside hdlc_transmit); the owner decides whether to
 // activate again. Owners call unbind() before they go away.
 //
+// Closing a channel, for whatever reason, undoes both paths first: m's
+// receiver is no longer driven, and the output m drove gets what
+// HwMux::Release gives it, so that the next holder of m neither hears this
+// line nor sends onto it.
+//
 // Traces (activation, frames) go to std::clog under the "signalling.hdlc"
 // switch.
 #include <sys/types.h>
@@ -105,12 +110,14 @@ class HDLC : public GenericHDLC {
 
   // (Re)opens and configures the channel; true when active (not yet ready).
   bool activate();
-  // Closes the channel; the matrix connections stay as they are.
+  // Undoes the matrix paths, then closes the channel.
   void deactivate();
 
   // GenericHDLC
   bool hdlc_transmit(Packet& frame) override;
   bool is_open() const override { return event_.fd().valid(); }
+  // The controller channel's matrix channel while open, -1 otherwise.
+  int channel() const { return channel_; }
   bool is_ready() const override { return ready_; }
 
   // "hdlc [trunk/timeslot]: "
@@ -126,6 +133,8 @@ class HDLC : public GenericHDLC {
 
  private:
   void on_event(int fd, short revents);
+  // Undoes the paths activate() switched.
+  void releasePaths();
   void do_read();
   void OnWriteError();
 
@@ -135,6 +144,8 @@ class HDLC : public GenericHDLC {
   int mode_ = 0;
   Counters counters_;
   Event event_;
+  int channel_ = -1;  // m while open
+  int drives_ = -1;   // the output m was switched to
   int log_ = 0;
   int trunk_ = 0;
   int timeslot_ = 0;

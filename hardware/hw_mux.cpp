@@ -49,6 +49,23 @@ std::uint16_t HwMux::entry(int channel) const {
   return i < 0 ? disabled : table_[i];
 }
 
+void HwMux::note(int channel, std::uint16_t what) {
+  const int i = index(channel);
+  if (i >= 0)
+    table_[i] = what;
+  else if (what == disabled)
+    others_.erase(channel);
+  else
+    others_[channel] = what;
+}
+
+std::uint16_t HwMux::driven(int channel) const {
+  const int i = index(channel);
+  if (i >= 0) return table_[i];
+  const auto it = others_.find(channel);
+  return it == others_.end() ? disabled : it->second;
+}
+
 bool HwMux::IsOpened() {
   if (fd_ >= 0) return true;
   fd_ = drv::open(sysroot::hal, O_RDWR | O_CLOEXEC);
@@ -73,8 +90,7 @@ bool HwMux::Connect(int source, int destination) {
     std::clog << "hwMux: ERROR not opened" << std::endl;
     return false;
   }
-  const int i = index(destination);
-  if (i >= 0) table_[i] = static_cast<std::uint16_t>(source);
+  note(destination, static_cast<std::uint16_t>(source));
   hal::MatrixConnect rec{destination, source};
   if (drv::ioctl_ptr(fd_, hal::matrix_connect, &rec, sizeof rec) < 0) {
     std::clog << "hwMux: connect " << source << " -> " << destination << " failed: " << ::strerror(errno)
@@ -86,8 +102,7 @@ bool HwMux::Connect(int source, int destination) {
 
 bool HwMux::Disconnect(int channel) {
   if (!IsOpened() || channel < 0) return false;
-  const int i = index(channel);
-  if (i >= 0) table_[i] = constant;
+  note(channel, constant);
   hal::MatrixValue rec{channel, hal::idle_byte};
   if (drv::ioctl_ptr(fd_, hal::matrix_write, &rec, sizeof rec) < 0) {
     std::clog << "hwMux: disconnect failed " << channel << " : " << ::strerror(errno) << std::endl;
@@ -98,8 +113,7 @@ bool HwMux::Disconnect(int channel) {
 
 bool HwMux::Disable(int channel) {
   if (!IsOpened() || channel < 0) return false;
-  const int i = index(channel);
-  if (i >= 0) table_[i] = disabled;
+  note(channel, disabled);
   hal::MatrixChannel rec{channel};
   if (drv::ioctl_ptr(fd_, hal::matrix_disable, &rec, sizeof rec) < 0) {
     std::clog << "hwMux: disable failed " << channel << " : " << ::strerror(errno) << std::endl;
@@ -110,8 +124,7 @@ bool HwMux::Disable(int channel) {
 
 bool HwMux::Write(int channel, unsigned char value) {
   if (!IsOpened() || channel < 0) return false;
-  const int i = index(channel);
-  if (i >= 0) table_[i] = constant;
+  note(channel, constant);
   hal::MatrixValue rec{channel, value};
   if (drv::ioctl_ptr(fd_, hal::matrix_write, &rec, sizeof rec) < 0) {
     std::clog << "hwMux: write failed " << channel << " <- " << "0x" << std::hex << unsigned(value) << std::dec
@@ -119,6 +132,13 @@ bool HwMux::Write(int channel, unsigned char value) {
     return false;
   }
   return true;
+}
+
+bool HwMux::Release(int output, int source) {
+  if (output < 0) return true;
+  if (source != any && driven(output) != static_cast<std::uint16_t>(source)) return true;
+  if (output >= hal::trunk_first && output <= hal::trunk_last) return Disconnect(output);
+  return Disable(output);
 }
 
 unsigned char HwMux::Read(int channel) {

@@ -19,6 +19,7 @@
 // device that could not be opened is tried again on the next call. All
 // messages go to std::clog.
 #include <cstdint>
+#include <unordered_map>
 
 #include "runtime/dpc.h"
 
@@ -48,6 +49,14 @@ class HwMux {
   bool Disable(int channel);
   // Drives a constant byte on the output.
   bool Write(int channel, unsigned char value);
+  // Undoes what `source` drives on `output`, for whoever switched it and
+  // is letting go of the channel behind it: a trunk timeslot gets the idle
+  // byte (a line always carries something), any other output is no longer
+  // driven. An output switched to another source since is left to it.
+  // With `any` the output is released whatever drives it. True when there
+  // was nothing to undo or the driver took the request.
+  static constexpr int any = -1;
+  bool Release(int output, int source = any);
   // The byte on the channel now; 255 on failure.
   unsigned char Read(int channel);
   void Reset();
@@ -63,8 +72,16 @@ class HwMux {
   void OnDPC();
   void RefreshChannel(unsigned index);
 
+  // Records what an output is driven with: in the table, or in `others_`
+  // for outputs outside it.
+  void note(int channel, std::uint16_t what);
+  std::uint16_t driven(int channel) const;
+
   int fd_ = -1;
   std::uint16_t table_[2048];
+  // What the outputs outside the table that the daemon switched are driven
+  // with, kept only so that Release knows whose they are.
+  std::unordered_map<int, std::uint16_t> others_;
   std::uint32_t cursor_ = 0;
   Dpc dpc_;
 };

@@ -45,6 +45,11 @@ constexpr int bus_timeslots = 128;
 constexpr int bus_channels = 2048;
 constexpr int bus_last = bus_first + bus_channels - 1;  // 10239
 
+// E1 trunk timeslots: trunk * 32 + timeslot, trunks 0..3. Their outputs
+// are the lines themselves.
+constexpr int trunk_first = 0;
+constexpr int trunk_last = 4 * 32 - 1;  // 127
+
 // The byte a disconnected output is driven with (idle).
 constexpr unsigned char idle_byte = 0xD5;
 

@@ -6,7 +6,6 @@
 
 #include "asn1/abstract_data.h"
 #include "control/tpkt_protocol.h"
-#include "hardware/hw_mux.h"
 #include "runtime/ext_out.h"
 #include "runtime/traces.h"
 #include "slots/signalling_link.h"
@@ -86,13 +85,10 @@ bool HdlcSlot::IHwDisconnectTransmitter(Slot& receiver) {
   return true;
 }
 
-// The channel both heard and drove the source's TDM channel. This slot has
-// no receive channel of its own for the matrix's default path to idle, so
-// the line it drove is idled here: left driven, it would carry whatever the
-// next holder of the released controller channel sends.
+// The channel both heard and drove the source's TDM channel; closing it
+// undoes both paths.
 bool HdlcSlot::IHwDisconnectReceiver(Slot&) {
   trace("IHwDisconnectReceiver");
-  if (channel.tdm() >= 0) HwMux::instance().Disconnect(channel.tdm());
   channel.deactivate();
   return true;
 }

@@ -9,6 +9,7 @@
 #include <iostream>
 #include <sstream>
 
+#include "hardware/hw_mux.h"
 #include "platform/drv.h"
 #include "platform/dsp_data_records.h"
 #include "platform/mcc_records.h"
@@ -54,6 +55,12 @@ IsdnSlot::~IsdnSlot() {
   // The link goes before the descriptor it writes to.
   lapd = nullptr;
   while (Protocol* layer = tail()) delete layer;
+  ReleaseDescriptor();
+}
+
+void IsdnSlot::ReleaseDescriptor() {
+  if (is_open()) HwMux::instance().Release(channel);
+  event.Release();
 }
 
 bool IsdnSlot::IActivate(const TERM::TermActivateParams&) {
@@ -66,7 +73,7 @@ bool IsdnSlot::IDeactivate() {
   return true;
 }
 
-bool IsdnSlot::IUserData(const std::vector<char>& data) { return SendUserData(*this, *this, data); }
+bool IsdnSlot::IUserData(const std::vector<char>& data) { return SendUserData(*this, *this, *this, data); }
 
 void IsdnSlot::Trace(const char* way, const Packet& frame) const {
   std::ostringstream line;
@@ -93,6 +100,10 @@ void IsdnSlot::OnEvent(int fd, short revents) {
       std::ostringstream line;
       line << *this << ": read error: " << (err == 0 ? "end of file" : ::strerror(err));
       fault(line.str());
+      // The driver may give the channel's number to the next slot that
+      // asks: nothing may still be switched to or from it by then.
+      OnChangeOutputStream(false);
+      OnChangeInputStream(false);
       ReleaseDescriptor();
       deactivate();
       return;
@@ -155,6 +166,9 @@ AtsQsigSlot::~AtsQsigSlot() {
 }
 
 bool AtsQsigSlot::IBeforeDestroy() {
+  // Its B channels go with the descriptor; what their slots may still be
+  // fed from is undone now, since those slots no longer own the channels.
+  for (const AtsQsigBSlot* b : bSlots_) HwMux::instance().Release(b->get_channel());
   ReleaseDescriptor();
   return true;
 }
@@ -191,6 +205,7 @@ AtsQsigBSlot::~AtsQsigBSlot() {
 
 bool AtsQsigBSlot::IBeforeDestroy() {
   if (parent_) {
+    HwMux::instance().Release(bChannel);
     parent_->ReleaseBChannel(*this);
   } else {
     std::ostringstream line;

@@ -42,8 +42,9 @@ class IsdnSlot : public Slot, public ProtocolsFamily, public ISDN::LAPD::Notify,
   const char* GetName() const override { return "MCC"; }
   bool IOnOutputStream() override { return true; }
   bool IOnInputStream() override { return true; }
-  int IGetTransmitChannel() const override { return channel; }
-  int IGetReceiveChannel() const override { return channel; }
+  // -1 once the descriptor is gone: the number may be another slot's now.
+  int IGetTransmitChannel() const override { return is_open() ? channel : -1; }
+  int IGetReceiveChannel() const override { return is_open() ? channel : -1; }
   bool IActivate(const TERM::TermActivateParams& params) override;
   bool IDeactivate() override;
   bool IUserData(const std::vector<char>& data) override;
@@ -71,8 +72,9 @@ class IsdnSlot : public Slot, public ProtocolsFamily, public ISDN::LAPD::Notify,
  protected:
   // Frames read, readiness of the descriptor.
   virtual void OnEvent(int fd, short revents);
-  // Stops watching the descriptor and closes the slot's duplicate.
-  void ReleaseDescriptor() { event.Release(); }
+  // Stops driving the channel's receiver, stops watching the descriptor and
+  // closes the slot's duplicate.
+  void ReleaseDescriptor();
 
  private:
   void UpdateISDN_Statistics();
@@ -117,8 +119,9 @@ class AtsQsigBSlot : public Slot {
   const char* GetName() const override { return "ATS-QSIG-B"; }
   bool IOnOutputStream() override { return true; }
   bool IOnInputStream() override { return true; }
-  int IGetTransmitChannel() const override { return bChannel; }
-  int IGetReceiveChannel() const override { return bChannel; }
+  // -1 once the parent has gone: its descriptor took the channel along.
+  int IGetTransmitChannel() const override { return parent_ ? bChannel : -1; }
+  int IGetReceiveChannel() const override { return parent_ ? bChannel : -1; }
   bool IBeforeDestroy() override;
 
   unsigned get_index() const { return index; }

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "hardware/hdlc.h"
+#include "hardware/hw_mux.h"
 #include "platform/drv.h"
 #include "platform/mcc_records.h"
 #include "platform/sysroot.h"
@@ -26,6 +27,10 @@ constexpr std::size_t read_size = 1024;
 MccSlot::MccSlot(const Fd& mcc, int channel) : channel(channel) {
   event.Bind("MccSlot::OnEvent", &MccSlot::OnEvent, this);
   event.Schedule(mcc, POLLIN);
+}
+
+MccSlot::~MccSlot() {
+  if (event.fd().valid()) HwMux::instance().Release(channel);
 }
 
 void MccSlot::PutHeader(std::ostream& s) const { s << "mcc[" << channel << "]: "; }
@@ -75,6 +80,12 @@ void MccSlot::Close(const char* why, int err) {
   std::ostringstream line;
   line << ext::header(this) << why << (err ? ::strerror(err) : "") << "\n";
   std::cerr << line.str() << std::flush;
+  // The driver lets the channel go with the descriptor, and may give its
+  // number to the next slot that asks: nothing may still be switched to or
+  // from it by then.
+  OnChangeOutputStream(false);
+  OnChangeInputStream(false);
+  HwMux::instance().Release(channel);
   event.Release();
 }
 

@@ -17,14 +17,17 @@ class MccSlot : public Slot {
   // Watches a duplicate of the allocated descriptor; channel is its TDM
   // channel.
   MccSlot(const Fd& mcc, int channel);
+  // The channel's receiver is no longer driven before the channel goes.
+  ~MccSlot() override;
 
   // False when the octets could not all be written: the command is answered
   // busError, so the controller never takes unsent data for sent.
   bool IUserData(const std::vector<char>& data) override;
   bool IOnOutputStream() override { return true; }
   bool IOnInputStream() override { return true; }
-  int IGetTransmitChannel() const override { return channel; }
-  int IGetReceiveChannel() const override { return channel; }
+  // -1 once the channel has failed: the number may be another slot's now.
+  int IGetTransmitChannel() const override { return event.fd().valid() ? channel : -1; }
+  int IGetReceiveChannel() const override { return event.fd().valid() ? channel : -1; }
   const char* GetName() const override { return "MCC"; }
 
   // "mcc[C]: "
@@ -33,7 +36,8 @@ class MccSlot : public Slot {
  private:
   void OnEvent(int fd, short revents);
   void DoRead();
-  // The channel has failed: it is watched no more (and takes no data).
+  // The channel has failed: its streams end, its paths are undone, and it
+  // is watched no more (and takes no data).
   void Close(const char* why, int err);
 
   const int channel;

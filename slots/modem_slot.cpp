@@ -18,6 +18,7 @@
 #include <iostream>
 #include <sstream>
 
+#include "hardware/hw_mux.h"
 #include "platform/drv.h"
 #include "platform/modem_records.h"
 #include "platform/sysroot.h"
@@ -74,6 +75,7 @@ void ModemSlot::say(std::ostream& stream, const std::string& text) const {
 }
 
 bool ModemSlot::IBeforeDestroy() {
+  HwMux::instance().Release(IGetReceiveChannel());
   if (pid == -1) {
     unbind();
     return true;

@@ -111,7 +111,7 @@ bool PstnSlot::IDeactivate() {
 }
 
 bool PstnSlot::IUserData(const std::vector<char>& data) {
-  if (!SendUserData(*this, *this, data)) return false;
+  if (!SendUserData(*this, *this, hdlc, data)) return false;
   // An MSU has its service information octet and two more at least: the
   // link refuses less, with its line on the error stream, and the
   // controller hears so rather than success.
@@ -179,14 +179,21 @@ bool PstnSlot::IHwConnectTransmitter(Slot& receiver) {
   return true;
 }
 
+// The channel was switched to and from the source's TDM channel: it goes
+// with the connection, taking its matrix paths with it, so that the next
+// holder of its controller channel neither hears this line nor drives it.
 bool PstnSlot::IHwDisconnectReceiver(Slot& source) {
   deactivate();
+  hdlc.deactivate();
   Slot::IHwDisconnectReceiver(source);
   return true;
 }
 
 bool PstnSlot::IHwDisconnectTransmitter(Slot& receiver) {
-  if (BriKind()) deactivate();
+  if (BriKind()) {
+    deactivate();
+    hdlc.deactivate();
+  }
   Slot::IHwDisconnectTransmitter(receiver);
   return true;
 }

@@ -22,7 +22,10 @@ bool refuse(Slot& slot, const char* why, LGCP::ErrorCause::NamedNumber cause) {
 
 }  // namespace
 
-bool SendUserData(Slot& slot, ProtocolsFamily& family, const std::vector<char>& data) {
+bool SendUserData(Slot& slot, ProtocolsFamily& family, const GenericHDLC& channel, const std::vector<char>& data) {
+  // Taken, the octets would be lost without a word: the link has nothing
+  // to send them on.
+  if (!channel.is_open()) return refuse(slot, "the link's channel is closed", LGCP::ErrorCause::busError);
   Packet p;
   if (!p.try_reserve_head(0)) return refuse(slot, "no packet free", LGCP::ErrorCause::insufficientResources);
   // A family without layers reserves nothing: the packet keeps its buffer.

@@ -7,6 +7,7 @@
 
 #include "runtime/packet.h"
 
+class GenericHDLC;
 class HDLC;
 class ProtocolsFamily;
 class Slot;
@@ -18,10 +19,11 @@ class LAPD;
 inline unsigned LinkLogLevel(int value) { return value < 0 ? 0u : static_cast<unsigned>(value); }
 
 // The controller's octets down the family as one packet, with the head room
-// every layer of it needs. False when they cannot go (no packet free, or
-// more octets than a packet holds): the request has then been answered with
-// the cause, and a line written to the error stream.
-bool SendUserData(Slot& slot, ProtocolsFamily& family, const std::vector<char>& data);
+// every layer of it needs. False when they cannot go (the channel under the
+// link is closed: its driver has gone, or the link is not connected; no
+// packet free; more octets than a packet holds): the request has then been
+// answered with the cause, and a line written to the error stream.
+bool SendUserData(Slot& slot, ProtocolsFamily& family, const GenericHDLC& channel, const std::vector<char>& data);
 // A message that left the top of the family, to the controller as userData.
 void ReportUserData(Slot& slot, const Packet& message);
 // The channel's counters as hdlcLinkInfo.

@@ -6,6 +6,7 @@
 #include <iostream>
 #include <sstream>
 
+#include "hardware/hw_mux.h"
 #include "runtime/child_process.h"
 #include "runtime/ext_out.h"
 
@@ -22,6 +23,7 @@ void T38SoftSlot::IAfterCreate() {
 }
 
 bool T38SoftSlot::IBeforeDestroy() {
+  HwMux::instance().Release(channel);
   // An ended child has been reaped: its pid may name another process now.
   if (pid < 1) return true;
   // The slot goes at once; the child, which holds the slot's controller

@@ -10,6 +10,7 @@
 #include <iostream>
 #include <sstream>
 
+#include "hardware/hw_mux.h"
 #include "platform/sysroot.h"
 #include "runtime/ext_out.h"
 #include "slots/voice_factory.h"
@@ -231,6 +232,7 @@ void RecordSlot::PutHeader(std::ostream& s) const {
 void RecordSlot::IAfterCreate() { OnChangeInputStream(true); }
 
 bool RecordSlot::IBeforeDestroy() {
+  HwMux::instance().Release(channel);
   owner_.OnDestroy(this);
   return true;
 }

@@ -119,6 +119,44 @@ TEST_F(HwMuxTest, DisconnectDrivesTheIdleByteAndTheRefreshLeavesItAlone) {
   EXPECT_EQ(out(8303).repeats, 2u);
 }
 
+TEST_F(HwMuxTest, ReleaseIdlesALineStopsAnyOtherOutputAndLeavesOneSwitchedElsewhere) {
+  auto mux = open();
+  // A trunk timeslot never goes quiet: it gets the idle byte; a controller
+  // channel's receiver and a bus channel are no longer driven.
+  EXPECT_TRUE(mux->Connect(1024, 71));
+  EXPECT_TRUE(mux->Connect(71, 1024));
+  EXPECT_TRUE(mux->Connect(1024, 8300));
+  EXPECT_TRUE(mux->Release(71, 1024));
+  EXPECT_TRUE(mux->Release(1024));
+  EXPECT_TRUE(mux->Release(8300, 1024));
+  EXPECT_EQ(out(71).drive, sim::Tdm::Drive::constant);
+  EXPECT_EQ(out(71).value, 0xD5);
+  EXPECT_EQ(out(1024).drive, sim::Tdm::Drive::undriven);
+  EXPECT_EQ(out(8300).drive, sim::Tdm::Drive::undriven);
+  EXPECT_EQ(mux->entry(8300), HwMux::disabled);
+
+  // Switched to another source since, or driven with a constant, an output
+  // is no longer the releaser's: it stays as it is, without a request.
+  EXPECT_TRUE(mux->Connect(1024, 72));
+  EXPECT_TRUE(mux->Connect(1025, 72));
+  EXPECT_TRUE(mux->Connect(1024, 8301));
+  EXPECT_TRUE(mux->Write(8301, 0x5A));
+  EXPECT_TRUE(mux->Connect(1024, 2100));
+  EXPECT_TRUE(mux->Connect(1026, 2100));
+  journal();
+  EXPECT_TRUE(mux->Release(72, 1024));
+  EXPECT_TRUE(mux->Release(8301, 1024));
+  EXPECT_TRUE(mux->Release(2100, 1024));
+  EXPECT_TRUE(mux->Release(-1));
+  EXPECT_EQ(journal(), std::vector<std::string>{});
+  EXPECT_EQ(out(72).source, 1025);
+  EXPECT_EQ(out(8301).value, 0x5A);
+  EXPECT_EQ(out(2100).source, 1026);
+  // Its owner's release works on any output.
+  EXPECT_TRUE(mux->Release(2100, 1026));
+  EXPECT_EQ(out(2100).drive, sim::Tdm::Drive::undriven);
+}
+
 TEST_F(HwMuxTest, RefreshReDisablesAnOutputDrivenByAccidentWithinEightPasses) {
   auto mux = open();
   multiplexer.run_once(0);  // two runs: entries 1..256 checked, the cursor rests on 256

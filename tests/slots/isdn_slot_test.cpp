@@ -99,7 +99,21 @@ TEST_F(IsdnSlots, ADriverThatGoesTakesTheLinkDownAndIsWatchedNoMore) {
   auto& slot = dynamic_cast<IsdnSlot&>(*at(5));
   EXPECT_FALSE(slot.is_open());
   EXPECT_EQ(slot.descriptor(), -1);
-  EXPECT_EQ(answer(cmd(2, 5, "userData : '0801010504038090A2'H")), success(2, 5));
+  // Nothing could carry it: the controller must not take it for sent.
+  EXPECT_EQ(answer(cmd(2, 5, "userData : '0801010504038090A2'H")), error(2, 5, "busError"));
+}
+
+TEST_F(IsdnSlots, ADriverThatGoesLeavesNothingSwitchedToOrFromItsChannel) {
+  ASSERT_EQ(exchange(create(1, 5, isdnPri)).size(), 1u);
+  ASSERT_EQ(exchange(create(2, 6, "trunk : { trunk 2, timeslot 7 }")).front(), success(2, 6));
+  ASSERT_EQ(exchange(cmd(3, 6, "connect : 5")).back(), success(3, 6));
+  ASSERT_EQ(exchange(cmd(4, 5, "connect : 6")).back(), success(4, 5));
+  ASSERT_EQ(tdm().output(71).source, 1024);
+  command("mcc error 1024");
+  during(10);
+  EXPECT_EQ(tdm().output(1024).drive, sim::Tdm::Drive::undriven);
+  EXPECT_EQ(tdm().output(71).drive, sim::Tdm::Drive::constant);
+  EXPECT_EQ(exchange(cmd(5, 6, "connect : 5")).back(), error(5, 6, "connectFail"));
 }
 
 TEST_F(IsdnSlots, ABSlotOutlivingItsParentReleasesNothingOnTheSlotThatTookItsNumber) {

@@ -74,6 +74,34 @@ TEST_F(MccSlots, AFailedChannelIsLetGoAndTakesNoMoreData) {
   EXPECT_TRUE(contains(err(), "mcc[" + m + "]: 2 octets of user data not sent: Bad file descriptor\n")) << err();
 }
 
+// The driver frees a failed channel, and the next slot to ask gets its
+// number: nothing may still be switched to or from it by then.
+TEST_F(MccSlots, AFailedChannelEndsItsStreamsAndUndoesItsPathsBeforeItsNumberIsReused) {
+  const std::string m = channel("data");
+  const int ch = std::stoi(m);
+  ASSERT_EQ(exchange(create(2, 2, "trunk : { trunk 2, timeslot 7 }")).front(), success(2, 2));
+  ASSERT_EQ(exchange(cmd(3, 2, "connect : 1")).back(), success(3, 2));
+  ASSERT_EQ(exchange(cmd(4, 1, "connect : 2")).back(), success(4, 1));
+  ASSERT_EQ(tdm().output(ch).source, 71);
+  ASSERT_EQ(tdm().output(71).source, ch);
+  command("mcc error " + m);
+  const Lines said = drain();
+  EXPECT_NE(std::find(said.begin(), said.end(), "{ slot 1, pdu signal : transmitter : inactive : NULL }"), said.end());
+  EXPECT_NE(std::find(said.begin(), said.end(), "{ slot 1, pdu signal : receiver : inactive : NULL }"), said.end());
+  EXPECT_EQ(tdm().output(ch).drive, sim::Tdm::Drive::undriven);
+  EXPECT_EQ(tdm().output(71).drive, sim::Tdm::Drive::constant);
+  // Connected again, the slot has no channel to switch.
+  EXPECT_EQ(exchange(cmd(5, 2, "connect : 1")).back(), error(5, 2, "connectFail"));
+
+  ASSERT_EQ(answer(create(6, 3, "mcc : { type data, mode standard }")), success(6, 3));
+  ASSERT_EQ(command("mcc"), Lines{m + " mode 0 sent 0 lost 0 received 0 dropped 0 queued 0"});
+  // The old slot's going touches the new one's channel no more.
+  EXPECT_EQ(answer(cmd(7, 1, "destroy : NULL")), success(7, 1));
+  EXPECT_EQ(tdm().output(ch).drive, sim::Tdm::Drive::undriven);
+  EXPECT_EQ(tdm().output(71).drive, sim::Tdm::Drive::constant);
+  cerr_.take();
+}
+
 TEST_F(MccSlots, TypesAndModesPickTheDriversModeAndTheFreeChannelsAreReported) {
   const struct {
     std::string params;

@@ -46,7 +46,31 @@ TEST_F(PstnSlots, ACasSlotHasNoLinkButReportsItsChannelEvery3000msFromItsCreatio
                                        "rxSU 0 }")});
   EXPECT_EQ(kinds(during(PstnSlot::update_ms)), Lines{"ioctl : hdlcLinkInfo"});
   EXPECT_EQ(answer(cmd(2, 5, "ioctl : ss7RqBSN : NULL")), error(2, 5, "unsupported"));
-  EXPECT_EQ(answer(cmd(3, 5, "userData : '0102'H")), success(3, 5));
+  // Not connected, the slot has no channel to send on.
+  EXPECT_EQ(answer(cmd(3, 5, "userData : '0102'H")), error(3, 5, "busError"));
+}
+
+// userData goes down the link only while its channel is open: a driver that
+// has gone, or a slot cut from its trunk, answers busError, never success.
+TEST_F(PstnSlots, UserDataOnALinkWhoseChannelHasGoneIsRefusedBusError) {
+  ss7Pair();
+  const std::string msu = "userData : '830102030405'H";
+  EXPECT_EQ(answer(cmd(3, 10, msu)), success(3, 10));
+  command("mcc error 1024");
+  during(10);
+  EXPECT_EQ(answer(cmd(4, 10, msu)), error(4, 10, "busError"));
+  EXPECT_TRUE(contains(err(), "10:pstn: user data of the controller not sent: the link's channel is closed\n"))
+      << err();
+  // The other end's channel is still there.
+  EXPECT_EQ(answer(cmd(5, 20, msu)), success(5, 20));
+  // Cut from its trunk, the slot has let its channel and its paths go.
+  const int m = pstn(20).channel().channel();
+  ASSERT_GE(m, 1024);
+  EXPECT_EQ(exchange(cmd(6, 20, "disconnect : NULL")).back(), success(6, 20));
+  during(10);
+  EXPECT_FALSE(pstn(20).channel().is_open());
+  EXPECT_EQ(answer(cmd(7, 20, msu)), error(7, 20, "busError"));
+  EXPECT_EQ(tdm().output(m).drive, sim::Tdm::Drive::undriven);
 }
 
 TEST_F(PstnSlots, TheSs7LinkHearsOfItsOwnTrunkOnlyAndOnlyOfAChange) {

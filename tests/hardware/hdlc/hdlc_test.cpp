@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -169,6 +170,59 @@ TEST_F(HdlcTest, ActivationAllocatesInTheModesDriverModeSwitchesBothWaysAndIsRea
   EXPECT_EQ(tdm().output(9000).source, 1026);  // sends on the transmit channel
   EXPECT_EQ(tdm().output(1026).source, 48);    // hears the line
   EXPECT_EQ(tdm().output(48).drive, sim::Tdm::Drive::undriven);
+}
+
+// Whatever closes a channel, the next holder of its controller channel
+// must neither hear the line nor send onto it.
+TEST_F(HdlcTest, ClosingUndoesBothPathsBeforeTheControllerChannelGoes) {
+  Owner a(2, 7);
+  ASSERT_TRUE(a.ch.activate());
+  EXPECT_EQ(a.ch.channel(), 1024);
+  board().clear_journal();
+  a.ch.deactivate();
+  EXPECT_EQ(a.ch.channel(), -1);
+  EXPECT_EQ(tdm().output(1024).drive, sim::Tdm::Drive::undriven);
+  EXPECT_EQ(tdm().output(71).drive, sim::Tdm::Drive::constant);
+  EXPECT_EQ(tdm().output(71).value, 0xD5);
+  passes(3);  // the board sees the close
+  const std::vector<std::string> j = board().journal();
+  const auto at = [&j](const std::string& part) {
+    return std::find_if(j.begin(), j.end(), [&](const std::string& l) { return contains(l, part); }) - j.begin();
+  };
+  const auto closed = at("close " + std::string(sysroot::mcc_ctl));
+  ASSERT_LT(closed, static_cast<long>(j.size()));
+  EXPECT_LT(at("(disable 1024)"), closed);
+  EXPECT_LT(at("(write 71 = 0xD5)"), closed);
+
+  // Activated again, the old channel's paths go before the new one's come.
+  ASSERT_TRUE(a.ch.activate());
+  ASSERT_TRUE(a.ch.activate());
+  EXPECT_EQ(tdm().output(71).source, a.ch.channel());
+  EXPECT_EQ(tdm().output(a.ch.channel()).source, 71);
+  for (int m = 1024; m < 1030; ++m) {
+    const auto expected = m == a.ch.channel() ? sim::Tdm::Drive::source : sim::Tdm::Drive::undriven;
+    EXPECT_EQ(tdm().output(m).drive, expected) << m;
+  }
+
+  // A line taken by another channel since is left to it; mode 2's transmit
+  // channel is released like the line.
+  Owner b(2, 7), bri(1, 16, 2);
+  bri.ch.set_transmit(9000);
+  ASSERT_TRUE(b.ch.activate());
+  ASSERT_TRUE(bri.ch.activate());
+  const int mb = b.ch.channel();
+  a.ch.deactivate();
+  EXPECT_EQ(tdm().output(71).source, mb);
+  bri.ch.deactivate();
+  EXPECT_EQ(tdm().output(9000).drive, sim::Tdm::Drive::undriven);
+  EXPECT_EQ(tdm().output(48).drive, sim::Tdm::Drive::undriven);
+
+  // A read error closes the channel: the same.
+  command("mcc error " + std::to_string(mb));
+  ASSERT_TRUE(drive([&] { return !b.errors.empty(); }));
+  EXPECT_EQ(tdm().output(mb).drive, sim::Tdm::Drive::undriven);
+  EXPECT_EQ(tdm().output(71).value, 0xD5);
+  cerr_.take();
 }
 
 // tshark, when installed, reads the tap back: frame for frame what was sent.
