@@ -1,6 +1,10 @@
 #include "links/isdn/lapd.h"
 
-#include <cstdlib>
+#include <sys/random.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <ctime>
 #include <iostream>
 #include <string>
 
@@ -61,6 +65,21 @@ const LAPD::Row LAPD::table_[EV_COUNT] = {
      {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &L::rej_established, &L::rej_timer_recovery}},
     // Q.921 5.6.2, 5.8.1
     {EV_RX_I, {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &L::i_frame, &L::i_frame}},
+    // Q.921 5.2.2 (unacknowledged information): layer 3 to every terminal;
+    // a terminal without its link brings it up to answer.
+    {EV_RX_UI,
+     {&L::ui_deliver, &L::ui_deliver, &L::ui_deliver, &L::ui_tei_assigned, &L::ui_awaiting_est, &L::ui_deliver,
+      &L::ui_deliver, &L::ui_deliver}},
+    // Q.921 5.3.2: the answers to an identity request wait in states 1 and 2.
+    {EV_TEI_ASSIGNED,
+     {nullptr, &L::tei_assigned, &L::tei_assigned, nullptr, nullptr, nullptr, nullptr, nullptr}},
+    {EV_TEI_DENIED, {nullptr, &L::tei_denied, &L::tei_denied, nullptr, nullptr, nullptr, nullptr, nullptr}},
+    // Q.921 5.3.5 (check), 5.3.4.1 (remove): for a terminal holding a TEI.
+    {EV_TEI_CHECK,
+     {nullptr, nullptr, nullptr, &L::tei_check, &L::tei_check, &L::tei_check, &L::tei_check, &L::tei_check}},
+    {EV_TEI_REMOVE,
+     {&L::tei_remove, nullptr, nullptr, &L::tei_remove, &L::tei_remove, &L::tei_remove, &L::tei_remove,
+      &L::tei_remove}},
     // Q.921 5.5.1.3, 5.5.3.3, 5.6.7
     {EV_T200,
      {nullptr, nullptr, nullptr, nullptr, &L::t200_awaiting_est, &L::t200_awaiting_rel, &L::t200_established,
@@ -73,7 +92,13 @@ const LAPD::Row LAPD::table_[EV_COUNT] = {
 
 void LAPD::dispatch(LapdEvent ev, const Rx& rx) {
   const Handler h = table_[ev].in[LAPDFullState::state < ST_COUNT ? LAPDFullState::state : 0];
-  if (h) (this->*h)(rx);
+  if (!h) return;
+  // A cell may raise another event (a UI frame asks for establishment, a
+  // remove runs MDL-REMOVE): the inner one is named while it runs.
+  const LapdEvent outer = event_;
+  event_ = ev;
+  (this->*h)(rx);
+  event_ = outer;
 }
 
 // ---------------------------------------------------------- construction
@@ -311,7 +336,28 @@ void LAPD::log_frame(LapdEvent ev, const Rx& rx) const {
 
 // ------------------------------------------------------ TEI management
 
-std::uint16_t LAPD::new_ri() { return static_cast<std::uint16_t>(std::rand() & 0xFFFF); }
+std::uint16_t LAPD::new_ri() {
+  std::uint16_t ri = 0;
+  // Non-blocking: early after boot the pool may not be ready yet, and the
+  // loop must not stall on it.
+  for (;;) {
+    const ssize_t n = ::getrandom(&ri, sizeof ri, GRND_NONBLOCK);
+    if (n == static_cast<ssize_t>(sizeof ri)) return ri;
+    if (n < 0 && errno == EINTR) continue;
+    break;
+  }
+  // No random source yet: the clock's nanoseconds, the process and a
+  // counter still differ between terminals started together.
+  static std::uint32_t drawn = 0;
+  timespec ts{};
+  ::clock_gettime(CLOCK_MONOTONIC, &ts);
+  std::uint32_t x = static_cast<std::uint32_t>(ts.tv_nsec) ^ static_cast<std::uint32_t>(::getpid()) << 16 ^
+                    ++drawn * 0x9E3779B9u;
+  x ^= x >> 16;
+  x *= 0x7FEB352Du;
+  x ^= x >> 15;
+  return static_cast<std::uint16_t>(x);
+}
 
 // Q.921 5.3.2. When layer 3 asked for the link (state 2, Establish awaiting
 // TEI), the state stays: the establishment is carried out once the TEI
@@ -337,62 +383,23 @@ void LAPD::tx_identity(unsigned short ri, int ai, unsigned char type) {
 void LAPD::on_UI(Packet& info) {
   if (!bri_ || info.length() == 0) return;
   if (log_ > 3) std::clog << ext::header(this) << "on_UI()" << std::endl;
+  Rx rx;
   if (info[0] != TeiMessage::entity) {
-    // Layer 3 to every terminal (a SETUP offered to the bus): a terminal
-    // brings its link up to answer it.
-    if (side_ == Side::user) {
-      if (LAPDFullState::state == ST_AWAITING_ESTABLISHMENT) change_state(ST_TEI_ASSIGNED);
-      if (LAPDFullState::state == ST_TEI_ASSIGNED) local_activate();
-    }
-    on_message(info);
+    rx.info = &info;
+    dispatch(EV_RX_UI, rx);
     return;
   }
   TeiMessage m;
   if (!m.parse(info)) return;
   if (log_ > 3) std::clog << ext::header(this) << "on_UI() type=" << unsigned(m.type) << " Ai=" << m.ai << std::endl;
-  on_tei_management(m);
-}
-
-void LAPD::on_tei_management(const TeiMessage& m) {
-  const std::uint32_t s = LAPDFullState::state;
-  const bool awaiting = s == ST_ASSIGN_AWAITING_TEI || s == ST_ESTABLISH_AWAITING_TEI;
+  rx.ri = m.ri;
+  rx.ai = m.ai;
   switch (m.type) {
-    case TeiMessage::identity_assigned:
-      if (!awaiting || m.ri != ri_) return;
-      // T202 is stopped before the assignment, which may start T200 for
-      // the establishment: the other order reports the shared timer's
-      // "while T202 running" warnings on every assignment.
-      stop_T202();
-      mdl_assign(static_cast<unsigned char>(m.ai));
-      start_T200();
-      return;
-    case TeiMessage::identity_denied:
-      // Either awaiting state: state 2 is where an assignment asked for by
-      // layer 3 waits. T202 keeps running and asks again.
-      if (!awaiting || m.ri != ri_) return;
-      if (m.ai != TeiMessage::group_tei)
-        std::clog << ext::header(this) << "ASP returned: TEI " << m.ai << " denied" << std::endl;
-      else
-        std::clog << ext::header(this) << "ASP returned: All TEI's used" << std::endl;
-      on_error(32768);
-      return;
-    case TeiMessage::identity_check_request:
-      if (s < ST_TEI_ASSIGNED) return;
-      if (m.ai == TeiMessage::group_tei || m.ai == self_tei)
-        tx_identity(ri_, static_cast<int>(self_tei), TeiMessage::identity_check_response);
-      return;
-    case TeiMessage::identity_remove:
-      if (m.ai < TeiMessage::group_tei && m.ai != self_tei) return;
-      // No TEI is held while an assignment is under way: the request in
-      // flight stands. Asking again for every remove would take one TEI of
-      // the network's pool per remove (networks send them in bursts), all
-      // but the last of them left to the network as dead terminals.
-      if (awaiting) return;
-      mdl_remove();
-      BeginTeiAssignProcedure();
-      return;
-    default:
-      return;
+    case TeiMessage::identity_assigned: dispatch(EV_TEI_ASSIGNED, rx); return;
+    case TeiMessage::identity_denied: dispatch(EV_TEI_DENIED, rx); return;
+    case TeiMessage::identity_check_request: dispatch(EV_TEI_CHECK, rx); return;
+    case TeiMessage::identity_remove: dispatch(EV_TEI_REMOVE, rx); return;
+    default: return;
   }
 }
 
@@ -544,8 +551,8 @@ void LAPD::change_state(std::uint32_t s) {
   const bool recovery = (old == ST_MULTIPLE_FRAME_ESTABLISHED && s == ST_TIMER_RECOVERY) ||
                         (old == ST_TIMER_RECOVERY && s == ST_MULTIPLE_FRAME_ESTABLISHED);
   if (log_ > 3 || (log_ > 1 && !recovery))
-    std::clog << "LAPD[" << link_ << "] : change state \"" << statetext(old) << "\" -> \"" << statetext(s) << "\""
-              << std::endl;
+    std::clog << "LAPD[" << link_ << "] : change state \"" << statetext(old) << "\" -> \"" << statetext(s)
+              << "\" on " << event_name(event_) << std::endl;
   LAPDFullState::state = s;
   // Messages given before the link came up go out now.
   if (s == ST_MULTIPLE_FRAME_ESTABLISHED && !out_.empty()) QueuedUp = true;
@@ -1133,11 +1140,10 @@ void LAPD::t203_established(const Rx&) {
 }
 
 // Q.921 5.3.2: the request is repeated with a new Ri until the network has
-// been asked five times; then the link gives up, the failure report saying
-// why (no state-change line of its own).
+// been asked five times; then the link gives up and says why.
 void LAPD::t202_awaiting_tei(const Rx&) {
   if (RC >= T202_retries) {
-    LAPDFullState::state = ST_TEI_UNASSIGNED;
+    change_state(ST_TEI_UNASSIGNED);
     release("link error (T202 expired N202 times)");
     return;
   }
@@ -1145,6 +1151,59 @@ void LAPD::t202_awaiting_tei(const Rx&) {
   tx_identity(ri_, TeiMessage::group_tei, TeiMessage::identity_request);
   start_T202();
   ++RC;
+}
+
+// --------------------------------------------------- UI and TEI management
+
+void LAPD::ui_deliver(const Rx& rx) { on_message(*rx.info); }
+
+// A terminal re-establishing its link gives that up for the call offered.
+void LAPD::ui_awaiting_est(const Rx& rx) {
+  if (side_ == Side::user) change_state(ST_TEI_ASSIGNED);
+  ui_tei_assigned(rx);
+}
+
+void LAPD::ui_tei_assigned(const Rx& rx) {
+  if (side_ == Side::user) local_activate();
+  on_message(*rx.info);
+}
+
+// The answer to this terminal's request (its Ri). T202 is stopped before
+// the assignment, which may start T200 for the establishment: the other
+// order reports the shared timer's "while T202 running" warnings on every
+// assignment.
+void LAPD::tei_assigned(const Rx& rx) {
+  if (rx.ri != ri_) return;
+  stop_T202();
+  mdl_assign(static_cast<unsigned char>(rx.ai));
+  start_T200();
+}
+
+// Either awaiting state: state 2 is where an assignment asked for by layer 3
+// waits. T202 keeps running and asks again.
+void LAPD::tei_denied(const Rx& rx) {
+  if (rx.ri != ri_) return;
+  if (rx.ai != TeiMessage::group_tei)
+    std::clog << ext::header(this) << "ASP returned: TEI " << rx.ai << " denied" << std::endl;
+  else
+    std::clog << ext::header(this) << "ASP returned: All TEI's used" << std::endl;
+  on_error(32768);
+}
+
+void LAPD::tei_check(const Rx& rx) {
+  if (rx.ai == TeiMessage::group_tei || rx.ai == self_tei)
+    tx_identity(ri_, static_cast<int>(self_tei), TeiMessage::identity_check_response);
+}
+
+// Not in the awaiting states: no TEI is held while an assignment is under
+// way, and the request in flight stands. Asking again for every remove
+// would take one TEI of the network's pool per remove (networks send them
+// in bursts), all but the last of them left to the network as dead
+// terminals.
+void LAPD::tei_remove(const Rx& rx) {
+  if (rx.ai < TeiMessage::group_tei && rx.ai != self_tei) return;
+  mdl_remove();
+  BeginTeiAssignProcedure();
 }
 
 }  // namespace ISDN

@@ -35,8 +35,6 @@
 
 namespace ISDN {
 
-struct TeiMessage;
-
 class LAPD : public Protocol, private LAPDFullState, public HDLC::Notify {
  public:
   // Told after each change of the flow status; reads it from the link.
@@ -159,9 +157,14 @@ class LAPD : public Protocol, private LAPDFullState, public HDLC::Notify {
     bool pf = false;
     Seq nr;
     Seq ns;
-    Packet* info = nullptr;  // information field of an I frame
+    Packet* info = nullptr;  // information field of an I or UI frame
+    // A TEI management message: its reference number and action indicator.
+    std::uint16_t ri = 0;
+    unsigned ai = 0;
   };
 
+  // The one place that changes state; its trace names the event being
+  // handled and both states.
   void change_state(std::uint32_t s);
   void dispatch(LapdEvent ev, const Rx& rx);
   // Runs after every frame, timer expiry, message and readiness.
@@ -299,9 +302,16 @@ class LAPD : public Protocol, private LAPDFullState, public HDLC::Notify {
   void t200_timer_recovery(const Rx&);
   void t203_established(const Rx&);
   void t202_awaiting_tei(const Rx&);
+  void ui_awaiting_est(const Rx&);
+  void ui_tei_assigned(const Rx&);
+  void ui_deliver(const Rx&);
+  void tei_assigned(const Rx&);
+  void tei_denied(const Rx&);
+  void tei_check(const Rx&);
+  void tei_remove(const Rx&);
 
-  // TEI management messages for this terminal (Q.921 5.3).
-  void on_tei_management(const TeiMessage& m);
+  // A fresh reference number for an identity request, from the system's
+  // random source: terminals started together on one bus must not collide.
   static std::uint16_t new_ri();
 
   Side::type side_;
@@ -314,6 +324,8 @@ class LAPD : public Protocol, private LAPDFullState, public HDLC::Notify {
   std::uint32_t log_;
   bool bri_ = false;
   std::uint16_t ri_ = 0;
+  // The event the table is handling, for the state-change trace.
+  LapdEvent event_ = EV_COUNT;
   LinkTimer timer_{this};
   CleanQueue<Packet, 135> out_;  // layer-3 messages waiting, oldest first
   CleanQueue<Packet, 7> ack_;    // I frames sent and not acknowledged, oldest first

@@ -124,10 +124,11 @@ void LAPD_NT_user::on_I(unsigned char ns, unsigned char nr, bool p, Packet& info
   if (ns == vr_) {
     vr_ = mod128(vr_ + 1);
     if (p) tx_S(RR, true, false);
-    // Too short to carry a call reference: nothing for layer 3.
-    if (info.length() <= 3) return;
-    callref_ = info[2] & 0x7F;
-    owner_->send_to_layer3(info);
+    // A message too short to hold a call reference (one with the dummy
+    // call reference) belongs to no call: it goes up all the same, and the
+    // call reference of the terminal's call stays.
+    if (info.length() > 3) callref_ = info[2] & 0x7F;
+    if (info.length() > 0) owner_->send_to_layer3(info);
   } else {
     tx_S(REJ, p, false);
   }
@@ -510,6 +511,9 @@ void LAPD_NT::on_tei_procedure(Packet& info) {
     case TeiMessage::identity_check_response: {
       if (m.ai == TeiMessage::group_tei) {
         if (log_ > 0) log() << "recieved check response with wrong Ai=" << m.ai << ",removed" << std::endl;
+        // Every terminal drops its TEI and asks again: the table must not
+        // keep them, or the requests that follow find no TEI free.
+        for (LAPD_NT_user& u : users_) u.unassign();
         remove_tei(m.ai);
         return;
       }

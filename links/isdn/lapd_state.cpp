@@ -24,8 +24,11 @@ const char* statetext(std::uint32_t state) {
 
 const char* event_name(unsigned event) {
   static const char* const names[EV_COUNT] = {
-      "DL-ESTABLISH", "DL-RELEASE", "DL-DATA", "MDL-ASSIGN", "MDL-REMOVE", "SABME", "DISC", "UA", "DM",
-      "FRMR",         "RR",         "RNR",     "REJ",        "I",          "T200",  "T202", "T203",
+      "DL-ESTABLISH",      "DL-RELEASE",      "DL-DATA",        "MDL-ASSIGN",    "MDL-REMOVE",
+      "SABME",             "DISC",            "UA",             "DM",            "FRMR",
+      "RR",                "RNR",             "REJ",            "I",             "UI",
+      "identity assigned", "identity denied", "identity check", "identity remove", "T200",
+      "T202",              "T203",
   };
   return event < EV_COUNT ? names[event] : "(unknown)";
 }

@@ -31,7 +31,8 @@ enum LapdState : std::uint32_t {
 const char* statetext(std::uint32_t state);
 
 // What drives the state machine: primitives from layer 3 and management,
-// frames received, timer expiries (Q.921 Annex B).
+// frames received, TEI management messages, timer expiries (Q.921 Annex B,
+// 5.3).
 enum LapdEvent : unsigned {
   EV_DL_ESTABLISH,  // DL-ESTABLISH request
   EV_DL_RELEASE,    // DL-RELEASE request
@@ -47,6 +48,11 @@ enum LapdEvent : unsigned {
   EV_RX_RNR,
   EV_RX_REJ,
   EV_RX_I,
+  EV_RX_UI,             // UI frame carrying layer 3
+  EV_TEI_ASSIGNED,      // identity assigned
+  EV_TEI_DENIED,        // identity denied
+  EV_TEI_CHECK,         // identity check request
+  EV_TEI_REMOVE,        // identity remove
   EV_T200,
   EV_T202,
   EV_T203,

@@ -137,7 +137,7 @@ static_assert(sizeof cvlist / sizeof cvlist[0] == 67, "Q.850 cause values");
 // cut, and a cut text ends in "...\n".
 class Text {
  public:
-  Text(char* out, std::size_t size) : p_(out), end_(out + size - 1), size_(size) {}
+  Text(char* out, std::size_t size) : begin_(out), p_(out), end_(out + size - 1), size_(size) {}
 
   void printf(const char* format, ...) __attribute__((format(printf, 2, 3))) {
     if (cut_) return;
@@ -158,7 +158,9 @@ class Text {
   // The bits of an octet from bit `start` (8 is the most significant) down,
   // `count` of them, as '0' and '1'.
   void bits(unsigned char octet, int start, int count) {
-    for (int b = start; b > start - count && b >= 1; --b) printf("%c", (octet >> (b - 1)) & 1 ? '1' : '0');
+    char b[8];
+    const int n = printbits(b, &octet, start, count < 8 ? count : 8);
+    printf("%.*s", n, b);
   }
 
   // A character of a number or display text; others would corrupt the log.
@@ -169,7 +171,11 @@ class Text {
     if (cut_ && size_ >= 5) std::memcpy(end_ - 4, "...\n", 5);
   }
 
+  // Characters written, the terminating NUL not counted.
+  int length() const { return static_cast<int>(p_ - begin_); }
+
  private:
+  char* begin_;
   char* p_;
   char* end_;  // the place of the terminating NUL
   std::size_t size_;
@@ -185,6 +191,11 @@ class Element {
   bool has(unsigned i) const { return i < have_; }
   unsigned char at(unsigned i) const { return c_[i]; }
   unsigned size() const { return have_; }
+  // The index of the octet after the group that starts at octet i (its
+  // extension octets included); size() when the group runs to the end.
+  unsigned after_group(unsigned i) const {
+    return static_cast<unsigned>(skipext(c_ + i, c_ + have_) - c_);
+  }
 
  private:
   const unsigned char* c_;
@@ -195,7 +206,7 @@ class Element {
 
 // Octets by Q.931 group: a group ends at an octet with bit 8 set; its
 // continuations are numbered 3a, 3b, ...
-void general(Text& t, const Element& e) {
+void ie_general(Text& t, const Element& e) {
   int number = 3;
   char suffix = ' ';
   for (unsigned i = 0; e.has(i); ++i) {
@@ -213,7 +224,7 @@ void general(Text& t, const Element& e) {
 
 // Q.931 4.5.5: octets 3, 4, 4.1 (multirate), then the layer 1, 2 and 3
 // identification octets 5 (with extensions), 6 and 7.
-void prbearer(Text& t, const Element& e) {
+void ie_bearer(Text& t, const Element& e) {
   unsigned i = 0;
   if (!e.has(i)) return;
   t.printf("    octet 3  ");
@@ -254,7 +265,7 @@ void prbearer(Text& t, const Element& e) {
 
 // Q.931 4.5.12, Q.850: coding and location, the cause value and the
 // diagnostics.
-void prcause(Text& t, const Element& e) {
+void ie_cause(Text& t, const Element& e) {
   if (!e.has(0)) return;
   const unsigned char octet3 = e.at(0);
   t.printf("    coding ");
@@ -262,8 +273,7 @@ void prcause(Text& t, const Element& e) {
   t.printf(" location ");
   t.bits(octet3, 4, 4);
   t.printf("\n");
-  unsigned i = 1;
-  if (!(octet3 & 0x80)) ++i;  // octet 3a, the recommendation
+  unsigned i = e.after_group(0);  // octet 3 and 3a, the recommendation
   if (!e.has(i)) return;
   const unsigned value = e.at(i++) & 0x7Fu;
   const char* text = nullptr;
@@ -302,15 +312,15 @@ void digits(Text& t, const Element& e, unsigned from) {
   t.printf("\n");
 }
 
-void prchident(Text& t, const Element& e) { octet3(t, e); }
+void ie_chident(Text& t, const Element& e) { octet3(t, e); }
 
-void prcalled(Text& t, const Element& e) {
+void ie_called(Text& t, const Element& e) {
   if (!e.has(0)) return;
   octet3(t, e);
   digits(t, e, 1);
 }
 
-void prcalling(Text& t, const Element& e) {
+void ie_calling(Text& t, const Element& e) {
   if (!e.has(0)) return;
   octet3(t, e);
   unsigned from = 1;
@@ -323,7 +333,7 @@ void prcalling(Text& t, const Element& e) {
   digits(t, e, from);
 }
 
-void prfacility(Text& t, const Element& e) {
+void ie_facility(Text& t, const Element& e) {
   if (!e.has(0)) return;
   octet3(t, e);
   unsigned i = 1;
@@ -340,7 +350,7 @@ void prfacility(Text& t, const Element& e) {
   }
 }
 
-void display(Text& t, const Element& e) {
+void ie_display(Text& t, const Element& e) {
   t.printf("   \"");
   for (unsigned i = 0; e.has(i); ++i) t.character(e.at(i));
   t.printf("\"\n");
@@ -354,41 +364,215 @@ struct ElementType {
 
 // Q.931 4.5 variable-length information elements of codeset 0.
 const ElementType ielist[] = {
-    {0x00, "Segmented message", general},
-    {0x04, "Bearer capability", prbearer},
-    {0x08, "Cause", prcause},
-    {0x10, "Call identity", general},
-    {0x14, "Call state", general},
-    {0x18, "Channel identification", prchident},
-    {0x1C, "Facility", prfacility},
-    {0x1E, "Progress indicator", general},
-    {0x20, "Network-specific facilities", general},
-    {0x27, "Notification indicator", general},
-    {0x28, "Display", display},
-    {0x29, "Date/Time", general},
-    {0x2C, "Keypad facility", general},
-    {0x34, "Signal", general},
-    {0x40, "Information rate", general},
-    {0x42, "End-to-end delay", general},
-    {0x43, "Transit delay selection and indication", general},
-    {0x44, "Packet layer binary parameters", general},
-    {0x45, "Packet layer window size", general},
-    {0x46, "Packet size", general},
-    {0x47, "Closed user group", general},
-    {0x4A, "Reverse charge indication", general},
-    {0x6C, "Calling party number", prcalling},
-    {0x6D, "Calling party subaddress", general},
-    {0x70, "Called party number", prcalled},
-    {0x71, "Called party subaddress", general},
-    {0x74, "Redirecting number", general},
-    {0x78, "Transit network selection", general},
-    {0x79, "Restart indicator", general},
-    {0x7C, "Low layer compatibility", general},
-    {0x7D, "High layer compatibility", general},
-    {0x7E, "User-user", general},
-    {0x7F, "Escape for extension", general},
+    {0x00, "Segmented message", ie_general},
+    {0x04, "Bearer capability", ie_bearer},
+    {0x08, "Cause", ie_cause},
+    {0x10, "Call identity", ie_general},
+    {0x14, "Call state", ie_general},
+    {0x18, "Channel identification", ie_chident},
+    {0x1C, "Facility", ie_facility},
+    {0x1E, "Progress indicator", ie_general},
+    {0x20, "Network-specific facilities", ie_general},
+    {0x27, "Notification indicator", ie_general},
+    {0x28, "Display", ie_display},
+    {0x29, "Date/Time", ie_general},
+    {0x2C, "Keypad facility", ie_general},
+    {0x34, "Signal", ie_general},
+    {0x40, "Information rate", ie_general},
+    {0x42, "End-to-end delay", ie_general},
+    {0x43, "Transit delay selection and indication", ie_general},
+    {0x44, "Packet layer binary parameters", ie_general},
+    {0x45, "Packet layer window size", ie_general},
+    {0x46, "Packet size", ie_general},
+    {0x47, "Closed user group", ie_general},
+    {0x4A, "Reverse charge indication", ie_general},
+    {0x6C, "Calling party number", ie_calling},
+    {0x6D, "Calling party subaddress", ie_general},
+    {0x70, "Called party number", ie_called},
+    {0x71, "Called party subaddress", ie_general},
+    {0x74, "Redirecting number", ie_general},
+    {0x78, "Transit network selection", ie_general},
+    {0x79, "Restart indicator", ie_general},
+    {0x7C, "Low layer compatibility", ie_general},
+    {0x7D, "High layer compatibility", ie_general},
+    {0x7E, "User-user", ie_general},
+    {0x7F, "Escape for extension", ie_general},
 };
 static_assert(sizeof ielist / sizeof ielist[0] == 33, "Q.931 information elements");
+
+// ------------------------------------------- variants no trace selects
+
+// National ISDN-1 feature indication (octet 3 the feature, 3a when
+// extended, octet 4 its status in bits 4 to 1).
+void ie_feature_indication(Text& t, const Element& e) {
+  if (!e.has(0)) return;
+  unsigned feature = e.at(0) & 0x7Fu;
+  unsigned i = 1;
+  if (!(e.at(0) & 0x80) && e.has(i)) feature = feature << 7 | (e.at(i++) & 0x7Fu);
+  t.printf("    feature %u\n", feature);
+  if (!e.has(i)) return;
+  static const char* const status[] = {"Idle", "Active", "Prompt", "Pending"};
+  const unsigned v = e.at(i) & 0x0Fu;
+  t.printf("    status %s\n", v < 4 ? status[v] : "(Reserved)");
+}
+
+// National ISDN-1 bearer capability: its octets numbered from 3 on, with
+// no extension groups.
+void ie_bearer_ni1(Text& t, const Element& e) {
+  for (unsigned i = 0; e.has(i); ++i) {
+    t.printf("    octet %u  ", 3 + i);
+    t.bits(e.at(i), 8, 8);
+    t.printf("\n");
+  }
+}
+
+// National ISDN-1 elements of codeset 0; keypad digits and the service
+// profile identifier (SPID) print as text.
+const ElementType ielist_ni1[] = {
+    {0x04, "Bearer capability", ie_bearer_ni1},
+    {0x08, "Cause", ie_general},
+    {0x14, "Call state", ie_general},
+    {0x18, "Channel identification", ie_general},
+    {0x1E, "Progress indicator", ie_general},
+    {0x27, "Notification indicator", ie_general},
+    {0x2C, "Keypad facility", ie_display},
+    {0x32, "Information request", ie_general},
+    {0x34, "Signal", ie_general},
+    {0x38, "Feature activation", ie_general},
+    {0x39, "Feature indication", ie_feature_indication},
+    {0x3A, "Service profile identification", ie_display},
+    {0x3B, "Endpoint identifier", ie_general},
+    {0x6C, "Calling party number", ie_general},
+    {0x6D, "Calling party subaddress", ie_general},
+    {0x70, "Called party number", ie_general},
+    {0x71, "Called party subaddress", ie_general},
+    {0x74, "Redirecting number", ie_general},
+    {0x78, "Transit network selection", ie_general},
+    {0x7C, "Low layer compatibility", ie_general},
+    {0x7D, "High layer compatibility", ie_general},
+};
+static_assert(sizeof ielist_ni1 / sizeof ielist_ni1[0] == 21, "National ISDN-1 information elements");
+
+// Cause values of the German national protocol 1TR6.
+const Cause cause_1tr6[] = {
+    {0x01, "Invalid call reference value"},
+    {0x03, "Bearer service not implemented"},
+    {0x07, "Call identity does not exist"},
+    {0x08, "Call identity in use"},
+    {0x0A, "No channel available"},
+    {0x10, "Requested facility not implemented"},
+    {0x11, "Requested facility not subscribed"},
+    {0x20, "Outgoing calls barred"},
+    {0x21, "User access busy"},
+    {0x22, "Negative closed user group comparison"},
+    {0x23, "Non-existent closed user group"},
+    {0x25, "Communication as semi-permanent connection not permitted"},
+    {0x35, "Destination not obtainable"},
+    {0x38, "Number changed"},
+    {0x39, "Out of order"},
+    {0x3A, "No user responding"},
+    {0x3B, "User busy"},
+    {0x3D, "Incoming calls barred"},
+    {0x3E, "Call rejected"},
+    {0x59, "Network congestion"},
+    {0x5A, "Remote user initiated clearing"},
+    {0x70, "Local procedure error"},
+    {0x71, "Remote procedure error"},
+    {0x72, "Remote user suspended"},
+    {0x73, "Remote user resumed"},
+    {0x7F, "User info discarded locally"},
+};
+static_assert(sizeof cause_1tr6 / sizeof cause_1tr6[0] == 26, "1TR6 cause values");
+
+// 1TR6: an empty cause is normal call clearing; octet 3 the value, octet 4
+// the location.
+void ie_cause_1tr6(Text& t, const Element& e) {
+  if (!e.has(0)) {
+    t.printf("  cause value 0 : Normal call clearing \n");
+    return;
+  }
+  const unsigned value = e.at(0) & 0x7Fu;
+  const char* text = nullptr;
+  for (const Cause& c : cause_1tr6)
+    if (c.value == value) text = c.text;
+  if (text)
+    t.printf("  cause value %x : %s \n", value, text);
+  else
+    t.printf("Unknown cause type %x!\n", value);
+  if (!e.has(1)) return;
+  t.printf("    location ");
+  t.bits(e.at(1), 4, 4);
+  t.printf("\n");
+}
+
+// 1TR6 charging information: octet 3 the kind, then the units in IA5.
+void ie_charge(Text& t, const Element& e) {
+  if (!e.has(0)) return;
+  t.printf("    octet 3 ");
+  t.bits(e.at(0), 8, 8);
+  t.printf("\n    units ");
+  for (unsigned i = 1; e.has(i); ++i) t.character(e.at(i));
+  t.printf("\n");
+}
+
+struct DisplayTag {
+  unsigned char tag;
+  const char* name;
+};
+
+// Tags of a display made of tagged fields (North American national
+// variants).
+const DisplayTag dtaglist[] = {
+    {0x82, "Calling number"},
+    {0x83, "Called address"},
+    {0x84, "Cause"},
+    {0x85, "Progress indicator"},
+    {0x86, "Notification indicator"},
+    {0x87, "Prompt"},
+    {0x88, "Accumulated digits"},
+    {0x89, "Status"},
+    {0x8A, "Inband"},
+    {0x8B, "Calling address"},
+    {0x8C, "Reason"},
+    {0x8D, "Calling party name"},
+    {0x8E, "Called party name"},
+    {0x8F, "Original called name"},
+    {0x90, "Redirecting name"},
+    {0x91, "Connected name"},
+    {0x92, "Originating restrictions"},
+    {0x93, "Date and time of day"},
+    {0x94, "Call appearance ID"},
+    {0x95, "Feature address"},
+    {0x96, "Redirection name"},
+    {0x9E, "Text"},
+};
+static_assert(sizeof dtaglist / sizeof dtaglist[0] == 22, "display tags");
+
+const char* tag_name(unsigned char tag) {
+  for (const DisplayTag& d : dtaglist)
+    if (d.tag == tag) return d.name;
+  return nullptr;
+}
+
+// A display of tagged fields: tag (bit 8 set), length, characters. A
+// display that does not start with a tag is plain text.
+void ie_tagged_display(Text& t, const Element& e) {
+  if (!e.has(0) || !(e.at(0) & 0x80)) {
+    ie_display(t, e);
+    return;
+  }
+  unsigned i = 0;
+  while (e.has(i)) {
+    const unsigned char tag = e.at(i++);
+    if (const char* name = tag_name(tag))
+      t.printf("    %s: \"", name);
+    else
+      t.printf("    tag %x: \"", tag);
+    const unsigned n = e.has(i) ? e.at(i++) : 0u;
+    for (unsigned k = 0; k < n && e.has(i); ++k) t.character(e.at(i++));
+    t.printf("\"\n");
+  }
+}
 
 // A frame's hex line shows this many octets at most, so that the decoded
 // message still fits a trace buffer after a long frame.
@@ -439,7 +623,8 @@ void layer3(Text& t, const unsigned char* m, unsigned size) {
   }
   const unsigned char type = m[i++];
   char length[24] = "";
-  if (crlen != 1) std::snprintf(length, sizeof length, " (%u octets)", crlen);
+  // The dummy call reference (no octet) prints as call reference 0.
+  if (crlen > 1) std::snprintf(length, sizeof length, " (%u octets)", crlen);
   const char* name = nullptr;
   for (const MessageType& mt : mtlist)
     if (mt.code == type) name = mt.name;
@@ -522,6 +707,100 @@ void dlogframe(const unsigned char* frame, unsigned length, int direction, char*
       layer3(t, frame + l3, length - l3);
   }
   t.finish();
+}
+
+namespace {
+
+// One element printer as the public interface has it: the element whole in
+// memory, its length from its own length octet.
+template <void (*Print)(Text&, const Element&)>
+int print_element(char* out, const unsigned char* ie, std::size_t room) {
+  if (!out || room == 0) return 0;
+  Text t(out, room);
+  if (ie) Print(t, Element(ie + 2, ie[1]));
+  t.finish();
+  return t.length();
+}
+
+}  // namespace
+
+int general(char* out, const unsigned char* ie, std::size_t room) { return print_element<ie_general>(out, ie, room); }
+int prbearer(char* out, const unsigned char* ie, std::size_t room) { return print_element<ie_bearer>(out, ie, room); }
+int prcause(char* out, const unsigned char* ie, std::size_t room) { return print_element<ie_cause>(out, ie, room); }
+int prchident(char* out, const unsigned char* ie, std::size_t room) {
+  return print_element<ie_chident>(out, ie, room);
+}
+int prfacility(char* out, const unsigned char* ie, std::size_t room) {
+  return print_element<ie_facility>(out, ie, room);
+}
+int display(char* out, const unsigned char* ie, std::size_t room) { return print_element<ie_display>(out, ie, room); }
+int prcalling(char* out, const unsigned char* ie, std::size_t room) {
+  return print_element<ie_calling>(out, ie, room);
+}
+int prcalled(char* out, const unsigned char* ie, std::size_t room) { return print_element<ie_called>(out, ie, room); }
+
+int prbearer_ni1(char* out, const unsigned char* ie, std::size_t room) {
+  return print_element<ie_bearer_ni1>(out, ie, room);
+}
+int prfeatureind(char* out, const unsigned char* ie, std::size_t room) {
+  return print_element<ie_feature_indication>(out, ie, room);
+}
+int prcause_1tr6(char* out, const unsigned char* ie, std::size_t room) {
+  return print_element<ie_cause_1tr6>(out, ie, room);
+}
+int prcharge(char* out, const unsigned char* ie, std::size_t room) { return print_element<ie_charge>(out, ie, room); }
+int disptext_tags(char* out, const unsigned char* ie, std::size_t room) {
+  return print_element<ie_tagged_display>(out, ie, room);
+}
+
+int ni1_element(char* out, const unsigned char* ie, std::size_t room) {
+  if (!out || room == 0) return 0;
+  Text t(out, room);
+  if (ie) {
+    const ElementType* type_of = nullptr;
+    for (const ElementType& et : ielist_ni1)
+      if (et.id == ie[0]) type_of = &et;
+    if (type_of) {
+      t.printf("  %s\n", type_of->name);
+      type_of->print(t, Element(ie + 2, ie[1]));
+    } else {
+      t.printf("  attribute %x attribute size %u\n", ie[0], ie[1]);
+    }
+  }
+  t.finish();
+  return t.length();
+}
+
+const char* cause_1tr6_text(unsigned char value) {
+  for (const Cause& c : cause_1tr6)
+    if (c.value == value) return c.text;
+  return nullptr;
+}
+
+const char* display_tag(unsigned char tag) { return tag_name(tag); }
+
+int printbits(char* out, const unsigned char* octet, int start, int count) {
+  int n = 0;
+  for (int b = start; n < count && b >= 1 && b <= 8; --b) out[n++] = (*octet >> (b - 1)) & 1 ? '1' : '0';
+  return n;
+}
+
+const unsigned char* skipext(const unsigned char* p) {
+  while (!(*p & 0x80)) ++p;
+  return p + 1;
+}
+
+const unsigned char* skipext(const unsigned char* p, const unsigned char* end) {
+  while (p < end && !(*p & 0x80)) ++p;
+  return p < end ? p + 1 : end;
+}
+
+int QuickHex(char* out, const unsigned char* p, int count, std::size_t room) {
+  if (!out || room == 0) return 0;
+  Text t(out, room);
+  for (int i = 0; i < count; ++i) t.printf(" %02X", p[i]);
+  t.finish();
+  return t.length();
 }
 
 }  // namespace ISDN

@@ -22,6 +22,10 @@ namespace {
 
 const char* const kStateNames[SLC::kStates] = {"idle", "not aligned", "aligned", "proving", "aligned ready", "worked"};
 
+const char* const kEventNames[SLC::kEvents] = {"activate", "deactivate", "trunk down", "SIO", "SIN/SIE",
+                                               "SIOS",     "FISU",       "MSU",        "MSU from above",
+                                               "T1",       "T2",         "T3",         "T4",  "T7"};
+
 const char* const kIndicationNames[] = {"out of alignment", "normal alignment", "emergency alignment",
                                         "out of service"};
 
@@ -78,6 +82,8 @@ void SLC::set_traces(const LGCP::SS7L2Log& log) {
 
 const char* SLC::state_name(unsigned state) { return state < kStates ? kStateNames[state] : "unknown"; }
 
+const char* SLC::event_name(unsigned event) { return event < kEvents ? kEventNames[event] : "unknown"; }
+
 void SLC::put_indication(std::ostream& s, unsigned indication) {
   if (indication <= sios)
     s << kIndicationNames[indication];
@@ -104,6 +110,7 @@ void SLC::put_octets(std::ostream& s, const Packet& p) {
 
 void SLC::dispatch(Event ev, Packet& unit) {
   const Handler handler = kTable[ev][state_];
+  event_ = ev;
   (this->*handler)(unit);
 }
 
@@ -115,7 +122,7 @@ void SLC::dispatch(Event ev) {
 void SLC::next_state(State::type s) {
   if (traces_.state)
     std::clog << "SS7/L2 [dpc=" << dpc_ << ", slc=" << slc_ << ", trunk=" << trunk_ << "]: change state from \""
-              << state_name(state_) << "\" to \"" << state_name(s) << "\"" << std::endl;
+              << state_name(state_) << "\" to \"" << state_name(s) << "\" on " << event_name(event_) << std::endl;
   // Every state but idle owns the one timer; leaving it cancels the timer.
   if (state_ != State::idle) timer_.reset();
   state_ = s;

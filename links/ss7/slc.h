@@ -176,6 +176,8 @@ class SLC : public Protocol, public HDLC::Notify {
   void PutHeader(std::ostream& s) const;
 
   static const char* state_name(unsigned state);
+  // "activate" .. "T7"; "unknown" for any other value.
+  static const char* event_name(unsigned event);
   // Writes "out of alignment" ... or "unknown:0x.." for other values.
   static void put_indication(std::ostream& s, unsigned indication);
 
@@ -244,6 +246,8 @@ class SLC : public Protocol, public HDLC::Notify {
   static void put_octets(std::ostream& s, const Packet& p);
 
   Traces traces_;
+  // The event the table is handling, for the state-change trace.
+  Event event_ = ev_activate;
 
   // The last unit received.
   Seq rx_bsn_;

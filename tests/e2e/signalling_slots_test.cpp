@@ -267,6 +267,12 @@ TEST_F(SignallingSlots, BriLinksTakeTheirChannelsWithBothDirectionsAndABlockedCh
   for (int i = 0; i < 7; ++i)
     EXPECT_EQ(messages.at(static_cast<std::size_t>(i)),
               signal(20, "userData : '08 01 0" + std::to_string(i) + " 05 04").substr(0, 45));
+  // A message on the dummy call reference is three octets long: it reaches
+  // the controller like any other.
+  const std::size_t dummy = got.size();
+  const Lines sent = exchange(cmd(17, 10, "userData : '080062'H"));
+  EXPECT_EQ(std::count(sent.begin(), sent.end(), ok(17, 10)), 1) << testing::PrintToString(sent);
+  EXPECT_TRUE(await([&] { return count("userData : '08 00 62'H", 20, dummy) == 1; })) << testing::PrintToString(got);
 
   // An ISDN slot of type BRI allocates its own channel in BRI mode at once.
   ASSERT_EQ(exchange(cmd(30, 30, "create : isdn : { type bri, trunk 1, log 0, side user : NULL }")),

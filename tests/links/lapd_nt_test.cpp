@@ -184,14 +184,37 @@ TEST(LapdNt, TeiChecksKeepAnsweringTerminalsAndRemoveDuplicates) {
   EXPECT_EQ(b.nt->user(0).link_state(), ISDN::LAPD_NT_user::unassigned);
   EXPECT_TRUE(contains(b.clog.str(), "recieved check response with dublicated Ai=64,removed\n"));
   // An answer for a TEI nobody holds is adopted; one for the group TEI
-  // removes every TEI.
+  // removes every TEI, from the bus and from this side's table.
   b.t(0).send(b.t(0).tei_msg(0x5555, check_response, 80));
   b.t(0).send(b.t(0).tei_msg(0x5555, check_response, 127));
   b.settle();
   b.t(0).tei = 80;
   const Bytes remove127 = Peer::tei_message(true, 0, remove_tei, 127);
   EXPECT_EQ(b.sent(), (std::vector<Bytes>{b.t(0).their_u(0x6F, true, true), remove127, remove127}));
-  EXPECT_EQ(b.nt->user(0).tei(), 80u);
+  for (unsigned u = 0; u < 8; ++u)
+    EXPECT_EQ(b.nt->user(u).link_state(), ISDN::LAPD_NT_user::unassigned) << "user " << u;
+}
+
+// Once every TEI has been removed, the terminals asking again are served at
+// once, even when all eight places were taken.
+TEST(LapdNt, RemovalOfEveryTeiFreesTheTableForTheNextRequest) {
+  Bus b(2);
+  for (unsigned n = 0; n < 8; ++n) EXPECT_EQ(b.assign(0, static_cast<std::uint16_t>(0x100 + n)), 64 + n);
+  b.t(1).send(b.t(1).tei_msg(0x0909, request, 127));
+  b.settle();
+  EXPECT_EQ(b.t(1).take(), std::vector<Bytes>{b.t(1).their_tei_msg(0x0909, denied, 127)});
+  b.t(1).send(b.t(1).tei_msg(0x0A0A, check_response, 127));
+  b.settle();
+  b.take_all();
+  b.sent();
+  b.t(1).send(b.t(1).tei_msg(0x0B0B, request, 127));
+  b.settle();
+  const std::vector<Bytes> heard = b.t(1).take();
+  ASSERT_FALSE(heard.empty());
+  EXPECT_EQ(heard[0], b.t(1).their_tei_msg(0x0B0B, assigned, 64));
+  // The old holders' timers went with their TEIs: nothing polls them.
+  b.advance(15000);
+  for (const Bytes& f : b.sent()) EXPECT_NE(f[1], 0x83) << "frame to the removed TEI 65";
 }
 
 // No more than 7 I frames are outstanding to a terminal; the others wait,
@@ -230,6 +253,28 @@ TEST(LapdNt, WindowOfSevenAndEveryFrameKeptUntilAcknowledged) {
   b.t(0).send(b.t(0).rr(12, false, false));
   b.settle();
   EXPECT_EQ(b.nt->user(0).link_state(), ISDN::LAPD_NT_user::unassigned);
+}
+
+// A message with the dummy call reference is three octets long: it goes up
+// like any other, its N(R) acknowledges, and the terminal's call keeps its
+// routing.
+TEST(LapdNt, ShortInSequenceFrameIsDeliveredAndAcknowledges) {
+  Bus b(1);
+  b.call(0);
+  b.h.family_a().received.clear();
+  b.down(message(0x01, 1));
+  b.settle();
+  EXPECT_EQ(b.nt->user(0).ack_queue(), 1u);
+  const Bytes facility = {0x08, 0x00, 0x62};
+  b.t(0).send(b.t(0).i(1, 1, facility));
+  b.settle();
+  EXPECT_EQ(b.h.family_a().received, std::vector<Bytes>{facility});
+  EXPECT_EQ(b.nt->user(0).ack_queue(), 0u);
+  EXPECT_EQ(b.nt->user(0).link_state(), ISDN::LAPD_NT_user::assigned);
+  b.sent();
+  b.down(message(0x01, 2));
+  b.settle();
+  EXPECT_EQ(b.sent(), std::vector<Bytes>{b.i_frame(0, 1, 2, message(0x01, 2))});
 }
 
 // A frame sent again carries the present V(R): an N(R) behind what the

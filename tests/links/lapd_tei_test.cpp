@@ -3,6 +3,11 @@
 // made to do (the libpri suite has the rest).
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -132,6 +137,118 @@ TEST(LapdTei, LayerThreeBroadcasts) {
   EXPECT_TRUE(p.family().received.empty());
   EXPECT_TRUE(p.peer.take().empty());
   EXPECT_EQ(p.lapd().current_state(), ISDN::ST_TEI_ASSIGNED);
+}
+
+}  // namespace
+
+namespace {
+
+// Every state change of the TEI paths is traced with the event that made
+// it, the five-times-unanswered request included.
+TEST(LapdTei, StateChangesNameTheirEvent) {
+  Terminal f;
+  f.lapd().set_log(2);
+  f.lapd().mdl_remove();
+  f.family().activate();
+  f.settle();
+  std::uint16_t ri = f.requested();
+  f.peer.send(f.peer.tei_msg(ri, assigned, 64));
+  f.settle();
+  f.peer.tei = 64;
+  f.peer.take();
+  // A call offered to the bus while the link is being set up.
+  f.peer.send(f.peer.broadcast(q931(1)));
+  f.settle();
+  f.peer.send(f.peer.ua(true));
+  f.settle();
+  f.peer.send(f.peer.tei_msg(0, remove_tei, 64));
+  f.settle();
+  for (int i = 0; i < 5; ++i) f.advance(2000);
+  ASSERT_EQ(f.family().deactivations.size(), 2u);
+  EXPECT_EQ(f.family().deactivations[1].text, "link error (T202 expired N202 times)");
+  std::string changes;
+  std::istringstream lines(f.log_text());
+  for (std::string line; std::getline(lines, line);)
+    if (contains(line, "change state")) changes += line + "\n";
+  EXPECT_EQ(changes,
+            "LAPD[7] : change state \"TEI assigned\" -> \"TEI unassigned\" on MDL-REMOVE\n"
+            "LAPD[7] : change state \"TEI unassigned\" -> \"Establish awaiting TEI\" on DL-ESTABLISH\n"
+            "LAPD[7] : change state \"Establish awaiting TEI\" -> \"Awaiting establishment\" on MDL-ASSIGN\n"
+            "LAPD[7] : change state \"Awaiting establishment\" -> \"TEI assigned\" on UI\n"
+            "LAPD[7] : change state \"TEI assigned\" -> \"Awaiting establishment\" on DL-ESTABLISH\n"
+            "LAPD[7] : change state \"Awaiting establishment\" -> \"Multiple frame established\" on UA\n"
+            "LAPD[7] : change state \"Multiple frame established\" -> \"TEI unassigned\" on MDL-REMOVE\n"
+            "LAPD[7] : change state \"TEI unassigned\" -> \"Assign awaiting TEI\" on identity remove\n"
+            "LAPD[7] : change state \"Assign awaiting TEI\" -> \"TEI unassigned\" on T202\n");
+  EXPECT_EQ(f.lapd().current_state(), ISDN::ST_TEI_UNASSIGNED);
+}
+
+}  // namespace
+
+namespace {
+
+// The Ri of `count` identity requests of one terminal: five per assignment
+// that nobody answers, then it starts again.
+std::vector<std::uint16_t> references(unsigned count) {
+  Terminal f;
+  f.lapd().mdl_remove();
+  std::vector<std::uint16_t> ri;
+  while (ri.size() < count) {
+    f.family().activate();
+    f.settle();
+    for (int i = 0; i < 5; ++i) {
+      for (const Bytes& b : f.peer.take())
+        if (b.size() == 8 && b[6] == request) ri.push_back(static_cast<std::uint16_t>(b[4] | b[5] << 8));
+      f.advance(2000);
+    }
+    if (f.lapd().current_state() != ISDN::ST_TEI_UNASSIGNED) break;
+  }
+  ri.resize(count);
+  return ri;
+}
+
+// Two boards on one bus are two processes started alike: each terminal runs
+// in a child of its own, forked together, and their references must be as
+// independent as chance makes them.
+TEST(LapdTei, TerminalsStartedTogetherDrawDifferentReferences) {
+  constexpr unsigned n = 1000;
+  std::vector<std::uint16_t> drawn[2];
+  pid_t child[2];
+  int fd[2][2];
+  for (int t = 0; t < 2; ++t) {
+    ASSERT_EQ(::pipe(fd[t]), 0);
+    child[t] = ::fork();
+    ASSERT_GE(child[t], 0);
+    if (child[t] == 0) {
+      const std::vector<std::uint16_t> ri = references(n);
+      const bool whole = ri.size() == n && ::write(fd[t][1], ri.data(), n * sizeof ri[0]) == ssize_t(n * sizeof ri[0]);
+      ::_exit(whole ? 0 : 1);
+    }
+    ::close(fd[t][1]);
+  }
+  for (int t = 0; t < 2; ++t) {
+    drawn[t].resize(n);
+    std::size_t got = 0;
+    auto* into = reinterpret_cast<char*>(drawn[t].data());
+    for (ssize_t r; got < n * sizeof(std::uint16_t) && (r = ::read(fd[t][0], into + got, n * 2 - got)) > 0;)
+      got += static_cast<std::size_t>(r);
+    ::close(fd[t][0]);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child[t], &status, 0), child[t]);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "terminal " << t;
+    ASSERT_EQ(got, n * sizeof(std::uint16_t));
+  }
+  // Request k of one terminal against request k of the other: 1000/65536
+  // equal pairs expected; three or more has a chance below one in a million.
+  unsigned same = 0;
+  for (unsigned k = 0; k < n; ++k) same += drawn[0][k] == drawn[1][k];
+  EXPECT_LE(same, 2u);
+  // Values of one terminal found anywhere in the other's: about 15 by
+  // chance (1000 * 1000 / 65536).
+  const std::set<std::uint16_t> other(drawn[1].begin(), drawn[1].end());
+  unsigned shared = 0;
+  for (std::uint16_t r : drawn[0]) shared += other.count(r) != 0;
+  EXPECT_LT(shared, 45u);
 }
 
 }  // namespace

@@ -563,7 +563,7 @@ TEST(Lapd, LogThresholds) {
   const char* const marks[] = {
       "T203.",                                                                    // every level
       "LAPD[7] (TEI assigned): DL-ESTABLISH\n",                                   // above 0
-      "LAPD[7] : change state \"TEI assigned\" -> \"Awaiting establishment\"\n",  // above 1
+      "LAPD[7] : change state \"TEI assigned\" -> \"Awaiting establishment\" on DL-ESTABLISH\n",  // above 1
       "LAPD[7] (TEI assigned): tx:  00 01 7F\nframe user->network SFrame tei = 0 (7F )\n",  // above 2
       "LAPD[7] (Awaiting establishment): UA response\n",                                             // above 3
   };

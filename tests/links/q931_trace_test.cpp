@@ -46,10 +46,12 @@ TEST(Q931Trace, TwoOctetCallReferenceOfPrimaryRate) {
   EXPECT_NE(decode({0x02, 0x01, 0x02, 0x02, 0x08, 0x02, 0x80, 0x05, 0x5A}).find("callref 5 called (2 octets) size 5 "
                                                                                 "message type RELEASE COMPLETE\n"),
             std::string::npos);
-  // The dummy call reference has no octet.
-  EXPECT_NE(decode({0x00, 0x01, 0x02, 0x02, 0x08, 0x00, 0x62}).find("callref 0 caller (0 octets) size 3 message "
-                                                                    "type FACILITY\n"),
-            std::string::npos);
+  // The dummy call reference has no octet, and prints as call reference 0
+  // with no length.
+  EXPECT_EQ(decode({0x00, 0x01, 0x02, 0x02, 0x08, 0x00, 0x62}),
+            " 00 01 02 02 08 00 62\n"
+            "frame user->network IFrame tei = 0\n"
+            "callref 0 caller size 3 message type FACILITY\n");
 }
 
 TEST(Q931Trace, ShortFramesLeaveAFreshTextNeverAnOldOne) {
@@ -192,6 +194,103 @@ TEST(Q931Trace, LongFramesNeverOverrunTheBuffer) {
   const std::string text = decode(frame);
   EXPECT_NE(text.find(" ... (598 octets)\n"), std::string::npos);
   EXPECT_NE(text.find("message type SETUP\n  Display\n   \"abcdefgh\"\n"), std::string::npos);
+}
+
+// An element printer's text, the element in a heap block of its own size.
+using Printer = int (*)(char*, const unsigned char*, std::size_t);
+std::string print(Printer p, const Bytes& element, std::size_t room = ISDN::logbuf_size) {
+  std::vector<unsigned char> exact(element);
+  std::vector<char> out(room + 8, '#');
+  const int n = p(out.data(), exact.data(), room);
+  for (std::size_t i = room; i < out.size(); ++i)
+    if (out[i] != '#') ADD_FAILURE() << "written past " << room;
+  const std::string text(out.data(), strnlen(out.data(), room));
+  EXPECT_EQ(n, static_cast<int>(text.size()));
+  return text;
+}
+
+// Each printer on its own writes what the frame's text shows for its
+// element (the frames' texts are those tshark's dissection is compared
+// with).
+TEST(Q931Trace, PublicPrintersWriteTheFramesElementText) {
+  const Bytes header = {0x00, 0x01, 0x00, 0x00, 0x08, 0x01, 0x01, 0x05};
+  const struct {
+    Printer p;
+    Bytes element;
+  } cases[] = {
+      {ISDN::general, {0x7C, 0x03, 0x08, 0x09, 0x81}},
+      {ISDN::prbearer, {0x04, 0x06, 0x88, 0x18, 0x81, 0xA1, 0x42, 0x66}},
+      {ISDN::prcause, {0x08, 0x06, 0x02, 0x81, 0xFD, 0x83, 0x04, 0x85}},
+      {ISDN::prcause, {0x08, 0x02, 0x80, 0x90}},
+      {ISDN::prchident, {0x18, 0x03, 0xA9, 0x83, 0x81}},
+      {ISDN::prfacility, {0x1C, 0x05, 0x91, 0xA1, 0x02, 0x02, 0x01}},
+      {ISDN::display, {0x28, 0x04, 0x54, 0x65, 0x73, 0x74}},
+      {ISDN::prcalling, {0x6C, 0x06, 0x00, 0x80, 0x31, 0x32, 0x33, 0x34}},
+      {ISDN::prcalled, {0x70, 0x04, 0x81, 0x35, 0x36, 0x37}},
+  };
+  for (const auto& c : cases) {
+    Bytes frame = header;
+    frame.insert(frame.end(), c.element.begin(), c.element.end());
+    const std::string whole = decode(frame);
+    const std::string mine = print(c.p, c.element);
+    ASSERT_FALSE(mine.empty());
+    // The frame's text: the element's name line, then the printer's lines.
+    const std::size_t name_end = whole.find('\n', whole.find("message type SETUP\n") + 19);
+    EXPECT_EQ(whole.substr(name_end + 1), mine) << whole;
+  }
+  // A printer's text is cut to its room like a frame's.
+  const std::string cut = print(ISDN::general, {0x7E, 0x06, 1, 2, 3, 4, 5, 6}, 40);
+  EXPECT_EQ(cut.size(), 39u);
+  EXPECT_EQ(cut.substr(35), "...\n");
+}
+
+TEST(Q931Trace, BitsAndExtensionGroups) {
+  char out[9] = "########";
+  const unsigned char octet = 0xA5;
+  EXPECT_EQ(ISDN::printbits(out, &octet, 8, 8), 8);
+  EXPECT_STREQ(out, "10100101");
+  std::memset(out, '#', 8);
+  EXPECT_EQ(ISDN::printbits(out, &octet, 6, 3), 3);
+  EXPECT_EQ(std::string(out, 8), "100#####");  // bits 6, 5, 4; nothing else touched
+  EXPECT_EQ(ISDN::printbits(out, &octet, 2, 4), 2);  // only bits 2 and 1 exist
+
+  const unsigned char group[] = {0x01, 0x02, 0x83, 0x04};
+  EXPECT_EQ(ISDN::skipext(group), group + 3);
+  EXPECT_EQ(ISDN::skipext(group + 2), group + 3);
+  EXPECT_EQ(ISDN::skipext(group, group + 2), group + 2);  // no end of group before end
+  EXPECT_EQ(ISDN::skipext(group, group + 4), group + 3);
+}
+
+// The variants no trace selects: National ISDN-1 elements, 1TR6 causes and
+// charging, tagged displays, the hex dump.
+TEST(Q931Trace, OtherVariantsTablesAndPrinters) {
+  EXPECT_EQ(print(ISDN::ni1_element, {0x3A, 0x05, '0', '1', '2', '3', '4'}),
+            "  Service profile identification\n   \"01234\"\n");
+  EXPECT_EQ(print(ISDN::ni1_element, {0x39, 0x02, 0x85, 0x03}), "  Feature indication\n    feature 5\n    status Pending\n");
+  EXPECT_EQ(print(ISDN::ni1_element, {0x04, 0x02, 0x80, 0x90}),
+            "  Bearer capability\n    octet 3  10000000\n    octet 4  10010000\n");
+  EXPECT_EQ(print(ISDN::ni1_element, {0x1C, 0x01, 0x00}), "  attribute 1c attribute size 1\n");
+  // A feature number with its extension octet; a status with no name.
+  EXPECT_EQ(print(ISDN::prfeatureind, {0x39, 0x03, 0x01, 0x82, 0x07}), "    feature 130\n    status (Reserved)\n");
+  EXPECT_EQ(print(ISDN::prbearer_ni1, {0x04, 0x03, 0x80, 0x90, 0xA2}),
+            "    octet 3  10000000\n    octet 4  10010000\n    octet 5  10100010\n");
+
+  EXPECT_EQ(ISDN::cause_1tr6_text(0x02), nullptr);
+  EXPECT_EQ(print(ISDN::prcause_1tr6, {0x08, 0x00}), "  cause value 0 : Normal call clearing \n");
+  EXPECT_EQ(print(ISDN::prcause_1tr6, {0x08, 0x02, 0xBB, 0x04}), "  cause value 3b : User busy \n    location 0100\n");
+  EXPECT_EQ(print(ISDN::prcause_1tr6, {0x08, 0x01, 0x82}), "Unknown cause type 2!\n");
+  EXPECT_EQ(print(ISDN::prcharge, {0x02, 0x03, 0x01, '1', '2'}), "    octet 3 00000001\n    units 12\n");
+
+  EXPECT_EQ(ISDN::display_tag(0x97), nullptr);
+  EXPECT_EQ(print(ISDN::disptext_tags, {0x28, 0x09, 0x8D, 0x03, 'B', 'o', 'b', 0x97, 0x01, 'x', 0x9E}),
+            "    Calling party name: \"Bob\"\n    tag 97: \"x\"\n    Text: \"\"\n");
+  EXPECT_EQ(print(ISDN::disptext_tags, {0x28, 0x02, 'h', 'i'}), "   \"hi\"\n");
+
+  char hex[16];
+  const unsigned char octets[] = {0x00, 0xAB, 0x7F};
+  EXPECT_EQ(ISDN::QuickHex(hex, octets, 3, sizeof hex), 9);
+  EXPECT_STREQ(hex, " 00 AB 7F");
+  EXPECT_EQ(ISDN::QuickHex(hex, octets, 3, 6), 5);  // cut to its room
 }
 
 }  // namespace

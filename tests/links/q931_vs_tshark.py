@@ -7,7 +7,10 @@ FRAMES holds one frame per line, "I" (network to user) or "O" (user to
 network) and the octets in hex; '#' starts a comment. Q931_TRACE is the
 program that prints our decoder's text of each frame. For each frame the
 message type, the call reference (value, flag, length), the information
-element identifiers in order and the cause values must agree. Prints one
+element identifiers in order, the cause values with their coding and
+location, the called and calling numbers' digits and the display texts must
+agree. A call reference printed without its length is one octet long, or the
+dummy call reference (no octet), which prints as call reference 0. Prints one
 line per disagreement and "N passed, M failed"; exits 1 when any failed,
 77 when tshark is missing.
 """
@@ -64,8 +67,22 @@ def ours(tool, frames_path):
     texts = re.split(r"^=== frame \d+\n", out, flags=re.M)[1:]
     result = []
     for text in texts:
-        r = {"type": None, "callref": None, "ies": [], "causes": []}
+        r = {"type": None, "callref": None, "ies": [], "causes": [], "cause_fields": [], "digits": [],
+             "displays": []}
+        element = None
         for line in text.splitlines():
+            m = re.match(r"    coding ([01]{2}) location ([01]{4})$", line)
+            if m and element == 0x08:
+                r["cause_fields"].append((int(m.group(1), 2), int(m.group(2), 2)))
+                continue
+            m = re.match(r"    number digits (.*)$", line)
+            if m and element in (0x6C, 0x70):
+                r["digits"].append((element, m.group(1)))
+                continue
+            m = re.match(r'   "(.*)"$', line)
+            if m and element == 0x28:
+                r["displays"].append(m.group(1))
+                continue
             m = re.match(r"callref (\d+) (called|caller)(?: \((\d+) octets\))? size \d+ "
                          r"(?:message type (.+)|unknown message type ([0-9a-f]+)!)$", line)
             if m:
@@ -83,6 +100,7 @@ def ours(tool, frames_path):
             item = m.group(1)
             if item in ELEMENTS:
                 r["ies"].append(ELEMENTS[item])
+                element = ELEMENTS[item]
             elif item.startswith("attribute "):
                 r["ies"].append(int(item.split()[1], 16))
             elif item == "More data":
@@ -117,8 +135,10 @@ def theirs(frames):
         shutil.rmtree(tmp)
     result = []
     for packet in ET.fromstring(pdml).iter("packet"):
-        r = {"type": None, "callref": None, "ies": [], "causes": []}
+        r = {"type": None, "callref": None, "ies": [], "causes": [], "cause_fields": [], "digits": [],
+             "displays": []}
         length, value, flag = None, 0, 0
+        element, location = None, None
         for proto in packet.iter("proto"):
             if proto.get("name") != "q931":
                 continue
@@ -134,6 +154,15 @@ def theirs(frames):
                     r["type"] = int(show, 16)
                 elif name == "q931.information_element":
                     r["ies"].append(int(show))
+                    element = int(show)
+                elif name == "q931.cause_location":
+                    location = int(show)
+                elif name == "q931.coding_standard" and element == 0x08:
+                    r["cause_fields"].append((int(show, 16), location))
+                elif name in ("q931.calling_party_number.digits", "q931.called_party_number.digits"):
+                    r["digits"].append((0x6C if "calling" in name else 0x70, show))
+                elif name == "q931.display_information":
+                    r["displays"].append(show)
                 elif name == "q932.ie.type":  # elements Q.932 dissects (facility, notification)
                     r["ies"].append(int(show, 16))
                 elif name in ("q931.sending_complete", "q931.more_data", "q931.locking_codeset",
@@ -163,7 +192,10 @@ def main():
         return 1
     passed = failed = 0
     for i, (x, y) in enumerate(zip(a, b), 1):
-        bad = [k for k in ("type", "callref", "ies", "causes") if x[k] != y[k]]
+        # The dummy call reference prints as a one-octet call reference 0.
+        if x["callref"] == (0, 0, 1) and y["callref"] == (0, 0, 0):
+            x["callref"] = y["callref"]
+        bad = [k for k in ("type", "callref", "ies", "causes", "cause_fields", "digits", "displays") if x[k] != y[k]]
         if bad:
             failed += 1
             for k in bad:

@@ -62,6 +62,11 @@ TEST(Ss7Pair, NormalAgainstEmergencyAlignsCarriesAndStopsCleanInTshark) {
   EXPECT_EQ(h.family_b().received[1], msu(62, 62));
   EXPECT_EQ(h.family_a().received[4], msu(200, 201));
   EXPECT_EQ(a->statistics().rtbSize, 0u);
+  // What the normal side handed to the channel: two FISUs when it went into
+  // service, the five MSUs with their 3 header octets, a FISU acknowledging
+  // each of the peer's MSUs. LSSUs are not counted.
+  EXPECT_EQ(a->statistics().msuTxCount, 2u + 5u + 5u);
+  EXPECT_EQ(a->statistics().octetsTx, 2 * 3u + (3 + 5) + (3 + 62) + (3 + 63) + (3 + 64) + (3 + 200) + 5 * 3u);
 
   // Deactivation sends SIOS; the peer takes the link out of service.
   h.family_a().deactivate();
@@ -94,6 +99,13 @@ TEST(Ss7Pair, NormalAgainstEmergencyAlignsCarriesAndStopsCleanInTshark) {
       "1,,0\n1,,0\n"                // emergency side in service
       "0,,5\n1,,5\n0,,62\n1,,62\n"  // MSUs of 5 and 62 octets
       "0,,63\n1,,63\n";             // and of 63: LI 62 is the last exact one
+  const std::string rest =
+      "0,,63\n1,,63\n0,,63\n1,,63\n"  // longer MSUs: LI 63
+      "1,,0\n0,,0\n1,,0\n0,,0\n1,,0\n0,,0\n1,,0\n0,,0\n1,,0\n0,,0\n"  // acknowledgements
+      "0,3,1\n1,3,1\n"                    // deactivation: SIOS both
+      + first.substr(0, first.find("0,,5")) +  // aligned again
+      "1,3,1\n0,3,1\n";                   // trunk down: SIOS both
+  EXPECT_EQ(units, first + rest);
   EXPECT_NE(units.find(",3,1\n"), std::string::npos) << "no SIOS on the line";
 }
 

@@ -353,12 +353,12 @@ TEST_F(SlcTest, TracesFollowTheSs7LogSwitchesAndGoToTheirStreams) {
   h.advance(1500);
   EXPECT_EQ(out.take(),
             "SS7/L2 [dpc=2, slc=3, trunk=1] (idle): local_activate: executing...\n"
-            "SS7/L2 [dpc=2, slc=3, trunk=1]: change state from \"idle\" to \"not aligned\"\n"
+            "SS7/L2 [dpc=2, slc=3, trunk=1]: change state from \"idle\" to \"not aligned\" on activate\n"
             "SS7/L2 [dpc=2, slc=3, trunk=1] (not aligned):  rx raw 0xFF 0xFF 0x1 0x0\n"
-            "SS7/L2 [dpc=2, slc=3, trunk=1]: change state from \"not aligned\" to \"aligned\"\n"
+            "SS7/L2 [dpc=2, slc=3, trunk=1]: change state from \"not aligned\" to \"aligned\" on SIO\n"
             "SS7/L2 [dpc=2, slc=3, trunk=1] (aligned): set T3\n"
             "SS7/L2 [dpc=2, slc=3, trunk=1] (aligned): T3 expired\n"
-            "SS7/L2 [dpc=2, slc=3, trunk=1]: change state from \"aligned\" to \"idle\"\n");
+            "SS7/L2 [dpc=2, slc=3, trunk=1]: change state from \"aligned\" to \"idle\" on T3\n");
   into_service();
   out.take();
   send(msu(5));
