@@ -54,6 +54,15 @@ bool Packet::reserve_head_or_fail(unsigned len) {
   return true;
 }
 
+bool Packet::try_renew() {
+  if (p_ && p_->ref_count == 1) {
+    p_->fdata = p_->ftail = p_->fbuffer;
+    return true;
+  }
+  *this = static_cast<_Packet*>(nullptr);
+  return reserve_head_or_fail(0);
+}
+
 void Packet::reserve_tail(unsigned len) {
   passert(len <= packet_max_size, "len>packet_max_size");
   if (!p_) {
