@@ -228,6 +228,8 @@ class LAPD : public Protocol, private LAPDFullState, public HDLC::Notify {
   static const char* timer_name(Tn t);
   bool& running(Tn t);
   void warn_running(const char* verb, Tn t, Tn first, Tn second);
+  void warn_stop(Tn t);
+  bool others_running(Tn t) const;
   void OnTimer();
   void OnT200();
   void OnT202();
@@ -331,6 +333,7 @@ class LAPD : public Protocol, private LAPDFullState, public HDLC::Notify {
   CleanQueue<Packet, 7> ack_;    // I frames sent and not acknowledged, oldest first
   Protocol_name_str name_{"ISDN::LAPD"};
   GenericHDLC* transmitter_ = nullptr;
+  Packet control_frame_;  // the last S or U frame sent, see tx_cmd_resp
 };
 
 }  // namespace ISDN
