@@ -54,11 +54,7 @@ bool Packet::reserve_head_or_fail(unsigned len) {
   return true;
 }
 
-bool Packet::try_renew() {
-  if (p_ && p_->ref_count == 1) {
-    p_->fdata = p_->ftail = p_->fbuffer;
-    return true;
-  }
+bool Packet::renew_fresh() {
   *this = static_cast<_Packet*>(nullptr);
   return reserve_head_or_fail(0);
 }

@@ -124,7 +124,13 @@ class Smart_pointer<_Packet> {
   // anew: the buffer it holds when no other handle shares it (one just used,
   // still in the cache, where the pool hands out the one freed longest ago),
   // else a fresh one. False, and a null handle, when the pool is empty.
-  bool try_renew();
+  bool try_renew() {
+    if (p_ && p_->ref_count == 1) {
+      p_->fdata = p_->ftail = p_->fbuffer;
+      return true;
+    }
+    return renew_fresh();
+  }
 
   unsigned length() const { return p_ ? p_->_length() : 0; }
   unsigned headroom() const { return p_ ? p_->_headroom() : 0; }
@@ -247,6 +253,7 @@ class Smart_pointer<_Packet> {
   }
   bool make_unique();
   bool reserve_head_or_fail(unsigned len);
+  bool renew_fresh();
   [[noreturn]] void check_failed(const char* what) const;
   [[noreturn]] void assertion_failed(const char* what) const;
 

@@ -318,7 +318,7 @@ void LAPD::receive(Packet& frame) {
       default: local_events(); return;
     }
   }
-  log_frame(ev, rx);
+  if (log_ > 3) log_frame(ev, rx);
   dispatch(ev, rx);
   local_events();
 }
@@ -486,8 +486,8 @@ void LAPD::local_events() {
     }
     RetrRQ = false;
   }
-  queued_up();
-  ack_pending();
+  if (QueuedUp) queued_up();
+  if (AckRQ) ack_pending();
   if (out_.count() < normal_below) set_flow(FlowStatus::normal);
 }
 
@@ -590,7 +590,9 @@ void LAPD::warn_running(const char* verb, Tn t, Tn first, Tn second) {
 // Whether a timer other than t is flagged: on every frame received the
 // answer is no, and the warnings need not be looked at.
 bool LAPD::others_running(Tn t) const {
-  return (t != Tn::t200 && T200_running) || (t != Tn::t202 && T202_running) || (t != Tn::t203 && T203_running);
+  const unsigned flagged = unsigned(T200_running) + unsigned(T202_running) + unsigned(T203_running);
+  const bool self = t == Tn::t200 ? T200_running : t == Tn::t202 ? T202_running : T203_running;
+  return flagged > unsigned(self);
 }
 
 void LAPD::start_timer(Tn t) {
