@@ -600,10 +600,10 @@ void LAPD::start_timer(Tn t) {
     if (t == Tn::t200) warn_running("start", t, Tn::t202, Tn::t203);
     if (t == Tn::t202) warn_running("start", t, Tn::t200, Tn::t203);
     if (t == Tn::t203) warn_running("start", t, Tn::t200, Tn::t202);
+    // A restart (T203 on every frame received) is a stop and a start, but
+    // arming moves the pending event: it need not be taken out first.
+    if (running(t)) warn_stop(t);
   }
-  // A restart (T203 on every frame received) is a stop and a start, but
-  // arming moves the pending event: it need not be taken out first.
-  if (running(t)) warn_stop(t);
   running(t) = true;
   timer_.arm(t, t == Tn::t200 ? T200_ms : t == Tn::t202 ? T202_ms : T203_ms);
 }
