@@ -82,7 +82,7 @@ void BM_OurLapdIFrame(benchmark::State& state) {
     if (!p.try_renew()) state.SkipWithError("no free packet");
     std::memcpy(p.put(static_cast<unsigned>(b.size())), b.data(), b.size());
     link->on_hdlc_receive(p);
-    last = p;
+    if (p.get()->references() == 1) last = p;
   }
   if (channel.rr != static_cast<unsigned long>(state.iterations())) state.SkipWithError("not one RR per I frame");
   if (top.received != 2 * static_cast<unsigned long>(state.iterations())) state.SkipWithError("payloads not delivered");

@@ -167,7 +167,7 @@ void BM_OursReceiveMsu(benchmark::State& state) {
     if (!in.try_renew()) state.SkipWithError("no free packet");
     std::memcpy(in.put(sizeof msu), msu, sizeof msu);
     slc->on_hdlc_receive(in);
-    last = in;
+    if (in.get()->references() == 1) last = in;
     // The FISU back: its BSN is the MSU's FSN.
     acknowledged = acknowledged && channel.length == 3 && (channel.last[0] & 0x7F) == fsn;
     fsn = (fsn + 1) & 127;

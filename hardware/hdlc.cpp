@@ -154,7 +154,9 @@ void HDLC::do_read() {
       ++counters_.received;
       notify_->on_hdlc_receive(frame);
       if (alive.expired() || !is_open()) return;  // the owner closed (or destroyed) the channel
-      rx_ = frame;
+      // Kept only when no layer holds the frame: a layer's copy must stay
+      // its own, or changing it would cost a copy.
+      if (frame.get() && frame.get()->references() == 1) rx_ = frame;
       continue;
     }
     // A driver never hands over an empty frame: a read of nothing means its

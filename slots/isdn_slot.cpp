@@ -98,7 +98,7 @@ void IsdnSlot::OnEvent(int fd, short revents) {
       deactivate();
       return;
     }
-    rx_ = frame;
+    if (frame.get() && frame.get()->references() == 1) rx_ = frame;  // a frame a layer keeps stays its own
   }
   if ((revents & POLLOUT) && !ready && is_open()) {
     ready = true;
