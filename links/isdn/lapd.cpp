@@ -488,7 +488,7 @@ void LAPD::local_events() {
   }
   if (QueuedUp) queued_up();
   if (AckRQ) ack_pending();
-  if (out_.count() < normal_below) set_flow(FlowStatus::normal);
+  if (flow_ != FlowStatus::normal && out_.count() < normal_below) set_flow(FlowStatus::normal);
 }
 
 // Q.921 5.6.1: I frames go out while the window is open and the peer is not

@@ -182,9 +182,16 @@ class LAPD : public Protocol, private LAPDFullState, public HDLC::Notify {
   void start_T200() { start_timer(Tn::t200); }
   void start_T202() { start_timer(Tn::t202); }
   void start_T203() { start_timer(Tn::t203); }
-  void stop_T200() { stop_timer(Tn::t200); }
-  void stop_T202() { stop_timer(Tn::t202); }
-  void stop_T203() { stop_timer(Tn::t203); }
+  // A timer not flagged needs no call (T200 is stopped on nearly every frame).
+  void stop_T200() {
+    if (T200_running) stop_timer(Tn::t200);
+  }
+  void stop_T202() {
+    if (T202_running) stop_timer(Tn::t202);
+  }
+  void stop_T203() {
+    if (T203_running) stop_timer(Tn::t203);
+  }
 
   // TEI assignment (Q.921 5.3.2); runs on a BRI user side only.
   void BeginTeiAssignProcedure();
