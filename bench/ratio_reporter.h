@@ -8,6 +8,11 @@
 //       std::printf("ours / theirs = %.2f\n", r.ratio("BM_Ours", "BM_Theirs"));
 //     });
 //   }
+//
+// Unless the command line says otherwise, every benchmark runs five times,
+// the runs of all benchmarks shuffled among each other, and the figures
+// compared are the medians: a burst of load on a shared machine then hits
+// one repetition of one side, not a whole side.
 #include <benchmark/benchmark.h>
 
 #include <functional>
@@ -25,19 +30,32 @@ class RatioReporter : public benchmark::ConsoleReporter {
 
   void ReportRuns(const std::vector<Run>& runs) override {
     ConsoleReporter::ReportRuns(runs);
-    for (const Run& r : runs)
-      if (!r.error_occurred && r.run_type == Run::RT_Iteration)
-        ns_[r.benchmark_name()] = r.GetAdjustedRealTime() * 1e9 / benchmark::GetTimeUnitMultiplier(r.time_unit);
+    for (const Run& r : runs) {
+      if (r.error_occurred) {
+        failed_[r.run_name.str()] = true;
+        continue;
+      }
+      const double ns = r.GetAdjustedRealTime() * 1e9 / benchmark::GetTimeUnitMultiplier(r.time_unit);
+      // A median of repetitions overrides the single figures of its runs.
+      if (r.run_type == Run::RT_Aggregate && r.aggregate_name == "median")
+        median_[r.run_name.str()] = ns;
+      else if (r.run_type == Run::RT_Iteration)
+        single_[r.run_name.str()] = ns;
+    }
   }
   void Finalize() override {
     ConsoleReporter::Finalize();
     summary_(*this);
   }
 
-  // Real time per iteration in nanoseconds; 0 when the benchmark did not run.
+  // Real time per iteration in nanoseconds, the median when the benchmark
+  // was repeated; 0 when it did not run or one of its runs failed.
   double ns(const std::string& name) const {
-    auto at = ns_.find(name);
-    return at == ns_.end() ? 0 : at->second;
+    if (failed_.count(name)) return 0;
+    auto at = median_.find(name);
+    if (at != median_.end()) return at->second;
+    at = single_.find(name);
+    return at == single_.end() ? 0 : at->second;
   }
   // ns(a) / ns(b); 0 when either did not run.
   double ratio(const std::string& a, const std::string& b) const {
@@ -46,13 +64,23 @@ class RatioReporter : public benchmark::ConsoleReporter {
 
  private:
   Summary summary_;
-  std::map<std::string, double> ns_;
+  std::map<std::string, double> single_, median_;
+  std::map<std::string, bool> failed_;
 };
 
-// Runs the benchmarks named on the command line, then the summary.
+// Runs the benchmarks named on the command line, then the summary. The
+// defaults (five interleaved repetitions, aggregates only) come before the
+// caller's arguments, which therefore override them.
 inline int run_with_summary(int argc, char** argv, RatioReporter::Summary summary) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  static char reps[] = "--benchmark_repetitions=5";
+  static char shuffle[] = "--benchmark_enable_random_interleaving=true";
+  static char aggregates[] = "--benchmark_report_aggregates_only=true";
+  std::vector<char*> args = {argv[0], reps, shuffle, aggregates};
+  args.insert(args.end(), argv + 1, argv + argc);
+  int n = static_cast<int>(args.size());
+  args.push_back(nullptr);
+  benchmark::Initialize(&n, args.data());
+  if (benchmark::ReportUnrecognizedArguments(n, args.data())) return 1;
   RatioReporter reporter(std::move(summary));
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();

@@ -263,7 +263,6 @@ int main(int argc, char** argv) {
   std::printf("%-52s %14lld %s\n", "requests journaled in the run", total, "");
   std::printf("%-52s %11.1f ms %s\n", "longest ping delay, no journal reader (peer)", alone.maxPing, "");
   std::printf("%-52s %11.1f ms %s\n", "longest ping delay, journal read over and over", busy.maxPing, "<= 100 ms");
-  std::printf("%-52s %14.2f %s\n", "  ratio to the peer", busy.maxPing / std::max(0.001, alone.maxPing), "");
   std::printf("%-52s %14ld %s\n", "whole journals read meanwhile", journals.load(), "");
   std::printf("%-52s %14ld\n", "  failed", failedJournals.load());
   std::printf("%-52s %11ld KiB\n", "resident memory at start", startKiB);

@@ -4,19 +4,23 @@
 // cycle is six commands: create a trunk slot, create a map slot on a bus
 // channel, connect the trunk to it, disconnect, destroy both; every answer
 // is checked octet for octet (the stream signals in between are passed
-// over). Both run pipelined at depth 16 (sixteen requests in flight); each
-// rate is the median of the rounds. Prints the rates, their ratio, and the
-// daemon's resident memory after the first tenth of the cycles and after
-// all of them, which should not differ (the simulated board's journal of
-// device requests is cleared after each round: it is the board's memory,
-// not the daemon's).
+// over). Both run one request at a time (depth 1) and pipelined (depth 16,
+// sixteen requests in flight); the four measurements of a round run in a
+// shuffled order, and each figure is the median of the rounds. Prints the
+// time per command and per cycle, slot commands / pings in time (below 1:
+// a slot command takes less than a ping), and the daemon's resident memory
+// after the first tenth of the cycles and after all of them, which should
+// not differ (the simulated board's journal of device requests is cleared
+// after each round: it is the board's memory, not the daemon's).
 //
 //   slot_commands_bench [cycles]
 #include <signal.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -56,19 +60,36 @@ int main(int argc, char** argv) {
   const std::vector<bench::Exchange> ping = {
       {tpkt(std::string("\x06\x00", 2)), tpkt(std::string("\x10", 1))}};
   const std::vector<bench::Exchange> slots = slotCycle();
-  const unsigned depth = 16;
-  // Whole cycles, in batches of the depth.
+  // Whole cycles, in batches of sixteen.
   const auto commands = [&](unsigned n) { return n * 6 / 48 * 48; };
 
-  bool ok = s >= 0 && bench::measure(s, slots, depth, commands(cycles / 10), true) > 0 &&  // warm-up
+  bool ok = s >= 0 && bench::measure(s, slots, 16, commands(cycles / 10), true) > 0 &&  // warm-up
             bench::clearJournal(root.dir());
   const long warmKiB = e2e::residentKiB(daemon.pid());
   const unsigned rounds = 9;
-  std::vector<double> pingRates, slotRates;
+  // Per round: pings and slot commands at each depth; one at a time, a
+  // command waits a whole round trip, so that depth gets a quarter of them.
+  struct Series {
+    const std::vector<bench::Exchange>* cycle;
+    unsigned depth;
+    unsigned count;
+    std::vector<double> rates;
+  };
+  const unsigned perRound = commands(cycles - cycles / 10) / rounds / 48 * 48;
+  Series series[] = {{&ping, 1, perRound / 4 / 48 * 48, {}},
+                     {&slots, 1, perRound / 4 / 48 * 48, {}},
+                     {&ping, 16, perRound, {}},
+                     {&slots, 16, perRound, {}}};
+  std::minstd_rand shuffle(41);
+  std::vector<Series*> order;
+  for (Series& x : series) order.push_back(&x);
   for (unsigned r = 0; ok && r < rounds; ++r) {
-    pingRates.push_back(bench::measure(s, ping, depth, commands(cycles - cycles / 10) / rounds / 48 * 48, true));
-    slotRates.push_back(bench::measure(s, slots, depth, commands(cycles - cycles / 10) / rounds / 48 * 48, true));
-    ok = pingRates.back() > 0 && slotRates.back() > 0 && bench::clearJournal(root.dir());
+    std::shuffle(order.begin(), order.end(), shuffle);
+    for (Series* x : order) {
+      x->rates.push_back(bench::measure(s, *x->cycle, x->depth, std::max(48u, x->count), true));
+      ok = ok && x->rates.back() > 0;
+    }
+    ok = ok && bench::clearJournal(root.dir());
   }
   const long endKiB = e2e::residentKiB(daemon.pid());
   if (s >= 0) ::close(s);
@@ -78,11 +99,15 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "slot_commands_bench: a run failed (see %s/daemon.err)\n", root.dir().c_str());
     return 1;
   }
-  const double p = bench::median(pingRates), c = bench::median(slotRates);
-  std::printf("one controller connection of korvend-sim, depth 16 (%u rounds)\n", rounds);
-  std::printf("%-36s %14s %8s %s\n", "", "per second", "ratio", "goal");
-  std::printf("%-36s %14.0f\n", "ping round trips", p);
-  std::printf("%-36s %14.0f %7.2fx %s\n", "slot commands (6 a cycle)", c, c / p, ">= 0.5x");
+  std::printf("one controller connection of korvend-sim (medians of %u rounds)\n", rounds);
+  std::printf("%-30s %6s %14s %14s %8s %s\n", "", "depth", "per command", "per cycle", "ratio", "goal");
+  for (unsigned d = 0; d < 2; ++d) {
+    const double p = 1e6 / bench::median(series[2 * d].rates), c = 1e6 / bench::median(series[2 * d + 1].rates);
+    std::printf("%-30s %6u %11.2f us %11.2f us\n", "ping round trips", series[2 * d].depth, p, 6 * p);
+    std::printf("%-30s %6u %11.2f us %11.2f us %7.2fx %s\n", "slot commands (6 a cycle)", series[2 * d].depth, c, 6 * c,
+                c / p, "<= 2.0x");
+  }
+  std::printf("(ratio: slot commands / pings in time, below 1 = a slot command is faster than a ping)\n");
   std::printf("resident memory: %ld KiB after %u cycles, %ld KiB after %u\n", warmKiB, cycles / 10, endKiB, cycles);
   return 0;
 }

@@ -50,7 +50,7 @@ std::int32_t driverMode(int mode) {
 }  // namespace
 
 ssize_t ReadFrame(int fd, Packet& frame) {
-  if (!frame.try_reserve_head(0)) {
+  if (!frame.try_renew()) {
     static unsigned char scratch[packet_max_size];
     return ::read(fd, scratch, sizeof scratch);
   }
@@ -122,6 +122,7 @@ void HDLC::releasePaths() {
 void HDLC::deactivate() {
   releasePaths();
   event_.Release();
+  rx_ = Packet();
   ready_ = false;
   if (traces.signalling_hdlc) std::clog << ext::header(this) << "deactivated" << std::endl;
 }
@@ -150,7 +151,10 @@ void HDLC::do_read() {
   const std::weak_ptr<char> alive = life_;
   for (;;) {
     const int fd = event_.fd().get();
-    Packet frame;
+    // The frame is a local: a receiver may destroy the channel, and the
+    // frame must outlive its call.
+    Packet frame = rx_;
+    rx_ = Packet();
     const ssize_t n = ReadFrame(fd, frame);
     if (n > 0 && frame.is_null()) {
       std::clog << ext::header(this) << "rx frame of " << n << " octets dropped: no free packet" << std::endl;
@@ -161,12 +165,18 @@ void HDLC::do_read() {
       ++counters_.received;
       notify_->on_hdlc_receive(frame);
       if (alive.expired() || !is_open()) return;  // the owner closed (or destroyed) the channel
+      // Kept only when no layer holds the frame: a layer's copy must stay
+      // its own, or changing it would cost a copy.
+      if (frame.get() && frame.get()->references() == 1) rx_ = frame;
       continue;
     }
     // A driver never hands over an empty frame: a read of nothing means its
     // end has gone, which is an error like any other, not "try later".
     const int err = n == 0 ? EPIPE : errno;
-    if (err == EAGAIN) return;
+    if (err == EAGAIN) {
+      rx_ = frame;  // for the next frame
+      return;
+    }
     std::cerr << ext::header(this) << "read error: " << ::strerror(err) << std::endl;
     deactivate();
     notify_->on_hdlc_error(Notify::Cause::read_error);

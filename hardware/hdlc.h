@@ -54,10 +54,11 @@ class GenericHDLC {
   virtual bool is_ready() const = 0;
 };
 
-// Reads one frame from a driver's descriptor into `frame`, a fresh packet.
-// With no packet free the frame is taken off the descriptor all the same,
-// so that the next ones are not held up behind it, and `frame` stays null.
-// Returns what read() returned.
+// Reads one frame from a driver's descriptor into `frame`: into the buffer
+// it holds when no other handle shares it (the last frame's, which no layer
+// kept), else into a fresh packet. With no packet free the frame is taken
+// off the descriptor all the same, so that the next ones are not held up
+// behind it, and `frame` is null. Returns what read() returned.
 ssize_t ReadFrame(int fd, Packet& frame);
 
 // Opens the controller and binds one of its channels, in driver mode
@@ -150,6 +151,7 @@ class HDLC : public GenericHDLC {
   int trunk_ = 0;
   int timeslot_ = 0;
   Notify* notify_;
+  Packet rx_;                   // the last frame read, its buffer reused when no layer kept it
   Dpc writeError_;              // reports a write error on the next pass
   std::shared_ptr<char> life_;  // expires with the channel: an owner may destroy it from a callback
 };

@@ -77,6 +77,12 @@ bool Multiplexer::event_exists(const EventHandler* h) const { return h->where_ !
 // ---- timers ----
 
 void Multiplexer::set(TimerEvent* t) {
+  // A re-armed last event that still sorts last (a timer restarted on every
+  // frame) stays where it is: the walk would put it back there.
+  if (t->armed_ && t == timers_.tail()) {
+    const TimerEvent* before = timers_.prev(t);
+    if (!before || before->compare(t) <= 0) return;
+  }
   reset(t);
   timers_.insert_to_tail_by_grown(t);
   t->armed_ = true;

@@ -54,6 +54,11 @@ bool Packet::reserve_head_or_fail(unsigned len) {
   return true;
 }
 
+bool Packet::renew_fresh() {
+  *this = static_cast<_Packet*>(nullptr);
+  return reserve_head_or_fail(0);
+}
+
 void Packet::reserve_tail(unsigned len) {
   passert(len <= packet_max_size, "len>packet_max_size");
   if (!p_) {

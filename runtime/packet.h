@@ -101,7 +101,7 @@ class Smart_pointer<_Packet> {
   // When the buffer is shared, replaces it by a private copy of its window.
   // Throws std::bad_alloc (handle unchanged) when the pool is empty.
   void prepare_for_modify() {
-    if (!make_unique()) throw std::bad_alloc();
+    if (p_ && p_->ref_count > 1 && !make_unique()) throw std::bad_alloc();
   }
 
   // Takes a buffer with `len` bytes of head room on a null handle, or moves
@@ -120,6 +120,17 @@ class Smart_pointer<_Packet> {
   // Takes a buffer with `len` bytes of tail room on a null handle, or moves
   // the window `len` bytes back on a held one.
   void reserve_tail(unsigned len);
+  // Makes the handle an empty window at the start of a buffer, to be filled
+  // anew: the buffer it holds when no other handle shares it (one just used,
+  // still in the cache, where the pool hands out the one freed longest ago),
+  // else a fresh one. False, and a null handle, when the pool is empty.
+  bool try_renew() {
+    if (p_ && p_->ref_count == 1) {
+      p_->fdata = p_->ftail = p_->fbuffer;
+      return true;
+    }
+    return renew_fresh();
+  }
 
   unsigned length() const { return p_ ? p_->_length() : 0; }
   unsigned headroom() const { return p_ ? p_->_headroom() : 0; }
@@ -242,6 +253,7 @@ class Smart_pointer<_Packet> {
   }
   bool make_unique();
   bool reserve_head_or_fail(unsigned len);
+  bool renew_fresh();
   [[noreturn]] void check_failed(const char* what) const;
   [[noreturn]] void assertion_failed(const char* what) const;
 

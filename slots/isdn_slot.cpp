@@ -83,7 +83,8 @@ void IsdnSlot::Trace(const char* way, const Packet& frame) const {
 
 void IsdnSlot::OnEvent(int fd, short revents) {
   if (revents & (POLLIN | POLLHUP | POLLERR)) {
-    Packet frame;
+    Packet frame = rx_;
+    rx_ = Packet();
     const ssize_t n = ReadFrame(fd, frame);
     if (n > 0 && frame.is_null()) {
       std::ostringstream line;
@@ -108,6 +109,7 @@ void IsdnSlot::OnEvent(int fd, short revents) {
       deactivate();
       return;
     }
+    if (frame.get() && frame.get()->references() == 1) rx_ = frame;  // a frame a layer keeps stays its own
   }
   if ((revents & POLLOUT) && !ready && is_open()) {
     ready = true;

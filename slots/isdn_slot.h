@@ -84,6 +84,7 @@ class IsdnSlot : public Slot, public ProtocolsFamily, public ISDN::LAPD::Notify,
   Event event;
   ISDN::LAPD* lapd;  // owned by the family
   bool ready = false;
+  Packet rx_;  // the last frame read, its buffer reused when no layer kept it
   Protocol_name_str name_{"ISDN/HDLC"};
 };
 

@@ -3,9 +3,12 @@
 // against peers on the same values:
 //   aligned PER   - our coder against Erlang's compiled codec (asn1ct);
 //   unaligned PER - our coder against asn1c's (0.9.28 codes unaligned PER).
-// Prints ns per message for each and the ratios. Nothing is asserted.
+// The sides run in turn, in a shuffled order, five times; each figure is the
+// median of its five (each itself the best of five runs, as the Erlang side
+// measures). Prints ns per message for each and ours / peer in time (below
+// 1: korvend faster). Nothing is asserted.
 //
-//   asn1_codec_bench [--corpus FILE] [--min-ms N]
+//   asn1_codec_bench [--corpus FILE] [--min-ms N] [--repetitions N]
 //
 // The Erlang copy of the modules is compiled on first use (some twenty
 // seconds); without Erlang or asn1c their lines are skipped.
@@ -15,7 +18,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <memory>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -145,13 +150,30 @@ Figures measure_ours(ASN1::CoderEnv& env, const std::vector<LGCP::Message>& valu
   return f;
 }
 
+// The figures of one side over the repetitions.
+struct Series {
+  std::vector<double> encode, decode;
+  void add(const Figures& f) {
+    encode.push_back(f.encode);
+    decode.push_back(f.decode);
+  }
+  bool empty() const { return encode.empty(); }
+  Figures median() const {
+    const auto mid = [](std::vector<double> v) {
+      std::sort(v.begin(), v.end());
+      return v.empty() ? 0 : v[v.size() / 2];
+    };
+    return Figures{mid(encode), mid(decode)};
+  }
+};
+
 void print_row(const char* rule, const char* who, const Figures& f) {
   std::printf("  %-14s %-8s encode %8.0f ns   decode %8.0f ns\n", rule, who, f.encode, f.decode);
 }
 
 void print_ratio(const char* peer, const Figures& peerF, const Figures& ours) {
-  std::printf("  %-23s encode %7.2fx     decode %7.2fx   (%s / korvend, above 1: korvend faster)\n", "", peerF.encode / ours.encode,
-              peerF.decode / ours.decode, peer);
+  std::printf("  %-23s encode %7.2fx     decode %7.2fx   (korvend / %s in time, below 1: korvend faster)\n", "",
+              ours.encode / peerF.encode, ours.decode / peerF.decode, peer);
 }
 
 }  // namespace
@@ -159,9 +181,11 @@ void print_ratio(const char* peer, const Figures& peerF, const Figures& ours) {
 int main(int argc, char** argv) {
   std::string corpusPath = std::string(KORVEND_SOURCE_DIR) + "/bench/asn1/lgcp_corpus.txt";
   double minMs = 300;
+  int repetitions = 5;
   for (int i = 1; i + 1 < argc; i += 2) {
     if (std::strcmp(argv[i], "--corpus") == 0) corpusPath = argv[i + 1];
     else if (std::strcmp(argv[i], "--min-ms") == 0) minMs = std::atof(argv[i + 1]);
+    else if (std::strcmp(argv[i], "--repetitions") == 0) repetitions = std::max(1, std::atoi(argv[i + 1]));
   }
 
   std::vector<LGCP::Message> values;
@@ -187,36 +211,33 @@ int main(int argc, char** argv) {
   std::printf("LGCP.Message corpus: %zu messages, %zu octets aligned PER, %zu unaligned\n", values.size(),
               aperOctets, uperOctets);
 
-  Figures ourAper = measure_ours(aper, values, aperWire, minMs);
-  Figures ourUper = measure_ours(uper, values, uperWire, minMs);
-
   // Erlang: its copy of the modules, compiled once into the build tree.
   const std::string work = KORVEND_BENCH_WORK_DIR;
   const std::string oracle = work + "/oracle";
   const std::string escript = std::string("escript ") + KORVEND_SOURCE_DIR + "/tests/asn1/oracle/oracle.escript " + oracle;
-  bool erlang = run(std::string(KORVEND_PYTHON) + " " + KORVEND_SOURCE_DIR + "/tests/asn1/oracle/crosscheck.py prepare --out " +
-                    oracle + " --src " + KORVEND_SOURCE_DIR + "/asn1/modules >/dev/null 2>&1");
+  const bool erlang = run(std::string(KORVEND_PYTHON) + " " + KORVEND_SOURCE_DIR + "/tests/asn1/oracle/crosscheck.py prepare --out " +
+                          oracle + " --src " + KORVEND_SOURCE_DIR + "/asn1/modules >/dev/null 2>&1");
   const std::string aperFile = work + "/corpus.aper", termsFile = work + "/corpus.terms";
   write_lines(aperFile, aperWire);
 
-  std::printf("\n");
-  print_row("aligned PER", "korvend", ourAper);
+  // Each side is one measurement; a failed one leaves its series empty.
+  Series ourAper, ourUper, erlangAper, asn1cUper;
+  bool erlangFailed = false;
+  std::vector<std::function<void()>> sides;
+  sides.push_back([&] { ourAper.add(measure_ours(aper, values, aperWire, minMs)); });
+  sides.push_back([&] { ourUper.add(measure_ours(uper, values, uperWire, minMs)); });
   if (erlang) {
-    std::string out;
-    Figures e;
-    if (run(escript + " per bench LGCP Message 200 < " + aperFile, &out) &&
-        std::sscanf(out.c_str(), "encode %lf decode %lf", &e.encode, &e.decode) == 2) {
-      print_row("", "erlang", e);
-      print_ratio("erlang", e, ourAper);
-    } else {
-      std::printf("  erlang: bench failed\n");
-    }
-  } else {
-    std::printf("  erlang: not available (Debian erlang-base, erlang-asn1)\n");
+    sides.push_back([&] {
+      std::string out;
+      Figures e;
+      if (!erlangFailed && run(escript + " per bench LGCP Message 200 < " + aperFile, &out) &&
+          std::sscanf(out.c_str(), "encode %lf decode %lf", &e.encode, &e.decode) == 2)
+        erlangAper.add(e);
+      else
+        erlangFailed = true;
+    });
   }
 
-  std::printf("\n");
-  print_row("unaligned PER", "korvend", ourUper);
 #ifdef KORVEND_BENCH_ASN1C
   // asn1c gets the same values through Erlang: read from our aligned
   // encodings, written out as X.691 unaligned PER.
@@ -226,10 +247,10 @@ int main(int argc, char** argv) {
       run(escript + " uper load LGCP Message " + termsFile, &converted)) {
     x691 = parse_lines(converted);
   }
-  if (x691.size() != values.size()) {
-    std::printf("  asn1c: needs Erlang to convert the corpus\n");
-  } else {
-    std::vector<void*> structs(x691.size(), nullptr);
+  std::vector<void*> structs;
+  std::size_t same = 0, sameAsn1c = 0;
+  if (x691.size() == values.size()) {
+    structs.assign(x691.size(), nullptr);
     for (std::size_t i = 0; i < x691.size(); ++i) {
       asn_dec_rval_t r = uper_decode_complete(nullptr, &asn_DEF_LGCP_Message, &structs[i], x691[i].data(), x691[i].size());
       if (r.code != RC_OK) {
@@ -239,37 +260,65 @@ int main(int argc, char** argv) {
     }
     // Both peers code X.691 unaligned PER: ours should equal Erlang's
     // encodings (asn1c's input) and asn1c's own, octet for octet.
-    std::size_t same = 0, sameAsn1c = 0;
     for (std::size_t i = 0; i < x691.size(); ++i) {
       same += x691[i] == uperWire[i];
       static char out[65536];
       asn_enc_rval_t e = uper_encode_to_buffer(&asn_DEF_LGCP_Message, structs[i], out, sizeof out);
       if (e.encoded >= 0) sameAsn1c += Octets(out, out + (e.encoded + 7) / 8) == uperWire[i];
     }
-    Figures a;
-    static char buf[65536];
-    a.encode = time_per_item(structs.size(), minMs, [&](unsigned rounds) {
-      for (unsigned r = 0; r < rounds; ++r) {
-        for (void* s : structs) {
-          if (uper_encode_to_buffer(&asn_DEF_LGCP_Message, s, buf, sizeof buf).encoded < 0) std::abort();
+    sides.push_back([&] {
+      Figures a;
+      static char buf[65536];
+      a.encode = time_per_item(structs.size(), minMs, [&](unsigned rounds) {
+        for (unsigned r = 0; r < rounds; ++r) {
+          for (void* s : structs) {
+            if (uper_encode_to_buffer(&asn_DEF_LGCP_Message, s, buf, sizeof buf).encoded < 0) std::abort();
+          }
         }
-      }
-    });
-    a.decode = time_per_item(x691.size(), minMs, [&](unsigned rounds) {
-      for (unsigned r = 0; r < rounds; ++r) {
-        for (const Octets& o : x691) {
-          void* s = nullptr;
-          if (uper_decode_complete(nullptr, &asn_DEF_LGCP_Message, &s, o.data(), o.size()).code != RC_OK) std::abort();
-          ASN_STRUCT_FREE(asn_DEF_LGCP_Message, s);
+      });
+      a.decode = time_per_item(x691.size(), minMs, [&](unsigned rounds) {
+        for (unsigned r = 0; r < rounds; ++r) {
+          for (const Octets& o : x691) {
+            void* s = nullptr;
+            if (uper_decode_complete(nullptr, &asn_DEF_LGCP_Message, &s, o.data(), o.size()).code != RC_OK) std::abort();
+            ASN_STRUCT_FREE(asn_DEF_LGCP_Message, s);
+          }
         }
-      }
+      });
+      asn1cUper.add(a);
     });
-    for (void* s : structs) ASN_STRUCT_FREE(asn_DEF_LGCP_Message, s);
-    print_row("", "asn1c", a);
-    print_ratio("asn1c", a, ourUper);
+  }
+#endif
+
+  std::minstd_rand shuffle(41);
+  for (int r = 0; r < repetitions; ++r) {
+    std::shuffle(sides.begin(), sides.end(), shuffle);
+    for (const auto& side : sides) side();
+  }
+
+  std::printf("\n");
+  print_row("aligned PER", "korvend", ourAper.median());
+  if (!erlangAper.empty() && !erlangFailed) {
+    print_row("", "erlang", erlangAper.median());
+    print_ratio("erlang", erlangAper.median(), ourAper.median());
+  } else if (erlang) {
+    std::printf("  erlang: bench failed\n");
+  } else {
+    std::printf("  erlang: not available (Debian erlang-base, erlang-asn1)\n");
+  }
+
+  std::printf("\n");
+  print_row("unaligned PER", "korvend", ourUper.median());
+#ifdef KORVEND_BENCH_ASN1C
+  if (asn1cUper.empty()) {
+    std::printf("  asn1c: needs Erlang to convert the corpus\n");
+  } else {
+    print_row("", "asn1c", asn1cUper.median());
+    print_ratio("asn1c", asn1cUper.median(), ourUper.median());
     std::printf("  (of %zu unaligned encodings, %zu are octet-equal to Erlang's and %zu to asn1c's)\n", x691.size(),
                 same, sameAsn1c);
   }
+  for (void* s : structs) ASN_STRUCT_FREE(asn_DEF_LGCP_Message, s);
 #else
   std::printf("  asn1c: not built (Debian asn1c)\n");
 #endif

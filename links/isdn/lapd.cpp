@@ -270,9 +270,10 @@ void LAPD::receive(Packet& frame) {
     if (log_ > 3) std::clog << ext::header(this) << "discard frame of " << n << " octets" << std::endl;
     return;
   }
-  const unsigned char a1 = frame[0];
-  const unsigned char a2 = frame[1];
-  const unsigned char control = frame[2];
+  const unsigned char* const header = frame.data();  // n >= 3 octets, 4 for I and S frames
+  const unsigned char a1 = header[0];
+  const unsigned char a2 = header[1];
+  const unsigned char control = header[2];
   // Q.921 3.3.2: C/R is 1 in a command from the network and in a response
   // from the user.
   const bool cr = (a1 & 2) != 0;
@@ -287,14 +288,14 @@ void LAPD::receive(Packet& frame) {
   LapdEvent ev;
   if ((control & 1) == 0) {
     rx.ns = Seq(control >> 1);
-    rx.pf = frame[3] & 1;
-    rx.nr = Seq(frame[3] >> 1);
+    rx.pf = header[3] & 1;
+    rx.nr = Seq(header[3] >> 1);
     frame.pull(4);
     rx.info = &frame;
     ev = EV_RX_I;
   } else if ((control & 3) == 1) {
-    rx.pf = frame[3] & 1;
-    rx.nr = Seq(frame[3] >> 1);
+    rx.pf = header[3] & 1;
+    rx.nr = Seq(header[3] >> 1);
     switch ((control >> 2) & 3) {
       case 0: ev = EV_RX_RR; break;
       case 1: ev = EV_RX_RNR; break;
@@ -317,7 +318,7 @@ void LAPD::receive(Packet& frame) {
       default: local_events(); return;
     }
   }
-  log_frame(ev, rx);
+  if (log_ > 3) log_frame(ev, rx);
   dispatch(ev, rx);
   local_events();
 }
@@ -424,8 +425,11 @@ bool LAPD::xmit(Packet& frame) {
 bool LAPD::tx_cmd_resp(Kind kind, bool pf, bool command) {
   const auto k = static_cast<unsigned char>(kind);
   const bool supervisory = (k & 3) == 1;
-  Packet f;
-  f.reserve_head(0);
+  // The buffer of the last one serves again when the channel kept no
+  // reference to it: the link sends one of these for nearly every frame it
+  // receives.
+  Packet& f = control_frame_;
+  if (!f.try_renew()) throw std::bad_alloc();
   unsigned char* b = f.put(supervisory ? 4 : 3);
   const bool cr = side_ == Side::user ? !command : command;
   b[0] = static_cast<unsigned char>(self_sapi << 2 | (cr ? 2 : 0));
@@ -482,9 +486,9 @@ void LAPD::local_events() {
     }
     RetrRQ = false;
   }
-  queued_up();
-  ack_pending();
-  if (out_.count() < normal_below) set_flow(FlowStatus::normal);
+  if (QueuedUp) queued_up();
+  if (AckRQ) ack_pending();
+  if (flow_ != FlowStatus::normal && out_.count() < normal_below) set_flow(FlowStatus::normal);
 }
 
 // Q.921 5.6.1: I frames go out while the window is open and the peer is not
@@ -583,22 +587,39 @@ void LAPD::warn_running(const char* verb, Tn t, Tn first, Tn second) {
                    .c_str());
 }
 
+// Whether a timer other than t is flagged: on every frame received the
+// answer is no, and the warnings need not be looked at.
+bool LAPD::others_running(Tn t) const {
+  const unsigned flagged = unsigned(T200_running) + unsigned(T202_running) + unsigned(T203_running);
+  const bool self = t == Tn::t200 ? T200_running : t == Tn::t202 ? T202_running : T203_running;
+  return flagged > unsigned(self);
+}
+
 void LAPD::start_timer(Tn t) {
-  if (t == Tn::t200) warn_running("start", t, Tn::t202, Tn::t203);
-  if (t == Tn::t202) warn_running("start", t, Tn::t200, Tn::t203);
-  if (t == Tn::t203) warn_running("start", t, Tn::t200, Tn::t202);
-  if (running(t)) stop_timer(t);
+  if (others_running(t)) {
+    if (t == Tn::t200) warn_running("start", t, Tn::t202, Tn::t203);
+    if (t == Tn::t202) warn_running("start", t, Tn::t200, Tn::t203);
+    if (t == Tn::t203) warn_running("start", t, Tn::t200, Tn::t202);
+    // A restart (T203 on every frame received) is a stop and a start, but
+    // arming moves the pending event: it need not be taken out first.
+    if (running(t)) warn_stop(t);
+  }
   running(t) = true;
   timer_.arm(t, t == Tn::t200 ? T200_ms : t == Tn::t202 ? T202_ms : T203_ms);
 }
 
 void LAPD::stop_timer(Tn t) {
   if (!running(t)) return;
+  warn_stop(t);
+  running(t) = false;
+  timer_.cancel();
+}
+
+void LAPD::warn_stop(Tn t) {
+  if (!others_running(t)) return;
   if (t == Tn::t200) warn_running("stop", t, Tn::t203, Tn::t202);
   if (t == Tn::t202) warn_running("stop", t, Tn::t200, Tn::t203);
   if (t == Tn::t203) warn_running("stop", t, Tn::t200, Tn::t202);
-  running(t) = false;
-  timer_.cancel();
 }
 
 void LAPD::OnTimer() {

@@ -182,9 +182,16 @@ class LAPD : public Protocol, private LAPDFullState, public HDLC::Notify {
   void start_T200() { start_timer(Tn::t200); }
   void start_T202() { start_timer(Tn::t202); }
   void start_T203() { start_timer(Tn::t203); }
-  void stop_T200() { stop_timer(Tn::t200); }
-  void stop_T202() { stop_timer(Tn::t202); }
-  void stop_T203() { stop_timer(Tn::t203); }
+  // A timer not flagged needs no call (T200 is stopped on nearly every frame).
+  void stop_T200() {
+    if (T200_running) stop_timer(Tn::t200);
+  }
+  void stop_T202() {
+    if (T202_running) stop_timer(Tn::t202);
+  }
+  void stop_T203() {
+    if (T203_running) stop_timer(Tn::t203);
+  }
 
   // TEI assignment (Q.921 5.3.2); runs on a BRI user side only.
   void BeginTeiAssignProcedure();
@@ -228,6 +235,8 @@ class LAPD : public Protocol, private LAPDFullState, public HDLC::Notify {
   static const char* timer_name(Tn t);
   bool& running(Tn t);
   void warn_running(const char* verb, Tn t, Tn first, Tn second);
+  void warn_stop(Tn t);
+  bool others_running(Tn t) const;
   void OnTimer();
   void OnT200();
   void OnT202();
@@ -331,6 +340,7 @@ class LAPD : public Protocol, private LAPDFullState, public HDLC::Notify {
   CleanQueue<Packet, 7> ack_;    // I frames sent and not acknowledged, oldest first
   Protocol_name_str name_{"ISDN::LAPD"};
   GenericHDLC* transmitter_ = nullptr;
+  Packet control_frame_;  // the last S or U frame sent, see tx_cmd_resp
 };
 
 }  // namespace ISDN

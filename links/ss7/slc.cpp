@@ -304,13 +304,14 @@ bool SLC::send(Packet& unit) {
   const unsigned len = unit.length();
   const unsigned li = len <= 62 ? len : 63;
   // A packet without room for the header gets a buffer that has it.
-  unit = unit.with_headroom(3);
+  if (unit.headroom() < 3) unit = unit.with_headroom(3);
   // The header goes into the unit's own head room and comes off again once
   // the channel has it: the RTB keeps MSUs without it, and the FISU buffer
   // serves again, without a buffer taken from the pool for each unit.
-  unit.push8(static_cast<unsigned char>(li));
-  unit.push8(static_cast<unsigned char>(fib_to_send_ << 7 | unsigned(fsn_sent_)));
-  unit.push8(static_cast<unsigned char>(bib_to_send_ << 7 | unsigned(bsn_to_send_)));
+  unsigned char* h = unit.push(3);
+  h[0] = static_cast<unsigned char>(bib_to_send_ << 7 | unsigned(bsn_to_send_));
+  h[1] = static_cast<unsigned char>(fib_to_send_ << 7 | unsigned(fsn_sent_));
+  h[2] = static_cast<unsigned char>(li);
   Packet wire = unit;
   const bool sent = transmitter_->hdlc_transmit(wire);
   if (!sent) {

@@ -590,6 +590,7 @@ struct TimerProbe : ISDN::LAPD {
   using LAPD::LAPD;
   using LAPD::start_T200;
   using LAPD::start_T202;
+  using LAPD::start_T203;
   using LAPD::stop_T203;
 };
 
@@ -615,6 +616,74 @@ TEST(Lapd, SharedTimerWarnings) {
                                              "trying to start T202 while T200 running",
                                              "trying to start T202 while T203 running",
                                              "trying to stop T203 while T200 running"}));
+}
+
+// A restart moves the one pending event: it is reported as a stop and a
+// start, and the timer then fires once, at its new time.
+TEST(Lapd, RestartedTimerWarnsAsStopAndStartAndFiresOnce) {
+  linktest::LinkHarness h(203);
+  testkit::StreamCapture quiet(std::clog);
+  auto* probe = new TimerProbe(Side::user, 0);
+  h.family_a().add_protocol_tail(probe);
+  Packet sabme = linktest::packet_of({0x02, 0x01, 0x7F});
+  probe->on_hdlc_receive(sabme);  // established: T203 runs
+  ASSERT_TRUE(h.advance(5000));
+  probe->start_T203();  // alone: nothing to report
+  probe->start_T200();
+  probe->start_T203();  // the event now serves T203, 10 s from here
+  ASSERT_TRUE(h.advance(9999));
+  EXPECT_EQ(probe->stats().t200 + probe->stats().t203, 0u);
+  ASSERT_TRUE(h.advance(1));
+  EXPECT_EQ(probe->stats().t203, 1u);
+  EXPECT_EQ(probe->stats().t200, 0u);
+  std::vector<std::string> texts;
+  for (const auto& r : h.family_a().statuses) texts.push_back(r.text);
+  EXPECT_EQ(texts, (std::vector<std::string>{"trying to start T200 while T203 running",
+                                             "trying to start T203 while T200 running",
+                                             "trying to stop T203 while T200 running"}));
+}
+
+// A channel that may keep the frames it is given, as one that queues them.
+struct KeepingChannel : GenericHDLC {
+  bool keep = false;
+  std::vector<Packet> kept;
+  std::vector<const _Packet*> buffers;
+  bool hdlc_transmit(Packet& frame) override {
+    buffers.push_back(frame.get());
+    if (keep) kept.push_back(frame);
+    return true;
+  }
+  bool is_open() const override { return true; }
+  bool is_ready() const override { return true; }
+};
+
+// The link writes its S and U frames into one buffer while the channel lets
+// them go; a frame the channel kept is never written over.
+TEST(Lapd, AnswersReuseABufferTheChannelLetGoAndNeverOneItKept) {
+  linktest::LinkHarness h(203);
+  testkit::StreamCapture quiet(std::clog);
+  KeepingChannel channel;
+  auto* link = new ISDN::LAPD(Side::user, 0);
+  link->set_transmitter(&channel);
+  h.family_a().add_protocol_tail(link);
+  Packet sabme = linktest::packet_of({0x02, 0x01, 0x7F});
+  link->on_hdlc_receive(sabme);
+  // I frames with P = 1, N(S) 0..5: each answered by RR F = 1, N(R) one on.
+  for (unsigned ns = 0; ns < 6; ++ns) {
+    if (ns == 3) channel.keep = true;
+    Packet i = linktest::packet_of({0x02, 0x01, static_cast<std::uint8_t>(ns << 1), 0x01, 0x08, 0x01});
+    link->on_hdlc_receive(i);
+  }
+  ASSERT_EQ(channel.buffers.size(), 7u);  // UA, then six RRs
+  for (std::size_t k = 1; k < 5; ++k) EXPECT_EQ(channel.buffers[k], channel.buffers[0]) << k;
+  EXPECT_NE(channel.buffers[5], channel.buffers[4]);
+  EXPECT_NE(channel.buffers[6], channel.buffers[5]);
+  // RR responses with F = 1 (C/R 1 from the user side), N(R) 4, 5, 6.
+  ASSERT_EQ(channel.kept.size(), 3u);
+  for (unsigned k = 0; k < 3; ++k)
+    EXPECT_EQ(linktest::bytes_of(channel.kept[k]), (Bytes{0x02, 0x01, 0x01, static_cast<std::uint8_t>((k + 4) << 1 | 1)}))
+        << k;
+  EXPECT_EQ(h.family_a().received.size(), 6u);
 }
 
 TEST(Lapd, ProtocolInfoAndStatusText) {

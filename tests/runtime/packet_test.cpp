@@ -205,6 +205,44 @@ TEST(PacketPoolTest, ExhaustionThrowsOrFailsAndTheFirstFreedBufferComesBack) {
   EXPECT_EQ(1024u, packet_pool().available());
 }
 
+// A renewed handle keeps a buffer nobody else holds, emptied to its start,
+// and leaves a shared one to its other holders.
+TEST(PacketPoolTest, RenewKeepsAnUnsharedBufferAndLeavesASharedOne) {
+  Packet p = make({1, 2, 3}, 8);
+  p.pull(1);
+  _Packet* own = p.get();
+  const std::uint32_t free = packet_pool().available();
+  ASSERT_TRUE(p.try_renew());
+  EXPECT_EQ(own, p.get());
+  EXPECT_EQ("head=0, data=0, tail=65536", dump_of(p));
+  EXPECT_EQ(free, packet_pool().available());
+
+  p.put8(0x77);
+  Packet keeper = p;
+  ASSERT_TRUE(p.try_renew());
+  EXPECT_NE(own, p.get());
+  EXPECT_EQ("head=0, data=0, tail=65536", dump_of(p));
+  EXPECT_EQ("77", keeper.text());
+  EXPECT_EQ(1u, keeper.get()->references());
+
+  Packet none;
+  ASSERT_TRUE(none.try_renew());
+  EXPECT_EQ("head=0, data=0, tail=65536", dump_of(none));
+}
+
+TEST(PacketPoolTest, RenewOfASharedBufferFailsWhenThePoolIsEmpty) {
+  Packet p = make({9});
+  Packet keeper = p;
+  std::vector<Packet> held;
+  while (packet_pool().available() > 0) held.push_back(make({}));
+  EXPECT_FALSE(p.try_renew());
+  EXPECT_TRUE(p.is_null());
+  EXPECT_EQ("09", keeper.text());
+  // Alone, a buffer needs nothing of the pool.
+  ASSERT_TRUE(keeper.try_renew());
+  EXPECT_EQ(0u, keeper.length());
+}
+
 // Fatal reports: the text, the failed condition and the snapshot. The
 // wrapping sub range and the overlong string were once accepted.
 TEST(PacketDeathTest, ViolationsAreFatalWithTheirCondition) {

@@ -33,6 +33,36 @@ TEST(Timers, EqualExpiriesFireInArmingOrderAndEarlierOnesFirst) {
   EXPECT_FALSE(r.a.isSet());
 }
 
+// An event re-armed in place, as a link's timer restarted on every frame.
+struct Named : TimerEvent {
+  Named(const char* n, std::vector<std::string>& log) : name(n), fired(log) {}
+  void fire() override { fired.push_back(name); }
+  std::string name;
+  std::vector<std::string>& fired;
+};
+
+// The last event keeps its place while it still sorts last, and moves in
+// front of those it now precedes; either way it stays armed once.
+TEST(Timers, ReArmedEventSortsByItsNewExpiryAndFiresOnce) {
+  Mux::TestClock clock(1000);
+  std::vector<std::string> fired;
+  Named a("a", fired), b("b", fired), c("c", fired);
+  a.schedule(100);
+  b.schedule(200);
+  b.schedule(100);  // equal to a, armed after it
+  c.schedule(300);
+  c.schedule(50);  // now the first
+  clock.advance(50);
+  EXPECT_EQ(fired, (std::vector<std::string>{"c"}));
+  clock.advance(50);
+  EXPECT_EQ(fired, (std::vector<std::string>{"c", "a", "b"}));
+  for (unsigned ms : {10u, 20u, 30u}) a.schedule(ms);
+  clock.advance(30);
+  clock.advance(1000);
+  EXPECT_EQ(fired, (std::vector<std::string>{"c", "a", "b", "a"}));
+  EXPECT_FALSE(a.armed());
+}
+
 TEST(Timers, FireAtTheRightTimeAcrossThe32BitWrap) {
   Mux::TestClock clock(0xFFFFFFFFu - 50);
   Recorder r;

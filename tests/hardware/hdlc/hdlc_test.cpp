@@ -443,6 +443,50 @@ TEST_F(HdlcTest, EmptyPacketPoolDropsReceivedFramesWithOneLineEach) {
   EXPECT_EQ(b.got.back(), frameOf(9, 0));
 }
 
+// A receiver that notes the buffer of every frame and may keep the frames.
+struct Keeper : Owner {
+  using Owner::Owner;
+  bool keep = false;
+  std::vector<const _Packet*> buffers;
+  std::vector<Packet> kept;
+  void on_hdlc_receive(Packet& p) override {
+    buffers.push_back(p.get());
+    if (keep) kept.push_back(p);
+    Owner::on_hdlc_receive(p);
+  }
+};
+
+TEST_F(HdlcTest, AFrameNoReceiverKeptLeavesItsBufferForTheNextAndAKeptOneStaysIntact) {
+  const std::uint32_t free = packet_pool().available();
+  Owner a(0, 16);
+  Keeper b(1, 16);
+  for (int i = 0; i < 3; ++i) a.out.push_back(frameOf(i, 0));
+  ASSERT_TRUE(a.ch.activate());
+  ASSERT_TRUE(b.ch.activate());
+  ASSERT_TRUE(drive([&] { return b.got.size() == 3; }));
+  EXPECT_EQ(b.buffers[0], b.buffers[1]);
+  EXPECT_EQ(b.buffers[0], b.buffers[2]);
+
+  b.keep = true;
+  for (int i = 3; i < 6; ++i) a.out.push_back(frameOf(i, 0));
+  a.pump();
+  ASSERT_TRUE(drive([&] { return b.got.size() == 6; }));
+  // Each kept frame has a buffer of its own, left as it came.
+  EXPECT_NE(b.buffers[3], b.buffers[4]);
+  EXPECT_NE(b.buffers[4], b.buffers[5]);
+  for (int i = 0; i < 3; ++i) {
+    const Packet& k = b.kept[static_cast<std::size_t>(i)];
+    EXPECT_EQ(Bytes(k.data(), k.data() + k.length()), frameOf(i + 3, 0)) << "frame " << i + 3;
+  }
+  for (int i = 0; i < 6; ++i) EXPECT_EQ(b.got[static_cast<std::size_t>(i)], frameOf(i, 0)) << "frame " << i;
+
+  // A closed channel holds no buffer.
+  a.ch.deactivate();
+  b.ch.deactivate();
+  b.kept.clear();
+  EXPECT_EQ(free, packet_pool().available());
+}
+
 TEST_F(HdlcTest, TracesShowActivationFramesAndDeactivation) {
   traces.signalling_hdlc = true;
   Owner a(0, 16), b(1, 16);
