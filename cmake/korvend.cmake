@@ -17,6 +17,15 @@ function(korvend_library name)
   endif()
 endfunction()
 
+# korvend_test_paths()
+# The source and build trees, for tests/build_paths.h, to every target of the
+# calling folder and its sub-folders (the tests, and the benchmarks that
+# start the daemon as the tests do): a test finds its fixtures and the
+# build's programs through them, never through the current folder.
+macro(korvend_test_paths)
+  add_compile_definitions(KORVEND_TEST_SOURCE_DIR="${CMAKE_SOURCE_DIR}" KORVEND_TEST_BUILD_DIR="${CMAKE_BINARY_DIR}")
+endmacro()
+
 # korvend_test_suite(<name> [DEPS <targets>...] [LABELS <labels>...])
 # One GoogleTest program per test folder, made of every *_test.cpp in it.
 function(korvend_test_suite name)
