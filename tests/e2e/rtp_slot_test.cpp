@@ -14,7 +14,7 @@
 #include "tests/links/tshark.h"
 #include "tests/udp_peer.h"
 
-namespace {
+namespace rtp_slot_test {  // named: see "Unity builds" in tests/README.md
 
 using e2e::cmd;
 using e2e::Lines;
@@ -127,4 +127,4 @@ TEST_F(RtpSlotScenario, ATrunkCallOverRtpFromCreateToDestroy) {
             "202\t0x11223344\t1\t\n203\t0x11223344\t1\t\n");
 }
 
-}  // namespace
+}  // namespace rtp_slot_test

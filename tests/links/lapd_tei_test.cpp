@@ -9,7 +9,7 @@
 #include "links/isdn/lapd.h"
 #include "tests/links/lapd_fixture.h"
 
-namespace {
+namespace lapd_tei_test {  // named: see "Unity builds" in tests/README.md
 
 using ISDN::Side;
 using lapdtest::Bytes;
@@ -134,4 +134,4 @@ TEST(LapdTei, LayerThreeBroadcasts) {
   EXPECT_EQ(p.lapd().current_state(), ISDN::ST_TEI_ASSIGNED);
 }
 
-}  // namespace
+}  // namespace lapd_tei_test
