@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "tests/e2e/lgcp_controller.h"
-#include "tests/links/tshark.h"
 #include "tests/udp_peer.h"
 
 namespace rtp_slot_test {  // named: see "Unity builds" in tests/README.md
@@ -117,7 +116,8 @@ TEST_F(RtpSlotScenario, ATrunkCallOverRtpFromCreateToDestroy) {
   EXPECT_EQ(c.exchange(cmd(11, 1, "destroy : NULL")), Lines{ok(11, 1)});
   EXPECT_EQ(c.exchange(cmd(12, 2, "destroy : NULL")), Lines{refused(12, 2, "slotNotExists")});
 
-  if (const char* why = linktest::tshark_missing()) GTEST_SKIP() << why << ": the RTCP packets are not read back";
+  if (e2e::run("command -v tshark").status != 0)
+    GTEST_SKIP() << "tshark not installed: the RTCP packets are not read back";
   const std::string capture = root.dir() + "/rtcp.pcap";
   ASSERT_TRUE(peer.writePcap(capture));
   EXPECT_EQ(e2e::run("(tshark -r " + capture + " -d udp.port==" + std::to_string(peer.port()) +

@@ -9,7 +9,8 @@ import unittest
 
 SCRIPT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts", "skipped_tests")
 
-PASSED = '<testcase name="Ok.Runs" classname="Ok.Runs" time="0.1" status="run"><system-out>[       OK ] Ok.Runs\n</system-out></testcase>'
+PASSED = ('<testcase name="Ok.Runs" classname="Ok.Runs" time="0.1" status="run">'
+          '<system-out>[       OK ] Ok.Runs\n</system-out></testcase>')
 GTEST_SKIP = ('<testcase name="Rtp.Capture" classname="Rtp.Capture" time="0.2" status="notrun">'
               '<skipped message="SKIP_REGULAR_EXPRESSION_MATCHED"/><system-out>[ RUN      ] Rtp.Capture\n'
               'tests/e2e/rtp_slot_test.cpp:120: Skipped\ntshark not installed: the RTCP packets are not read back\n'
