@@ -17,6 +17,22 @@ function(korvend_library name)
   endif()
 endfunction()
 
+# korvend_test_paths()
+# The source and build trees, for tests/build_paths.h, to every target of the
+# calling folder and its sub-folders (the tests, and the benchmarks that
+# start the daemon as the tests do): a test finds its fixtures and the
+# build's programs through them, never through the current folder.
+macro(korvend_test_paths)
+  add_compile_definitions(KORVEND_TEST_SOURCE_DIR="${CMAKE_SOURCE_DIR}" KORVEND_TEST_BUILD_DIR="${CMAKE_BINARY_DIR}")
+endmacro()
+
+# GoogleTest and the standard headers most test files include, compiled once
+# per test program (KORVEND_TEST_PCH, which scripts/test sets for its
+# one-file-at-a-time build; off by default, as ccache passes precompiled
+# headers over unless told to accept them).
+set(KORVEND_TEST_PCH_HEADERS <gtest/gtest.h> <algorithm> <chrono> <filesystem> <fstream> <functional> <map>
+    <memory> <sstream> <string> <vector>)
+
 # korvend_test_suite(<name> [DEPS <targets>...] [LABELS <labels>...])
 # One GoogleTest program per test folder, made of every *_test.cpp in it.
 function(korvend_test_suite name)
@@ -27,6 +43,9 @@ function(korvend_test_suite name)
   endif()
   add_executable(${name} ${_srcs})
   target_link_libraries(${name} PRIVATE ${KT_DEPS} GTest::gtest GTest::gtest_main GTest::gmock)
+  if(KORVEND_TEST_PCH)
+    target_precompile_headers(${name} PRIVATE ${KORVEND_TEST_PCH_HEADERS})
+  endif()
   gtest_discover_tests(${name} WORKING_DIRECTORY ${CMAKE_BINARY_DIR} DISCOVERY_TIMEOUT 60)
   # Labels and environment go on the discovered tests from a script of our
   # own, included after the discovery's: its PROPERTIES option flattens list

@@ -17,6 +17,7 @@
 
 #include "asn1/asn1.h"
 #include "asn1/modules/korvend_asn1_modules_registry.h"
+#include "tests/build_paths.h"
 
 namespace {
 
@@ -152,9 +153,7 @@ class Describer {
 };
 
 TEST(ModuleDescriptors, EveryTypeMatchesTheModuleText) {
-  const char* build = std::getenv("KORVEND_BUILD");
-  ASSERT_NE(build, nullptr);
-  std::ifstream in(std::string(build) + "/tests/asn1/modules.expect");
+  std::ifstream in(testkit::buildDir() + "/tests/asn1/modules.expect");
   ASSERT_TRUE(in) << "modules.expect is written by describe_modules.py at build time";
   std::vector<std::string> expected;
   std::set<std::string> named;

@@ -15,7 +15,7 @@
 #include "runtime/test_clock.h"
 #include "tests/control/link_test_support.h"
 
-namespace {
+namespace connector_test {  // named: see "Unity builds" in tests/README.md
 
 using Bytes = std::vector<unsigned char>;
 using linktest::Capture;
@@ -176,4 +176,4 @@ TEST_F(UnixLinks, DeactivatedConnectorTriesNoMore) {
   EXPECT_EQ(linktest::count(err.str(), "can't connect to "), 1u);
 }
 
-}  // namespace
+}  // namespace connector_test

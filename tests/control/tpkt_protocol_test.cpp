@@ -10,7 +10,7 @@
 #include "runtime/test_clock.h"
 #include "tests/control/link_test_support.h"
 
-namespace {
+namespace tpkt_protocol_test {  // named: see "Unity builds" in tests/README.md
 
 using Bytes = std::vector<unsigned char>;
 
@@ -191,4 +191,4 @@ TEST(TpktSend, LargestPayloadFillsTheLengthAndOneMoreIsRefused) {
   EXPECT_EQ(log.str(), "TPKT message too long, length = 65532 max = 65531\n");
 }
 
-}  // namespace
+}  // namespace tpkt_protocol_test

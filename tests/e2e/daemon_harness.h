@@ -15,21 +15,15 @@
 #include <vector>
 
 #include "platform/sysroot.h"
+#include "tests/build_paths.h"
 #include "tests/loopback_client.h"
 #include "tests/runtime/test_process.h"
 #include "tests/temp_root.h"
 
 namespace e2e {
 
-inline std::string buildDir() {
-  const char* b = std::getenv("KORVEND_BUILD");
-  return b ? b : ".";
-}
-
-inline std::string sourceDir() {
-  const char* s = std::getenv("KORVEND_SOURCE");
-  return s ? s : "..";
-}
+using testkit::buildDir;
+using testkit::sourceDir;
 
 inline std::string simBinary() { return buildDir() + "/runtime/main/korvend-sim"; }
 inline std::string boardBinary() { return buildDir() + "/runtime/main/korvend"; }

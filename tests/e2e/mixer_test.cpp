@@ -15,7 +15,7 @@
 
 #include "tests/e2e/daemon_harness.h"
 
-namespace {
+namespace mixer_test {  // named: see "Unity builds" in tests/README.md
 
 using Lines = std::vector<std::string>;
 
@@ -181,4 +181,4 @@ TEST_F(MixerEndToEnd, ADeviceThatDisappearsAbortsItsSlotsWhichAreThenDestroyedCl
   EXPECT_EQ(daemon.err().find("MIX_RX"), std::string::npos) << daemon.err();
 }
 
-}  // namespace
+}  // namespace mixer_test

@@ -15,7 +15,7 @@
 #include "tests/e2e/lgcp_controller.h"
 #include "tests/links/tshark.h"
 
-namespace {
+namespace signalling_slots_test {  // named: see "Unity builds" in tests/README.md
 
 using namespace std::chrono_literals;
 using e2e::cmd;
@@ -311,4 +311,4 @@ TEST_F(SignallingSlots, AtsQsigBChannelsComeAndGoWithTheirSlotsAndFramesAreTrace
   EXPECT_TRUE(has(log, "30:ATS-QSIG: rx 00 01 73")) << log;
 }
 
-}  // namespace
+}  // namespace signalling_slots_test

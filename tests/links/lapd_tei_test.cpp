@@ -14,7 +14,7 @@
 #include "links/isdn/lapd.h"
 #include "tests/links/lapd_fixture.h"
 
-namespace {
+namespace lapd_tei_test {  // named: see "Unity builds" in tests/README.md
 
 using ISDN::Side;
 using lapdtest::Bytes;
@@ -139,9 +139,6 @@ TEST(LapdTei, LayerThreeBroadcasts) {
   EXPECT_EQ(p.lapd().current_state(), ISDN::ST_TEI_ASSIGNED);
 }
 
-}  // namespace
-
-namespace {
 
 // Every state change of the TEI paths is traced with the event that made
 // it, the five-times-unanswered request included.
@@ -183,9 +180,6 @@ TEST(LapdTei, StateChangesNameTheirEvent) {
   EXPECT_EQ(f.lapd().current_state(), ISDN::ST_TEI_UNASSIGNED);
 }
 
-}  // namespace
-
-namespace {
 
 // The Ri of `count` identity requests of one terminal: five per assignment
 // that nobody answers, then it starts again.
@@ -251,4 +245,4 @@ TEST(LapdTei, TerminalsStartedTogetherDrawDifferentReferences) {
   EXPECT_LT(shared, 45u);
 }
 
-}  // namespace
+}  // namespace lapd_tei_test

@@ -11,7 +11,7 @@
 
 #include "tests/links/lapd_fixture.h"
 
-namespace {
+namespace lapd_test {  // named: see "Unity builds" in tests/README.md
 
 using ISDN::Side;
 using lapdtest::Bytes;
@@ -706,4 +706,4 @@ TEST(Lapd, ProtocolInfoAndStatusText) {
   EXPECT_STREQ(ISDN::LAPD::mdl_error_text(12), "Other - Unknown");
 }
 
-}  // namespace
+}  // namespace lapd_test

@@ -8,7 +8,7 @@
 #include "tests/links/link_harness.h"
 #include "tests/links/tshark.h"
 
-namespace {
+namespace ss7_pair_test {  // named: see "Unity builds" in tests/README.md
 
 using linktest::Bytes;
 using SLC = SS7::SLC;
@@ -109,4 +109,4 @@ TEST(Ss7Pair, NormalAgainstEmergencyAlignsCarriesAndStopsCleanInTshark) {
   EXPECT_NE(units.find(",3,1\n"), std::string::npos) << "no SIOS on the line";
 }
 
-}  // namespace
+}  // namespace ss7_pair_test

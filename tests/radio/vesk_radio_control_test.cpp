@@ -15,7 +15,7 @@
 #include "runtime/test_clock.h"
 #include "tests/radio/radio_fixture.h"
 
-namespace {
+namespace vesk_radio_control_test {  // named: see "Unity builds" in tests/README.md
 
 using namespace RTPSignalling;
 using radiotest::Lines;
@@ -288,4 +288,4 @@ TEST_F(VeskControlTest, AWorkstationSendsTheCommandsAndHearsTheGatewaysStatus) {
   EXPECT_EQ(ws.chan_state().session_addr, ::inet_addr("10.0.0.5"));
 }
 
-}  // namespace
+}  // namespace vesk_radio_control_test

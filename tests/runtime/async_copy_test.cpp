@@ -15,7 +15,7 @@
 #include "runtime/event.h"
 #include "tests/runtime/run_loop.h"
 
-namespace {
+namespace async_copy_test {  // named: see "Unity builds" in tests/README.md
 
 using Status = ASync::Copy::Status;
 
@@ -213,4 +213,4 @@ TEST_F(AsyncCopy, ReconfiguringARunningCopyAbortsItAndADestroyedCopierIsNotTouch
   EXPECT_EQ(killer.copy, nullptr);
 }
 
-}  // namespace
+}  // namespace async_copy_test

@@ -17,7 +17,7 @@
 #include "tests/deadline.h"
 #include "tests/stream_capture.h"
 
-namespace {
+namespace child_wait_test {  // named: see "Unity builds" in tests/README.md
 
 // Activates the service for one test and puts everything back afterwards:
 // the handler reaps every child of the process while it is installed.
@@ -150,4 +150,4 @@ TEST_F(ChildWaitTest, SignalHandlerKeepsErrnoAndItsEndOfThePairIsNonBlocking) {
   EXPECT_TRUE(sa.sa_flags & SA_RESTART);
 }
 
-}  // namespace
+}  // namespace child_wait_test

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace {
+namespace protocol_test {  // named: see "Unity builds" in tests/README.md
 
 typedef std::vector<std::string> Trace;
 
@@ -369,4 +369,4 @@ TEST(ProtocolsFamilyTest, AnEmptyFamilyFailsToInitialiseAndPassesNothing) {
   EXPECT_EQ("01", p.text());
 }
 
-}  // namespace
+}  // namespace protocol_test

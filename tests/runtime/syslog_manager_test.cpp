@@ -15,7 +15,7 @@
 #include "tests/runtime/test_process.h"
 #include "tests/temp_root.h"
 
-namespace {
+namespace syslog_manager_test {  // named: see "Unity builds" in tests/README.md
 
 const char kIdent[] = "korvend-T250428-2012";
 
@@ -243,4 +243,4 @@ TEST_F(SysLogManagerTest, SocketPathTooLongIsRefusedNotCut) {
   EXPECT_EQ(err, "syslog: socket path too long: " + full + "\n") << "reported once";
 }
 
-}  // namespace
+}  // namespace syslog_manager_test

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/sysroot.h"
+#include "tests/build_paths.h"
 #include "tests/deadline.h"
 
 extern char** environ;
@@ -35,19 +36,7 @@ inline std::vector<std::string> Emulated(std::vector<std::string> argv) {
 // The command that starts one of the build's programs, given by its path in
 // the build tree ("tests/runtime/log_probe").
 inline std::vector<std::string> BuildProgram(const std::string& relPath) {
-  const char* build = std::getenv("KORVEND_BUILD");
-  std::string dir;
-  if (build && *build) {
-    dir = build;
-  } else {
-    // Run by hand: the test program lies in <build>/tests/<folder>/.
-    char self[PATH_MAX];
-    const std::string exe = std::string(sysroot::proc_dir) + "/self/exe";
-    const ssize_t n = ::readlink(exe.c_str(), self, sizeof self - 1);
-    dir = n > 0 ? std::string(self, static_cast<size_t>(n)) : std::string(".");
-    for (int up = 0; up < 3; ++up) dir = dir.substr(0, dir.rfind('/'));
-  }
-  return Emulated({dir + "/" + relPath});
+  return Emulated({testkit::buildDir() + "/" + relPath});
 }
 
 // argv with more arguments after it.

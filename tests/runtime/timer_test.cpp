@@ -10,7 +10,7 @@
 #include "runtime/mux_clock.h"
 #include "runtime/test_clock.h"
 
-namespace {
+namespace timer_test {  // named: see "Unity builds" in tests/README.md
 
 struct Recorder {
   std::vector<std::string> fired;
@@ -210,4 +210,4 @@ TEST(TimerPoolPlugin, LoopTakesTheSmallestTimeoutAndAProviderMayUnhookAnother) {
   EXPECT_EQ(multiplexer.timerPoll_schedule(), 30);
 }
 
-}  // namespace
+}  // namespace timer_test

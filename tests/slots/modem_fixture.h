@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "runtime/child_wait.h"
+#include "runtime/ipc_signal.h"
 #include "slots/modem_factory.h"
 #include "slots/modem_slot.h"
 #include "tests/slots/slots_fixture.h"
@@ -59,9 +60,7 @@ class ModemTest : public slotstest::SlotsTest {
  protected:
   void SetUp() override {
     slotstest::SlotsTest::SetUp();
-    static bool watching = false;
-    if (!watching) ChildWait::Activate();
-    watching = true;
+    ChildWait::Activate();  // children are watched only while a test runs
     command("mctl modems 2");
     factory = std::make_unique<ModemFactory>(0);
     authPort = factory->listening_port();
@@ -86,6 +85,10 @@ class ModemTest : public slotstest::SlotsTest {
     slotstest::SlotsTest::TearDown();
     EXPECT_TRUE(factory->modem_slots().empty());
     factory.reset();
+    // The next test, whatever its fixture, starts with no watcher of children.
+    IPC::Signal::system(SIGCHLD);
+    ChildWait::Cleanup();
+    ChildWait::Initialize();
   }
 
   // The next message to the controller within a real deadline; "" if none.

@@ -7,7 +7,7 @@
 
 #include "tests/slots/slots_fixture.h"
 
-namespace {
+namespace slots_service_test {  // named: see "Unity builds" in tests/README.md
 
 using namespace slotstest;
 using Lines = std::vector<std::string>;
@@ -187,4 +187,4 @@ TEST_F(SlotsService, ALostControllerTakesEverySlotAndNoFactoryKeepsOne) {
   EXPECT_EQ(exchange(cmd(9, 3, "userData : '00'H")), (Lines{success(9, 3), success(8, 3)}));
 }
 
-}  // namespace
+}  // namespace slots_service_test

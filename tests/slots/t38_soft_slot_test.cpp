@@ -19,6 +19,7 @@
 #include "runtime/child_wait.h"
 #include "runtime/ipc_signal.h"
 #include "slots/t38_soft_factory.h"
+#include "tests/build_paths.h"
 #include "tests/slots/slots_fixture.h"
 
 namespace {
@@ -53,10 +54,9 @@ class T38Soft : public SlotsTest {
   // emulated process cannot start it.
   bool install() {
     if (std::getenv("KORVEND_EMULATOR")) return false;
-    const char* build = std::getenv("KORVEND_BUILD");
     const std::string program = root_.path(sysroot::t38);
     root_.make_parent(sysroot::t38);
-    std::filesystem::copy_file(std::string(build ? build : ".") + "/tests/slots/t38-standin", program);
+    std::filesystem::copy_file(testkit::buildDir() + "/tests/slots/t38-standin", program);
     std::filesystem::create_directories(records());
     return true;
   }

@@ -12,13 +12,11 @@
 #include <vector>
 
 #include "platform/sysroot.h"
+#include "tests/build_paths.h"
 
 namespace standin {
 
-inline std::string script() {
-  const char* source = std::getenv("KORVEND_SOURCE");
-  return std::string(source ? source : "..") + "/tests/standins/pppd_fax.py";
-}
+inline std::string script() { return testkit::sourceDir() + "/tests/standins/pppd_fax.py"; }
 
 inline std::string read(const std::string& path) {
   std::ifstream f(path);

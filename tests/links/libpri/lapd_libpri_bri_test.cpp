@@ -83,7 +83,8 @@ TEST(LapdLibpriBri, TerminalSideAgainstLibpriNetwork) {
   EXPECT_EQ(t.link->full_state().self_tei, 64u);
   EXPECT_EQ(t.link->current_state(), ISDN::ST_MULTIPLE_FRAME_ESTABLISHED);
   EXPECT_EQ(t.h.family_a().activations, 1);
-  if (!linktest::tshark_missing()) {
+  const char* noTshark = linktest::tshark_missing();
+  if (!noTshark) {
     // Direction (1: from the network), message, reference and action: the
     // assignment echoes the request's Ri octets.
     const auto tei = lines(linktest::tshark(
@@ -129,6 +130,7 @@ TEST(LapdLibpriBri, TerminalSideAgainstLibpriNetwork) {
   EXPECT_EQ(t.link->full_state().self_tei, 65u);
   EXPECT_EQ(t.h.family_a().activations, 2);
   EXPECT_EQ(LibpriPeer::errors(), std::vector<std::string>());
+  if (noTshark) GTEST_SKIP() << noTshark << ": the TEI messages were not read back";
 }
 
 // The line turns libpri's every assignment into a denial of all TEIs.
@@ -259,7 +261,8 @@ TEST(LapdLibpriBri, NetworkSideAgainstTwoLibpriTerminals) {
   EXPECT_EQ(std::count(b.events[1].begin(), b.events[1].end(), PRI_EVENT_PROCEEDING), 0);
   EXPECT_EQ(std::count(b.events[0].begin(), b.events[0].end(), PRI_EVENT_HANGUP), 0);
   EXPECT_EQ(std::count(b.events[1].begin(), b.events[1].end(), PRI_EVENT_HANGUP), 1);
-  if (!linktest::tshark_missing()) {
+  const char* noTshark = linktest::tshark_missing();
+  if (!noTshark) {
     // The same, as tshark reads the I frames the network side sent.
     const auto sent = lines(linktest::tshark(
         b.h.log(), "-Y 'frame.number > " + std::to_string(mark) +
@@ -287,6 +290,7 @@ TEST(LapdLibpriBri, NetworkSideAgainstTwoLibpriTerminals) {
       polls.push_back(static_cast<unsigned>(f.us / 1000 - lastHeard));
   EXPECT_EQ(polls, (std::vector<unsigned>{10000, 11000, 12000, 13000}));
   EXPECT_EQ(LibpriPeer::errors(), std::vector<std::string>());
+  if (noTshark) GTEST_SKIP() << noTshark << ": the I frames were not read back";
 }
 
 TEST(LapdLibpriBri, NinthTerminalIsDeniedWithAi127) {
