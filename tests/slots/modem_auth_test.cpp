@@ -42,7 +42,7 @@ class ModemAuth : public ModemTest {
  protected:
   // Slot 2 on modem 0 with the stand-in running: its plug-ins are served.
   void dialIn() {
-    connectModem(2, "{ cid \"1\", cdid \"\" }");
+    EXPECT_EQ(answered(connectModem(2, "{ cid \"1\", cdid \"\" }")), success(3, 1));
     pppd = factory->modem_slots().at(0)->child_pid();
     ASSERT_TRUE(logged(sysroot::pppd, "start pid=" + std::to_string(pppd)));
   }
@@ -279,7 +279,7 @@ TEST_F(ModemAuth, TheSystemFindsThePppDaemonAndTheFaxSenderThatConnectedFromThem
   ASSERT_TRUE(standin::install(sysroot::fax_sbin, "connect " + port + "\nacct 0 0 0 0 7\nsleep 100\nexit 3\n"));
   ASSERT_EQ(exchange(create(7, 3, "modem : { cid \"\", cdid \"\", fax NULL, execargs { \"doc\" } }")),
             Lines{success(7, 3)});
-  EXPECT_EQ(exchange(cmd(8, 1, "connect : 3")).back(), success(8, 1));
+  EXPECT_EQ(answered(exchange(cmd(8, 1, "connect : 3"))), success(8, 1));
   EXPECT_EQ(next(), acct(3, 0, 0, 7));
   EXPECT_EQ(next(), acct(3, 0, 3, 0));
   EXPECT_EQ(next(), aborted(3, 768));

@@ -93,8 +93,24 @@ class ModemTest : public slotstest::SlotsTest {
 
   // The next message to the controller within a real deadline; "" if none.
   std::string next(std::chrono::milliseconds deadline = 10s) {
+    if (!early.empty()) {
+      const std::string first = early.front();
+      early.erase(early.begin());
+      return first;
+    }
     std::vector<unsigned char> payload;
     return controller.frame(payload, deadline) ? linktest::decode(payload) : std::string();
+  }
+  // The answer among what an exchange brought. A program that starts fast
+  // can speak or end while the command's own messages are still drained:
+  // what came after the answer is kept for next(), in order.
+  std::string answered(const Lines& got) {
+    for (std::size_t i = 0; i < got.size(); ++i) {
+      if (!contains(got[i], "pdu response")) continue;
+      early.insert(early.end(), got.begin() + static_cast<long>(i) + 1, got.end());
+      return got[i];
+    }
+    return "(no answer)";
   }
   // Runs the loop until cond holds, within a real deadline.
   static bool await(const std::function<bool()>& cond, std::chrono::milliseconds deadline = 10s) {
@@ -130,6 +146,7 @@ class ModemTest : public slotstest::SlotsTest {
   void own(const Plugin& plugin, pid_t pid) { owners[plugin.localPort()] = pid; }
 
   std::unique_ptr<ModemFactory> factory;
+  Lines early;  // taken by a drain after an answer, not yet read by next()
   int authPort = 0;
   std::map<int, pid_t> owners;  // a plug-in's port -> the process said to hold it
 };

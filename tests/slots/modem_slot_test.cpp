@@ -61,7 +61,7 @@ TEST_F(ModemTest, ADspModemIsSetUpOnItsFirstConnectionAndAnswersWithThePppDaemon
 
 TEST_F(ModemTest, OriginateUsesItsOptionsAnEmptyCidNoNumberAndAProgramOfItsOwnAtMost62Arguments) {
   ASSERT_TRUE(standin::install(sysroot::pppd, "exit 1\n"));
-  connectModem(2, "{ cid \"\", cdid \"\", originate NULL }");
+  EXPECT_EQ(answered(connectModem(2, "{ cid \"\", cdid \"\", originate NULL }")), success(3, 1));
   EXPECT_EQ(next(), aborted(2, 256));  // the PPP daemon exited with 1
   EXPECT_EQ(standin::args(sysroot::pppd), (Lines{root(sysroot::pppd), "file", options("coptions"), terminal(0)}));
   EXPECT_EQ(mctlRequests().back(), "ioctl /dev/mctl 0x0000BB04 -> 0 (modem 0 originate)");
@@ -76,7 +76,7 @@ TEST_F(ModemTest, OriginateUsesItsOptionsAnEmptyCidNoNumberAndAProgramOfItsOwnAt
   }
   ASSERT_EQ(exchange(create(4, 3, "modem : { cid \"9\", cdid \"\", execfile \"" + own + "\", execargs { " + args + " } }")),
             Lines{success(4, 3)});
-  EXPECT_EQ(exchange(cmd(5, 1, "connect : 3")).back(), success(5, 1));
+  EXPECT_EQ(answered(exchange(cmd(5, 1, "connect : 3"))), success(5, 1));
   EXPECT_EQ(next(), aborted(3, 0));
   EXPECT_EQ(standin::args(own), expected);
   for (int n : {2, 3}) EXPECT_EQ(answer(cmd(6, n, "destroy : NULL")), success(6, n));
@@ -117,7 +117,7 @@ TEST_F(ModemTest, ASetUpThatFailsAbortsWithTheErrorNumberAndTheSlotStays) {
 
 TEST_F(ModemTest, FaxSendersReportTheirPagesAndEndAsAnAbortAndTheReceiverIsLeftToItself) {
   ASSERT_TRUE(standin::install(sysroot::fax_sbin, "exit 3\n"));
-  connectModem(2, "{ cid \"\", cdid \"\", fax NULL, execargs { \"doc.tif\" } }");
+  EXPECT_EQ(answered(connectModem(2, "{ cid \"\", cdid \"\", fax NULL, execargs { \"doc.tif\" } }")), success(3, 1));
   EXPECT_EQ(next(), acct(2, 0, 3, 0));
   EXPECT_EQ(next(), aborted(2, 768));
   EXPECT_EQ(standin::args(sysroot::fax_sbin), (Lines{root(sysroot::fax_sbin), "-m", "0", "doc.tif"}));
@@ -128,7 +128,7 @@ TEST_F(ModemTest, FaxSendersReportTheirPagesAndEndAsAnAbortAndTheReceiverIsLeftT
   ASSERT_EQ(exchange(create(4, 3, "modem : { cid \"\", cdid \"\", fax NULL, execfile \"" + killed +
                                       "\", execargs { \"a\" } }")),
             Lines{success(4, 3)});
-  EXPECT_EQ(exchange(cmd(5, 1, "connect : 3")).back(), success(5, 1));
+  EXPECT_EQ(answered(exchange(cmd(5, 1, "connect : 3"))), success(5, 1));
   EXPECT_EQ(next(), acct(3, 0, 0, 0));
   EXPECT_EQ(next(), aborted(3, SIGKILL));
   EXPECT_TRUE(contains(log(), "03:dsp-modem: fax transfer failed\n03:dsp-modem: pages received: 0\n")) << log();
