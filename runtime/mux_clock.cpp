@@ -31,16 +31,7 @@ int readTod(timeval& tv) {
 
 }  // namespace
 
-// Straight from the clock when it is live (the daemon's case, on every timer
-// armed): the same count as the microseconds divided by 1000, one division
-// fewer.
-std::uint32_t milliseconds() {
-  if (latched || overrideUs) return static_cast<std::uint32_t>(loopUs() / 1000u);
-  struct timespec ts;
-  ::clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<std::uint32_t>(static_cast<std::uint64_t>(ts.tv_sec) * 1000u +
-                                    static_cast<std::uint64_t>(ts.tv_nsec) / 1000000u);
-}
+std::uint32_t milliseconds() { return static_cast<std::uint32_t>(loopUs() / 1000u); }
 
 std::uint32_t microseconds() { return static_cast<std::uint32_t>(loopUs()); }
 
