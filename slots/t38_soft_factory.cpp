@@ -107,14 +107,15 @@ bool T38SoftFactory::PrepareQuery() {
   if (counting()) return false;  // the running count serves this report too
   instances = 0;
   countLine.clear();
-  const std::string program = sysroot::path(sysroot::t38);
-  int ends[2] = {-1, -1};
-  if (::access(program.c_str(), X_OK) != 0 || ::pipe2(ends, O_CLOEXEC) != 0) {
+  const auto notFound = [this] {
     std::ostringstream log;
     log << ext::header(this) << "t38 daemon not found!\n";
     Write(std::clog, log);
     return true;
-  }
+  };
+  const std::string program = sysroot::path(sysroot::t38);
+  int ends[2] = {-1, -1};
+  if (::access(program.c_str(), X_OK) != 0 || ::pipe2(ends, O_CLOEXEC) != 0) return notFound();
   Fd readEnd(ends[0]), writeEnd(ends[1]);
   std::string option = "--num-of-instances";
   char* const argv[] = {const_cast<char*>(sysroot::t38), &option[0], nullptr};
@@ -125,12 +126,7 @@ bool T38SoftFactory::PrepareQuery() {
     ::execv(program.c_str(), argv);
     ::_exit(127);
   }
-  if (pid < 0) {
-    std::ostringstream log;
-    log << ext::header(this) << "t38 daemon not found!\n";
-    Write(std::clog, log);
-    return true;
-  }
+  if (pid < 0) return notFound();
   countPid = pid;
   countWait.Attach(pid);
   readEnd.NonBlock();
