@@ -402,14 +402,18 @@ void MonitoringDataHolder::setTermCounter(const LGCP::TermCounter& counter) {
     SaveStatusToFile(path, &MonitoringDataHolder::TermCounterSaver, &arg);
   }
 
-  // Counters of one owner are told apart by their ids: a counter with an id
-  // never lands on one without (whose count is published under no row), nor
-  // the other way round.
+  // The boards' counters are told apart by their ids, which are their rows:
+  // a counter with an id never lands on one without (whose count is
+  // published under no row), nor the other way round. Every other owner has
+  // one counter, whatever id a record carries: a second record would be
+  // published to the same cell as the first, in list order, and the cell
+  // would not say what the status file says.
   for (LGCP::TermCounter& held : termCounters_) {
     if (held.get_owner().getValue() != owner) continue;
-    const bool heldHasId = held.hasOptionalField(LGCP::TermCounter::o_ownerId);
-    if (heldHasId != hasId) continue;
-    if (!hasId || held.get_ownerId().getValue() == counter.get_ownerId().getValue()) {
+    const bool same = owner != LGCP::TermCounterOwner::extBoard ||
+                      (held.hasOptionalField(LGCP::TermCounter::o_ownerId) == hasId &&
+                       (!hasId || held.get_ownerId().getValue() == counter.get_ownerId().getValue()));
+    if (same) {
       held.get_cnt().setValue(counter.get_cnt().getValue());
       return;
     }

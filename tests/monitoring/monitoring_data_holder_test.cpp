@@ -299,15 +299,21 @@ TEST_F(StatusTree, BoardsAndPhonesMergeByPositionAndIdOnceTheirFileIsWritten) {
 
 TEST_F(StatusTree, TermCountersMergeByOwnerAndId) {
   start();
+  // Only a board's id tells its counter apart: any other owner keeps one
+  // counter, whatever ids its records carry, and the latest count wins.
   for (const char* c : {"owner router, cnt 5", "owner router, cnt -6", "owner extBoard, ownerId 2, cnt 1",
                         "owner extBoard, ownerId 7, cnt 9", "owner extBoard, ownerId 2, cnt 4", "owner none, cnt 3",
-                        "owner extBoard, cnt 8"})
+                        "owner extBoard, cnt 8", "owner router, ownerId 5, cnt 8", "owner router, cnt 4",
+                        "owner server, ownerId 5, cnt 1", "owner server, cnt 2", "owner server, ownerId 6, cnt 7",
+                        "owner none, ownerId 1, cnt 6"})
     holder->setDisplayStatus(display(std::string("termCounter : { ") + c + " }"));
   std::string held;
   for (const auto& c : holder->term_counters())
     held += std::to_string(c.get_owner().getValue()) + "/" + std::to_string(c.get_cnt().getValue()) + " ";
-  EXPECT_EQ(held, "1/-6 4/4 4/9 0/3 4/8 ");
-  EXPECT_EQ(listing(), "term_cnts/ 755\nterm_cnts/board2 = 4\nterm_cnts/board7 = 9\nterm_cnts/router = -6\n");
+  EXPECT_EQ(held, "1/4 4/4 4/9 0/6 4/8 3/7 ");
+  EXPECT_EQ(listing(),
+            "term_cnts/ 755\nterm_cnts/board2 = 4\nterm_cnts/board7 = 9\nterm_cnts/router = 4\n"
+            "term_cnts/server = 7\n");
 }
 
 // A counter held without an owner id is no wildcard: the boards' counters
