@@ -1,5 +1,13 @@
 #include "monitoring/snmp_agent_ctrl.h"
 
+#include <cstddef>
+#include <iostream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "asn1/coder_env.h"
+#include "control/tpkt_protocol.h"
 #include "runtime/ini_file.h"
 
 namespace {
@@ -8,6 +16,34 @@ namespace {
 constexpr std::int32_t kKavrola = SnmpAgentInstance::kavrola;
 constexpr std::int32_t kVeskgwTm = SnmpAgentInstance::veskgw_tm;
 constexpr std::int32_t kBoth = kKavrola | kVeskgwTm;
+
+// Octets of a value in the links' coding (aligned PER); 0 when it does not
+// encode.
+std::size_t encodedSize(const ASN1::AbstractData& value) {
+  ASN1::CoderEnv env(ASN1::CoderEnv::per_Aligned);
+  std::vector<char> out;
+  return ASN1::encode(value, &env, std::back_inserter(out)) ? out.size() : 0;
+}
+
+// The room for cells in one message of one frame. A cell starts and ends
+// on an octet boundary, so a command's cells take the sum of their own
+// encodings; the rest of the message is what an empty list takes, plus one
+// octet for a count of max_cells, which needs two where none needs one.
+std::size_t roomForCells() {
+  static const std::size_t room = [] {
+    MON::Message empty;
+    empty.get_pdu().select_command().select_snmp_set();
+    return Tpkt_protocol::max_payload - encodedSize(empty) - 1;
+  }();
+  return room;
+}
+
+std::string cellName(const MON::SnmpSetCommand& cell) {
+  const MON::SnmpSetCommandId& id = cell.get_id();
+  if (id.getSelection() == MON::SnmpSetCommandId::e_oid) return id.get_oid().str();
+  const MON::IniName& name = id.get_name();
+  return name.get_section().str() + "/" + name.get_name().str() + "/" + std::to_string(name.get_index().getValue());
+}
 
 }  // namespace
 
@@ -129,20 +165,28 @@ const MON::SnmpSetCommands* SnmpAgentCtrl::pending(int type) const {
 }
 
 void SnmpAgentCtrl::SendCells(const MON::SnmpSetCommands& commands) {
-  const auto& cells = commands.get_commands();
-  if (cells.size() <= max_cells) {
-    if (cells.size() == 0) return;
-    MON::Command command;
-    command.set_snmp_set(commands);
-    SendToAll(command);
-    return;
+  // A command the link cannot frame would be refused whole, and so would
+  // its cells at every later push: commands are cut by size as well as by
+  // count, and only a cell that fits no frame at all is left out.
+  const std::size_t room = roomForCells();
+  MON::Command command;
+  auto& part = command.select_snmp_set().get_commands();
+  std::size_t used = 0;
+  for (const MON::SnmpSetCommand& cell : commands.get_commands()) {
+    const std::size_t size = encodedSize(cell);
+    if (size == 0 || size > room) {
+      std::cerr << "snmpagent: cell " << cellName(cell) << " does not encode into one frame, not sent" << std::endl;
+      continue;
+    }
+    if (part.size() == max_cells || used + size > room) {
+      SendToAll(command);
+      part.clear();
+      used = 0;
+    }
+    part.push_back(cell);
+    used += size;
   }
-  for (unsigned first = 0; first < cells.size(); first += max_cells) {
-    MON::Command command;
-    auto& part = command.select_snmp_set().get_commands();
-    for (unsigned i = first; i < cells.size() && i < first + max_cells; ++i) part.push_back(cells[i]);
-    SendToAll(command);
-  }
+  if (part.size() != 0) SendToAll(command);
 }
 
 void SnmpAgentCtrl::SendToAll(const MON::Command& command) {

@@ -6,7 +6,10 @@
 // `snmp-set` commands, and every batch goes to every link once the event is
 // done (a deferred call). Trap sinks and lists of set commands go out at
 // once. A list of cells longer than an agent's decoder takes in one
-// SEQUENCE OF (max_cells) goes as several commands, in order.
+// SEQUENCE OF (max_cells), or longer than one frame of the link carries,
+// goes as several commands, in order; a cell that does not encode into
+// one frame (a value of 16384 characters or more does not encode at all)
+// is left out, with a log line naming it.
 //
 //   SnmpAgentCtrl agents;
 //   agents.CreateInstances(file["snmpagent"]);
@@ -116,7 +119,7 @@ class SnmpAgentCtrl {
  private:
   void SendToAll(const MON::Command& command);
   // Sends the cells to every link as `snmp-set` commands of at most
-  // max_cells cells, in order.
+  // max_cells cells, each fitting one frame, in order.
   void SendCells(const MON::SnmpSetCommands& commands);
 
   std::vector<std::unique_ptr<SnmpAgentInstance>> instances_;

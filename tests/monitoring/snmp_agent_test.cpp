@@ -184,6 +184,72 @@ TEST_F(SnmpAgents, LongBatchesAndListsGoAsCommandsOfAtMost128Cells) {
   }
 }
 
+// Every command fits one frame of the link: long values cut a list into
+// more commands than the count alone would; a cell too long for any frame
+// is named in the log and the others still arrive. Batches and lists (the
+// displays passed on, the full push) are cut alike.
+TEST_F(SnmpAgents, CommandsAreCutToFitAFrameAndOnlyACellThatFitsNoneIsLeftOut) {
+  struct Case {
+    const char* what;
+    bool batch;
+    unsigned cells;
+    // The first longCells cells hold values of longLength characters, the others "x".
+    unsigned longCells;
+    std::size_t longLength;
+    const char* log;
+  };
+  const Case cases[] = {
+      {"700 cells, 400 of 500 characters", false, 700, 400, 500, ""},
+      {"128 cells of 500 characters", false, 128, 128, 500, ""},
+      {"a batch of 300 cells of 500 characters", true, 300, 300, 500, ""},
+      {"4 cells of 16,000 characters", false, 4, 4, 16000, ""},
+      {"one cell of 70,000 characters", false, 3, 1, 70000,
+       "snmpagent: cell sys/v/0 does not encode into one frame, not sent\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    err.take();
+    Lines expected;
+    MON::SnmpSetCommands list;
+    std::string value;
+    for (unsigned i = 0; i < c.cells; ++i) {
+      value = i < c.longCells ? std::string(c.longLength, 'a' + i % 26) : "x";
+      if (c.batch) {
+        agents.Send(SnmpAgentCtrl::ifDescr, static_cast<int>(i), value);
+        continue;
+      }
+      MON::SnmpSetCommand& cell = list.get_commands().push_back();
+      cell.set_uniq(1000 + i);
+      MON::IniName& name = cell.get_id().select_name();
+      name.set_section("sys");
+      name.set_name("v");
+      name.set_index(i);
+      cell.set_value(value);
+      if (value.size() < 65000)
+        expected.push_back("set " + std::to_string(1000 + i) + " sys/v/" + std::to_string(i) + "=" + value);
+    }
+    if (!c.batch) agents.Send(list);
+    for (auto& p : peer) {
+      const Lines got = p.take();
+      if (c.batch) {
+        // Each batch goes to each agent: twice the cells, in order.
+        ASSERT_EQ(got.size(), 2 * c.cells);
+        EXPECT_EQ(got.back().substr(got.back().find(' ', 4)), " ifTable/ifDescr/" + std::to_string(c.cells - 1) + "=" + value);
+      } else {
+        EXPECT_EQ(got, expected);
+      }
+      unsigned total = 0;
+      for (unsigned n : p.setSizes) {
+        EXPECT_LE(n, SnmpAgentCtrl::max_cells);
+        total += n;
+      }
+      EXPECT_EQ(total, got.size());
+      p.setSizes.clear();
+    }
+    EXPECT_EQ(err.take(), c.log);
+  }
+}
+
 TEST_F(SnmpAgents, IdleLinksPingAndASilentAgentIsDroppedAtTheNextSend) {
   // The first send arms the ping.
   agents.Send(SnmpAgentCtrl::gatewayDip, "5");
