@@ -143,6 +143,26 @@ bool pushedTwiceInARow(const std::vector<Cell>& power, std::size_t first) {
   return power.size() >= first + 2 && power[first + 1].uniq == power[first].uniq + 1;
 }
 
+// Each message an agent received, decoded by the system's own codec tool
+// (the hex goes through a file: a whole frame's is longer than one argument
+// may be).
+struct Decoded {
+  std::string hex;
+  e2e::Ran ran;
+};
+std::vector<Decoded> decodedFrames(const Agent& a, const std::string& dir) {
+  const std::string codec = e2e::buildDir() + "/tools/asn1-codec/asn1-codec";
+  const char* emulator = std::getenv("KORVEND_EMULATOR");
+  const std::string file = dir + "/frame.hex";
+  std::vector<Decoded> out;
+  for (const std::string& hex : a.frames()) {
+    std::ofstream(file) << hex << "\n";
+    out.push_back({hex, e2e::run((emulator && *emulator ? std::string(emulator) + " " : std::string()) + codec +
+                                 " -r aper decode MON Message < " + file)});
+  }
+  return out;
+}
+
 const char kFramerFile[] =
     "Current state           : %s\n"
     "Loss of Signal          : no\n"
@@ -331,7 +351,8 @@ TEST_F(Monitoring, SilentAgentIsDroppedAndGetsASecondFullPush) {
 }
 
 // A board counter displayed after one without an owner id keeps its own
-// row, now and in the full pushes that follow.
+// row, now and in the full pushes that follow; the router's counter is one,
+// and the agent hears the count the status file holds.
 TEST_F(Monitoring, BoardCountersReachTheAgentAndEveryLaterFullPush) {
   framer(0, "Synchronized");
   start();
@@ -341,9 +362,19 @@ TEST_F(Monitoring, BoardCountersReachTheAgentAndEveryLaterFullPush) {
       "send '{ seq 1, pdu command : display : termCounter : { owner extBoard, cnt 4 } }' "
       "expect '{ seq 1, pdu response : success : NULL }' "
       "send '{ seq 2, pdu command : display : termCounter : { owner extBoard, ownerId 12, cnt 9 } }' "
-      "expect '{ seq 2, pdu response : success : NULL }'");
+      "expect '{ seq 2, pdu response : success : NULL }' "
+      // The router has one counter, whatever id a record of it carries.
+      "send '{ seq 3, pdu command : display : termCounter : { owner router, cnt 3 } }' "
+      "expect '{ seq 3, pdu response : success : NULL }' "
+      "send '{ seq 4, pdu command : display : termCounter : { owner router, ownerId 5, cnt 8 } }' "
+      "expect '{ seq 4, pdu response : success : NULL }' "
+      "send '{ seq 5, pdu command : display : termCounter : { owner router, cnt 4 } }' "
+      "expect '{ seq 5, pdu response : success : NULL }'");
   ASSERT_EQ(r.status, 0) << r.out;
   EXPECT_EQ(tree("term_cnts/board12"), "9");
+  EXPECT_EQ(tree("term_cnts/router"), "4");
+  EXPECT_TRUE(e2e::waitFor([&] { return agent1->last("gatewayTermCounters", "routerTermCnt", 0) == "4"; }, 10s))
+      << agent1->record();
   EXPECT_TRUE(e2e::waitFor([&] { return agent1->last("extBoardTermCntTable", "extBoardTermCnt", 12) == "9"; }, 10s))
       << agent1->record();
   EXPECT_TRUE(agent1->cells("extBoardTermCntTable", "extBoardTermCnt", 0).empty()) << agent1->record();
@@ -358,6 +389,7 @@ TEST_F(Monitoring, BoardCountersReachTheAgentAndEveryLaterFullPush) {
   const std::vector<Cell> after = agent1->cells("extBoardTermCntTable", "extBoardTermCnt", 12);
   ASSERT_GT(after.size(), before) << agent1->record();
   EXPECT_EQ(after.back().value, "9");
+  EXPECT_EQ(agent1->last("gatewayTermCounters", "routerTermCnt", 0), "4") << agent1->record();
 }
 
 // Ten phones make a full push of more cells than one message may carry:
@@ -404,12 +436,9 @@ TEST_F(Monitoring, TenPhonesPushEveryCellInMessagesTheOwnDecoderTakes) {
     // checked against their own numbering, and they hold at least what the
     // cells above held.
     std::vector<long> decoded;
-    const std::string codec = e2e::buildDir() + "/tools/asn1-codec/asn1-codec";
-    const char* emulator = std::getenv("KORVEND_EMULATOR");
-    for (const std::string& hex : a->frames()) {
-      const e2e::Ran d = e2e::run((emulator && *emulator ? std::string(emulator) + " " : std::string()) + codec +
-                                  " -r aper decode MON Message " + hex);
-      ASSERT_EQ(d.status, 0) << hex << "\n" << d.out;
+    for (const Decoded& f : decodedFrames(*a, root.dir())) {
+      const e2e::Ran& d = f.ran;
+      ASSERT_EQ(d.status, 0) << f.hex << "\n" << d.out;
       EXPECT_LE(e2e::count(d.out, "uniq "), 128u) << d.out;
       for (std::size_t at = d.out.find("uniq "); at != std::string::npos; at = d.out.find("uniq ", at + 5))
         decoded.push_back(std::strtol(d.out.c_str() + at + 5, nullptr, 10));
@@ -418,6 +447,52 @@ TEST_F(Monitoring, TenPhonesPushEveryCellInMessagesTheOwnDecoderTakes) {
     for (std::size_t i = 0; i < decoded.size(); ++i) ASSERT_EQ(decoded[i], static_cast<long>(i) + 1);
     EXPECT_GE(decoded.size(), uniqs.size());
   }
+}
+
+// Displayed values longer than 128 cells of them fit a frame: the displays
+// passed on and every later full push deliver each cell whole, in messages
+// that fit one frame and decode with the system's own codec.
+TEST_F(Monitoring, HeldValuesOfAnyLengthReachTheAgentsWholeInEveryPush) {
+  framer(0, "Synchronized");
+  start();
+  ASSERT_TRUE(e2e::waitFor([&] { return pushedTwiceInARow(agent1->cells("gatewayCommon", "powerStatus", 0), 0); }, 20s))
+      << agent1->record();
+  // 700 cells in seven displays; the first 400 hold 500 characters.
+  const int kCells = 700;
+  const auto value = [](int i) { return i < 400 ? std::string(500, static_cast<char>('a' + i % 26)) : "x"; };
+  std::string displays;
+  for (int d = 0; d < 7; ++d) {
+    displays += "{ seq " + std::to_string(d + 1) + ", pdu command : display : snmp-set : { commands {";
+    for (int i = d * 100; i < d * 100 + 100; ++i)
+      displays += std::string(i % 100 ? "," : "") + " { uniq " + std::to_string(i + 1) +
+                  ", id name : { section \"lab\", name \"v\", index " + std::to_string(i) + " }, value \"" + value(i) +
+                  "\" }";
+    displays += " } } }\n";
+  }
+  const std::string file = root.dir() + "/displays.txt";
+  std::ofstream(file) << displays;
+  const e2e::Ran r = e2e::run(e2e::lgcpctlCommand("--port " + std::to_string(port) + " --wait 10000 < " + file));
+  ASSERT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(e2e::count(r.out, "response : success"), 7u) << r.out;
+  // A trunk state change, reported once a controller is connected: a full push.
+  ASSERT_EQ(board("trunk 0 state 1").status, 0);
+  ASSERT_EQ(lgcpctl("listen 1500").status, 0);
+
+  for (const Agent* a : {agent1.get(), agent2.get()}) {
+    // Once on its display, once in the push.
+    EXPECT_TRUE(e2e::waitFor([&] { return a->cells("lab", "v", kCells - 1).size() >= 2; }, 20s)) << a->lines("set ");
+    for (int i = 0; i < kCells; ++i) {
+      const std::vector<Cell> got = a->cells("lab", "v", i);
+      ASSERT_EQ(got.size(), 2u) << i;
+      EXPECT_EQ(got[0].value, value(i)) << i;
+      EXPECT_EQ(got[1].value, value(i)) << i;
+    }
+    for (const Decoded& f : decodedFrames(*a, root.dir())) {
+      EXPECT_EQ(f.ran.status, 0) << f.hex.substr(0, 200) << "\n" << f.ran.out.substr(0, 2000);
+      EXPECT_LE(e2e::count(f.ran.out, "uniq "), 128u);
+    }
+  }
+  EXPECT_EQ(daemon->err().find("refuse message"), std::string::npos) << daemon->err();
 }
 
 // The status tree follows no link: neither a root that is one, nor one put
