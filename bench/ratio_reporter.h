@@ -12,9 +12,11 @@
 // Unless the command line says otherwise, every benchmark runs five times,
 // the runs of all benchmarks shuffled among each other, and the figures
 // compared are the medians: a burst of load on a shared machine then hits
-// one repetition of one side, not a whole side.
+// one repetition of one side, not a whole side. A benchmark that reports an
+// error (state.SkipWithError) makes the program's status 1.
 #include <benchmark/benchmark.h>
 
+#include <cstdio>
 #include <functional>
 #include <map>
 #include <string>
@@ -28,8 +30,14 @@ class RatioReporter : public benchmark::ConsoleReporter {
   using Summary = std::function<void(const RatioReporter&)>;
   explicit RatioReporter(Summary summary) : summary_(std::move(summary)) {}
 
+  // Shows the aggregates of repeated benchmarks, the single runs of the
+  // others, and every run that reported an error: the library's own
+  // "aggregates only" would hide an error in some of the repetitions.
   void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
+    std::vector<Run> shown;
+    for (const Run& r : runs)
+      if (r.error_occurred || r.run_type == Run::RT_Aggregate || r.repetitions <= 1) shown.push_back(r);
+    if (!shown.empty()) ConsoleReporter::ReportRuns(shown);
     for (const Run& r : runs) {
       if (r.error_occurred) {
         failed_[r.run_name.str()] = true;
@@ -57,6 +65,8 @@ class RatioReporter : public benchmark::ConsoleReporter {
     at = single_.find(name);
     return at == single_.end() ? 0 : at->second;
   }
+  // True when a run of any benchmark reported an error.
+  bool failed() const { return !failed_.empty(); }
   // ns(a) / ns(b); 0 when either did not run.
   double ratio(const std::string& a, const std::string& b) const {
     return ns(a) > 0 && ns(b) > 0 ? ns(a) / ns(b) : 0;
@@ -68,14 +78,14 @@ class RatioReporter : public benchmark::ConsoleReporter {
   std::map<std::string, bool> failed_;
 };
 
-// Runs the benchmarks named on the command line, then the summary. The
-// defaults (five interleaved repetitions, aggregates only) come before the
-// caller's arguments, which therefore override them.
+// Runs the benchmarks named on the command line, then the summary; the
+// status is 1 when a benchmark reported an error. The defaults (five
+// interleaved repetitions) come before the caller's arguments, which
+// therefore override them.
 inline int run_with_summary(int argc, char** argv, RatioReporter::Summary summary) {
   static char reps[] = "--benchmark_repetitions=5";
   static char shuffle[] = "--benchmark_enable_random_interleaving=true";
-  static char aggregates[] = "--benchmark_report_aggregates_only=true";
-  std::vector<char*> args = {argv[0], reps, shuffle, aggregates};
+  std::vector<char*> args = {argv[0], reps, shuffle};
   args.insert(args.end(), argv + 1, argv + argc);
   int n = static_cast<int>(args.size());
   args.push_back(nullptr);
@@ -84,6 +94,10 @@ inline int run_with_summary(int argc, char** argv, RatioReporter::Summary summar
   RatioReporter reporter(std::move(summary));
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
+  if (reporter.failed()) {
+    std::fprintf(stderr, "%s: a benchmark reported an error\n", argv[0]);
+    return 1;
+  }
   return 0;
 }
 
