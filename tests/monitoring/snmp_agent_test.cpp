@@ -18,6 +18,17 @@ using Lines = std::vector<std::string>;
 using linktest::Capture;
 using linktest::count;
 
+// Cell i of a list: number 1000 + i, the name sys/v/i.
+void addCell(MON::SnmpSetCommands& list, unsigned i, const std::string& value) {
+  MON::SnmpSetCommand& cell = list.get_commands().push_back();
+  cell.set_uniq(1000 + i);
+  MON::IniName& name = cell.get_id().select_name();
+  name.set_section("sys");
+  name.set_name("v");
+  name.set_index(i);
+  cell.set_value(value);
+}
+
 struct Connects : ISnmpAgentNotify {
   void OnSnmpAgentConnect(const std::string& name) override { names.push_back(name); }
   Lines names;
@@ -162,15 +173,7 @@ TEST_F(SnmpAgents, LongBatchesAndListsGoAsCommandsOfAtMost128Cells) {
   // Exactly the limit is one command; one more is two.
   for (unsigned n : {SnmpAgentCtrl::max_cells, SnmpAgentCtrl::max_cells + 1}) {
     MON::SnmpSetCommands list;
-    for (unsigned i = 0; i < n; ++i) {
-      MON::SnmpSetCommand& c = list.get_commands().push_back();
-      c.set_uniq(1000 + i);
-      MON::IniName& name = c.get_id().select_name();
-      name.set_section("sys");
-      name.set_name("v");
-      name.set_index(i);
-      c.set_value("x");
-    }
+    for (unsigned i = 0; i < n; ++i) addCell(list, i, "x");
     agents.Send(list);
     for (auto& p : peer) {
       const Lines cells = p.take();
@@ -218,13 +221,7 @@ TEST_F(SnmpAgents, CommandsAreCutToFitAFrameAndOnlyACellThatFitsNoneIsLeftOut) {
         agents.Send(SnmpAgentCtrl::ifDescr, static_cast<int>(i), value);
         continue;
       }
-      MON::SnmpSetCommand& cell = list.get_commands().push_back();
-      cell.set_uniq(1000 + i);
-      MON::IniName& name = cell.get_id().select_name();
-      name.set_section("sys");
-      name.set_name("v");
-      name.set_index(i);
-      cell.set_value(value);
+      addCell(list, i, value);
       if (value.size() < 65000)
         expected.push_back("set " + std::to_string(1000 + i) + " sys/v/" + std::to_string(i) + "=" + value);
     }
