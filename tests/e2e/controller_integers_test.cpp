@@ -145,6 +145,7 @@ std::vector<std::string> creates() {
   return {
       "mixerOut : { unit 0, channel tdm : 3, inputs { { channel tdm : 1, gain 100 } } }",
       "mixerIn : { unit 0, channel tdm : 1, summator tdm : 3 }",
+      std::string("mixerIn : { unit 0, channel tdm : 1, rtp ") + rtpParams + " }",
       std::string("rtpOnMixer : { unit 0, tdm 1, rtp 2, params ") + rtpParams + " }",
       "voice : record : { iaddr \"127.0.0.1\", port 5006 }",
       "voice : player : network : { host { iaddr \"127.0.0.1\", port 5008 }, id 1 }",
