@@ -26,7 +26,7 @@ constexpr std::size_t batch_octets = Tpkt_protocol::max_payload - signal_overhea
 }  // namespace
 
 HdlcSlot::HdlcSlot(int trunk, int log, std::uint16_t address)
-    : trunkIndex(trunk - 1), address(address) {
+    : trunkIndex(static_cast<std::uint32_t>(trunk) - 1u), address(address) {
   channel.bind(this);
   channel.set_trunk(trunk);
   channel.set_log(log);

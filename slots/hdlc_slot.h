@@ -86,7 +86,7 @@ class HdlcSlot : public Slot, private HDLC::Notify {
   HDLC channel;
   LGCP::IoctlResponse response;
   std::size_t responseOctets = 0;  // what the pending bodies add to the signal
-  int trunkIndex;
+  std::uint32_t trunkIndex;  // printed only
   Timer statistics;
   Timer flush;
   CleanQueue<Packet, send_queue_size> queue;

@@ -1,25 +1,21 @@
 #pragma once
 // The ranges of the numbers a controller sends in a create or an ioctl.
 //
-// The coder takes any 32-bit value for an unconstrained INTEGER; the slots
-// put these numbers into driver records of 8 and 16 bits, index tables and
-// board channels with them and compute with them (a trunk becomes an index
-// one below it). A number outside what its slot can use is refused as a
-// whole, before anything changes: the controller hears invalidParams, an
-// existing slot at the number stays, and nothing is computed from it.
-// Whether the board has the thing named (a bus, a mixer unit, a free
-// channel) is the slot's own question and stays a resource failure.
+// The coder takes any 32-bit value for an unconstrained INTEGER. A number
+// gets a range only where a slot indexes with it, or stores it in a
+// driver field narrower than 32 bits; the range is what that use takes.
+// A number that is only a label (printed, passed on, compared), one kept
+// in a 32-bit word, and one nothing reads take any value. A number out of
+// its range is refused as a whole, before anything changes: the controller
+// hears invalidParams and an existing slot at the number stays. Whether
+// the board has the thing named (a bus, a mixer unit, a free channel) is
+// the slot's own question and stays a resource failure.
 #include <string>
 
 #include "asn1/modules/LGCP.h"
 
 class ParamRanges {
  public:
-  // The smallest and largest trunk a controller names (the board counts
-  // them from 0).
-  static constexpr int first_trunk = 1;
-  static constexpr int last_trunk = 256;
-
   // "" when every number is in range; else the field and its value, for
   // the log.
   static std::string Create(const LGCP::CreateParams& params);

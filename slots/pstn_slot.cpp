@@ -9,8 +9,10 @@
 
 namespace {
 
-// Controllers give trunks from 1, the board counts them from 0.
-int indexOf(int controllerTrunk) { return controllerTrunk - 1; }
+// Controllers give trunks from 1, the board counts them from 0. A trunk
+// that names no board trunk (0, negative) gives an index that no trunk
+// status carries.
+std::uint32_t indexOf(int controllerTrunk) { return static_cast<std::uint32_t>(controllerTrunk) - 1u; }
 
 }  // namespace
 
@@ -199,7 +201,7 @@ bool PstnSlot::IHwDisconnectTransmitter(Slot& receiver) {
 }
 
 void PstnSlot::OnTrunkStatus(unsigned trunk, ACP::TrunkState::NamedNumber state) {
-  if (!slc || static_cast<int>(trunk) != trunkIndex || state == lastTrunkState) return;
+  if (!slc || trunk != trunkIndex || state == lastTrunkState) return;
   lastTrunkState = state;
   slc->OnTrunkHardStatus(state == ACP::TrunkState::normal);
 }

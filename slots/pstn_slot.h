@@ -16,6 +16,7 @@
 // channel receives go to the link (to the family's bottom for the BRI
 // network side, which also sends through the family's transmit), readiness
 // goes to the link, and a channel that fails takes the link down.
+#include <cstdint>
 #include <vector>
 
 #include "hardware/hdlc.h"
@@ -96,7 +97,7 @@ class PstnSlot : public Slot, public ProtocolsFamily, public ISDN::LAPD::Notify,
   Protocol_name_str name_{"PSTN"};
   HDLC hdlc;
   Kind kind_ = ss7;
-  int trunkIndex = 0;  // the controller's trunk number minus 1 (SS7 and LAPD links)
+  std::uint32_t trunkIndex = 0;  // the controller's trunk number minus 1 (SS7 and LAPD links)
   SS7::SLC* slc = nullptr;            // owned by the family
   ISDN::LAPD* lapd = nullptr;         // owned by the family
   ISDN::LAPD_NT* lapdNt = nullptr;    // owned by the family

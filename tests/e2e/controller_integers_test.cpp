@@ -1,16 +1,20 @@
 // Every integer a controller can put into a create or an ioctl, driven from
 // the LGCP module's descriptors: each integer field of a command, in turn,
-// is set to INT_MIN, -1, 0, INT_MAX and the bounds of its constraint, and
-// the command goes to the real daemon. Whatever the value, the daemon
-// answers it and reports no fault of its own (the sanitizer build stops at
-// the first); a value outside what its slot can use is never a success.
+// is set to INT_MIN, -1, 0, INT_MAX, the bounds of its constraint and, for
+// a number its slot uses with a range, either side of each bound and a
+// value inside; the command goes to the real daemon. Whatever the value,
+// the daemon answers it and reports no fault of its own (the sanitizer
+// build stops at the first). A value outside what its use takes answers
+// invalidParams; any other value never does.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <climits>
+#include <cstdint>
 #include <iterator>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -77,66 +81,59 @@ class IntegerFields : public ASN1::ConstVisitor {
   std::vector<std::string> names_;
 };
 
-// What each slot can use, by path below the command; outside it a command
-// must not succeed. Fields not named here may take any value the coder
-// carries (labels, values the Parts take modulo a width).
-const std::map<std::string, std::pair<long long, long long>> usable = {
-    {"create.pstn.ss7.trunk", {1, 256}},
-    {"create.pstn.ss7.slc", {0, 15}},
-    {"create.pstn.ss7.dpc", {0, 0xFFFFFF}},
-    {"create.pstn.ss7.opc", {0, 0xFFFFFF}},
-    {"create.pstn.isdn.trunk", {1, 256}},
-    {"create.pstn.cas.trunk", {1, 256}},
-    {"create.hdlcParams.trunk", {1, 256}},
-    {"create.hdlcParams.address", {0, 0xFFFF}},
-    {"create.isdn.trunk", {0, INT_MAX}},
-    {"create.ext.transmitter", {0, 2047}},
-    {"create.ext.receiver", {0, 2047}},
-    {"create.echo.bus", {0, 15}},
-    {"create.echo.channel", {0, 31}},
-    {"create.t38soft.rx-packet-size", {0, 0xFFFF}},
-    {"create.t38soft.rx-threshold", {0, 0xFFFF}},
-    {"create.t38soft.tx-threshold", {0, 0xFFFF}},
-    {"create.mixerOut.unit", {0, INT_MAX}},
-    {"create.mixerOut.channel.tdm", {0, INT_MAX}},
-    {"create.mixerOut.inputs.channel.tdm", {0, INT_MAX}},
-    {"create.mixerIn.unit", {0, INT_MAX}},
-    {"create.mixerIn.channel.tdm", {0, INT_MAX}},
-    {"create.mixerIn.summator.tdm", {0, INT_MAX}},
-    {"create.rtpOnMixer.unit", {0, INT_MAX}},
-    {"create.rtpOnMixer.tdm", {0, INT_MAX}},
-    {"create.rtpOnMixer.rtp", {0, INT_MAX}},
-    {"create.voice.player.file.repeat", {0, INT_MAX}},
-    {"create.voice.player.network.id", {0, INT_MAX}},
-    {"create.modem.dmp.offset", {0, INT_MAX}},
-    {"create.rtp.codecRTP.jitter.start", {0, INT_MAX}},
-    {"create.rtp.codecRTP.jitter.max", {0, INT_MAX}},
-    {"create.rtp.codecRTP.radio.rx-delay", {0, INT_MAX}},
-    {"create.rtp.codecRTP.radio.tx-delay", {0, INT_MAX}},
-    {"create.rtp.codecRTP.radio.selcal-delay", {0, INT_MAX}},
-    {"create.rtp.codecRTP.rtp-e2m.slot", {0, 1023}},
-    {"create.rtp.codecRTP.rtp-e2m.channel", {0, INT_MAX}},
-    {"ioctl.translateDTMF.digits.freq1", {0, 0xFFFF}},
-    {"ioctl.translateDTMF.digits.freq2", {0, 0xFFFF}},
-    {"ioctl.translateDTMF.amp1", {0, 0xFFFF}},
-    {"ioctl.translateDTMF.amp2", {0, 0xFFFF}},
-    {"ioctl.translateDTMF.toneDuration", {0, 0xFFFF}},
-    {"ioctl.translateDTMF.pauseDuration", {0, 0xFFFF}},
-    {"ioctl.cas.channel.path", {0, 3}},
-    {"ioctl.cas.channel.timeslot", {0, 31}},
-    {"ioctl.vad-params.v2.voice-th-msec", {0, 0xFFFF}},
-    {"ioctl.vad-params.v2.silence-th-msec", {0, 0xFFFF}},
-    {"ioctl.vad-params.v2.e-th-dB", {0, 0xFF}},
-    {"ioctl.pd-enable.timeout", {0, INT_MAX}},
-    {"ioctl.delays.rx", {0, INT_MAX}},
-    {"ioctl.delays.tx", {0, INT_MAX}},
-    {"ioctl.delays.selcal", {0, INT_MAX}},
-    {"ioctl.tone-filter.freq", {0, INT_MAX}},
-    {"ioctl.tone-filter.duration-th-msec", {0, INT_MAX}},
-    {"ioctl.tone-gen-enable.freq", {0, 0xFFFF}},
-    {"ioctl.tone-gen-enable.amp", {0, 0xFFFF}},
-    {"ioctl.selcal.amp", {0, 0xFFFF}},
+// The numbers a slot indexes with or puts into a field narrower than 32
+// bits, by path below the command, with that use and the bounds it takes.
+// Every other integer field is a label, a 32-bit word or read by nothing,
+// and takes any value.
+struct Range {
+  long long low, high;
+  const char* use;
 };
+constexpr long long u8max = (1LL << 8) - 1, u16max = (1LL << 16) - 1;
+const std::map<std::string, Range> usable = {
+    {"create.pstn.ss7.slc", {0, (1LL << 4) - 1, "4-bit signalling link code of the routing label"}},
+    {"create.pstn.ss7.dpc", {0, (1LL << 24) - 1, "24-bit point code"}},
+    {"create.pstn.ss7.opc", {0, (1LL << 24) - 1, "24-bit point code"}},
+    {"create.hdlcParams.address", {0, u16max, "16-bit address of every frame"}},
+    {"create.ext.transmitter", {0, 2048 - 1, "one of the bus's 2048 channels, an index of its table"}},
+    {"create.ext.receiver", {0, 2048 - 1, "one of the bus's 2048 channels, an index of its table"}},
+    {"create.echo.bus", {0, 16 - 1, "one of 16 echo buses, an index of those present"}},
+    {"create.echo.channel", {0, 32 - 1, "one of a bus's 32 channels"}},
+    {"create.mixerOut.channel.tdm", {0, INT_MAX, "an index of the unit's channels"}},
+    {"create.mixerOut.inputs.channel.tdm", {0, INT_MAX, "an index of the unit's channels"}},
+    {"create.mixerIn.channel.tdm", {0, INT_MAX, "an index of the unit's channels"}},
+    {"create.mixerIn.summator.tdm", {0, INT_MAX, "an index of the unit's channels"}},
+    {"ioctl.translateDTMF.digits.freq1", {0, u16max, "u16 frequency of the tone generator"}},
+    {"ioctl.translateDTMF.digits.freq2", {0, u16max, "u16 frequency of the tone generator"}},
+    {"ioctl.translateDTMF.amp1", {0, u16max, "u16 amplitude of the tone generator"}},
+    {"ioctl.translateDTMF.amp2", {0, u16max, "u16 amplitude of the tone generator"}},
+    {"ioctl.cas.channel.path", {0, 4 - 1, "one of the board's 4 trunks, an index"}},
+    {"ioctl.cas.channel.timeslot", {0, 32 - 1, "one of a trunk's 32 timeslots"}},
+    {"ioctl.vad-params.v2.voice-th-msec", {0, u16max, "u16 of the DSP's VAD record"}},
+    {"ioctl.vad-params.v2.silence-th-msec", {0, u16max, "u16 of the DSP's VAD record"}},
+    {"ioctl.vad-params.v2.e-th-dB", {0, u8max, "u8 of the DSP's VAD record"}},
+    {"ioctl.tone-filter.freq", {0, u16max, "u16 of the DSP's tone-filter record"}},
+    {"ioctl.tone-filter.duration-th-msec", {0, u16max, "u16 of the DSP's tone-filter record"}},
+    {"ioctl.tone-gen-enable.freq", {0, u16max, "u16 frequency of the tone generator"}},
+    {"ioctl.tone-gen-enable.amp", {0, u16max, "u16 amplitude of the tone generator"}},
+    {"ioctl.selcal.amp", {0, u16max, "u16 amplitude of the selective-call record"}},
+};
+
+// The values a field is set to: the extremes and the constraint's bounds;
+// for a ranged number also either side of each bound and a value inside.
+std::vector<long long> valuesFor(const ASN1::INTEGER& field, const Range* range) {
+  std::vector<long long> values = {INT_MIN, -1, 0, INT_MAX};
+  if (field.constraintType() != ASN1::Unconstrained) {
+    values.push_back(field.getLowerLimit());
+    values.push_back(field.isUnsigned() ? static_cast<long long>(field.getUpperLimit())
+                                        : static_cast<long long>(static_cast<std::int32_t>(field.getUpperLimit())));
+  }
+  if (range)
+    for (long long v : {range->low - 1, range->low, range->low + (range->high - range->low) / 2, range->high,
+                        range->high + 1})
+      if (v >= INT_MIN && v <= INT_MAX) values.push_back(v);
+  return values;
+}
 
 const char rtpParams[] =
     "{ payload ptG711-Alaw, dhost { iaddr \"127.0.0.1\", port 5004 }, jitter { start 10, max 20 }, pfactor 1, "
@@ -148,6 +145,7 @@ std::vector<std::string> creates() {
   return {
       "mixerOut : { unit 0, channel tdm : 3, inputs { { channel tdm : 1, gain 100 } } }",
       "mixerIn : { unit 0, channel tdm : 1, summator tdm : 3 }",
+      std::string("mixerIn : { unit 0, channel tdm : 1, rtp ") + rtpParams + " }",
       std::string("rtpOnMixer : { unit 0, tdm 1, rtp 2, params ") + rtpParams + " }",
       "voice : record : { iaddr \"127.0.0.1\", port 5006 }",
       "voice : player : network : { host { iaddr \"127.0.0.1\", port 5008 }, id 1 }",
@@ -266,12 +264,10 @@ class ControllerIntegers : public e2e::ControllerTest {
     if (found.fields.empty()) return;
     for (std::size_t i = 0; i < found.fields.size(); ++i) {
       const ASN1::INTEGER& field = *found.fields[i].value;
-      std::vector<long long> values = {INT_MIN, -1, 0, INT_MAX};
-      if (field.constraintType() != ASN1::Unconstrained)
-        for (long long bound : {static_cast<long long>(field.getLowerLimit()), field.isUnsigned()
-                                                                                   ? static_cast<long long>(field.getUpperLimit())
-                                                                                   : static_cast<long long>(static_cast<std::int32_t>(field.getUpperLimit()))})
-          values.push_back(bound);
+      const std::string path = found.fields[i].path.substr(found.fields[i].path.find('.') + 1);
+      const auto range = usable.find(path);
+      if (range != usable.end()) swept.insert(path);
+      const std::vector<long long> values = valuesFor(field, range == usable.end() ? nullptr : &range->second);
       for (long long value : values) {
         LGCP::Message m(base);
         IntegerFields again;
@@ -279,7 +275,6 @@ class ControllerIntegers : public e2e::ControllerTest {
         ASN1::INTEGER& target = const_cast<ASN1::INTEGER&>(*again.fields[i].value);
         target.setValue(static_cast<unsigned>(static_cast<std::uint32_t>(value)));
         if (!encodes(m)) continue;  // the wire cannot carry it
-        const std::string path = found.fields[i].path.substr(found.fields[i].path.find('.') + 1);
         SCOPED_TRACE(path + " = " + std::to_string(value));
         ++sent;
         const Lines answer = c.exchange(m.asValueNotation());
@@ -290,10 +285,13 @@ class ControllerIntegers : public e2e::ControllerTest {
                                      [&](const std::string& l) { return l.rfind(response, 0) == 0; });
         ASSERT_NE(at, answer.end()) << answer[0];
         const bool success = *at == response + "success : NULL }";
-        const auto range = usable.find(path);
-        if (range != usable.end() && (value < range->second.first || value > range->second.second)) {
-          EXPECT_EQ(*at, response + "error : invalidParams }");
+        if (range != usable.end() && (value < range->second.low || value > range->second.high)) {
+          EXPECT_EQ(*at, response + "error : invalidParams }") << range->second.use;
           ++refused;
+        } else {
+          EXPECT_NE(*at, response + "error : invalidParams }")
+              << (range != usable.end() ? range->second.use : "unranged");
+          ++taken;
         }
         clean();
         if (create && success) c.exchange(cmd(2, n, "destroy : NULL"));
@@ -301,7 +299,8 @@ class ControllerIntegers : public e2e::ControllerTest {
     }
   }
 
-  int sent = 0, refused = 0;
+  int sent = 0, refused = 0, taken = 0;
+  std::set<std::string> swept;  // the ranged paths met
 };
 
 TEST_F(ControllerIntegers, EveryIntegerOfEveryCreateAndIoctlAtItsExtremes) {
@@ -329,8 +328,11 @@ TEST_F(ControllerIntegers, EveryIntegerOfEveryCreateAndIoctlAtItsExtremes) {
   // CAS signalling of a trunk goes to the board, not to a slot.
   sweep(-1, "ioctl", "cas : { channel { path 0, timeslot 1 }, cmd open : 5 }", false);
   RecordProperty("commands", sent);
-  std::cout << sent << " commands, " << refused << " out of their slot's range\n";
+  std::cout << sent << " commands, " << refused << " out of their slot's range, " << taken << " taken\n";
+  // Every range was met, on both sides.
+  for (const auto& r : usable) EXPECT_EQ(swept.count(r.first), 1u) << r.first << " was never sent";
   EXPECT_GT(refused, 0);
+  EXPECT_GT(taken, 0);
   clean();
 }
 
@@ -338,14 +340,54 @@ TEST_F(ControllerIntegers, EveryIntegerOfEveryCreateAndIoctlAtItsExtremes) {
 TEST_F(ControllerIntegers, ARefusedCreateKeepsTheSlotAtItsNumber) {
   start();
   ASSERT_EQ(c.exchange(cmd(1, 5, "create : trunk : { trunk 1, timeslot 5 }")).size(), 3u);
-  for (const char* bad : {"pstn : ss7 : { trunk -2147483648, slc 0, dpc 1, opc 2, emergency FALSE }",
-                          "hdlcParams : { trunk -2147483648, log 0, address 5 }",
-                          "pstn : isdn : { type pri, trunk 0, log 0, side user : NULL }"}) {
-    SCOPED_TRACE(bad);
-    EXPECT_EQ(c.exchange(cmd(2, 5, std::string("create : ") + bad)), Lines{e2e::refused(2, 5, "invalidParams")});
-    EXPECT_NE(daemon->err().find("slots: create refused, out of range: trunk="), std::string::npos);
+  const std::pair<const char*, const char*> cases[] = {
+      {"pstn : ss7 : { trunk 1, slc 16, dpc 1, opc 2, emergency FALSE }", "slc=16"},
+      {"hdlcParams : { trunk 1, log 0, address 65536 }", "address=65536"},
+      {"ext : { transmitter 2048, receiver 6 }", "transmitter=2048"},
+  };
+  for (const auto& bad : cases) {
+    SCOPED_TRACE(bad.first);
+    EXPECT_EQ(c.exchange(cmd(2, 5, std::string("create : ") + bad.first)), Lines{e2e::refused(2, 5, "invalidParams")});
+    EXPECT_NE(daemon->err().find(std::string("slots: create refused, out of range: ") + bad.second),
+              std::string::npos);
   }
   EXPECT_EQ(c.exchange(cmd(3, 5, "destroy : NULL")), (Lines{e2e::ok(3, 5)}));
+  clean();
+}
+
+// Numbers that are only labels, 32-bit words or read by nothing are taken
+// as a controller sends them.
+TEST_F(ControllerIntegers, NumbersNoSlotComputesWithAreTaken) {
+  start();
+  const std::string jitterless = std::string(rtpParams).replace(std::string(rtpParams).find("jitter { start 10, max 20 }"),
+                                                                  27, "jitter { start -1, max -1 }");
+  const char* const creates[] = {
+      "pstn : isdn : { type pri, trunk 0, log 0, side user : NULL }",
+      "pstn : isdn : { type pri, trunk -2147483648, log 0, side network : NULL }",
+      "pstn : ss7 : { trunk 0, slc 0, dpc 1, opc 2, emergency FALSE }",
+      "pstn : ss7 : { trunk -2147483648, slc 0, dpc 1, opc 2, emergency FALSE }",
+      "pstn : cas : { trunk 0 }",
+      "isdn : { type pri, trunk -1, log 0, side user : NULL }",
+      "hdlcParams : { trunk 0, log 0, address 5 }",
+      "hdlcParams : { trunk -2147483648, log 0, address 5 }",
+      "t38soft : { dhost { iaddr \"192.0.2.9\", port 4100 }, shost { iaddr \"0.0.0.0\", port 4200 }, "
+      "rx-packet-size 70000, rx-threshold -1, tx-threshold 2147483647, args { } }",
+      "voice : player : network : { host { iaddr \"127.0.0.1\", port 5008 }, id -1 }",
+      "voice : player : file : { name { \"tone.al\" }, repeat -1 }",
+      "modem : { cid \"\", cdid \"\", dmp { { offset -1, value 2 }, { offset 3, value 4 } } }",
+  };
+  for (int n = 0; n < static_cast<int>(std::size(creates)); ++n) {
+    SCOPED_TRACE(creates[n]);
+    // A slot made earlier may signal in between.
+    const Lines answer = c.exchange(cmd(1, 40 + n, std::string("create : ") + creates[n]));
+    EXPECT_NE(std::find(answer.begin(), answer.end(), e2e::ok(1, 40 + n)), answer.end()) << answer.front();
+  }
+  const std::string rtp =
+      "rtp : { codecRTP " + jitterless + ", txPayload ptG711-Alaw, rxPayload ptG711-Alaw }";
+  ASSERT_EQ(c.exchange(cmd(2, 60, "create : " + rtp)).front(), e2e::ok(2, 60));
+  EXPECT_EQ(c.exchange(cmd(3, 60, "ioctl : translateDTMF : { digits { { freq1 697, freq2 1209 } }, "
+                                  "toneDuration 70000, pauseDuration -1 }")).front(),
+            e2e::ok(3, 60));
   clean();
 }
 

@@ -191,6 +191,18 @@ TEST_F(SignallingSlots, PriUserAndNetworkComeUpCarryMessagesReportAndGoDown) {
   EXPECT_TRUE(has(frames, "DISC")) << frames;
 }
 
+// A link's trunk is only its number in the logs: a controller that counts
+// its links from 0, or sends any other number, gets a link that works.
+TEST_F(SignallingSlots, PriLinksNumberedFromZeroOrBelowComeUpAndCarryMessages) {
+  start();
+  pair("isdn : { type pri, trunk 0, log 0, side user : NULL }",
+       "isdn : { type pri, trunk -2147483648, log 0, side network : NULL }");
+  c.send(cmd(5, 10, std::string("userData : ") + setup));
+  ASSERT_TRUE(awaitSeen(20, std::string("userData : ") + setupText)) << testing::PrintToString(got);
+  c.send(cmd(6, 20, std::string("userData : ") + callProceeding));
+  ASSERT_TRUE(awaitSeen(10, std::string("userData : ") + callProceedingText)) << testing::PrintToString(got);
+}
+
 TEST_F(SignallingSlots, Ss7LinksAlignCarryMsusBothWaysAndAnswerTheirRequests) {
   start();
   board("mcc tap 1024 ss7.pcap mtp2 both");
