@@ -71,8 +71,8 @@ PstnSlot::PstnSlot(const LGCP::PstnParams& params) {
     default:  // CAS: no layer 2 here
       break;
   }
-  // The kind never changes: an activation that comes before any connection
-  // allocates the channel in the mode of its link too.
+  // The kind never changes: every allocation of the channel is in the mode
+  // of its link.
   hdlc.set_mode(ChannelMode());
   updateTimer.set(update_ms, &PstnSlot::OnUpdateTimer, this);
 }
@@ -144,7 +144,10 @@ bool PstnSlot::Ioctl(const LGCP::IoctlParams& params) {
 // ---- the hardware path ----
 
 void PstnSlot::iactivate() {
-  if (hdlc.activate())
+  // Without a connection there is no line to switch the channel to: the
+  // line the slot last had may be another slot's by now.
+  const bool connected = hdlc.tdm() != -1 && (!BriKind() || hdlc.transmit() != -1);
+  if (connected && hdlc.activate())
     activate();
   else
     OnDeactivated();
@@ -181,23 +184,41 @@ bool PstnSlot::IHwConnectTransmitter(Slot& receiver) {
   return true;
 }
 
-// The channel was switched to and from the source's TDM channel: it goes
-// with the connection, taking its matrix paths with it, so that the next
-// holder of its controller channel neither hears this line nor drives it.
 bool PstnSlot::IHwDisconnectReceiver(Slot& source) {
-  deactivate();
-  hdlc.deactivate();
+  Cut(true);
   Slot::IHwDisconnectReceiver(source);
   return true;
 }
 
 bool PstnSlot::IHwDisconnectTransmitter(Slot& receiver) {
-  if (BriKind()) {
-    deactivate();
-    hdlc.deactivate();
-  }
+  if (BriKind()) Cut(false);
   Slot::IHwDisconnectTransmitter(receiver);
   return true;
+}
+
+// The channel was switched to and from the connection's TDM channels: it
+// goes with the connection, taking its matrix paths with it, so that the
+// next holder of its controller channel neither hears this line nor drives
+// it. The slot forgets the TDM channel of the direction cut: the next
+// connection brings its own.
+void PstnSlot::Cut(bool receive) {
+  const bool open = hdlc.is_open();
+  hdlc.deactivate();
+  if (receive)
+    hdlc.set_tdm(-1);
+  else
+    hdlc.set_transmit(-1);
+  // A BRI slot cut both ways has one channel, and one link to release.
+  if (open) LinkLost();
+}
+
+void PstnSlot::LinkLost() {
+  if (slc)
+    slc->channel_closed();
+  else if (lapd)
+    lapd->channel_closed();
+  else
+    deactivate();  // the BRI network side goes down without a frame; CAS has no link
 }
 
 void PstnSlot::OnTrunkStatus(unsigned trunk, ACP::TrunkState::NamedNumber state) {
@@ -219,7 +240,7 @@ void PstnSlot::on_hdlc_error(Cause::Type cause) {
   if (linkNotify) linkNotify->on_hdlc_error(cause);
   // The channel has closed: a link left up would claim a service it no
   // longer gives. It goes down, and the controller hears "deactivated".
-  deactivate();
+  LinkLost();
 }
 
 void PstnSlot::on_hdlc_ready() {

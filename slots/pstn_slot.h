@@ -8,14 +8,16 @@
 // of a BRI D channel (ISDN::LAPD_NT), or nothing for a CAS channel. The
 // channel is allocated and switched when the slot is connected as the
 // receiver of the trunk timeslot that carries the signalling channel (a BRI
-// slot waits for both directions, in either order) or activated. Layer-3
-// messages travel as userData both ways; HDLC, ISDN and SS7 statistics go
-// up as "ioctl" signals every 3000 ms and when the link changes state.
+// slot waits for both directions, in either order), or activated while so
+// connected; a cut closes it and forgets the line. Layer-3 messages travel
+// as userData both ways; HDLC, ISDN and SS7 statistics go up as "ioctl"
+// signals every 3000 ms and when the link changes state.
 //
 // The family owns the link; the slot joins it to the channel: frames the
 // channel receives go to the link (to the family's bottom for the BRI
 // network side, which also sends through the family's transmit), readiness
-// goes to the link, and a channel that fails takes the link down.
+// goes to the link, and a channel that fails or is cut releases the link at
+// once, without a frame sent.
 #include <cstdint>
 #include <vector>
 
@@ -82,9 +84,15 @@ class PstnSlot : public Slot, public ProtocolsFamily, public ISDN::LAPD::Notify,
   const ISDN::LAPD_NT* lapd_nt_link() const { return lapdNt; }
 
  private:
-  // Allocates and switches the channel, then starts the link; a channel
-  // that cannot be had is reported as "deactivated".
+  // Allocates and switches the channel, then starts the link; a slot not
+  // connected, or a channel that cannot be had, is reported as "deactivated".
   void iactivate();
+  // The connection of one direction is cut: the channel closes and the
+  // line of that direction is forgotten.
+  void Cut(bool receive);
+  // The channel has closed under the link: the link is released at once,
+  // sending nothing, and the controller hears "deactivated" once.
+  void LinkLost();
   bool BriKind() const { return kind_ == bri || kind_ == bri_network; }
   // The channel mode of the kind: 0 SS7, 1 PRI, 2 BRI.
   int ChannelMode() const;

@@ -88,6 +88,11 @@ const LAPD::Row LAPD::table_[EV_COUNT] = {
     {EV_T202, {nullptr, &L::t202_awaiting_tei, &L::t202_awaiting_tei, nullptr, nullptr, nullptr, nullptr, nullptr}},
     // Q.921 5.6.7 (link idle)
     {EV_T203, {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &L::t203_established, nullptr}},
+    // Q.921 Annex B (persistent deactivation): layer 3 hears of the release
+    // wherever it asked for the link or had it.
+    {EV_PH_DEACTIVATE,
+     {&L::ph_deactivate, &L::ph_deactivate, &L::ph_deactivate_owed, &L::ph_deactivate, &L::ph_deactivate_owed,
+      &L::ph_deactivate_owed, &L::ph_deactivate_owed, &L::ph_deactivate_owed}},
 };
 
 void LAPD::dispatch(LapdEvent ev, const Rx& rx) {
@@ -157,6 +162,11 @@ void LAPD::local_activate() {
 void LAPD::local_deactivate() {
   if (log_ > 1) std::clog << ext::header(this) << "DL-RELEASE" << std::endl;
   dispatch(EV_DL_RELEASE, Rx());
+}
+
+void LAPD::channel_closed() {
+  if (log_ > 0) std::clog << ext::header(this) << "PH-DEACTIVATE" << std::endl;
+  dispatch(EV_PH_DEACTIVATE, Rx());
 }
 
 void LAPD::message(Packet& p) {
@@ -1172,6 +1182,26 @@ void LAPD::t202_awaiting_tei(const Rx&) {
   tx_identity(ri_, TeiMessage::group_tei, TeiMessage::identity_request);
   start_T202();
   ++RC;
+}
+
+// The channel has gone from under the link: there is no line left to
+// release it on, and a DISC or a poll repeated on T200 would only meet the
+// next connection the owner makes. The link forgets it ever ran, so that
+// the next establishment starts it as a new link's first one does.
+void LAPD::ph_deactivate(const Rx&) {
+  timer_.cancel();
+  discard_queues();
+  const std::uint32_t was = LAPDFullState::state;
+  static_cast<LAPDFullState&>(*this) = LAPDFullState();
+  const std::uint32_t fresh = LAPDFullState::state;
+  LAPDFullState::state = was;
+  change_state(fresh);
+  set_flow(FlowStatus::normal);
+}
+
+void LAPD::ph_deactivate_owed(const Rx& rx) {
+  ph_deactivate(rx);
+  release("link error (channel closed)");
 }
 
 // --------------------------------------------------- UI and TEI management

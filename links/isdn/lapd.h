@@ -127,6 +127,10 @@ class LAPD : public Protocol, private LAPDFullState, public HDLC::Notify {
   // HDLC::Notify
   void on_hdlc_receive(Packet& frame) override { receive(frame); }
   void on_hdlc_error(Cause::Type) override {}
+  // PH-DEACTIVATE: the channel has closed under the link (the owner cut or
+  // lost it). Nothing is sent; timers stop, queued frames are dropped, and
+  // a link that was up or coming up or going down reports its release.
+  void channel_closed();
   void on_hdlc_ready() override { local_events(); }
 
   // Management (Q.921 5.3): MDL-ASSIGN and MDL-REMOVE requests, and the hook
@@ -318,6 +322,8 @@ class LAPD : public Protocol, private LAPDFullState, public HDLC::Notify {
   void tei_denied(const Rx&);
   void tei_check(const Rx&);
   void tei_remove(const Rx&);
+  void ph_deactivate(const Rx&);
+  void ph_deactivate_owed(const Rx&);
 
   // A fresh reference number for an identity request, from the system's
   // random source: terminals started together on one bus must not collide.

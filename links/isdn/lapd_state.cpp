@@ -28,7 +28,7 @@ const char* event_name(unsigned event) {
       "SABME",             "DISC",            "UA",             "DM",            "FRMR",
       "RR",                "RNR",             "REJ",            "I",             "UI",
       "identity assigned", "identity denied", "identity check", "identity remove", "T200",
-      "T202",              "T203",
+      "T202",              "T203",            "PH-DEACTIVATE",
   };
   return event < EV_COUNT ? names[event] : "(unknown)";
 }

@@ -56,6 +56,7 @@ enum LapdEvent : unsigned {
   EV_T200,
   EV_T202,
   EV_T203,
+  EV_PH_DEACTIVATE,  // the channel under the link has closed
   EV_COUNT,
 };
 const char* event_name(unsigned event);

@@ -24,7 +24,8 @@ const char* const kStateNames[SLC::kStates] = {"idle", "not aligned", "aligned",
 
 const char* const kEventNames[SLC::kEvents] = {"activate", "deactivate", "trunk down", "SIO", "SIN/SIE",
                                                "SIOS",     "FISU",       "MSU",        "MSU from above",
-                                               "T1",       "T2",         "T3",         "T4",  "T7"};
+                                               "T1",       "T2",         "T3",         "T4",  "T7",
+                                               "channel closed"};
 
 const char* const kIndicationNames[] = {"out of alignment", "normal alignment", "emergency alignment",
                                         "out of service"};
@@ -56,6 +57,7 @@ const SLC::Handler SLC::kTable[SLC::kEvents][SLC::kStates] = {
   /* T3 */            {H(ignore),      H(ignore),      H(t3_expired),  H(ignore),      H(ignore),      H(ignore)},
   /* T4 */            {H(ignore),      H(ignore),      H(ignore),      H(t4_expired),  H(ignore),      H(ignore)},
   /* T7 */            {H(ignore),      H(ignore),      H(ignore),      H(ignore),      H(ignore),      H(t7_expired)},
+  /* closed */        {H(ignore),      H(channel_lost), H(channel_lost), H(channel_lost), H(channel_lost), H(channel_lost)},
 };
 #undef H
 // clang-format on
@@ -135,7 +137,8 @@ void SLC::on_enter(State::type s) {
   switch (s) {
     case State::idle:
       reset();
-      lssu(sios);
+      // Out of service is said on the line, where there is one.
+      if (event_ != ev_channel_closed) lssu(sios);
       on_deactivate(Protocol_status(new Protocol_status_error(this, "impossible phasing")));
       break;
     case State::not_aligned:
@@ -189,6 +192,12 @@ void SLC::stop(Packet&) { next_state(State::idle); }
 
 void SLC::trunk_down(Packet&) {
   std::clog << ext::header(this) << " transport OFF by low level terminated" << std::endl;
+  next_state(State::idle);
+}
+
+void SLC::channel_lost(Packet&) {
+  std::clog << ext::header(this) << "channel closed" << std::endl;
+  tb_.clear();
   next_state(State::idle);
 }
 
@@ -255,6 +264,8 @@ void SLC::message(Packet& p) {
   }
   dispatch(ev_msu_from_above, p);
 }
+
+void SLC::channel_closed() { dispatch(ev_channel_closed); }
 
 void SLC::OnTrunkHardStatus(bool up) {
   if (!up) dispatch(ev_trunk_down);

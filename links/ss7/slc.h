@@ -77,8 +77,9 @@ class SLC : public Protocol, public HDLC::Notify {
     ev_t3,
     ev_t4,
     ev_t7,
+    ev_channel_closed,  // channel_closed
   };
-  static const unsigned kEvents = ev_t7 + 1;
+  static const unsigned kEvents = ev_channel_closed + 1;
 
   // The trace switches, in the order of the fields of LGCP::SS7L2Log.
   struct Traces {
@@ -150,6 +151,10 @@ class SLC : public Protocol, public HDLC::Notify {
 
   // The trunk under the channel changed; down takes the link out of service.
   void OnTrunkHardStatus(bool up);
+  // The channel has closed under the link (the owner cut or lost it): a
+  // link not idle goes out of service at once, without a unit sent, and
+  // the MSUs waiting to be sent are dropped.
+  void channel_closed();
   // A once-a-second gate: true while less than a second has passed since it
   // last answered false.
   bool CoutCongestion();
@@ -199,6 +204,7 @@ class SLC : public Protocol, public HDLC::Notify {
   void no_start(Packet&);
   void stop(Packet&);
   void trunk_down(Packet&);
+  void channel_lost(Packet&);
   void to_aligned(Packet&) { next_state(State::aligned); }
   void to_proving(Packet&) { next_state(State::proving); }
   void to_worked(Packet&) { next_state(State::worked); }

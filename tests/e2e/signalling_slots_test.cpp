@@ -302,6 +302,85 @@ TEST_F(SignallingSlots, BriLinksTakeTheirChannelsWithBothDirectionsAndABlockedCh
   EXPECT_TRUE(has(frames, "Identity Check Response")) << frames;
 }
 
+// A slot cut from its trunk timeslot forgets it: activated, or destroyed,
+// it leaves the line to the slot connected there since.
+TEST_F(SignallingSlots, ACutSlotLeavesItsOldLineToTheSlotConnectedThereSince) {
+  start();
+  ASSERT_EQ(exchange(cmd(1, 2, "create : trunk : { trunk 2, timeslot 16 }")).front(), ok(1, 2));
+  ASSERT_EQ(exchange(cmd(2, 10, "create : pstn : isdn : { type pri, trunk 3, log 0, side user : NULL }")),
+            Lines{ok(2, 10)});
+  ASSERT_EQ(exchange(cmd(3, 11, "create : pstn : ss7 : { trunk 3, slc 0, dpc 2, opc 1, emergency TRUE }")),
+            Lines{ok(3, 11)});
+  connect(2, 10);
+  ASSERT_EQ(exchange(cmd(4, 10, "disconnect : NULL")), (Lines{signal(10, "deactivated : networkError"), ok(4, 10)}));
+  connect(2, 11);
+  const std::string line = matrix(80);
+  ASSERT_TRUE(has(line, "80 <- 10")) << line;
+  board("journal clear");
+  EXPECT_EQ(exchange(cmd(5, 10, "activate : empty : NULL")),
+            (Lines{signal(10, "deactivated : networkError"), ok(5, 10)}));
+  EXPECT_EQ(matrix(80), line);
+  // The board's trunk and register polls go on meanwhile.
+  const std::string journal = board("journal");
+  EXPECT_FALSE(has(journal, sysroot::mcc_ctl) || has(journal, "(connect ")) << journal;
+  EXPECT_EQ(exchange(cmd(6, 10, "destroy : NULL")), Lines{ok(6, 10)});
+  EXPECT_EQ(matrix(80), line);
+}
+
+// A link cut and connected again comes up again, however soon: nothing of
+// its last run (a release, its timers) meets the new connection.
+TEST_F(SignallingSlots, ALinkCutAndConnectedAgainComesBackWhateverTheGap) {
+  start();
+  const struct {
+    const char* first;
+    const char* second;
+    std::chrono::milliseconds gap;
+    const char* data;
+    const char* received;
+  } cases[] = {
+      {"isdn : { type pri, trunk 1, log 0, side user : NULL }", "isdn : { type pri, trunk 2, log 0, side network : NULL }",
+       0ms, setup, setupText},
+      {nullptr, nullptr, 100ms, setup, setupText},
+      {nullptr, nullptr, 1s, setup, setupText},
+      {nullptr, nullptr, 5s, setup, setupText},
+      {"ss7 : { trunk 1, slc 0, dpc 2, opc 1, emergency TRUE }", "ss7 : { trunk 2, slc 0, dpc 1, opc 2, emergency TRUE }",
+       0ms, "'8102400000114012345678'H", "'81 02 40 00 00 11 40 12 34 56 78'H"},
+  };
+  int seq = 10;
+  for (const auto& k : cases) {
+    SCOPED_TRACE(k.data + std::string(" after ") + std::to_string(k.gap.count()) + " ms");
+    if (k.first) {
+      // The slots of the kind before go first.
+      if (seq > 10)
+        for (int n : {10, 20, 1, 2}) {
+          const Lines out = exchange(cmd(9, n, "destroy : NULL"));
+          ASSERT_EQ(std::count(out.begin(), out.end(), ok(9, n)), 1) << testing::PrintToString(out);
+        }
+      pair(k.first, k.second);
+    }
+    std::size_t from = got.size();
+    const Lines out = exchange(cmd(++seq, 10, "disconnect : NULL"));
+    got.insert(got.end(), out.begin(), out.end());
+    EXPECT_EQ(count("deactivated", 10, from), 1);
+    if (k.gap.count() > 0) await([] { return false; }, k.gap);
+    from = got.size();
+    const auto connected = Clock::now();
+    connect(1, 10);
+    const auto up = [&] {
+      const Lines k = kinds(10, from);
+      return std::find(k.begin(), k.end(), "activated") != k.end();
+    };
+    ASSERT_TRUE(await(up, 3s)) << testing::PrintToString(got);
+    EXPECT_LT(Clock::now() - connected, 3s);
+    c.send(cmd(++seq, 10, std::string("userData : ") + k.data));
+    ASSERT_TRUE(await([&] { return count(std::string("userData : ") + k.received, 20, from) == 1; }, 5s))
+        << testing::PrintToString(got);
+    // No DISC (user side: address 00 01, control 53) on the new line.
+    const std::string frames = board("mcc written 1024");
+    EXPECT_FALSE(has(frames, "00 01 53")) << frames;
+  }
+}
+
 TEST_F(SignallingSlots, AtsQsigBChannelsComeAndGoWithTheirSlotsAndFramesAreTracedUnderTheSwitch) {
   start("[traces]\nsignalling.isdn = yes\n");
   ASSERT_EQ(exchange(cmd(1, 30, "create : ats-qsig : { side user : NULL, log 0 }")), Lines{ok(1, 30)});

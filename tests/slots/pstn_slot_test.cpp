@@ -131,20 +131,44 @@ TEST_F(PstnSlots, AChannelThatFailsTakesItsLinkOutOfService) {
   EXPECT_FALSE(pstn(10).channel().is_open());
 }
 
+// Destroyed with its link running, a slot releases the link at once: one
+// "deactivated" where there is a link, and not a frame more on its line.
 TEST_F(PstnSlots, DestroyingEachKindWithItsLinkRunningFreesTheLinkBeforeItsChannel) {
   pair(pri, "pstn : isdn : { type pri, trunk 2, log 0, side network : NULL }");
-  ASSERT_EQ(exchange(create(1, 11, "pstn : ss7 : { trunk 1, slc 0, dpc 2, opc 1, emergency TRUE }")).size(), 1u);
-  ASSERT_EQ(exchange(create(1, 12, "pstn : isdn : { type bri, trunk 3, log 0, side network : NULL }")).size(), 1u);
-  ASSERT_EQ(exchange(create(1, 13, "pstn : cas : { trunk 1 }")).size(), 1u);
-  for (int n : {11, 12}) ASSERT_EQ(exchange(cmd(2, n, "activate : empty : NULL")).back(), success(2, n));
+  const struct {
+    int slot;
+    const char* create;  // with its trunk slot, at slot - 8, as source and receiver
+    const char* trunk;
+    long deactivated;
+  } cases[] = {
+      {10, nullptr, nullptr, 1},
+      {20, nullptr, nullptr, 1},
+      {11, "pstn : ss7 : { trunk 3, slc 0, dpc 2, opc 1, emergency TRUE }", "trunk : { trunk 2, timeslot 16 }", 1},
+      {12, "pstn : isdn : { type bri, trunk 4, log 0, side network : NULL }", "trunk : { trunk 3, timeslot 16 }", 1},
+      {13, "pstn : cas : { trunk 3 }", "trunk : { trunk 2, timeslot 17 }", 0},
+  };
+  for (const auto& k : cases) {
+    if (!k.create) continue;
+    ASSERT_EQ(exchange(create(1, k.slot - 8, k.trunk)).front(), success(1, k.slot - 8));
+    ASSERT_EQ(exchange(create(1, k.slot, k.create)).size(), 1u);
+    for (const auto& c : {std::make_pair(k.slot - 8, k.slot), std::make_pair(k.slot, k.slot - 8)})
+      ASSERT_EQ(exchange(cmd(2, c.first, "connect : " + std::to_string(c.second))).back(), success(2, c.first));
+  }
   during(20);
   board().clear_journal();
-  for (int n : {10, 20, 11, 12, 13}) EXPECT_EQ(answer(cmd(3, n, "destroy : NULL")), success(3, n));
-  during(20);
+  for (const auto& k : cases) {
+    const int m = pstn(static_cast<unsigned>(k.slot)).channel().channel();
+    ASSERT_GE(m, 1024) << k.slot;
+    const std::size_t sent = written(m).size();
+    const Lines out = exchange(cmd(3, k.slot, "destroy : NULL"));
+    EXPECT_EQ(std::count(out.begin(), out.end(), success(3, k.slot)), 1) << k.slot;
+    const Lines mine = kinds(of(k.slot, out));
+    EXPECT_EQ(std::count(mine.begin(), mine.end(), "deactivated"), k.deactivated) << k.slot;
+    during(20);
+    EXPECT_EQ(written(m).size(), sent) << k.slot;
+  }
   const Lines j = journal();
-  EXPECT_EQ(std::count(j.begin(), j.end(), "close /dev/mcc/ctl"), 4);
-  // The last frame slot 10 sent is its DISC, before its channel went.
-  EXPECT_EQ(written(1024).back(), "00 01 53");
+  EXPECT_EQ(std::count(j.begin(), j.end(), "close /dev/mcc/ctl"), 5);
 }
 
 TEST_F(PstnSlots, ALapdLinkCountsAnEmptyMessageAndReportsAFullQueueCongested) {
