@@ -115,9 +115,14 @@ class ModemSlot : public Slot {
 
   const TERM::ModemParams params;
   int pid = -1;
+  // The program last started, whose group outlives it while anything it
+  // started runs; -1 for none.
+  pid_t started = -1;
   ChildWait child;
   std::unique_ptr<Timer> terminate;
   bool bound = true;
+  // Expires with the slot: a drain of child ends may finish its release.
+  const std::shared_ptr<char> alive_ = std::make_shared<char>();
 
  private:
   ModemFactory& factory_;
