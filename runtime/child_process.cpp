@@ -177,6 +177,10 @@ pid_t ChildProcess::Fork() {
 
 void ChildProcess::Signal(pid_t pid, int sig, bool ended) {
   if (pid < 1) return;
+  // A program not yet seen to end is this daemon's child: its group is
+  // its own. It is held still while its processes are read, so that
+  // nothing it starts meanwhile escapes the signal.
+  if (!ended) ::kill(-pid, SIGSTOP);
   const std::vector<process_tree::Process> tree = remains(pid, ended);
   if (sig == SIGKILL) {
     outsiders().erase(pid);
@@ -193,6 +197,7 @@ void ChildProcess::Signal(pid_t pid, int sig, bool ended) {
   if (!ended && std::none_of(tree.begin(), tree.end(), [pid](const process_tree::Process& p) { return p.pid == pid; }))
     ::kill(pid, sig);
   process_tree::signal(pid, ended, tree, sig);
+  if (!ended) ::kill(-pid, SIGCONT);
 }
 
 void ChildProcess::Abandon(pid_t pid, int sig, unsigned grace_ms, const std::string& what, bool ended) {
