@@ -49,15 +49,6 @@ int pidOf(const char* program) {
   return at == std::string::npos ? -1 : std::atoi(log.c_str() + at + 10);
 }
 bool gone(int pid) { return pid > 0 && ::kill(pid, 0) != 0; }
-// Gone, or a zombie no one has reaped yet (the stand-in's own children are
-// reaped by whoever adopts them).
-bool ended(int pid) {
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  std::string line;
-  if (!std::getline(stat, line)) return true;
-  const std::size_t close = line.rfind(')');
-  return close != std::string::npos && close + 2 < line.size() && (line[close + 2] == 'Z' || line[close + 2] == 'X');
-}
 // Every "pid=N" of a text.
 std::vector<int> pidsIn(const std::string& text) {
   std::vector<int> out;
@@ -177,7 +168,7 @@ TEST_F(ModemEndToEnd, EveryShapeOfProgramAuthenticatesAndNothingOfItOutlivesTheS
     tree.push_back(started.back());  // the program itself, as the daemon started it
     c.send(cmd(++seq, 2, "destroy : NULL"));
     EXPECT_EQ(c.next(6s), ok(seq, 2));
-    EXPECT_TRUE(e2e::waitFor([&] { return std::all_of(tree.begin(), tree.end(), ended); },
+    EXPECT_TRUE(e2e::waitFor([&] { return std::all_of(tree.begin(), tree.end(), e2e::ended); },
                              grace + 3s))
         << standin::log(logged);
   }
