@@ -173,6 +173,19 @@ TEST_F(ModemEndToEnd, EveryShapeOfProgramAuthenticatesAndNothingOfItOutlivesTheS
         << standin::log(logged);
   }
   EXPECT_EQ(e2e::count(daemon->err(), "of the processes it started aren't terminated, killing"), 1u) << daemon->err();
+
+  // The same when the daemon itself stops with the slot up.
+  const std::string program = std::string(sysroot::pppd) + "-detached";
+  ASSERT_TRUE(standin::install(program, std::string(shapes[4].steps) + "auth dan pw\n"));
+  dial(2, "{ cid \"1\", cdid \"\", execfile \"" + program + "\" }");
+  EXPECT_EQ(c.next(10s), auth(2, "dan", "pw")) << daemon->err();
+  std::vector<int> tree = pidsIn(standin::log(program));
+  tree.push_back(pidsIn(daemon->out() + daemon->err()).back());
+  daemon->signal(SIGTERM);
+  EXPECT_EQ(daemon->exitCode(grace + 5s), 0) << daemon->err();
+  EXPECT_TRUE(e2e::waitFor([&] { return std::all_of(tree.begin(), tree.end(), e2e::ended); }, 3s))
+      << standin::log(program);
+  daemon.reset();
 }
 
 TEST_F(ModemEndToEnd, ArgumentsEndsOfProgramsAndAModemThatIsNotThereReachTheController) {
