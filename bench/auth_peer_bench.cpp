@@ -7,7 +7,8 @@
 //      socket diagnostics costs), first with no idle sockets, then with
 //      the given number open (half of them accepted ends);
 //   2. as root, in a network namespace of its own: korvend-sim with 8
-//      modem slots whose programs have authenticated; for 5 s 60 strangers
+//      modem slots whose programs have authenticated; for 5 s (or as given)
+//      60 strangers
 //      connect and send a request while one client reconnects in a loop,
 //      and the controller pings every 10 ms: the worst and the median ping,
 //      with no idle sockets and with them.
@@ -15,7 +16,8 @@
 // Prints the figures and the ratios (with / without: about 1 is the goal);
 // nothing is asserted.
 //
-//   auth_peer_bench [idle-sockets]   (default 60000; 2000 for a short run)
+//   auth_peer_bench [idle-sockets [seconds]]   (default 60000 5; "2000 1" for a
+//                                              short run)
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -179,7 +181,7 @@ struct Pings {
 };
 
 // Part 2 with whatever the namespace holds open now.
-Pings daemonPings() {
+Pings daemonPings(std::chrono::seconds load) {
   e2e::Root root;
   root.make_parent(sysroot::sim_board_init);
   std::ofstream(root.path(sysroot::sim_board_init)) << "mctl modems 8\n";
@@ -222,7 +224,7 @@ Pings daemonPings() {
     }
   });
   std::vector<double> rtt;
-  const auto end = Clock::now() + 5s;
+  const auto end = Clock::now() + load;
   while (Clock::now() < end) {
     const auto t = Clock::now();
     c.sendPayload(ping);
@@ -246,6 +248,7 @@ Pings daemonPings() {
 
 int main(int argc, char** argv) {
   const unsigned idle = argc > 1 ? static_cast<unsigned>(std::strtoul(argv[1], nullptr, 10)) : 60000;
+  const std::chrono::seconds load(argc > 2 ? std::strtol(argv[2], nullptr, 10) : 5);
   ::signal(SIGPIPE, SIG_IGN);
   const bool own = ::geteuid() == 0 && testkit::enterFreshNetNamespace().empty();
   std::printf("%s\n", own ? "in a network namespace of its own" : "on the host's network (not root)");
@@ -282,11 +285,12 @@ int main(int argc, char** argv) {
   ::close(hold[1]);
   for (pid_t p : programs) ::waitpid(p, nullptr, 0);
   if (!own) return 0;
-  const Pings quiet = daemonPings();
+  const Pings quiet = daemonPings(load);
   open.reset(new Idle(idle));
-  const Pings loaded = daemonPings();
+  const Pings loaded = daemonPings(load);
   open.reset();
-  std::printf("controller pings, 8 programs, 60 strangers and a reconnecting client for 5 s:\n");
+  std::printf("controller pings, 8 programs, 60 strangers and a reconnecting client for %ld s:\n",
+              static_cast<long>(load.count()));
   std::printf("  no idle sockets: worst %.1f ms, median %.1f ms\n", quiet.worst, quiet.median);
   std::printf("  %u idle sockets: worst %.1f ms, median %.1f ms\n", idle, loaded.worst, loaded.median);
   return quiet.worst < 0 || loaded.worst < 0 ? 1 : 0;
