@@ -8,9 +8,9 @@
 //      the given number open (half of them accepted ends);
 //   2. as root, in a network namespace of its own: korvend-sim with 8
 //      modem slots whose programs have authenticated; for 5 s (or as given)
-//      60 strangers
-//      connect and send a request while one client reconnects in a loop,
-//      and the controller pings every 10 ms: the worst and the median ping,
+//      60 strangers connect and send a request while one client reconnects
+//      in a loop, and the controller pings every 10 ms: the worst and the
+//      median ping,
 //      with no idle sockets and with them.
 //
 // Prints the figures and the ratios (with / without: about 1 is the goal);
