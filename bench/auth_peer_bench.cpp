@@ -41,6 +41,7 @@
 #include <vector>
 
 #include "asn1/modules/LGCP.h"
+#include "platform/sysroot.h"
 #include "slots/socket_peer.h"
 #include "tests/e2e/daemon_harness.h"
 #include "tests/e2e/raw_client.h"
@@ -253,7 +254,7 @@ int main(int argc, char** argv) {
   const bool own = ::geteuid() == 0 && testkit::enterFreshNetNamespace().empty();
   std::printf("%s\n", own ? "in a network namespace of its own" : "on the host's network (not root)");
   // The idle connections' own ends must leave the server's port free.
-  if (own) std::ofstream("/proc/sys/net/ipv4/ip_local_reserved_ports") << "52000\n";
+  if (own) std::ofstream(std::string(sysroot::proc_dir) + "/" + "sys/net/ipv4/ip_local_reserved_ports") << "52000\n";
   std::setvbuf(stdout, nullptr, _IONBF, 0);
 
   // Eight idle programs, as the modem slots' would be.

@@ -259,12 +259,14 @@ pid_t holder(int fd, const std::vector<pid_t>& candidates) {
   if (candidates.empty()) return -1;
   const ino_t inode = peer_inode(fd);
   if (inode == 0) return -1;
-  const std::vector<process_tree::Process> processes = process_tree::all();
-  for (pid_t program : candidates) {
+  for (pid_t program : candidates)
     if (held_by(program, inode)) return program;
+  // Read after the programs: one that gives its copy away has started the
+  // process that keeps it by then.
+  const std::vector<process_tree::Process> processes = process_tree::all();
+  for (pid_t program : candidates)
     for (const process_tree::Process& p : process_tree::of(program, false, processes))
       if (p.pid != program && held_by(p.pid, inode)) return program;
-  }
   return -1;
 }
 

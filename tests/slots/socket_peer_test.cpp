@@ -146,13 +146,17 @@ TEST(SocketPeer, TheKernelFindsThePeerOfEitherFamilyAndTheProgramWhoseDescendant
 
     // A program that started a child that started the holder, and closed
     // its own copy; and a stranger that holds nothing.
-    int hold[2];
+    int hold[2], ready[2];
     ASSERT_EQ(::pipe(hold), 0);
+    ASSERT_EQ(::pipe(ready), 0);
     pid_t forked[2];
     for (int i = 0; i < 2; ++i) {
       forked[i] = ::fork();
       if (forked[i] != 0) continue;
-      if (i == 0 || ::fork() != 0) ::close(client.get());
+      if (i == 0 || ::fork() != 0) {
+        ::close(client.get());
+        if (::write(ready[1], "x", 1) != 1) ::_exit(1);
+      }
       ::close(hold[1]);
       char c;
       while (::read(hold[0], &c, 1) > 0) {
@@ -161,7 +165,11 @@ TEST(SocketPeer, TheKernelFindsThePeerOfEitherFamilyAndTheProgramWhoseDescendant
     }
     const pid_t stranger = forked[0], program = forked[1];
     ::close(hold[0]);
+    ::close(ready[1]);
     client.close();
+    char copies[2];
+    ASSERT_EQ(::read(ready[0], copies, 1) + ::read(ready[0], copies + 1, 1), 2) << "the copies are closed";
+    ::close(ready[0]);
     EXPECT_EQ(socket_peer::holder(accepted.get(), {stranger, program}), program);
     EXPECT_EQ(socket_peer::holder(accepted.get(), {stranger}), -1);
     ::close(hold[1]);
