@@ -20,7 +20,9 @@
 // status. A destroy with a child running sends it SIGHUP and is answered
 // once the child has ended, or after 5000 ms, when the child is killed. The
 // fax receiver is no such child (its end is no signal), but one still
-// running when its slot goes gets SIGTERM, and SIGKILL 5000 ms later.
+// running when its slot goes gets SIGTERM, and SIGKILL 5000 ms later. The
+// signals reach what the program started as well (ChildProcess::Signal),
+// and what is left of it when the slot goes is killed after 5000 ms.
 #include <sys/types.h>
 
 #include <memory>
