@@ -14,7 +14,7 @@ bool startsWith(const std::string& s, const char* prefix) {
 }
 
 bool isReal(const std::string& p) {
-  if (p == proc_dir || p == proc_net_tcp || p == dev_null || p == localtime) return true;
+  if (p == proc_dir || p == proc_net_tcp || p == proc_net_tcp6 || p == dev_null || p == localtime) return true;
   // /proc/<pid>/... names a real process; the board's own /proc files do not
   // start with a digit.
   static const std::string procSlash = std::string(proc_dir) + "/";

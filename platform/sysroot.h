@@ -67,6 +67,7 @@ inline constexpr char proc_dir[] = "/proc";
 inline constexpr char proc_stat_format[] = "/proc/%d/stat";
 inline constexpr char proc_fd_format[] = "/proc/%d/fd";
 inline constexpr char proc_net_tcp[] = "/proc/net/tcp";
+inline constexpr char proc_net_tcp6[] = "/proc/net/tcp6";
 inline constexpr char dev_null[] = "/dev/null";
 inline constexpr char localtime[] = "/etc/localtime";
 

@@ -7,13 +7,19 @@
 // program that has just been started would never end it). All signals are
 // blocked across the fork; the child puts every handled signal back to its
 // default and only then unblocks, so a signal that came early takes its
-// default effect at once.
+// default effect at once. The child leads a process group of its own, so
+// that what it starts in turn can be told to stop with it.
 //
-// Abandon() takes over a child whose owner goes before it has ended: it
-// sends the owner's stop signal and, when the child has not ended after the
-// grace period, SIGKILL with one log line. Nothing the daemon started thus
-// outlives its owner for long, nor keeps what it inherited (a controller
-// channel) away from the next user.
+// Signal() reaches a program and everything it started: its process group
+// and the processes descended from it that have left the group (read from
+// /proc before anything is sent, and remembered, since they become init's
+// children once their parent has ended).
+//
+// Abandon() takes over a child whose owner goes: it sends the owner's stop
+// signal to the program and, when the program or anything it started has
+// not ended after the grace period, SIGKILL with one log line. Nothing the
+// daemon started thus outlives its owner for long, nor keeps what it
+// inherited (a controller channel) away from the next user.
 #include <sys/types.h>
 
 #include <cstddef>
@@ -24,11 +30,22 @@ class ChildProcess {
   // As fork(): the child's 0, the child's pid, or -1 with errno set.
   static pid_t Fork();
 
-  // Sends sig to pid now and kills it after grace_ms unless it has ended by
-  // then; what names the child in the log line. Needs the child watch
-  // (ChildWait::Activate); pid < 1 is ignored.
-  static void Abandon(pid_t pid, int sig, unsigned grace_ms, const std::string& what);
+  // Sends sig to the program started as pid and to every process it
+  // started. ended: its own end has been seen (and its pid may be someone
+  // else's): only what it started is signalled. After SIGKILL nothing of it
+  // is remembered.
+  static void Signal(pid_t pid, int sig, bool ended = false);
 
-  // Abandoned children not yet seen to end.
+  // Sends sig (none when 0) to the program as Signal does and kills what
+  // is left of it after grace_ms; what names the child in the log line.
+  // Needs the child watch (ChildWait::Activate) for a program that has not
+  // ended; pid < 1 is ignored.
+  static void Abandon(pid_t pid, int sig, unsigned grace_ms, const std::string& what, bool ended = false);
+
+  // Abandoned programs not yet seen to end.
   static std::size_t abandoned();
+
+  // The daemon stops: waits for the abandoned programs until their grace
+  // periods are over and kills what is left of them.
+  static void Settle();
 };

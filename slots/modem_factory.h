@@ -12,8 +12,9 @@
 // controller. The plug-in runs inside the program a modem slot starts (its
 // PPP daemon or fax program), and nothing else on the host is served:
 // - at its first complete record a connection is bound to the modem slot
-//   whose running program holds the connection's other end; a connection
-//   that no such program holds is closed then, with one line;
+//   whose running program, or a process that program started, holds the
+//   connection's other end; a connection that none holds is closed then,
+//   with one line;
 // - a bound connection is served for its slot's session only: records
 //   naming another session, accounting included, are refused; the slot's
 //   answers go to its own connection;

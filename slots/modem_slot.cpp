@@ -81,7 +81,8 @@ bool ModemSlot::IBeforeDestroy() {
     return true;
   }
   say(std::cerr, "sent HUP to pppd.");
-  ::kill(pid, SIGHUP);
+  // To what it started too: a wrapper's PPP daemon goes with the wrapper.
+  ChildProcess::Signal(pid, SIGHUP);
   terminate.reset(new Timer);
   terminate->set(terminate_ms, &ModemSlot::on_terminate_timeout, this);
   return false;
@@ -206,17 +207,29 @@ void ModemSlot::pppd_exec(const std::string& device, const char* options) {
     return;
   }
   pid = started;
+  this->started = started;
   child.Bind(this, &ModemSlot::on_terminate);
   child.Attach(pid);
   say(std::clog, "pppd executed cid=\"" + params.get_cid().str() + "\" pid=" + std::to_string(pid));
 }
 
 void ModemSlot::pppd_kill() {
-  if (pid == -1) return;
+  if (pid == -1) {
+    // The program has ended; what it started gets the stop and, after the
+    // grace period, SIGKILL.
+    if (started > 0) {
+      std::ostringstream what;
+      what << *this << ": pppd";
+      ChildProcess::Abandon(started, SIGHUP, terminate_ms, what.str(), true);
+    }
+    started = -1;
+    return;
+  }
   say(std::cerr, "pppd isn't terminated, killing ...");
-  ::kill(pid, SIGKILL);
+  ChildProcess::Signal(pid, SIGKILL);
   // Its end, if it comes, finds nothing to kill again.
   pid = -1;
+  started = -1;
 }
 
 void ModemSlot::on_terminate(int status) {
@@ -233,6 +246,11 @@ void ModemSlot::Ended(int status) {
 }
 
 void ModemSlot::on_terminate_timeout() {
+  // An end already reaped is read before anything is killed: it finishes
+  // the release, and the slot with it.
+  const std::weak_ptr<char> alive = alive_;
+  if (ChildWaitService::childWaitService) ChildWaitService::childWaitService->Drain();
+  if (alive.expired() || pid == -1) return;
   say(std::cerr, "pppd terminate timeout!");
   pppd_kill();
   if (!releasing()) return;
@@ -343,6 +361,7 @@ void DspModemSlot::RunFaxSender() {
   const pid_t started = spawn(prog, argv, "executing fax transfer\n");
   if (started < 0) return abortSetUp("vfork fail: ");
   pid = started;
+  this->started = started;
   child.Bind(this, &DspModemSlot::on_fax_terminate);
   child.Attach(pid);
   say(std::clog, "fax transfer executed modem=" + std::to_string(modem) + " ts=" + std::to_string(timeslot));

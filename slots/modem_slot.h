@@ -20,7 +20,9 @@
 // status. A destroy with a child running sends it SIGHUP and is answered
 // once the child has ended, or after 5000 ms, when the child is killed. The
 // fax receiver is no such child (its end is no signal), but one still
-// running when its slot goes gets SIGTERM, and SIGKILL 5000 ms later.
+// running when its slot goes gets SIGTERM, and SIGKILL 5000 ms later. The
+// signals reach what the program started as well (ChildProcess::Signal),
+// and what is left of it when the slot goes is killed after 5000 ms.
 #include <sys/types.h>
 
 #include <memory>
@@ -115,9 +117,14 @@ class ModemSlot : public Slot {
 
   const TERM::ModemParams params;
   int pid = -1;
+  // The program last started, whose group outlives it while anything it
+  // started runs; -1 for none.
+  pid_t started = -1;
   ChildWait child;
   std::unique_ptr<Timer> terminate;
   bool bound = true;
+  // Expires with the slot: a drain of child ends may finish its release.
+  const std::shared_ptr<char> alive_ = std::make_shared<char>();
 
  private:
   ModemFactory& factory_;

@@ -5,6 +5,7 @@
 #include <iostream>
 #include <thread>
 
+#include "runtime/child_wait.h"
 #include "slots/param_ranges.h"
 #include "slots/slot.h"
 #include "slots/slot_factory.h"
@@ -47,19 +48,24 @@ void Slots::OnConnect() {}
 void Slots::OnDisconnect() {
   // Reports still waiting for counts were for the controller that went.
   reportsOwed_ = 0;
-  // Slots whose release is still under way when every other slot has gone.
-  std::vector<Slot*> stragglers;
   while (!list_.empty()) {
     Slot* slot = list_.front();
     if (!slot->releasing_ && Destroy(slot)) continue;
     list_.erase(std::find(list_.begin(), list_.end(), slot));
-    stragglers.push_back(slot);
+    // Whoever asked for a late answer has gone with the controller.
+    slot->delayed_ = false;
+    stragglers_.push_back(slot);
   }
-  if (stragglers.empty()) return;
+  if (stragglers_.empty()) return;
   // A last moment for the releases, which cannot finish while the loop
-  // waits here: what is left is deleted without them.
+  // waits here.
   std::this_thread::sleep_for(std::chrono::seconds(1));
-  for (Slot* slot : stragglers) {
+  // Programs that ended meanwhile have been reaped: their ends are read
+  // now, and finish their slots' releases, before anything is killed by a
+  // pid that may be free again. What is left is deleted without them.
+  if (ChildWaitService::childWaitService) ChildWaitService::childWaitService->Drain();
+  while (!stragglers_.empty()) {
+    Slot* slot = stragglers_.front();
     if (slot->factory_) slot->factory_->Remove(slot);
     int_destroy(slot);
   }
@@ -249,6 +255,7 @@ void Slots::int_destroy(Slot* slot) {
   // connected since its destroy began goes before it does.
   if (slot->source_ || !slot->receivers_.empty()) Cut(slot);
   list_.erase(std::remove(list_.begin(), list_.end(), slot), list_.end());
+  stragglers_.erase(std::remove(stragglers_.begin(), stragglers_.end(), slot), stragglers_.end());
   if (CheckSlot(static_cast<unsigned>(slot->id_)) && table_[slot->id_] == slot) table_[slot->id_] = nullptr;
   delete slot;
 }

@@ -81,6 +81,9 @@ class Slots : public CtrlSrv::Service {
 
   Slot* table_[table_size] = {};
   std::vector<Slot*> list_;
+  // Slots whose release is still under way when the controller has gone,
+  // to be deleted after a last moment.
+  std::vector<Slot*> stragglers_;
   // Reports asked for and not yet sent, factories whose counts are coming.
   unsigned reportsOwed_ = 0;
   unsigned queriesPending_ = 0;

@@ -19,6 +19,7 @@
 #include "platform/sysroot.h"
 #include "radio/rtp_ed137_factory.h"
 #include "radio/rtp_vesk_factory.h"
+#include "runtime/child_process.h"
 #include "runtime/child_wait.h"
 #include "runtime/daemon.h"
 #include "runtime/dpc.h"
@@ -127,6 +128,8 @@ int korvend_main(int argc, char** argv) {
   multiplexer.run(true, true);
 
   ctrlServer.Deactivate();
+  // What the slots started goes with the daemon, after its grace period.
+  ChildProcess::Settle();
   signals.Deactivate();
   return 0;
 }

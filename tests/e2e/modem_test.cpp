@@ -10,6 +10,7 @@
 #include <signal.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -32,6 +33,8 @@ using e2e::Lines;
 using e2e::ok;
 
 constexpr int auth_port = 52000;
+// How long a destroyed slot's program and what it started have to end.
+constexpr auto grace = 5s;
 
 std::string terminal(int modem) {
   char name[32];
@@ -46,6 +49,13 @@ int pidOf(const char* program) {
   return at == std::string::npos ? -1 : std::atoi(log.c_str() + at + 10);
 }
 bool gone(int pid) { return pid > 0 && ::kill(pid, 0) != 0; }
+// Every "pid=N" of a text.
+std::vector<int> pidsIn(const std::string& text) {
+  std::vector<int> out;
+  for (std::size_t at = text.find("pid="); at != std::string::npos; at = text.find("pid=", at + 4))
+    out.push_back(std::atoi(text.c_str() + at + 4));
+  return out;
+}
 
 // A dial-in plug-in on the fixed port.
 class Plugin : public testkit::Client {
@@ -116,6 +126,66 @@ TEST_F(ModemEndToEnd, ADialInIsSetUpAuthenticatedAccountedAndDestroyedPastAPppDa
   EXPECT_EQ(c.next(6s), ok(9, 2));
   EXPECT_TRUE(e2e::waitFor([&] { return gone(pidOf(sysroot::pppd)); })) << "the stand-in still runs";
   EXPECT_NE(daemon->err().find("02:dsp-modem: pppd terminate timeout!\n"), std::string::npos) << daemon->err();
+}
+
+// However the program is made up, what connects for it is its own: a
+// process it started, or one started by such a process, over either
+// address family. A stranger is still refused, and nothing of the program
+// outlives the slot's destroy by more than the grace period, not even
+// processes that have left its group and ignore the hang-up.
+TEST_F(ModemEndToEnd, EveryShapeOfProgramAuthenticatesAndNothingOfItOutlivesTheSlot) {
+  struct Shape {
+    const char* name;
+    bool wrapped;  // a shell script runs the stand-in without exec
+    const char* steps;  // before the authentication request
+    const char* user;
+  };
+  const Shape shapes[] = {
+      {"wrapper", true, "connect\n", "wanda"},
+      {"grandchild", false, "fork\nfork\nconnect\n", "gus"},
+      {"parent-closes", false, "connect\nfork\n", "pat"},
+      {"dual-stack", false, "fork\nconnect6\n", "dee"},
+      {"detached", false, "fork\nsetsid\nignore-hup\nfork\nconnect\n", "dan"},
+  };
+  start();
+  int seq = 10;
+  for (const Shape& shape : shapes) {
+    SCOPED_TRACE(shape.name);
+    const std::string program = std::string(sysroot::pppd) + "-" + shape.name;
+    const std::string plan = std::string(shape.steps) + "auth " + shape.user + " pw\n";
+    ASSERT_TRUE(shape.wrapped ? standin::wrap(program, plan) : standin::install(program, plan));
+    const std::string logged = program + (shape.wrapped ? "-real" : "");
+    dial(2, "{ cid \"1\", cdid \"\", execfile \"" + program + "\" }");
+    EXPECT_EQ(c.next(10s), auth(2, shape.user, "pw")) << daemon->err();
+    Plugin eve;
+    ASSERT_TRUE(eve.connect(auth_port));
+    ASSERT_TRUE(eve.write(authRequest(0, "eve", "guess")));
+    EXPECT_TRUE(eve.awaitClose());
+    EXPECT_TRUE(said("no modem's program holds port " + std::to_string(eve.localPort()) + ", closing.\n"));
+
+    const std::vector<int> started = pidsIn(daemon->out() + daemon->err());
+    std::vector<int> tree = pidsIn(standin::log(logged));
+    tree.push_back(started.back());  // the program itself, as the daemon started it
+    c.send(cmd(++seq, 2, "destroy : NULL"));
+    EXPECT_EQ(c.next(6s), ok(seq, 2));
+    EXPECT_TRUE(e2e::waitFor([&] { return std::all_of(tree.begin(), tree.end(), e2e::ended); },
+                             grace + 3s))
+        << standin::log(logged);
+  }
+  EXPECT_EQ(e2e::count(daemon->err(), "of the processes it started aren't terminated, killing"), 1u) << daemon->err();
+
+  // The same when the daemon itself stops with the slot up.
+  const std::string program = std::string(sysroot::pppd) + "-detached";
+  ASSERT_TRUE(standin::install(program, std::string(shapes[4].steps) + "auth dan pw\n"));
+  dial(2, "{ cid \"1\", cdid \"\", execfile \"" + program + "\" }");
+  EXPECT_EQ(c.next(10s), auth(2, "dan", "pw")) << daemon->err();
+  std::vector<int> tree = pidsIn(standin::log(program));
+  tree.push_back(pidsIn(daemon->out() + daemon->err()).back());
+  daemon->signal(SIGTERM);
+  EXPECT_EQ(daemon->exitCode(grace + 5s), 0) << daemon->err();
+  EXPECT_TRUE(e2e::waitFor([&] { return std::all_of(tree.begin(), tree.end(), e2e::ended); }, 3s))
+      << standin::log(program);
+  daemon.reset();
 }
 
 TEST_F(ModemEndToEnd, ArgumentsEndsOfProgramsAndAModemThatIsNotThereReachTheController) {
@@ -247,7 +317,12 @@ TEST_F(ModemEndToEnd, ControllerResetsRightAfterTwoDialInsLeaveNoProgram) {
   }
   EXPECT_TRUE(e2e::waitFor([&] { return e2e::childrenOf(daemon->pid()).empty(); }, 3s))
       << e2e::childrenOf(daemon->pid()).size() << " programs left";
-  EXPECT_NE(e2e::count(daemon->err(), "pppd executed"), 0u) << "no program was started";
+  // Each one ended on the hang-up it was sent, and its end was read as
+  // such: none had to be killed, nor was a pid signalled after its end.
+  const std::string log = daemon->out() + daemon->err();
+  EXPECT_NE(e2e::count(log, "pppd executed"), 0u) << "no program was started";
+  EXPECT_EQ(e2e::count(log, "pppd terminated with code 1\n"), e2e::count(log, "pppd executed")) << log;
+  EXPECT_EQ(e2e::count(log, "isn't terminated"), 0u) << log;
 }
 
 // The fax receiver is no concern of the controller's, but it does not

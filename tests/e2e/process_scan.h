@@ -31,4 +31,14 @@ inline std::vector<pid_t> childrenOf(pid_t parent) {
   return out;
 }
 
+// Gone, or a zombie that no one has reaped yet (a program's own children
+// are reaped by whoever adopts them).
+inline bool ended(pid_t pid) {
+  std::ifstream stat(std::string(sysroot::proc_dir) + "/" + std::to_string(pid) + "/stat");
+  std::string line;
+  if (!std::getline(stat, line)) return true;
+  const std::size_t close = line.rfind(')');
+  return close != std::string::npos && close + 2 < line.size() && (line[close + 2] == 'Z' || line[close + 2] == 'X');
+}
+
 }  // namespace e2e

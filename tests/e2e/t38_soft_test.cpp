@@ -104,7 +104,11 @@ TEST_F(T38SoftSlots, ControllerResetsRightAfterTwoCreatesLeaveNoProgramAndNoChan
   EXPECT_TRUE(e2e::waitFor([&] { return nothingLeft(); }, 3s))
       << e2e::childrenOf(daemon->pid()).size() << " programs left\n"
       << channelsInUse();
-  EXPECT_NE(e2e::count(daemon->err(), "t38 daemon["), 0u) << "no program was started";
+  // Each one ended on the stop it was sent; none had to be killed.
+  const std::string log = daemon->out() + daemon->err();
+  EXPECT_NE(e2e::count(log, "] successfully started"), 0u) << "no program was started";
+  EXPECT_EQ(e2e::count(log, " status=15\n"), e2e::count(log, "] successfully started")) << log;
+  EXPECT_EQ(e2e::count(log, "isn't terminated"), 0u) << log;
 }
 
 // A program that does not end on SIGTERM is killed once the grace period
@@ -123,6 +127,46 @@ TEST_F(T38SoftSlots, AProgramIgnoringTheStopIsKilledAfterTheGracePeriod) {
   const std::string line =
       "07:t38 soft: t38 daemon[" + std::to_string(children[0]) + "] isn't terminated, killing ...\n";
   EXPECT_EQ(e2e::count(daemon->err(), line), 1u) << daemon->err();
+}
+
+// What a program started goes with it: a child ignoring SIGTERM is killed
+// once the grace period is over, after a destroy as after the daemon's own
+// stop, and so is a program that ignores it when the daemon stops.
+TEST_F(T38SoftSlots, NothingAProgramStartedOutlivesTheGracePeriodOfADestroyOrOfTheDaemonsStop) {
+  struct Case {
+    const char* told;  // what the stand-in is told to do
+    bool destroy;      // the slot is destroyed, else the daemon stopped
+    const char* killed;
+  };
+  const Case cases[] = {
+      {"child-ignoring-term", true, "]: 1 of the processes it started isn't terminated, killing ...\n"},
+      {"child-ignoring-term", false, "]: 1 of the processes it started isn't terminated, killing ...\n"},
+      {"ignore-term", false, "] isn't terminated, killing ...\n"},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(std::string(k.told) + (k.destroy ? ", destroyed" : ", daemon stopped"));
+    std::filesystem::remove_all(records());
+    std::filesystem::create_directories(records());
+    tell(k.told, "");
+    start();
+    ASSERT_EQ(c.exchange(create(1, 7)).front(), ok(1, 7));
+    ASSERT_TRUE(e2e::waitFor([&] { return !record(".argv").empty(); })) << daemon->err();
+    std::vector<pid_t> tree = e2e::childrenOf(daemon->pid());
+    ASSERT_EQ(tree.size(), 1u);
+    if (std::string(k.told) == "child-ignoring-term") {
+      ASSERT_TRUE(e2e::waitFor([&] { return !record(".child").empty(); }));
+      tree.push_back(std::atoi(record(".child").c_str()));
+    }
+    if (k.destroy) {
+      EXPECT_EQ(c.exchange(cmd(2, 7, "destroy : NULL")), Lines{ok(2, 7)});
+    } else {
+      daemon->signal(SIGTERM);
+      EXPECT_EQ(daemon->exitCode(), 0) << daemon->err();
+    }
+    EXPECT_TRUE(e2e::waitFor([&] { return std::all_of(tree.begin(), tree.end(), e2e::ended); }, 5s));
+    EXPECT_EQ(e2e::count(daemon->err(), k.killed), 1u) << daemon->err();
+    if (!k.destroy) daemon.reset();
+  }
 }
 
 // The program's count is awaited from the loop: a program that takes its

@@ -1,13 +1,24 @@
 // Finding the peer socket of an accepted loopback connection in tables of
-// the kernel's format. (The real kernel's answer, with the modem slots'
-// children as peers, is in modem_auth_test.cpp.)
+// the kernel's format, and the real kernel's answers, both ways, for
+// either family. (The modem slots' programs as peers are in
+// modem_auth_test.cpp.)
 #include "slots/socket_peer.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <sstream>
 #include <string>
+
+#include "runtime/fd.h"
 
 namespace {
 
@@ -26,6 +37,10 @@ std::string entry(int sl, const char* local, const char* remote, const char* sta
 ino_t peerIn(const std::string& table, ino_t own) {
   std::istringstream in(table);
   return socket_peer::peer_inode(in, own);
+}
+ino_t peerIn(const std::string& tcp, const std::string& tcp6, ino_t own) {
+  std::istringstream in(tcp), in6(tcp6);
+  return socket_peer::peer_inode(in, in6, own);
 }
 
 TEST(SocketPeer, ThePeerIsTheEntryWithTheAddressesCrossedAndAHolder) {
@@ -55,6 +70,112 @@ TEST(SocketPeer, ThePeerIsTheEntryWithTheAddressesCrossedAndAHolder) {
                        "   5: 0100007F:9C40 0100007F:CB20 01 0:0 00:0 0 0 0 x12\n",
                    501),
             0u);
+}
+
+TEST(SocketPeer, ADualStackPeerIsFoundInTheIpv6TableByItsMappedAddress) {
+  struct Case {
+    const char* own;     // the server's end, in the IPv4 table
+    const char* mapped;  // the peer's addresses in the IPv6 table
+    ino_t found;
+  };
+  const Case cases[] = {
+      {"0100007F:CB20 0100007F:9C40", "0000000000000000FFFF00000100007F:9C40 0000000000000000FFFF00000100007F:CB20",
+       779},
+      // A big-endian kernel prints each word the other way round.
+      {"7F000001:CB20 7F000001:9C40", "00000000000000000000FFFF7F000001:9C40 00000000000000000000FFFF7F000001:CB20",
+       779},
+      // ::1 is no IPv4 address, whatever its last word.
+      {"0100007F:CB20 0100007F:9C40", "00000000000000000000000001000000:9C40 00000000000000000000000001000000:CB20", 0},
+      {"0100007F:CB20 0100007F:9C40", "0000000000000000FFFF00000200007F:9C40 0000000000000000FFFF00000100007F:CB20", 0},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.mapped);
+    const std::string own(k.own), mapped(k.mapped);
+    const std::string tcp =
+        std::string(heading) + entry(0, own.substr(0, 13).c_str(), own.substr(14).c_str(), "01", 501);
+    const std::string tcp6 =
+        std::string(heading) + entry(0, mapped.substr(0, 37).c_str(), mapped.substr(38).c_str(), "01", 779);
+    EXPECT_EQ(peerIn(tcp, tcp6, 501), k.found);
+    EXPECT_EQ(peerIn(tcp, 501), 0u) << "not in the IPv4 table";
+  }
+}
+
+ino_t inodeOf(int fd) {
+  struct stat st;
+  return ::fstat(fd, &st) == 0 ? st.st_ino : 0;
+}
+
+// A client of either family connects to an IPv4 loopback server: the
+// kernel's diagnostics (where it answers) and its tables both name the
+// client's socket, and the program whose grandchild alone holds it is its
+// holder.
+TEST(SocketPeer, TheKernelFindsThePeerOfEitherFamilyAndTheProgramWhoseDescendantHoldsIt) {
+  Fd server(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  sockaddr_in a;
+  std::memset(&a, 0, sizeof a);
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof a;
+  ASSERT_EQ(::bind(server.get(), reinterpret_cast<const sockaddr*>(&a), sizeof a), 0);
+  ASSERT_EQ(::listen(server.get(), 4), 0);
+  ASSERT_EQ(::getsockname(server.get(), reinterpret_cast<sockaddr*>(&a), &length), 0);
+  for (const int family : {AF_INET, AF_INET6}) {
+    SCOPED_TRACE(family == AF_INET ? "IPv4" : "IPv6, v4-mapped");
+    Fd client(::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    ASSERT_TRUE(client.valid());
+    if (family == AF_INET) {
+      ASSERT_EQ(::connect(client.get(), reinterpret_cast<const sockaddr*>(&a), sizeof a), 0);
+    } else {
+      sockaddr_in6 b;
+      std::memset(&b, 0, sizeof b);
+      b.sin6_family = AF_INET6;
+      b.sin6_port = a.sin_port;
+      ASSERT_EQ(::inet_pton(AF_INET6, "::ffff:127.0.0.1", &b.sin6_addr), 1);
+      ASSERT_EQ(::connect(client.get(), reinterpret_cast<const sockaddr*>(&b), sizeof b), 0);
+    }
+    Fd accepted(::accept4(server.get(), nullptr, nullptr, SOCK_CLOEXEC));
+    ASSERT_TRUE(accepted.valid());
+    const ino_t peer = inodeOf(client.get());
+    ino_t diag = 0;
+    if (socket_peer::diag_peer_inode(accepted.get(), diag))
+      EXPECT_EQ(diag, peer);
+    else
+      std::cout << "no socket diagnostics here: the tables answer\n";
+    EXPECT_EQ(socket_peer::table_peer_inode(accepted.get()), peer);
+    EXPECT_EQ(socket_peer::peer_inode(accepted.get()), peer);
+
+    // A program that started a child that started the holder, and closed
+    // its own copy; and a stranger that holds nothing.
+    int hold[2], ready[2];
+    ASSERT_EQ(::pipe(hold), 0);
+    ASSERT_EQ(::pipe(ready), 0);
+    pid_t forked[2];
+    for (int i = 0; i < 2; ++i) {
+      forked[i] = ::fork();
+      if (forked[i] != 0) continue;
+      if (i == 0 || ::fork() != 0) {
+        ::close(client.get());
+        if (::write(ready[1], "x", 1) != 1) ::_exit(1);
+      }
+      ::close(hold[1]);
+      char c;
+      while (::read(hold[0], &c, 1) > 0) {
+      }
+      ::_exit(0);
+    }
+    const pid_t stranger = forked[0], program = forked[1];
+    ::close(hold[0]);
+    ::close(ready[1]);
+    client.close();
+    char copies[2];
+    ASSERT_EQ(::read(ready[0], copies, 1) + ::read(ready[0], copies + 1, 1), 2) << "the copies are closed";
+    ::close(ready[0]);
+    EXPECT_EQ(socket_peer::holder(accepted.get(), {stranger, program}), program);
+    EXPECT_EQ(socket_peer::holder(accepted.get(), {stranger}), -1);
+    ::close(hold[1]);
+    ::waitpid(stranger, nullptr, 0);
+    ::waitpid(program, nullptr, 0);
+  }
 }
 
 }  // namespace

@@ -13,6 +13,9 @@
 //                            once it has read BYTES octets; otherwise it
 //                            reads until the end of its input and exits 0.
 //                            When t38/ignore-term exists it ignores SIGTERM.
+//                            When t38/child-ignoring-term exists it first
+//                            starts a child that ignores SIGTERM and waits,
+//                            and writes its pid to t38/<pid>.child.
 //
 // The records are written under a temporary name and renamed, so a test
 // that sees a file sees it whole.
@@ -71,6 +74,15 @@ int main(int argc, char** argv) {
   ::mkdir(dir().c_str(), 0755);
   if (::access((dir() + "ignore-term").c_str(), F_OK) == 0) ::signal(SIGTERM, SIG_IGN);
   const std::string me = dir() + std::to_string(::getpid());
+  if (::access((dir() + "child-ignoring-term").c_str(), F_OK) == 0) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+      ::signal(SIGTERM, SIG_IGN);
+      ::close(0);
+      for (;;) ::pause();
+    }
+    writeWhole(me + ".child", std::to_string(child));
+  }
   std::string args;
   for (int i = 0; i < argc; ++i) args += std::string(argv[i]) + "\n";
   writeWhole(me + ".argv", args);

@@ -9,6 +9,13 @@ step a line:
   ignore-hup                 SIGHUP is logged and otherwise ignored
   connect [PORT]             connects to the authentication server on
                              127.0.0.1 (port 52000 unless given)
+  connect6 [PORT]            the same through an IPv6 socket, to
+                             ::ffff:127.0.0.1
+  fork                       the rest of the plan runs in a child, which
+                             logs "forked pid=N"; the parent closes its
+                             connection and waits for signals
+  setsid                     leaves the process group for a session of
+                             its own
   auth USER PASS [SESSION]   sends an authentication request
   acct OUT IN POUT PIN TIME [SESSION]
                              sends an accounting record
@@ -48,11 +55,11 @@ def modem_number():
     return -1
 
 
-def connect(port):
+def connect(port, host="127.0.0.1"):
     deadline = time.monotonic() + 10
     while True:
         try:
-            return socket.create_connection(("127.0.0.1", port), timeout=10)
+            return socket.create_connection((host, port), timeout=10)
         except OSError:
             if time.monotonic() > deadline:
                 raise
@@ -86,6 +93,17 @@ def main():
         elif op == "connect":
             conn = connect(int(args[0]) if args else 52000)
             log("connected")
+        elif op == "connect6":
+            conn = connect(int(args[0]) if args else 52000, "::ffff:127.0.0.1")
+            log("connected")
+        elif op == "fork":
+            if os.fork() != 0:
+                if conn:
+                    conn.close()
+                break
+            log("forked pid=%d" % os.getpid())
+        elif op == "setsid":
+            os.setsid()
         elif op == "auth":
             s = int(args[2]) if len(args) > 2 else session
             conn.sendall(record(1, s, text(args[0]) + text(args[1])))

@@ -39,6 +39,17 @@ inline bool install(const std::string& program, const std::string& plan) {
   return true;
 }
 
+// Installs a shell script at a board path that runs the stand-in (installed
+// next to it, "-real") with its own arguments, not in its place: the
+// stand-in is the script's child.
+inline bool wrap(const std::string& program, const std::string& plan) {
+  const std::string real = program + "-real";
+  if (!install(real, plan)) return false;
+  const std::string at = sysroot::path(program);
+  std::ofstream(at) << "#!/bin/sh\n" << sysroot::path(real) << " \"$@\"\nstatus=$?\nexit $status\n";
+  return ::chmod(at.c_str(), 0755) == 0;
+}
+
 // The argument vector of its last run, one argument a line.
 inline std::string argv(const std::string& program) { return read(sysroot::path(program) + ".argv"); }
 inline std::vector<std::string> args(const std::string& program) {
