@@ -191,8 +191,9 @@ TEST_F(SnmpAgents, LongBatchesAndListsGoAsCommandsOfAtMost128Cells) {
 // Every command fits one frame of the link: long values cut a list into
 // more commands than the count alone would; a cell too long for any frame
 // is named in the log and the others still arrive. Batches and lists (the
-// displays passed on, the full push) are cut alike. A list of 128 cells
-// (whose count takes two octets) that fills exactly one frame goes whole.
+// displays passed on, the full push) are cut alike. A list that fills
+// exactly one frame goes whole, of 128 cells (whose count takes two octets)
+// or of fewer.
 TEST_F(SnmpAgents, CommandsAreCutToFitAFrameAndOnlyACellThatFitsNoneIsLeftOut) {
   struct Case {
     const char* what;
@@ -216,6 +217,8 @@ TEST_F(SnmpAgents, CommandsAreCutToFitAFrameAndOnlyACellThatFitsNoneIsLeftOut) {
        "snmpagent: cell sys/v/0 does not encode into one frame, not sent\n"},
       {"128 cells that fill one frame", false, 128, 128, 490, "", 0, {128}},
       {"128 cells one octet longer than a frame", false, 128, 128, 490, "", 1, {127, 1}},
+      {"5 cells that fill one frame", false, 5, 5, 13000, "", 0, {5}},
+      {"5 cells one octet longer than a frame", false, 5, 5, 13000, "", 1, {4, 1}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
