@@ -25,17 +25,18 @@ std::size_t encodedSize(const ASN1::AbstractData& value) {
   return ASN1::encode(value, &env, std::back_inserter(out)) ? out.size() : 0;
 }
 
-// The room for cells in one message of one frame. A cell starts and ends
-// on an octet boundary, so a command's cells take the sum of their own
-// encodings; the rest of the message is what an empty list takes, plus one
-// octet for a count of max_cells, which needs two where none needs one.
-std::size_t roomForCells() {
+// The room for the cells of a command of `cells` cells in one message of
+// one frame. A cell starts and ends on an octet boundary, so a command's
+// cells take the sum of their own encodings; the rest of the message is
+// what an empty list takes, plus one octet from a count of 128 on (as
+// max_cells is), which needs two where a smaller one needs one.
+std::size_t roomForCells(std::size_t cells) {
   static const std::size_t room = [] {
     MON::Message empty;
     empty.get_pdu().select_command().select_snmp_set();
-    return Tpkt_protocol::max_payload - encodedSize(empty) - 1;
+    return Tpkt_protocol::max_payload - encodedSize(empty);
   }();
-  return room;
+  return cells < 128 ? room : room - 1;
 }
 
 std::string cellName(const MON::SnmpSetCommand& cell) {
@@ -168,17 +169,16 @@ void SnmpAgentCtrl::SendCells(const MON::SnmpSetCommands& commands) {
   // A command the link cannot frame would be refused whole, and so would
   // its cells at every later push: commands are cut by size as well as by
   // count, and only a cell that fits no frame at all is left out.
-  const std::size_t room = roomForCells();
   MON::Command command;
   auto& part = command.select_snmp_set().get_commands();
   std::size_t used = 0;
   for (const MON::SnmpSetCommand& cell : commands.get_commands()) {
     const std::size_t size = encodedSize(cell);
-    if (size == 0 || size > room) {
+    if (size == 0 || size > roomForCells(1)) {
       std::cerr << "snmpagent: cell " << cellName(cell) << " does not encode into one frame, not sent" << std::endl;
       continue;
     }
-    if (part.size() == max_cells || used + size > room) {
+    if (part.size() == max_cells || used + size > roomForCells(part.size() + 1)) {
       SendToAll(command);
       part.clear();
       used = 0;

@@ -165,9 +165,11 @@ Answer ask(int family, const sockaddr_storage& local, const sockaddr_storage& re
   inet_diag_msg m;
   std::memcpy(&m, buffer + NLMSG_HDRLEN, sizeof m);
   // An answer about another socket is nonsense.
-  if (m.id.idiag_sport != q.request.id.idiag_sport || m.id.idiag_dport != q.request.id.idiag_dport ||
-      m.idiag_inode == 0)
+  if (m.id.idiag_sport != q.request.id.idiag_sport || m.id.idiag_dport != q.request.id.idiag_dport)
     return Answer::failed;
+  // A socket that its process has closed (orphaned, or in TIME_WAIT) is
+  // still found, with inode 0: an answer as good as any, since no process
+  // holds it.
   inode = static_cast<ino_t>(m.idiag_inode);
   return Answer::found;
 }

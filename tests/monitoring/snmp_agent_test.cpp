@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "control/connector_net.h"
+#include "control/tpkt_protocol.h"
 #include "runtime/test_clock.h"
 #include "tests/monitoring/agent_peer.h"
 
@@ -190,7 +191,9 @@ TEST_F(SnmpAgents, LongBatchesAndListsGoAsCommandsOfAtMost128Cells) {
 // Every command fits one frame of the link: long values cut a list into
 // more commands than the count alone would; a cell too long for any frame
 // is named in the log and the others still arrive. Batches and lists (the
-// displays passed on, the full push) are cut alike.
+// displays passed on, the full push) are cut alike. A list that fills
+// exactly one frame goes whole, of 128 cells (whose count takes two octets)
+// or of fewer.
 TEST_F(SnmpAgents, CommandsAreCutToFitAFrameAndOnlyACellThatFitsNoneIsLeftOut) {
   struct Case {
     const char* what;
@@ -200,6 +203,10 @@ TEST_F(SnmpAgents, CommandsAreCutToFitAFrameAndOnlyACellThatFitsNoneIsLeftOut) {
     unsigned longCells;
     std::size_t longLength;
     const char* log;
+    // When not negative, the last cell's value is lengthened until the list,
+    // as one command, is one frame and this many octets more.
+    int beyondFrame = -1;
+    std::vector<unsigned> sizes = {};  // the commands' cells, when given
   };
   const Case cases[] = {
       {"700 cells, 400 of 500 characters", false, 700, 400, 500, ""},
@@ -208,6 +215,10 @@ TEST_F(SnmpAgents, CommandsAreCutToFitAFrameAndOnlyACellThatFitsNoneIsLeftOut) {
       {"4 cells of 16,000 characters", false, 4, 4, 16000, ""},
       {"one cell of 70,000 characters", false, 3, 1, 70000,
        "snmpagent: cell sys/v/0 does not encode into one frame, not sent\n"},
+      {"128 cells that fill one frame", false, 128, 128, 490, "", 0, {128}},
+      {"128 cells one octet longer than a frame", false, 128, 128, 490, "", 1, {127, 1}},
+      {"5 cells that fill one frame", false, 5, 5, 13000, "", 0, {5}},
+      {"5 cells one octet longer than a frame", false, 5, 5, 13000, "", 1, {4, 1}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -225,6 +236,23 @@ TEST_F(SnmpAgents, CommandsAreCutToFitAFrameAndOnlyACellThatFitsNoneIsLeftOut) {
       if (value.size() < 65000)
         expected.push_back("set " + std::to_string(1000 + i) + " sys/v/" + std::to_string(i) + "=" + value);
     }
+    if (c.beyondFrame >= 0) {
+      // The list as the one command it would be, measured, then lengthened.
+      const auto frame = [&] {
+        MON::Message whole;
+        whole.get_pdu().select_command().select_snmp_set() = list;
+        ASN1::CoderEnv env(ASN1::CoderEnv::per_Aligned);
+        std::vector<char> out;
+        return ASN1::encode(whole, &env, std::back_inserter(out)) ? out.size() : 0;
+      };
+      const std::size_t before = frame();
+      ASSERT_LT(before, Tpkt_protocol::max_payload);
+      value += std::string(Tpkt_protocol::max_payload - before + c.beyondFrame, 'z');
+      list.get_commands()[c.cells - 1].set_value(value);
+      ASSERT_EQ(frame(), Tpkt_protocol::max_payload + c.beyondFrame);
+      expected.back() =
+          "set " + std::to_string(1000 + c.cells - 1) + " sys/v/" + std::to_string(c.cells - 1) + "=" + value;
+    }
     if (!c.batch) agents.Send(list);
     for (auto& p : peer) {
       const Lines got = p.take();
@@ -241,6 +269,9 @@ TEST_F(SnmpAgents, CommandsAreCutToFitAFrameAndOnlyACellThatFitsNoneIsLeftOut) {
         total += n;
       }
       EXPECT_EQ(total, got.size());
+      if (!c.sizes.empty()) {
+        EXPECT_EQ(p.setSizes, c.sizes);
+      }
       p.setSizes.clear();
     }
     EXPECT_EQ(err.take(), c.log);
