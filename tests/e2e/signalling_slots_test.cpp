@@ -349,6 +349,46 @@ TEST_F(SignallingSlots, ACutSlotLeavesItsOldLineToTheSlotConnectedThereSince) {
   EXPECT_EQ(matrix(80), line);
 }
 
+// A controller that takes the line from a slot (a disconnect of the trunk
+// slot) and gives it back has the slot drive it again, and the peer hears
+// it; towards another line the slot drives nothing.
+TEST_F(SignallingSlots, ASlotConnectedAgainTowardsItsTrunkDrivesTheLineAgain) {
+  start();
+  ASSERT_EQ(exchange(cmd(1, 3, "create : trunk : { trunk 0, timeslot 17 }")).front(), ok(1, 3));
+  const struct {
+    const char* first;
+    const char* second;
+    const char* data;
+    const char* received;
+  } cases[] = {
+      {"isdn : { type pri, trunk 1, log 0, side user : NULL }", "isdn : { type pri, trunk 2, log 0, side network : NULL }",
+       setup, setupText},
+      {"ss7 : { trunk 1, slc 0, dpc 2, opc 1, emergency TRUE }", "ss7 : { trunk 2, slc 0, dpc 1, opc 2, emergency TRUE }",
+       "'8102400000114012345678'H", "'81 02 40 00 00 11 40 12 34 56 78'H"},
+  };
+  bool first = true;
+  for (const auto& k : cases) {
+    SCOPED_TRACE(k.first);
+    if (!first) unpair();
+    first = false;
+    pair(k.first, k.second);
+    const std::string line = matrix(16);
+    ASSERT_TRUE(has(line, "16 <- 1024")) << line;
+    const Lines out = exchange(cmd(5, 1, "disconnect : NULL"));
+    EXPECT_EQ(std::count(out.begin(), out.end(), ok(5, 1)), 1) << testing::PrintToString(out);
+    EXPECT_TRUE(has(matrix(16), "16 = 0xD5")) << matrix(16);
+    connect(10, 1);
+    EXPECT_EQ(matrix(16), line);
+    const std::string other = matrix(17);
+    connect(10, 3);
+    EXPECT_EQ(matrix(17), other);
+    const std::size_t from = got.size();
+    c.send(cmd(6, 10, std::string("userData : ") + k.data));
+    EXPECT_TRUE(await([&] { return count(std::string("userData : ") + k.received, 20, from) == 1; }, 5s))
+        << testing::PrintToString(got);
+  }
+}
+
 // A link cut and connected again comes up again, however soon: nothing of
 // its last run (a release, its timers) meets the new connection. The cut
 // side says "deactivated" at once, and nothing on its closed channel: the
