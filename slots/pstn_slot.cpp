@@ -2,6 +2,7 @@
 
 #include <iostream>
 
+#include "hardware/hw_mux.h"
 #include "links/isdn/lapd_nt.h"
 #include "links/ss7/slc.h"
 #include "slots/signalling_link.h"
@@ -177,8 +178,16 @@ bool PstnSlot::IHwConnectReceiver(Slot& source) {
 }
 
 bool PstnSlot::IHwConnectTransmitter(Slot& receiver) {
-  // Other kinds send back on the channel they receive from.
-  if (!BriKind()) return true;
+  if (!BriKind()) {
+    // These kinds send back on the line they hear, a path their activation
+    // switched. A controller that cut it (a disconnect of the line's slot)
+    // and connects the line again has it switched again while the channel
+    // is open; a closed channel switches it at its activation. Any other
+    // receiver is not this channel's to drive.
+    if (hdlc.is_open() && receiver.IGetReceiveChannel() == hdlc.tdm())
+      HwMux::instance().Connect(hdlc.channel(), hdlc.tdm());
+    return true;
+  }
   hdlc.set_transmit(receiver.IGetReceiveChannel());
   if (hdlc.tdm() != -1) iactivate();
   return true;

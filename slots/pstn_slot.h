@@ -9,9 +9,11 @@
 // channel is allocated and switched when the slot is connected as the
 // receiver of the trunk timeslot that carries the signalling channel (a BRI
 // slot waits for both directions, in either order), or activated while so
-// connected; a cut closes it and forgets the line. Layer-3 messages travel
-// as userData both ways; HDLC, ISDN and SS7 statistics go up as "ioctl"
-// signals every 3000 ms and when the link changes state.
+// connected; a cut closes it and forgets the line. An open SS7, PRI or CAS
+// channel connected again towards the line it hears drives it again.
+// Layer-3 messages travel as userData both ways; HDLC, ISDN and SS7
+// statistics go up as "ioctl" signals every 3000 ms and when the link
+// changes state.
 //
 // The family owns the link; the slot joins it to the channel: frames the
 // channel receives go to the link (to the family's bottom for the BRI

@@ -153,9 +153,12 @@ inline Ran simboardctl(const std::string& root, const std::string& request) {
 
 // Asks for status dumps until a complete one holds `row`, and returns it
 // (empty if none did). A dump taken in the loop's first pass, before its
-// first poll, has no handler in its table yet.
+// first poll, has no handler in its table yet. A dump written before the
+// call is not the one asked for: a line after its end keeps it from
+// passing for complete, and a dump written afresh replaces it.
 inline std::string statusDumpWith(const Daemon& d, const std::string& path, const std::string& row) {
   const std::string end = "+\n\n\n";
+  if (exists(path)) std::ofstream(path, std::ios::app) << "(written before the request)\n";
   std::string text;
   const bool found = waitFor([&] {
     text = readFile(path);

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <iterator>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -24,9 +25,13 @@ using Lines = std::vector<std::string>;
 class Controller {
  public:
   bool connect(int port) {
+    late_.clear();
     return waitFor([&] { return client_.connect(port) && ping(); });
   }
-  void close() { client_.close(); }
+  void close() {
+    client_.close();
+    late_.clear();
+  }
 
   void send(const std::string& valueNotation) { client_.sendPayload(encode(valueNotation)); }
   // The next message, or "" when none came within the deadline (which the
@@ -53,11 +58,18 @@ class Controller {
     return out;
   }
   // Everything the daemon sent up to the answer to a ping sent after it.
+  // Each call pings with a number of its own: the answer to the ping of an
+  // earlier call that gave up waiting ends nothing now, nor is it reported.
   Lines until() {
-    send("{ seq 65000, pdu command : ping : NULL }");
+    const std::string seq = std::to_string(65000 + pings_++ % 500);
+    send("{ seq " + seq + ", pdu command : ping : NULL }");
+    const std::string answer = "{ seq " + seq + ", pdu response : success : NULL }";
     Lines out;
-    for (std::string m; !(m = next()).empty() && m != "{ seq 65000, pdu response : success : NULL }";)
-      out.push_back(m);
+    for (std::string m; !(m = next()).empty();) {
+      if (m == answer) return out;
+      if (late_.erase(m) == 0) out.push_back(m);
+    }
+    late_.insert(answer);
     return out;
   }
   // Sends a command: its answer and the signals it caused, in order.
@@ -108,6 +120,8 @@ class Controller {
 
   RawClient client_;
   int trunkReports_ = 0;
+  int pings_ = 0;
+  std::set<std::string> late_;  // answers to until()'s pings that it gave up on
 };
 
 inline std::string ok(int seq, int slot) {

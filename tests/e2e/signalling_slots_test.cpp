@@ -32,6 +32,8 @@ const char callProceedingText[] = "'08 01 81 02 18 01 89'H";
 
 bool isOf(int slot, const std::string& m) { return m.find("slot " + std::to_string(slot) + ",") != std::string::npos; }
 bool has(const std::string& m, const std::string& part) { return m.find(part) != std::string::npos; }
+// "activated", not "deactivated".
+const char activated[] = "signal : activated";
 
 // What a signal is: "activated", "ioctl : isdnLinkInfo", "userData", ...
 std::string kind(const std::string& m) {
@@ -67,12 +69,22 @@ class SignallingSlots : public e2e::ControllerTest {
     ASSERT_EQ(exchange(cmd(4, 20, "create : pstn : " + second)), Lines{ok(4, 20)});
   }
   // The same, each PSTN slot connected to its trunk slot, the trunk as the
-  // source first; then waits until both links are up.
+  // source first; then waits until both links are up (from `linked` on in
+  // `got`).
   void pair(const std::string& first, const std::string& second) {
     slots(first, second);
+    linked = got.size();
     for (const auto& s : {std::make_pair(1, 10), std::make_pair(10, 1), std::make_pair(2, 20), std::make_pair(20, 2)})
       connect(s.first, s.second);
-    ASSERT_TRUE(await([&] { return seen(10, "activated") && seen(20, "activated"); })) << testing::PrintToString(got);
+    ASSERT_TRUE(await([&] { return seen(10, activated, linked) && seen(20, activated, linked); }))
+        << testing::PrintToString(got);
+  }
+  // Destroys the slots of pair().
+  void unpair() {
+    for (int n : {10, 20, 1, 2}) {
+      const Lines out = exchange(cmd(9, n, "destroy : NULL"));
+      ASSERT_EQ(std::count(out.begin(), out.end(), ok(9, n)), 1) << testing::PrintToString(out);
+    }
   }
   // A command's answer and the signals that came with it, but for the
   // links' statistics: each PSTN slot sends those every 3000 ms whatever
@@ -105,12 +117,14 @@ class SignallingSlots : public e2e::ControllerTest {
     }
     return true;
   }
-  // Whether a signal of the slot whose text holds `part` has come.
-  bool seen(int slot, const std::string& part) const {
-    return std::any_of(got.begin(), got.end(), [&](const std::string& m) { return isOf(slot, m) && has(m, part); });
+  // Whether a signal of the slot whose text holds `part` has come from
+  // message `from` on: what the step under test caused, not what an
+  // earlier step did.
+  bool seen(int slot, const std::string& part, std::size_t from) const {
+    return count(part, slot, from) > 0;
   }
-  bool awaitSeen(int slot, const std::string& part, std::chrono::milliseconds deadline = 10s) {
-    return await([&] { return seen(slot, part); }, deadline);
+  bool awaitSeen(int slot, const std::string& part, std::size_t from, std::chrono::milliseconds deadline = 10s) {
+    return await([&] { return seen(slot, part, from); }, deadline);
   }
   // How many signals of the slot from message `from` on hold `part`.
   int count(const std::string& part, int slot, std::size_t from) const {
@@ -124,7 +138,7 @@ class SignallingSlots : public e2e::ControllerTest {
     got.insert(got.end(), more.begin(), more.end());
   }
   // The kinds of the slot's signals from message `from` on.
-  Lines kinds(int slot, std::size_t from = 0) const {
+  Lines kinds(int slot, std::size_t from) const {
     Lines out;
     for (std::size_t i = from; i < got.size(); ++i)
       if (isOf(slot, got[i])) out.push_back(kind(got[i]));
@@ -144,6 +158,7 @@ class SignallingSlots : public e2e::ControllerTest {
   }
 
   Lines got;
+  std::size_t linked = 0;  // where pair() started connecting
 };
 
 TEST_F(SignallingSlots, PriUserAndNetworkComeUpCarryMessagesReportAndGoDown) {
@@ -151,18 +166,20 @@ TEST_F(SignallingSlots, PriUserAndNetworkComeUpCarryMessagesReportAndGoDown) {
   board("mcc tap 1024 pri-user.pcap lapd both");
   pair("isdn : { type pri, trunk 1, log 0, side user : NULL }",
        "isdn : { type pri, trunk 2, log 0, side network : NULL }");
-  EXPECT_TRUE(seen(10, "isdnLinkInfo : { side user,"));
-  EXPECT_TRUE(seen(20, "isdnLinkInfo : { side network,"));
+  EXPECT_TRUE(seen(10, "isdnLinkInfo : { side user,", linked));
+  EXPECT_TRUE(seen(20, "isdnLinkInfo : { side network,", linked));
 
+  std::size_t from = got.size();
   c.send(cmd(5, 10, std::string("userData : ") + setup));
-  ASSERT_TRUE(awaitSeen(20, std::string("userData : ") + setupText)) << testing::PrintToString(got);
+  ASSERT_TRUE(awaitSeen(20, std::string("userData : ") + setupText, from)) << testing::PrintToString(got);
+  from = got.size();
   c.send(cmd(6, 20, std::string("userData : ") + callProceeding));
-  ASSERT_TRUE(awaitSeen(10, std::string("userData : ") + callProceedingText)) << testing::PrintToString(got);
+  ASSERT_TRUE(awaitSeen(10, std::string("userData : ") + callProceedingText, from)) << testing::PrintToString(got);
 
   // The statistics every 3000 ms: the channel's always, the link's when it
   // has changed (it has carried two messages since it last reported).
   // Slot 20 reports a few milliseconds after slot 10, made just after it.
-  std::size_t from = got.size();
+  from = got.size();
   const auto reported = [&] { return count("hdlcLinkInfo", 10, from) == 1 && count("hdlcLinkInfo", 20, from) == 1; };
   ASSERT_TRUE(await(reported, 6s));
   const auto first = Clock::now();
@@ -179,7 +196,7 @@ TEST_F(SignallingSlots, PriUserAndNetworkComeUpCarryMessagesReportAndGoDown) {
   // Going down: the link's statistics, a full report, then "deactivated".
   from = got.size();
   c.send(cmd(7, 10, "deactivate : NULL"));
-  ASSERT_TRUE(awaitSeen(10, "deactivated") && await([&] { return kinds(20, from).size() >= 3; }));
+  ASSERT_TRUE(awaitSeen(10, "deactivated", from) && await([&] { return kinds(20, from).size() >= 3; }));
   EXPECT_EQ(kinds(10, from), (Lines{ok(7, 10), "ioctl : isdnLinkInfo", "ioctl : hdlcLinkInfo", "deactivated"}));
   EXPECT_EQ(kinds(20, from), (Lines{"ioctl : isdnLinkInfo", "ioctl : hdlcLinkInfo", "deactivated"}));
 
@@ -197,10 +214,12 @@ TEST_F(SignallingSlots, PriLinksNumberedFromZeroOrBelowComeUpAndCarryMessages) {
   start();
   pair("isdn : { type pri, trunk 0, log 0, side user : NULL }",
        "isdn : { type pri, trunk -2147483648, log 0, side network : NULL }");
+  std::size_t from = got.size();
   c.send(cmd(5, 10, std::string("userData : ") + setup));
-  ASSERT_TRUE(awaitSeen(20, std::string("userData : ") + setupText)) << testing::PrintToString(got);
+  ASSERT_TRUE(awaitSeen(20, std::string("userData : ") + setupText, from)) << testing::PrintToString(got);
+  from = got.size();
   c.send(cmd(6, 20, std::string("userData : ") + callProceeding));
-  ASSERT_TRUE(awaitSeen(10, std::string("userData : ") + callProceedingText)) << testing::PrintToString(got);
+  ASSERT_TRUE(awaitSeen(10, std::string("userData : ") + callProceedingText, from)) << testing::PrintToString(got);
 }
 
 TEST_F(SignallingSlots, Ss7LinksAlignCarryMsusBothWaysAndAnswerTheirRequests) {
@@ -209,19 +228,21 @@ TEST_F(SignallingSlots, Ss7LinksAlignCarryMsusBothWaysAndAnswerTheirRequests) {
   pair("ss7 : { trunk 1, slc 0, dpc 2, opc 1, emergency TRUE }", "ss7 : { trunk 2, slc 0, dpc 1, opc 2, emergency TRUE }");
   // In service: the report that comes with "activated" says so.
   for (int slot : {10, 20}) {
-    const Lines k = kinds(slot);
+    const Lines k = kinds(slot, linked);
     const auto at = std::find(k.begin(), k.end(), "activated");
     ASSERT_NE(at, k.begin());
     EXPECT_EQ(*(at - 1), "ioctl : ss7LinkInfo");
   }
-  EXPECT_TRUE(seen(10, "ss7state worked }"));
-  EXPECT_TRUE(seen(20, "ss7state worked }"));
+  EXPECT_TRUE(seen(10, "ss7state worked }", linked));
+  EXPECT_TRUE(seen(20, "ss7state worked }", linked));
 
   // SLTMs each way.
+  std::size_t from = got.size();
   c.send(cmd(5, 10, "userData : '8102400000114012345678'H"));
-  ASSERT_TRUE(awaitSeen(20, "userData : '81 02 40 00 00 11 40 12 34 56 78'H")) << testing::PrintToString(got);
+  ASSERT_TRUE(awaitSeen(20, "userData : '81 02 40 00 00 11 40 12 34 56 78'H", from)) << testing::PrintToString(got);
+  from = got.size();
   c.send(cmd(6, 20, "userData : '81018000001140ABCDEF01'H"));
-  ASSERT_TRUE(awaitSeen(10, "userData : '81 01 80 00 00 11 40 ab cd ef 01'H")) << testing::PrintToString(got);
+  ASSERT_TRUE(awaitSeen(10, "userData : '81 01 80 00 00 11 40 ab cd ef 01'H", from)) << testing::PrintToString(got);
 
   // The BSN slot 10 sends: the FSN of the one MSU it took.
   EXPECT_EQ(exchange(cmd(7, 10, "ioctl : ss7RqBSN : NULL")),
@@ -245,6 +266,7 @@ TEST_F(SignallingSlots, BriLinksTakeTheirChannelsWithBothDirectionsAndABlockedCh
   board("mcc tap 1024 bri-terminal.pcap lapd both");
   slots("isdn : { type bri, trunk 1, log 0, side user : NULL }",
         "isdn : { type bri, trunk 2, log 0, side network : NULL }");
+  linked = got.size();
   // Transmitter first for one, receiver first for the other: each channel
   // is taken, in BRI mode, with the second direction.
   connect(10, 1);
@@ -255,7 +277,7 @@ TEST_F(SignallingSlots, BriLinksTakeTheirChannelsWithBothDirectionsAndABlockedCh
   EXPECT_FALSE(has(board("mcc"), "1025 ")) << board("mcc");
   connect(20, 2);
   EXPECT_TRUE(has(board("mcc"), "1025 mode 1 ")) << board("mcc");
-  ASSERT_TRUE(awaitSeen(10, "activated") && awaitSeen(20, "activated")) << testing::PrintToString(got);
+  ASSERT_TRUE(awaitSeen(10, activated, linked) && awaitSeen(20, activated, linked)) << testing::PrintToString(got);
 
   // The terminal's channel takes nothing for a while: its frames wait, and
   // go out in order once it takes them again.
@@ -327,8 +349,52 @@ TEST_F(SignallingSlots, ACutSlotLeavesItsOldLineToTheSlotConnectedThereSince) {
   EXPECT_EQ(matrix(80), line);
 }
 
+// A controller that takes the line from a slot (a disconnect of the trunk
+// slot) and gives it back has the slot drive it again, and the peer hears
+// it; towards another line the slot drives nothing.
+TEST_F(SignallingSlots, ASlotConnectedAgainTowardsItsTrunkDrivesTheLineAgain) {
+  start();
+  ASSERT_EQ(exchange(cmd(1, 3, "create : trunk : { trunk 0, timeslot 17 }")).front(), ok(1, 3));
+  const struct {
+    const char* first;
+    const char* second;
+    const char* data;
+    const char* received;
+  } cases[] = {
+      {"isdn : { type pri, trunk 1, log 0, side user : NULL }", "isdn : { type pri, trunk 2, log 0, side network : NULL }",
+       setup, setupText},
+      {"ss7 : { trunk 1, slc 0, dpc 2, opc 1, emergency TRUE }", "ss7 : { trunk 2, slc 0, dpc 1, opc 2, emergency TRUE }",
+       "'8102400000114012345678'H", "'81 02 40 00 00 11 40 12 34 56 78'H"},
+  };
+  bool first = true;
+  for (const auto& k : cases) {
+    SCOPED_TRACE(k.first);
+    if (!first) unpair();
+    first = false;
+    pair(k.first, k.second);
+    const std::string line = matrix(16);
+    ASSERT_TRUE(has(line, "16 <- 1024")) << line;
+    const Lines out = exchange(cmd(5, 1, "disconnect : NULL"));
+    EXPECT_EQ(std::count(out.begin(), out.end(), ok(5, 1)), 1) << testing::PrintToString(out);
+    EXPECT_TRUE(has(matrix(16), "16 = 0xD5")) << matrix(16);
+    connect(10, 1);
+    EXPECT_EQ(matrix(16), line);
+    const std::string other = matrix(17);
+    connect(10, 3);
+    EXPECT_EQ(matrix(17), other);
+    const std::size_t from = got.size();
+    c.send(cmd(6, 10, std::string("userData : ") + k.data));
+    EXPECT_TRUE(await([&] { return count(std::string("userData : ") + k.received, 20, from) == 1; }, 5s))
+        << testing::PrintToString(got);
+  }
+}
+
 // A link cut and connected again comes up again, however soon: nothing of
-// its last run (a release, its timers) meets the new connection.
+// its last run (a release, its timers) meets the new connection. The cut
+// side says "deactivated" at once, and nothing on its closed channel: the
+// peer hears nothing of the cut. An SS7 peer in service takes the new
+// alignment for a failure of its link, as MTP2 must, and comes up again
+// when its controller starts it, as after any "deactivated".
 TEST_F(SignallingSlots, ALinkCutAndConnectedAgainComesBackWhateverTheGap) {
   start();
   const struct {
@@ -340,41 +406,51 @@ TEST_F(SignallingSlots, ALinkCutAndConnectedAgainComesBackWhateverTheGap) {
     // A LAPD link is up within 3 s; an SS7 link proves its alignment
     // first, which an emulated, loaded machine can stretch.
     std::chrono::seconds within;
+    bool peerRestarts;
   } cases[] = {
       {"isdn : { type pri, trunk 1, log 0, side user : NULL }", "isdn : { type pri, trunk 2, log 0, side network : NULL }",
-       0ms, setup, setupText, 3s},
-      {nullptr, nullptr, 100ms, setup, setupText, 3s},
-      {nullptr, nullptr, 1s, setup, setupText, 3s},
-      {nullptr, nullptr, 5s, setup, setupText, 3s},
+       0ms, setup, setupText, 3s, false},
+      {nullptr, nullptr, 100ms, setup, setupText, 3s, false},
+      {nullptr, nullptr, 1s, setup, setupText, 3s, false},
+      {nullptr, nullptr, 5s, setup, setupText, 3s, false},
       {"ss7 : { trunk 1, slc 0, dpc 2, opc 1, emergency TRUE }", "ss7 : { trunk 2, slc 0, dpc 1, opc 2, emergency TRUE }",
-       0ms, "'8102400000114012345678'H", "'81 02 40 00 00 11 40 12 34 56 78'H", 15s},
+       0ms, "'8102400000114012345678'H", "'81 02 40 00 00 11 40 12 34 56 78'H", 15s, true},
   };
   int seq = 10;
   for (const auto& k : cases) {
     SCOPED_TRACE(k.data + std::string(" after ") + std::to_string(k.gap.count()) + " ms");
     if (k.first) {
       // The slots of the kind before go first.
-      if (seq > 10)
-        for (int n : {10, 20, 1, 2}) {
-          const Lines out = exchange(cmd(9, n, "destroy : NULL"));
-          ASSERT_EQ(std::count(out.begin(), out.end(), ok(9, n)), 1) << testing::PrintToString(out);
-        }
+      if (seq > 10) unpair();
       pair(k.first, k.second);
     }
-    std::size_t from = got.size();
+    const std::size_t cut = got.size();
+    const std::string written = board("mcc written 1024");
     const Lines out = exchange(cmd(++seq, 10, "disconnect : NULL"));
     got.insert(got.end(), out.begin(), out.end());
-    EXPECT_EQ(count("deactivated", 10, from), 1);
+    EXPECT_EQ(count("deactivated", 10, cut), 1);
     if (k.gap.count() > 0) await([] { return false; }, k.gap);
-    from = got.size();
+    settle();
+    // Nothing was offered to the closed channel (the statistics that came
+    // with "deactivated" say so) nor written before it closed.
+    EXPECT_EQ(count("txDiscard 0,", 10, cut), std::max(1, count("hdlcLinkInfo", 10, cut)));
+    EXPECT_EQ(board("mcc written 1024"), written);
+    EXPECT_EQ(count("deactivated", 20, cut), 0);
+    const std::size_t from = got.size();
     const auto connected = Clock::now();
     connect(1, 10);
-    const auto up = [&] {
-      const Lines k = kinds(10, from);
-      return std::find(k.begin(), k.end(), "activated") != k.end();
-    };
+    std::size_t started = from;
+    if (k.peerRestarts) {
+      ASSERT_TRUE(await([&] { return seen(20, "deactivated", from); }, k.within)) << testing::PrintToString(got);
+      started = got.size();
+      const Lines answer = exchange(cmd(++seq, 20, "activate : empty : NULL"));
+      EXPECT_EQ(std::count(answer.begin(), answer.end(), ok(seq, 20)), 1) << testing::PrintToString(answer);
+      got.insert(got.end(), answer.begin(), answer.end());
+    }
+    const auto up = [&] { return seen(10, activated, from) && (!k.peerRestarts || seen(20, activated, started)); };
     ASSERT_TRUE(await(up, k.within)) << testing::PrintToString(got);
     EXPECT_LT(Clock::now() - connected, k.within);
+    EXPECT_EQ(count("deactivated", 10, cut), 1);
     c.send(cmd(++seq, 10, std::string("userData : ") + k.data));
     ASSERT_TRUE(await([&] { return count(std::string("userData : ") + k.received, 20, from) == 1; }, 5s))
         << testing::PrintToString(got);
@@ -396,10 +472,11 @@ TEST_F(SignallingSlots, AtsQsigBChannelsComeAndGoWithTheirSlotsAndFramesAreTrace
             Lines{refused(5, 32, "insufficientResources")});
 
   // The D channel's link asks for its peer; the board answers for it.
+  const std::size_t from = got.size();
   EXPECT_EQ(exchange(cmd(6, 30, "activate : empty : NULL")), Lines{ok(6, 30)});
   ASSERT_TRUE(e2e::waitFor([&] { return has(board("dspdata written 5120"), "00 01 7F"); }));
   board("dspdata inject 5120 00 01 73");
-  ASSERT_TRUE(awaitSeen(30, "activated")) << testing::PrintToString(got);
+  ASSERT_TRUE(awaitSeen(30, activated, from)) << testing::PrintToString(got);
   const std::string log = daemon->out() + daemon->err();
   EXPECT_TRUE(has(log, "30:ATS-QSIG: tx 00 01 7F")) << log;
   EXPECT_TRUE(has(log, "30:ATS-QSIG: rx 00 01 73")) << log;

@@ -159,6 +159,15 @@ TEST_F(SlcTest, LeavesServiceOnTrunkLossLssuOrDeactivationAndIdleRunsItsEntryAga
   into_service();
   peer(lssu(9));
   EXPECT_NE(err.str().find("receive lssu: unknown:0x9 "), std::string::npos) << err.str();
+
+  // A channel closed under the link: out of service at once, reported, and
+  // no SIOS for a line the link no longer has (this one is still there).
+  into_service();
+  const std::size_t reported = h.family_a().deactivations.size();
+  slc->channel_closed();
+  EXPECT_EQ(slc->get_state_id(), SLC::State::idle);
+  EXPECT_TRUE(take().empty());
+  EXPECT_EQ(h.family_a().deactivations.size(), reported + 1);
 }
 
 TEST_F(SlcTest, WritesLengthIndicatorsAndLssusAsQ703Has) {

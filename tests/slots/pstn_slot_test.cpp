@@ -66,7 +66,11 @@ TEST_F(PstnSlots, UserDataOnALinkWhoseChannelHasGoneIsRefusedBusError) {
   // Cut from its trunk, the slot has let its channel and its paths go.
   const int m = pstn(20).channel().channel();
   ASSERT_GE(m, 1024);
-  EXPECT_EQ(exchange(cmd(6, 20, "disconnect : NULL")).back(), success(6, 20));
+  const Lines cut = exchange(cmd(6, 20, "disconnect : NULL"));
+  EXPECT_EQ(cut.back(), success(6, 20));
+  // The link went out of service offering its channel nothing (no SIOS).
+  const std::string said = testing::PrintToString(of(20, cut));
+  EXPECT_TRUE(contains(said, "hdlcLinkInfo : { txSU ") && contains(said, "txDiscard 0,")) << said;
   during(10);
   EXPECT_FALSE(pstn(20).channel().is_open());
   EXPECT_EQ(answer(cmd(7, 20, msu)), error(7, 20, "busError"));
