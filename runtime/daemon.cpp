@@ -40,12 +40,11 @@ Sentry::Sentry(const Params& params) : mMode(params.mode) {
     std::cerr.rdbuf(new ManagedSysLogStreamBuf(LOG_DAEMON, LOG_ERR));
     std::clog.rdbuf(new ManagedSysLogStreamBuf(LOG_DAEMON, LOG_DEBUG));
     std::cin.tie(&std::cout);
-    const int fd = syslogManager.descriptor();
-    if (fd > 0) {
-      // Raw writes to the standard descriptors reach the log socket too.
-      ::dup2(fd, STDOUT_FILENO);
-      ::dup2(fd, STDERR_FILENO);
-    }
+    // Raw writes to the standard descriptors reach the log socket too, and
+    // so does what the programs the daemon starts write to theirs, after a
+    // restart of the log daemon as well.
+    syslogManager.copyOnto(STDOUT_FILENO);
+    syslogManager.copyOnto(STDERR_FILENO);
   } else if (mMode == Params::kLogFiles) {
     mFileBuf = new LogFileStreamBuf(params.name);
     mSaved[0] = std::cout.rdbuf(mFileBuf);

@@ -68,10 +68,12 @@ void SysLogManager::syslog(int priority, const char* format, ...) {
   va_end(ap);
 }
 
-int SysLogManager::sendmsg() {
-  const int r = send_batch();
-  if (r < 0) closelog_internal();
-  return r;
+int SysLogManager::sendmsg() { return send_batch(); }
+
+void SysLogManager::copyOnto(int descriptor) {
+  if (descriptor < 0) return;
+  if (std::find(mCopies.begin(), mCopies.end(), descriptor) == mCopies.end()) mCopies.push_back(descriptor);
+  if (mFd >= 0 && descriptor != mFd) ::dup2(mFd, descriptor);
 }
 
 void SysLogManager::openlog_internal(const char* ident, int options, int facility) {
@@ -95,17 +97,23 @@ void SysLogManager::openlog_internal(const char* ident, int options, int facilit
       if (mOptions & LOG_NDELAY) {
         mFd = ::socket(AF_UNIX, mType | SOCK_CLOEXEC, 0);
         if (mFd < 0) return;
+        copy_socket();
       }
     }
     if (mFd < 0 || mConnected) return;
+    // A datagram socket that was connected before is connected again in
+    // place: what holds a copy of it follows.
     if (::connect(mFd, reinterpret_cast<const sockaddr*>(&mAddr), sizeof mAddr) == 0) {
       mConnected = true;
       return;
     }
     const int error = errno;
-    ::close(mFd);
-    mFd = -1;
-    if (error != EPROTOTYPE) return;
+    if (error != EPROTOTYPE) {
+      // No log daemon now: a datagram socket waits to be connected again.
+      connection_lost();
+      return;
+    }
+    closelog_internal();
     // The log socket is of the other kind; try that once.
     mType = mType == SOCK_DGRAM ? SOCK_STREAM : SOCK_DGRAM;
   }
@@ -115,6 +123,18 @@ void SysLogManager::closelog_internal() {
   if (mFd >= 0) ::close(mFd);
   mFd = -1;
   mConnected = false;
+}
+
+void SysLogManager::connection_lost() {
+  mConnected = false;
+  // A stream socket cannot be connected again: the next one replaces it,
+  // and its copies with it.
+  if (mType != SOCK_DGRAM) closelog_internal();
+}
+
+void SysLogManager::copy_socket() {
+  for (const int descriptor : mCopies)
+    if (descriptor != mFd) ::dup2(mFd, descriptor);
 }
 
 void SysLogManager::syslog_internal(int priority, const char* format, va_list ap) {
@@ -160,13 +180,8 @@ void SysLogManager::syslog_internal(int priority, const char* format, va_list ap
   if (!mConnected) openlog_internal(nullptr, mOptions | LOG_NDELAY, 0);
 
   const unsigned length = static_cast<unsigned>(len + 1);  // the zero byte travels too
+  // A send that fails has connected again and sent once more already.
   if (mConnected && sendmsg_internal(mRecord, length) >= 0) return;
-  if (mConnected) {
-    closelog_internal();
-    openlog_internal(nullptr, mOptions | LOG_NDELAY, 0);
-    if (mConnected && sendmsg_internal(mRecord, length) >= 0) return;
-  }
-  closelog_internal();
   if (mOptions & LOG_CONS) {
     const int fd = drv::open(sysroot::console, O_WRONLY | O_NOCTTY | O_CLOEXEC);
     if (fd >= 0) {
@@ -195,17 +210,32 @@ int SysLogManager::sendmsg_internal(const void* record, unsigned length) {
 int SysLogManager::send_batch() {
   int r = 0;
   if (mBatchBytes > 0 && mEntries > 0 && mFd >= 0) {
-    // A stream socket refuses a named destination once connected.
-    const bool datagram = mType == SOCK_DGRAM;
-    mHdr.msg_name = datagram ? &mAddr : nullptr;
-    mHdr.msg_namelen = datagram ? sizeof mAddr : 0;
-    mHdr.msg_iov = mIov;
-    mHdr.msg_iovlen = mEntries;
-    mHdr.msg_control = nullptr;
-    mHdr.msg_controllen = 0;
-    r = static_cast<int>(::sendmsg(mFd, &mHdr, MSG_NOSIGNAL));
+    r = send_once();
+    if (r < 0) {
+      // Most likely the log daemon restarted (ECONNREFUSED on the first
+      // send, ENOTCONN once a copy's write found it gone, EPIPE on a
+      // stream): the batch goes once more on a new connection, if there
+      // is one now.
+      connection_lost();
+      openlog_internal(nullptr, mOptions | LOG_NDELAY, 0);
+      if (mConnected) r = send_once();
+      if (r < 0) connection_lost();
+    }
   }
   mBatchBytes = 0;
   mEntries = 0;
   return r;
+}
+
+int SysLogManager::send_once() {
+  // On the connection, with no address: a send to the address would reach
+  // a restarted log daemon and never tell that the connection, which the
+  // copies of the socket write on, leads nowhere any more.
+  mHdr.msg_name = nullptr;
+  mHdr.msg_namelen = 0;
+  mHdr.msg_iov = mIov;
+  mHdr.msg_iovlen = mEntries;
+  mHdr.msg_control = nullptr;
+  mHdr.msg_controllen = 0;
+  return static_cast<int>(::sendmsg(mFd, &mHdr, MSG_NOSIGNAL));
 }

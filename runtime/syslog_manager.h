@@ -7,12 +7,17 @@
 // Record: "<" priority ">" "Mmm dd hh:mm:ss " identity [ "[" pid "]" ] ": "
 // text, at most 1023 characters, then the zero byte. The identity and its
 // ": " are left out when the identity is empty.
+//
+// A log daemon that restarts is followed by connecting the same datagram
+// socket again, so that every copy of it (the daemon's standard descriptors
+// and those of the programs it started) reaches the new one too.
 #include <sys/socket.h>
 #include <sys/uio.h>
 #include <sys/un.h>
 
 #include <cstdarg>
 #include <string>
+#include <vector>
 
 class SysLogManager {
  public:
@@ -32,12 +37,17 @@ class SysLogManager {
   void openlog(const char* ident, int options, int facility);
   // Disconnects and forgets the identity and the records not yet sent.
   void closelog();
+  // Makes descriptor a copy of the log socket, now when there is one, and
+  // again whenever a socket that cannot be connected again is replaced
+  // (a stream socket, or the log socket changed its kind).
+  void copyOnto(int descriptor);
   // Builds one record and adds it to the batch; the batch goes out on
   // sendmsg(), or at once when it is nearly full.
   void syslog(int priority, const char* format, ...) __attribute__((format(printf, 3, 4)));
-  // Sends the batch as one message. A failed send drops the batch and the
-  // connection, so the next record connects again: a system log daemon
-  // that restarts gets the daemon's records again.
+  // Sends the batch as one message, on the connection. When that fails the
+  // socket is connected again and the batch sent once more: a system log
+  // daemon that restarted gets it. When that fails too the batch is
+  // dropped, and the next record connects again.
   int sendmsg();
   // As setlogmask(3): severities whose bit is clear are dropped. Returns the
   // previous mask; 0 only reads it.
@@ -56,6 +66,9 @@ class SysLogManager {
  private:
   void openlog_internal(const char* ident, int options, int facility);
   void closelog_internal();
+  void connection_lost();
+  void copy_socket();
+  int send_once();
   void syslog_internal(int priority, const char* format, va_list ap) __attribute__((format(printf, 3, 0)));
   int sendmsg_internal(const void* record, unsigned length);
   int send_batch();
@@ -69,6 +82,7 @@ class SysLogManager {
   int mMask = 0xff;
   bool mAddressReported = false;
   sockaddr_un mAddr;
+  std::vector<int> mCopies;
 
   char mRecord[kRecordSize];
   char mBatch[kBatchSize];

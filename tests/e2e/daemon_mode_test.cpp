@@ -2,15 +2,20 @@
 // records of the system log at the root's log socket.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/sysroot.h"
 #include "tests/e2e/daemon_harness.h"
+#include "tests/e2e/lgcp_controller.h"
 #include "tests/runtime/busybox_syslogd.h"
 #include "tests/runtime/syslog_receiver.h"
 #include "tests/runtime/test_process.h"
@@ -59,7 +64,8 @@ pid_t StartDaemon(const e2e::Root& root, int port) {
 std::vector<Datagram> Until(testlog::Receiver& rx, const Datagram& mine) {
   std::vector<Datagram> out;
   std::string d;
-  while (rx.receive(d)) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (std::chrono::steady_clock::now() < end && rx.receive(d)) {
     Datagram recs;
     for (const std::string& r : testlog::Records(d)) recs.push_back(testlog::MaskStamp(r));
     const auto ours = [&](const std::string& r) { return std::find(mine.begin(), mine.end(), r) != mine.end(); };
@@ -72,10 +78,36 @@ std::vector<Datagram> Until(testlog::Receiver& rx, const Datagram& mine) {
 
 int Say(const e2e::Root& root, const std::string& words) { return e2e::simboardctl(root.dir(), "say " + words).status; }
 
+// The T.38 program: a line on each of its standard descriptors every 0.1 s,
+// as long as the daemon that started it runs.
+const char kChattyProgram[] =
+    "#!/bin/sh\n"
+    "[ \"$1\" = --num-of-instances ] && exit 0\n"
+    "i=0\n"
+    "while kill -0 $PPID 2>/dev/null; do\n"
+    "  echo \"program out $i\"; echo \"program err $i\" >&2; i=$((i + 1)); sleep 0.1\n"
+    "done\n";
+
+// True once a line the program wrote to its standard output and one it
+// wrote to its standard error have arrived: raw, each a datagram.
+bool ProgramHeard(testlog::Receiver& rx) {
+  bool out = false, err = false;
+  std::string d;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!(out && err) && std::chrono::steady_clock::now() < end && rx.receive(d)) {
+    out = out || d.rfind("program out ", 0) == 0;
+    err = err || d.rfind("program err ", 0) == 0;
+  }
+  return out && err;
+}
+
 TEST(DaemonModeE2E, StreamsBecomeDaemonRecordsAndSurviveALogDaemonRestart) {
   e2e::Root root;
   // A bad line is reported on the terminal before the detach and skipped.
   WriteConfig(root, "[traces]\nsignalling.hdlc = on\nmonitoring.internal = yes\n");
+  root.make_parent(sysroot::t38);
+  std::ofstream(root.path(sysroot::t38)) << kChattyProgram;
+  ASSERT_EQ(::chmod(root.path(sysroot::t38).c_str(), 0755), 0);
   auto rx = std::make_unique<testlog::Receiver>(root.path(sysroot::syslog_socket));
   ASSERT_TRUE(rx->ok());
   const int port = e2e::freePort();
@@ -131,17 +163,48 @@ TEST(DaemonModeE2E, StreamsBecomeDaemonRecordsAndSurviveALogDaemonRestart) {
   ASSERT_EQ(got.size(), 1u) << testing::PrintToString(got);
   EXPECT_EQ(got[0], Datagram{"<27>" + kTag + "dump status error"});
 
+  // A program the daemon started writes to the standard descriptors it
+  // inherited: the log socket. From here on what waits for the daemon runs
+  // on a thread of its own while the log is read: the daemon waits for room
+  // in the log daemon's queue (ten datagrams), which the program fills.
+  e2e::Controller c;
+  auto created = std::async(std::launch::async, [&] {
+    return c.connect(port) ? c.exchange(e2e::cmd(1, 7,
+                                                 "create : t38soft : { dhost { iaddr \"192.0.2.9\", port 4100 }, "
+                                                 "shost { iaddr \"0.0.0.0\", port 4200 }, rx-packet-size 160, "
+                                                 "rx-threshold 1, tx-threshold 1, args { } }"))
+                           : e2e::Lines{};
+  });
+  ASSERT_TRUE(ProgramHeard(*rx));
+  const e2e::Lines answer = created.get();
+  ASSERT_FALSE(answer.empty());
+  EXPECT_EQ(answer.front(), e2e::ok(1, 7));
+
+  // The log daemon restarts. The daemon's first lines after it, whose send
+  // finds the old one gone, reach the new one, and so does the program.
+  rx.reset();
+  rx = std::make_unique<testlog::Receiver>(root.path(sysroot::syslog_socket));
+  ASSERT_TRUE(rx->ok());
+  auto said = std::async(std::launch::async, Say, std::cref(root), "out restarted");
+  got = Until(*rx, {"<29>" + kTag + "restarted"});
+  ASSERT_EQ(said.get(), 0);
+  ASSERT_EQ(got.size(), 1u) << testing::PrintToString(got);
+  EXPECT_EQ(got[0], Datagram{"<29>" + kTag + "restarted"});
+  EXPECT_TRUE(ProgramHeard(*rx)) << "the program's lines after the restart";
+
   // The log daemon stops: what is written meanwhile is lost, and once it is
-  // back the next lines arrive again.
+  // back the next lines arrive again, the program's too.
   rx.reset();
   ASSERT_EQ(Say(root, "err while-stopped"), 0);
   rx = std::make_unique<testlog::Receiver>(root.path(sysroot::syslog_socket));
   ASSERT_TRUE(rx->ok());
-  ASSERT_EQ(Say(root, "out back again"), 0);
+  said = std::async(std::launch::async, Say, std::cref(root), "out back again");
   const Datagram back{"<29>" + kTag + "back", "<29>" + kTag + "again"};
   got = Until(*rx, back);
+  ASSERT_EQ(said.get(), 0);
   ASSERT_EQ(got.size(), 1u) << testing::PrintToString(got);
   EXPECT_EQ(got[0], back);
+  EXPECT_TRUE(ProgramHeard(*rx)) << "the program's lines after the gap";
 
   ASSERT_EQ(::kill(guard.pid, SIGTERM), 0);
   got = Until(*rx, {"<31>" + kTag + "Mux: terminating..."});

@@ -1,6 +1,8 @@
 #include "runtime/syslog_manager.h"
 
 #include <gtest/gtest.h>
+#include <sys/eventfd.h>
+#include <sys/stat.h>
 #include <syslog.h>
 #include <unistd.h>
 
@@ -18,6 +20,12 @@
 namespace syslog_manager_test {  // named: see "Unity builds" in tests/README.md
 
 const char kIdent[] = "korvend-T250428-2012";
+
+// The socket a descriptor names (its inode), 0 for none.
+ino_t Socket(int fd) {
+  struct stat st;
+  return ::fstat(fd, &st) == 0 && S_ISSOCK(st.st_mode) ? st.st_ino : 0;
+}
 
 class SysLogManagerTest : public ::testing::Test {
  protected:
@@ -183,30 +191,54 @@ TEST_F(SysLogManagerTest, ConnectsLazilyAndCloselogForgetsIdentityAndBatch) {
 }
 
 TEST_F(SysLogManagerTest, StreamLogSocketIsUsedWhenTheDatagramOneIsRefused) {
-  testlog::Receiver listener(root.path(sysroot::syslog_socket), SOCK_STREAM);
-  ASSERT_TRUE(listener.ok());
+  auto listener = std::make_unique<testlog::Receiver>(root.path(sysroot::syslog_socket), SOCK_STREAM);
+  ASSERT_TRUE(listener->ok());
   SysLogManager m;
+  const int copy = ::eventfd(0, EFD_CLOEXEC);  // any descriptor
+  ASSERT_GE(copy, 0);
+  m.copyOnto(copy);
+  EXPECT_EQ(Socket(copy), 0u) << "no socket yet: left as it is";
   m.openlog(kIdent, LOG_NDELAY, 0);
   ASSERT_TRUE(m.connected());
   EXPECT_EQ(m.socketType(), SOCK_STREAM);
+  EXPECT_EQ(Socket(copy), Socket(m.descriptor()));
+  // The records of the next send, read from the listener's next connection.
+  auto records = [&](int count) {
+    std::string got;
+    pollfd p{listener->fd(), POLLIN, 0};
+    if (::poll(&p, 1, 10000) != 1) return testlog::Records(got);
+    const int conn = ::accept(listener->fd(), nullptr, nullptr);
+    EXPECT_GE(conn, 0);
+    char buf[4096];
+    p = {conn, POLLIN, 0};
+    while (std::count(got.begin(), got.end(), '\0') < count && ::poll(&p, 1, 10000) == 1) {
+      const ssize_t n = ::read(conn, buf, sizeof buf);
+      if (n <= 0) break;
+      got.append(buf, static_cast<size_t>(n));
+    }
+    ::close(conn);
+    return testlog::Records(got);
+  };
   m.syslog(LOG_DAEMON | LOG_ERR, "a");
   m.syslog(LOG_DAEMON | LOG_ERR, "b");
   EXPECT_GT(m.sendmsg(), 0);
-  const int conn = ::accept(listener.fd(), nullptr, nullptr);
-  ASSERT_GE(conn, 0);
-  std::string got;
-  char buf[4096];
-  pollfd p{conn, POLLIN, 0};
-  while (got.size() < 2 || std::count(got.begin(), got.end(), '\0') < 2) {
-    ASSERT_EQ(::poll(&p, 1, 10000), 1);
-    const ssize_t n = ::read(conn, buf, sizeof buf);
-    ASSERT_GT(n, 0);
-    got.append(buf, static_cast<size_t>(n));
-  }
-  ::close(conn);
-  const auto recs = testlog::Records(got);
+  auto recs = records(2);
   ASSERT_EQ(recs.size(), 2u);
   EXPECT_EQ(testlog::MaskStamp(recs[1]), "<27>STAMP korvend-T250428-2012: b");
+
+  // A stream cannot be connected again: after a restart of the log daemon
+  // a new socket takes the batch, and the copy becomes that socket.
+  const ino_t old = Socket(m.descriptor());
+  listener.reset();
+  listener = std::make_unique<testlog::Receiver>(root.path(sysroot::syslog_socket), SOCK_STREAM);
+  m.syslog(LOG_DAEMON | LOG_ERR, "c");
+  EXPECT_GT(m.sendmsg(), 0);
+  recs = records(1);
+  ASSERT_EQ(recs.size(), 1u);
+  EXPECT_EQ(testlog::MaskStamp(recs[0]), "<27>STAMP korvend-T250428-2012: c");
+  EXPECT_NE(Socket(m.descriptor()), old);
+  EXPECT_EQ(Socket(copy), Socket(m.descriptor()));
+  ::close(copy);
   m.closelog();
   EXPECT_EQ(m.socketType(), SOCK_DGRAM);
 }
