@@ -325,17 +325,56 @@ TEST_F(ModemEndToEnd, ControllerResetsRightAfterTwoDialInsLeaveNoProgram) {
   EXPECT_EQ(e2e::count(log, "isn't terminated"), 0u) << log;
 }
 
-// The fax receiver is no concern of the controller's, but it does not
-// outlive its slot.
+// The fax receiver is no concern of the controller's, but neither it nor
+// what it started outlives its slot or the daemon: a helper it left
+// running when it ended, ignoring the stop, is killed after the grace
+// period, with one line.
 TEST_F(ModemEndToEnd, AFaxReceiverEndsWithItsSlot) {
-  ASSERT_TRUE(standin::install(sysroot::fax_bin, ""));
-  start();
-  dial(2, "{ cid \"\", cdid \"\", fax NULL }");
-  ASSERT_TRUE(e2e::waitFor([&] { return pidOf(sysroot::fax_bin) > 0; })) << daemon->err();
-  const int receiver = pidOf(sysroot::fax_bin);
-  EXPECT_EQ(c.exchange(cmd(4, 2, "destroy : NULL")), Lines{ok(4, 2)});
-  EXPECT_TRUE(e2e::waitFor([&] { return gone(receiver); })) << "the stand-in still runs";
-  EXPECT_EQ(c.until(), Lines{});
+  struct Case {
+    const char* plan;
+    bool destroy;  // the slot is destroyed, else the daemon stopped
+  };
+  const char* const ended = "ignore-term\nignore-hup\nfork 3\n";
+  const Case cases[] = {{"", true}, {ended, true}, {ended, false}};
+  for (const Case& k : cases) {
+    SCOPED_TRACE(std::string(*k.plan ? "ended leaving a helper" : "running") +
+                 (k.destroy ? ", destroyed" : ", daemon stopped"));
+    ASSERT_TRUE(standin::install(sysroot::fax_bin, k.plan));
+    start();
+    dial(2, "{ cid \"\", cdid \"\", fax NULL }");
+    ASSERT_TRUE(e2e::waitFor([&] { return pidOf(sysroot::fax_bin) > 0; })) << daemon->err();
+    const int receiver = pidOf(sysroot::fax_bin);
+    if (*k.plan) {
+      ASSERT_TRUE(e2e::waitFor([&] {
+        const std::string log = standin::log(sysroot::fax_bin);
+        return log.find("forked pid=") != std::string::npos && log.back() == '\n';
+      }));
+      ASSERT_TRUE(e2e::waitFor([&] { return gone(receiver); }));
+      // Its end has been read: the stop finds it ended.
+      EXPECT_EQ(c.exchange("{ seq 3, pdu command : ping : NULL }"), Lines{"{ seq 3, pdu response : success : NULL }"});
+    }
+    const std::vector<int> tree = pidsIn(standin::log(sysroot::fax_bin));
+    const auto stopped = std::chrono::steady_clock::now();
+    if (k.destroy) {
+      EXPECT_EQ(c.exchange(cmd(4, 2, "destroy : NULL")), Lines{ok(4, 2)});
+    } else {
+      daemon->signal(SIGTERM);
+      EXPECT_EQ(daemon->exitCode(), 0) << daemon->err();
+    }
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(stopped + grace + 1s - std::chrono::steady_clock::now());
+    EXPECT_TRUE(e2e::waitFor([&] { return std::all_of(tree.begin(), tree.end(), e2e::ended); }, std::max(left, 0ms)))
+        << standin::log(sysroot::fax_bin);
+    const std::string killed =
+        "02:dsp-modem: fax receiver[" + std::to_string(receiver) + "]: 1 of the processes it started isn't terminated";
+    EXPECT_EQ(e2e::count(daemon->err(), killed), *k.plan ? 1u : 0u) << daemon->err();
+    if (k.destroy) {
+      EXPECT_EQ(c.until(), Lines{});
+      daemon->signal(SIGTERM);
+      EXPECT_EQ(daemon->exitCode(), 0) << daemon->err();
+    }
+    daemon.reset();
+  }
 }
 
 // A process on the host that asks for every session every 10 ms, on a
