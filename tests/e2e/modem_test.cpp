@@ -300,16 +300,19 @@ TEST_F(ModemEndToEnd, AnAuthRecordAfterTheControllerTookAReleasingModemFindsNoSl
   EXPECT_EQ(c.exchange(cmd(5, 2, "destroy : NULL")), Lines{"{ seq 5, slot 2, pdu response : error : slotNotExists }"});
 }
 
-// A controller that drops right after setting two dial-ins up: their PPP
-// daemons end with the slots, however early the stop reaches them.
+// A controller that drops right after setting two dial-ins up, a data
+// call and a fax reception: their programs end with the slots, however
+// early the stop reaches them. The fax receiver's program is started a
+// second after the fork, so its stop always finds it before the exec.
 TEST_F(ModemEndToEnd, ControllerResetsRightAfterTwoDialInsLeaveNoProgram) {
   ASSERT_TRUE(standin::install(sysroot::pppd, ""));
+  ASSERT_TRUE(standin::install(sysroot::fax_bin, ""));
   start();
   for (int round = 0; round < 20; ++round) {
     SCOPED_TRACE("round " + std::to_string(round));
     for (int n : {2, 4}) {
       c.send(cmd(1, n - 1, "create : trunk : { trunk 1, timeslot " + std::to_string(n) + " }"));
-      c.send(cmd(2, n, "create : modem : { cid \"1\", cdid \"\" }"));
+      c.send(cmd(2, n, std::string("create : modem : { cid \"1\", cdid \"\"") + (n == 4 ? ", fax NULL }" : " }")));
       c.send(cmd(3, n - 1, "connect : " + std::to_string(n)));
     }
     c.close();
@@ -317,10 +320,11 @@ TEST_F(ModemEndToEnd, ControllerResetsRightAfterTwoDialInsLeaveNoProgram) {
   }
   EXPECT_TRUE(e2e::waitFor([&] { return e2e::childrenOf(daemon->pid()).empty(); }, 3s))
       << e2e::childrenOf(daemon->pid()).size() << " programs left";
-  // Each one ended on the hang-up it was sent, and its end was read as
-  // such: none had to be killed, nor was a pid signalled after its end.
+  // Each one ended on the stop it was sent, and its end was read as such:
+  // none had to be killed, nor was a pid signalled after its end.
   const std::string log = daemon->out() + daemon->err();
   EXPECT_NE(e2e::count(log, "pppd executed"), 0u) << "no program was started";
+  EXPECT_NE(e2e::count(log, "fax receiver executed"), 0u) << "no fax receiver was started";
   EXPECT_EQ(e2e::count(log, "pppd terminated with code 1\n"), e2e::count(log, "pppd executed")) << log;
   EXPECT_EQ(e2e::count(log, "isn't terminated"), 0u) << log;
 }
