@@ -266,12 +266,12 @@ DspModemSlot::DspModemSlot(ModemFactory& factory, const TERM::ModemParams& param
 
 DspModemSlot::~DspModemSlot() {
   Stop();
-  // The receiver's end is no concern of the controller's, but it does not
-  // go on with the slot gone.
+  // The receiver's end is no concern of the controller's, but neither it
+  // nor what it started goes on with the slot gone.
   receiverWait.Detach();
   std::ostringstream what;
   what << *this << ": fax receiver";
-  ChildProcess::Abandon(receiver, SIGTERM, terminate_ms, what.str());
+  ChildProcess::Abandon(receiverStarted, SIGTERM, terminate_ms, what.str(), receiver == -1);
   unbind();
 }
 
@@ -381,6 +381,7 @@ void DspModemSlot::RunFaxReceiver() {
   const pid_t started = spawn(sysroot::fax_bin, argv, "executing\n", 1);
   if (started < 0) return abortSetUp("vfork fail: ");
   receiver = started;
+  receiverStarted = started;
   receiverWait.Attach(receiver);
   say(std::clog, "fax receiver executed modem=" + std::to_string(modem) + " ts=" + std::to_string(timeslot));
 }

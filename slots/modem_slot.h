@@ -22,7 +22,9 @@
 // fax receiver is no such child (its end is no signal), but one still
 // running when its slot goes gets SIGTERM, and SIGKILL 5000 ms later. The
 // signals reach what the program started as well (ChildProcess::Signal),
-// and what is left of it when the slot goes is killed after 5000 ms.
+// and what is left of it when the slot goes is killed after 5000 ms. A
+// program that has ended is not signalled itself, but what it left running
+// still gets its stop signal when the slot goes, and SIGKILL 5000 ms later.
 #include <sys/types.h>
 
 #include <memory>
@@ -160,6 +162,9 @@ class DspModemSlot : public ModemSlot {
   // concerned (its end is no signal), only followed to be stopped with the
   // slot. -1 when none runs.
   pid_t receiver = -1;
+  // The receiver as started, kept after its end for what it left running;
+  // -1 for none.
+  pid_t receiverStarted = -1;
   ChildWait receiverWait;
 };
 

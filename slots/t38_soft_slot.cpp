@@ -10,7 +10,7 @@
 #include "runtime/child_process.h"
 #include "runtime/ext_out.h"
 
-T38SoftSlot::T38SoftSlot(int pid, int channel) : pid(pid), channel(channel) {
+T38SoftSlot::T38SoftSlot(int pid, int channel) : pid(pid), started(pid), channel(channel) {
   child.Bind(this, &T38SoftSlot::OnT38Terminate);
   child.Attach(pid);
 }
@@ -24,15 +24,17 @@ void T38SoftSlot::IAfterCreate() {
 
 bool T38SoftSlot::IBeforeDestroy() {
   HwMux::instance().Release(channel);
-  // An ended child has been reaped: its pid may name another process now.
-  if (pid < 1) return true;
   // The slot goes at once; the child, which holds the slot's controller
-  // channel, is followed up until it has ended.
+  // channel, and what it started are followed up until they have ended.
+  // An ended child has been reaped, so its pid may name another process
+  // now: only what it left running is told to stop.
+  const bool ended = pid < 1;
   child.Detach();
   std::ostringstream what;
   what << ext::header(this) << "t38 daemon";
-  ChildProcess::Abandon(pid, SIGTERM, terminate_ms, what.str());
+  ChildProcess::Abandon(started, SIGTERM, terminate_ms, what.str(), ended);
   pid = -1;
+  started = -1;
   return true;
 }
 

@@ -6,9 +6,10 @@
 // directions; both streams are on from creation.
 //
 // The child's end reaches the controller as "abort" with the raw wait
-// status (exit code 3: 768). Destroy sends the child SIGTERM, unless it has
-// ended already, and does not wait for it; a child still running
-// terminate_ms later is killed.
+// status (exit code 3: 768). Destroy sends the child SIGTERM and does not
+// wait for it; a child still running terminate_ms later is killed. A child
+// that has ended is not signalled, but what it started and left running
+// (which may hold the slot's channel) gets the same SIGTERM and SIGKILL.
 #include <iosfwd>
 
 #include "runtime/child_wait.h"
@@ -37,6 +38,9 @@ class T38SoftSlot : public Slot {
 
  private:
   int pid;
+  // The child as started, kept after its end: its group outlives it while
+  // anything it started runs.
+  int started;
   const int channel;
   ChildWait child;
 };

@@ -300,16 +300,19 @@ TEST_F(ModemEndToEnd, AnAuthRecordAfterTheControllerTookAReleasingModemFindsNoSl
   EXPECT_EQ(c.exchange(cmd(5, 2, "destroy : NULL")), Lines{"{ seq 5, slot 2, pdu response : error : slotNotExists }"});
 }
 
-// A controller that drops right after setting two dial-ins up: their PPP
-// daemons end with the slots, however early the stop reaches them.
+// A controller that drops right after setting two dial-ins up, a data
+// call and a fax reception: their programs end with the slots, however
+// early the stop reaches them. The fax receiver's program is started a
+// second after the fork, so its stop always finds it before the exec.
 TEST_F(ModemEndToEnd, ControllerResetsRightAfterTwoDialInsLeaveNoProgram) {
   ASSERT_TRUE(standin::install(sysroot::pppd, ""));
+  ASSERT_TRUE(standin::install(sysroot::fax_bin, ""));
   start();
   for (int round = 0; round < 20; ++round) {
     SCOPED_TRACE("round " + std::to_string(round));
     for (int n : {2, 4}) {
       c.send(cmd(1, n - 1, "create : trunk : { trunk 1, timeslot " + std::to_string(n) + " }"));
-      c.send(cmd(2, n, "create : modem : { cid \"1\", cdid \"\" }"));
+      c.send(cmd(2, n, std::string("create : modem : { cid \"1\", cdid \"\"") + (n == 4 ? ", fax NULL }" : " }")));
       c.send(cmd(3, n - 1, "connect : " + std::to_string(n)));
     }
     c.close();
@@ -317,25 +320,69 @@ TEST_F(ModemEndToEnd, ControllerResetsRightAfterTwoDialInsLeaveNoProgram) {
   }
   EXPECT_TRUE(e2e::waitFor([&] { return e2e::childrenOf(daemon->pid()).empty(); }, 3s))
       << e2e::childrenOf(daemon->pid()).size() << " programs left";
-  // Each one ended on the hang-up it was sent, and its end was read as
-  // such: none had to be killed, nor was a pid signalled after its end.
+  // Each one ended on the stop it was sent, and its end was read as such:
+  // none had to be killed, nor was a pid signalled after its end.
   const std::string log = daemon->out() + daemon->err();
   EXPECT_NE(e2e::count(log, "pppd executed"), 0u) << "no program was started";
+  EXPECT_NE(e2e::count(log, "fax receiver executed"), 0u) << "no fax receiver was started";
   EXPECT_EQ(e2e::count(log, "pppd terminated with code 1\n"), e2e::count(log, "pppd executed")) << log;
   EXPECT_EQ(e2e::count(log, "isn't terminated"), 0u) << log;
 }
 
-// The fax receiver is no concern of the controller's, but it does not
-// outlive its slot.
+// The fax receiver is no concern of the controller's, but neither it nor
+// what it started outlives its slot or the daemon: a helper it left
+// running when it ended, ignoring the stop, is killed after the grace
+// period, with one line.
 TEST_F(ModemEndToEnd, AFaxReceiverEndsWithItsSlot) {
-  ASSERT_TRUE(standin::install(sysroot::fax_bin, ""));
-  start();
-  dial(2, "{ cid \"\", cdid \"\", fax NULL }");
-  ASSERT_TRUE(e2e::waitFor([&] { return pidOf(sysroot::fax_bin) > 0; })) << daemon->err();
-  const int receiver = pidOf(sysroot::fax_bin);
-  EXPECT_EQ(c.exchange(cmd(4, 2, "destroy : NULL")), Lines{ok(4, 2)});
-  EXPECT_TRUE(e2e::waitFor([&] { return gone(receiver); })) << "the stand-in still runs";
-  EXPECT_EQ(c.until(), Lines{});
+  struct Case {
+    const char* plan;
+    bool destroy;  // the slot is destroyed, else the daemon stopped
+  };
+  const char* const ended = "ignore-term\nignore-hup\nfork 3\n";
+  const Case cases[] = {{"", true}, {ended, true}, {ended, false}};
+  for (const Case& k : cases) {
+    SCOPED_TRACE(std::string(*k.plan ? "ended leaving a helper" : "running") +
+                 (k.destroy ? ", destroyed" : ", daemon stopped"));
+    ASSERT_TRUE(standin::install(sysroot::fax_bin, k.plan));
+    start();
+    dial(2, "{ cid \"\", cdid \"\", fax NULL }");
+    ASSERT_TRUE(e2e::waitFor([&] { return pidOf(sysroot::fax_bin) > 0; })) << daemon->err();
+    const int receiver = pidOf(sysroot::fax_bin);
+    if (*k.plan) {
+      ASSERT_TRUE(e2e::waitFor([&] {
+        const std::string log = standin::log(sysroot::fax_bin);
+        return log.find("forked pid=") != std::string::npos && log.back() == '\n';
+      }));
+      ASSERT_TRUE(e2e::waitFor([&] { return gone(receiver); }));
+      // Its end has been read: the stop finds it ended.
+      EXPECT_EQ(c.exchange("{ seq 3, pdu command : ping : NULL }"), Lines{"{ seq 3, pdu response : success : NULL }"});
+    }
+    const std::vector<int> tree = pidsIn(standin::log(sysroot::fax_bin));
+    const auto stopped = std::chrono::steady_clock::now();
+    if (k.destroy) {
+      EXPECT_EQ(c.exchange(cmd(4, 2, "destroy : NULL")), Lines{ok(4, 2)});
+    } else {
+      daemon->signal(SIGTERM);
+      EXPECT_EQ(daemon->exitCode(), 0) << daemon->err();
+    }
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(stopped + grace + 1s - std::chrono::steady_clock::now());
+    const bool over =
+        e2e::waitFor([&] { return std::all_of(tree.begin(), tree.end(), e2e::ended); }, std::max(left, 0ms));
+    EXPECT_TRUE(over) << standin::log(sysroot::fax_bin);
+    // A failure leaves nothing behind that ignores every stop.
+    for (int p : tree)
+      if (!over && !e2e::ended(p)) ::kill(p, SIGKILL);
+    const std::string killed =
+        "02:dsp-modem: fax receiver[" + std::to_string(receiver) + "]: 1 of the processes it started isn't terminated";
+    EXPECT_EQ(e2e::count(daemon->err(), killed), *k.plan ? 1u : 0u) << daemon->err();
+    if (k.destroy) {
+      EXPECT_EQ(c.until(), Lines{});
+      daemon->signal(SIGTERM);
+      EXPECT_EQ(daemon->exitCode(), 0) << daemon->err();
+    }
+    daemon.reset();
+  }
 }
 
 // A process on the host that asks for every session every 10 ms, on a

@@ -3,6 +3,7 @@
 // program's argv and standard input as it saw them, its end as the
 // controller hears it, and the instances the resource report counts.
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <algorithm>
 #include <chrono>
@@ -131,41 +132,72 @@ TEST_F(T38SoftSlots, AProgramIgnoringTheStopIsKilledAfterTheGracePeriod) {
 
 // What a program started goes with it: a child ignoring SIGTERM is killed
 // once the grace period is over, after a destroy as after the daemon's own
-// stop, and so is a program that ignores it when the daemon stops.
+// stop, also when the program has ended by itself and left a helper that
+// holds the slot's channel (which then comes back); and so is a program
+// that ignores SIGTERM when the daemon stops.
 TEST_F(T38SoftSlots, NothingAProgramStartedOutlivesTheGracePeriodOfADestroyOrOfTheDaemonsStop) {
   struct Case {
     const char* told;  // what the stand-in is told to do
+    const char* exit;  // "BYTES CODE": the program ends by itself
     bool destroy;      // the slot is destroyed, else the daemon stopped
     const char* killed;
   };
+  const char* const started = "]: 1 of the processes it started isn't terminated, killing ...\n";
   const Case cases[] = {
-      {"child-ignoring-term", true, "]: 1 of the processes it started isn't terminated, killing ...\n"},
-      {"child-ignoring-term", false, "]: 1 of the processes it started isn't terminated, killing ...\n"},
-      {"ignore-term", false, "] isn't terminated, killing ...\n"},
+      {"child-ignoring-term", "", true, started},
+      {"child-ignoring-term", "", false, started},
+      {"ignore-term", "", false, "] isn't terminated, killing ...\n"},
+      {"helper-holding-input", "0 3", true, started},
+      {"helper-holding-input", "0 3", false, started},
   };
+  constexpr auto grace = 2s;
   for (const Case& k : cases) {
-    SCOPED_TRACE(std::string(k.told) + (k.destroy ? ", destroyed" : ", daemon stopped"));
+    SCOPED_TRACE(std::string(k.told) + (*k.exit ? ", ended" : "") + (k.destroy ? ", destroyed" : ", daemon stopped"));
     std::filesystem::remove_all(records());
     std::filesystem::create_directories(records());
     tell(k.told, "");
+    if (*k.exit) tell("exit", k.exit);
     start();
     ASSERT_EQ(c.exchange(create(1, 7)).front(), ok(1, 7));
     ASSERT_TRUE(e2e::waitFor([&] { return !record(".argv").empty(); })) << daemon->err();
-    std::vector<pid_t> tree = e2e::childrenOf(daemon->pid());
-    ASSERT_EQ(tree.size(), 1u);
-    if (std::string(k.told) == "child-ignoring-term") {
+    std::vector<pid_t> tree;
+    if (*k.exit) {
+      EXPECT_EQ(c.next(), signal(7, "abort : 768"));
+    } else {
+      tree = e2e::childrenOf(daemon->pid());
+      ASSERT_EQ(tree.size(), 1u);
+    }
+    if (std::string(k.told) != "ignore-term") {
       ASSERT_TRUE(e2e::waitFor([&] { return !record(".child").empty(); }));
       tree.push_back(std::atoi(record(".child").c_str()));
     }
+    const auto stopped = std::chrono::steady_clock::now();
     if (k.destroy) {
       EXPECT_EQ(c.exchange(cmd(2, 7, "destroy : NULL")), Lines{ok(2, 7)});
     } else {
       daemon->signal(SIGTERM);
       EXPECT_EQ(daemon->exitCode(), 0) << daemon->err();
     }
-    EXPECT_TRUE(e2e::waitFor([&] { return std::all_of(tree.begin(), tree.end(), e2e::ended); }, 5s));
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        stopped + grace + 1s - std::chrono::steady_clock::now());
+    const bool over =
+        e2e::waitFor([&] { return std::all_of(tree.begin(), tree.end(), e2e::ended); }, std::max(left, 0ms));
+    EXPECT_TRUE(over);
+    // A failure leaves nothing behind that ignores every stop.
+    for (pid_t p : tree)
+      if (!over && !e2e::ended(p)) ::kill(p, SIGKILL);
     EXPECT_EQ(e2e::count(daemon->err(), k.killed), 1u) << daemon->err();
-    if (!k.destroy) daemon.reset();
+    if (k.destroy) {
+      // The next program gets the channel back.
+      std::filesystem::remove_all(records());
+      std::filesystem::create_directories(records());
+      EXPECT_TRUE(e2e::waitFor([&] { return channelsInUse().empty(); }, 1s)) << channelsInUse();
+      EXPECT_EQ(c.exchange(create(3, 8)),
+                (Lines{ok(3, 8), signal(8, "transmitter : active : 1024"), signal(8, "receiver : active : 1024")}));
+      daemon->signal(SIGTERM);
+      EXPECT_EQ(daemon->exitCode(), 0) << daemon->err();
+    }
+    daemon.reset();
   }
 }
 

@@ -15,7 +15,10 @@
 //                            When t38/ignore-term exists it ignores SIGTERM.
 //                            When t38/child-ignoring-term exists it first
 //                            starts a child that ignores SIGTERM and waits,
-//                            and writes its pid to t38/<pid>.child.
+//                            and writes its pid to t38/<pid>.child; when
+//                            t38/helper-holding-input exists, the same with
+//                            a child that also ignores SIGHUP and keeps the
+//                            standard input (the slot's channel) open.
 //
 // The records are written under a temporary name and renamed, so a test
 // that sees a file sees it whole.
@@ -74,11 +77,15 @@ int main(int argc, char** argv) {
   ::mkdir(dir().c_str(), 0755);
   if (::access((dir() + "ignore-term").c_str(), F_OK) == 0) ::signal(SIGTERM, SIG_IGN);
   const std::string me = dir() + std::to_string(::getpid());
-  if (::access((dir() + "child-ignoring-term").c_str(), F_OK) == 0) {
+  const bool holding = ::access((dir() + "helper-holding-input").c_str(), F_OK) == 0;
+  if (holding || ::access((dir() + "child-ignoring-term").c_str(), F_OK) == 0) {
     const pid_t child = ::fork();
     if (child == 0) {
       ::signal(SIGTERM, SIG_IGN);
-      ::close(0);
+      if (holding)
+        ::signal(SIGHUP, SIG_IGN);
+      else
+        ::close(0);
       for (;;) ::pause();
     }
     writeWhole(me + ".child", std::to_string(child));

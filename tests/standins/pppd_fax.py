@@ -7,13 +7,15 @@ what it does to <own path>.log, then carries out <own path>.plan, one
 step a line:
 
   ignore-hup                 SIGHUP is logged and otherwise ignored
+  ignore-term                SIGTERM is ignored
   connect [PORT]             connects to the authentication server on
                              127.0.0.1 (port 52000 unless given)
   connect6 [PORT]            the same through an IPv6 socket, to
                              ::ffff:127.0.0.1
-  fork                       the rest of the plan runs in a child, which
+  fork [CODE]                the rest of the plan runs in a child, which
                              logs "forked pid=N"; the parent closes its
-                             connection and waits for signals
+                             connection and waits for signals, or exits
+                             with CODE when given
   setsid                     leaves the process group for a session of
                              its own
   auth USER PASS [SESSION]   sends an authentication request
@@ -90,6 +92,8 @@ def main():
         if op == "ignore-hup":
             signal.signal(signal.SIGHUP, lambda *_: log("hup ignored"))
             log("ignoring hup")
+        elif op == "ignore-term":
+            signal.signal(signal.SIGTERM, signal.SIG_IGN)
         elif op == "connect":
             conn = connect(int(args[0]) if args else 52000)
             log("connected")
@@ -100,6 +104,8 @@ def main():
             if os.fork() != 0:
                 if conn:
                     conn.close()
+                if args:
+                    sys.exit(int(args[0]))
                 break
             log("forked pid=%d" % os.getpid())
         elif op == "setsid":
