@@ -111,6 +111,10 @@ bool HDLC::activate() {
   return true;
 }
 
+void HDLC::redrive() {
+  if (channel_ >= 0) HwMux::instance().Connect(channel_, drives_);
+}
+
 void HDLC::releasePaths() {
   if (channel_ < 0) return;
   HwMux& mux = HwMux::instance();

@@ -113,6 +113,9 @@ class HDLC : public GenericHDLC {
   bool activate();
   // Undoes the matrix paths, then closes the channel.
   void deactivate();
+  // Switches the open channel's output again onto what activate() switched
+  // it to, a path someone else may have taken since; nothing when closed.
+  void redrive();
 
   // GenericHDLC
   bool hdlc_transmit(Packet& frame) override;

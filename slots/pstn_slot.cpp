@@ -2,7 +2,6 @@
 
 #include <iostream>
 
-#include "hardware/hw_mux.h"
 #include "links/isdn/lapd_nt.h"
 #include "links/ss7/slc.h"
 #include "slots/signalling_link.h"
@@ -184,8 +183,7 @@ bool PstnSlot::IHwConnectTransmitter(Slot& receiver) {
     // and connects the line again has it switched again while the channel
     // is open; a closed channel switches it at its activation. Any other
     // receiver is not this channel's to drive.
-    if (hdlc.is_open() && receiver.IGetReceiveChannel() == hdlc.tdm())
-      HwMux::instance().Connect(hdlc.channel(), hdlc.tdm());
+    if (receiver.IGetReceiveChannel() == hdlc.tdm()) hdlc.redrive();
     return true;
   }
   hdlc.set_transmit(receiver.IGetReceiveChannel());
