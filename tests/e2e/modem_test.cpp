@@ -365,14 +365,7 @@ TEST_F(ModemEndToEnd, AFaxReceiverEndsWithItsSlot) {
       daemon->signal(SIGTERM);
       EXPECT_EQ(daemon->exitCode(), 0) << daemon->err();
     }
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(stopped + grace + 1s - std::chrono::steady_clock::now());
-    const bool over =
-        e2e::waitFor([&] { return std::all_of(tree.begin(), tree.end(), e2e::ended); }, std::max(left, 0ms));
-    EXPECT_TRUE(over) << standin::log(sysroot::fax_bin);
-    // A failure leaves nothing behind that ignores every stop.
-    for (int p : tree)
-      if (!over && !e2e::ended(p)) ::kill(p, SIGKILL);
+    EXPECT_TRUE(e2e::allEndBy(tree, stopped + grace + 1s)) << standin::log(sysroot::fax_bin);
     const std::string killed =
         "02:dsp-modem: fax receiver[" + std::to_string(receiver) + "]: 1 of the processes it started isn't terminated";
     EXPECT_EQ(e2e::count(daemon->err(), killed), *k.plan ? 1u : 0u) << daemon->err();

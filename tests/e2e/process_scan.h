@@ -1,8 +1,11 @@
 #pragma once
 // The processes a daemon has started, read from /proc as an operator
 // would: the pids whose parent is the daemon.
+#include <signal.h>
 #include <sys/types.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -10,6 +13,7 @@
 #include <vector>
 
 #include "platform/sysroot.h"
+#include "tests/deadline.h"
 
 namespace e2e {
 
@@ -39,6 +43,19 @@ inline bool ended(pid_t pid) {
   if (!std::getline(stat, line)) return true;
   const std::size_t close = line.rfind(')');
   return close != std::string::npos && close + 2 < line.size() && (line[close + 2] == 'Z' || line[close + 2] == 'X');
+}
+
+// Whether every process of tree has ended by `by`. What is left then is
+// killed, so that a failing test leaves nothing behind that ignores every
+// stop.
+inline bool allEndBy(const std::vector<pid_t>& tree, std::chrono::steady_clock::time_point by) {
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(by - std::chrono::steady_clock::now());
+  const bool over = testkit::waitFor([&] { return std::all_of(tree.begin(), tree.end(), ended); },
+                                     std::max(left, std::chrono::milliseconds(0)));
+  if (!over)
+    for (pid_t p : tree)
+      if (!ended(p)) ::kill(p, SIGKILL);
+  return over;
 }
 
 }  // namespace e2e

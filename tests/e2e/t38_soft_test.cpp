@@ -178,14 +178,7 @@ TEST_F(T38SoftSlots, NothingAProgramStartedOutlivesTheGracePeriodOfADestroyOrOfT
       daemon->signal(SIGTERM);
       EXPECT_EQ(daemon->exitCode(), 0) << daemon->err();
     }
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        stopped + grace + 1s - std::chrono::steady_clock::now());
-    const bool over =
-        e2e::waitFor([&] { return std::all_of(tree.begin(), tree.end(), e2e::ended); }, std::max(left, 0ms));
-    EXPECT_TRUE(over);
-    // A failure leaves nothing behind that ignores every stop.
-    for (pid_t p : tree)
-      if (!over && !e2e::ended(p)) ::kill(p, SIGKILL);
+    EXPECT_TRUE(e2e::allEndBy(tree, stopped + grace + 1s));
     EXPECT_EQ(e2e::count(daemon->err(), k.killed), 1u) << daemon->err();
     if (k.destroy) {
       // The next program gets the channel back.
