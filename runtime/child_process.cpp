@@ -12,6 +12,7 @@
 #include <list>
 #include <map>
 #include <memory>
+#include <set>
 #include <sstream>
 #include <vector>
 
@@ -23,35 +24,144 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+using process_tree::Process;
+using Processes = std::vector<Process>;
+
 // Per program, the processes it started that were found outside its group
 // when it was signalled.
-std::map<pid_t, std::vector<process_tree::Process>>& outsiders() {
-  static std::map<pid_t, std::vector<process_tree::Process>> known;
+std::map<pid_t, Processes>& outsiders() {
+  static std::map<pid_t, Processes> known;
   return known;
 }
 
-// What is left of the program now: its group and descendants, and the
-// remembered outsiders still alive with theirs.
-std::vector<process_tree::Process> remains(pid_t pid, bool ended) {
-  const std::vector<process_tree::Process> processes = process_tree::all();
-  std::vector<process_tree::Process> tree = process_tree::of(pid, ended, processes);
-  const auto it = outsiders().find(pid);
-  if (it == outsiders().end()) return tree;
-  const auto listed = [&](pid_t p) {
-    return std::any_of(tree.begin(), tree.end(), [p](const process_tree::Process& t) { return t.pid == p; });
-  };
-  for (const process_tree::Process& o : it->second) {
-    const auto now = std::find_if(processes.begin(), processes.end(),
-                                  [&](const process_tree::Process& p) { return p.pid == o.pid; });
-    if (now == processes.end() || now->start != o.start || listed(o.pid)) continue;
-    std::size_t from = tree.size();
+// Programs started here whose end has not been read: their pids are
+// theirs (at worst a zombie's) and so are their groups.
+std::set<pid_t>& running() {
+  static std::set<pid_t> pids;
+  return pids;
+}
+
+// Per ended program, what it had left running when its end was read
+// (none when it left nothing). Only these are its own afterwards: its pid
+// and, once its group has emptied, the group's id are anyone's.
+std::map<pid_t, Processes>& leftBehind() {
+  static std::map<pid_t, Processes> known;
+  return known;
+}
+
+void forgetProgram(pid_t pid) {
+  outsiders().erase(pid);
+  leftBehind().erase(pid);
+}
+
+bool listed(const Processes& tree, pid_t pid) {
+  return std::any_of(tree.begin(), tree.end(), [pid](const Process& t) { return t.pid == pid; });
+}
+
+// Adds to tree, from its entry `from` on, every process descended from
+// one of its own, whatever group it is in, but for members of group
+// `skip`.
+void addDescendants(Processes& tree, std::size_t from, const Processes& processes, pid_t skip) {
+  for (; from < tree.size(); ++from)
+    for (const Process& p : processes)
+      if (p.ppid == tree[from].pid && p.pgid != skip && !listed(tree, p.pid)) tree.push_back(p);
+}
+
+// The remembered processes that are still the same ones now, with what
+// they have started since (but for members of group `skip`).
+void addSurvivors(Processes& tree, const Processes& remembered, const Processes& processes, pid_t skip) {
+  for (const Process& o : remembered) {
+    const auto now =
+        std::find_if(processes.begin(), processes.end(), [&](const Process& p) { return p.pid == o.pid; });
+    if (now == processes.end() || now->start != o.start || listed(tree, o.pid)) continue;
+    const std::size_t from = tree.size();
     tree.push_back(*now);
-    for (; from < tree.size(); ++from)
-      for (const process_tree::Process& p : processes)
-        if (p.ppid == tree[from].pid && !listed(p.pid)) tree.push_back(p);
+    addDescendants(tree, from, processes, skip);
+  }
+}
+
+// The processes of a program that is still running (at worst a zombie not
+// yet reaped): its group and descendants, and the remembered outsiders
+// still alive with theirs.
+Processes treeOf(pid_t pid, const Processes& processes) {
+  Processes tree = process_tree::of(pid, false, processes);
+  const auto it = outsiders().find(pid);
+  if (it != outsiders().end()) addSurvivors(tree, it->second, processes, 0);
+  return tree;
+}
+
+// Told of each child's end as it is read. The pid has been reaped, but no
+// one has signalled by it since: what is in its group now is what the
+// program left, unless the group is another session's (a group of ours
+// lies in the daemon's session; an id taken anew by a detached process
+// does not).
+void onEnd(int pid) {
+  if (running().erase(pid) == 0) return;
+  const Processes processes = process_tree::all();
+  Processes left = process_tree::of(pid, true, processes);
+  if (!left.empty() && left.front().sid != ::getsid(0)) left.clear();
+  const auto it = outsiders().find(pid);
+  if (it != outsiders().end()) addSurvivors(left, it->second, processes, 0);
+  forgetProgram(pid);
+  if (!left.empty()) leftBehind()[pid] = left;
+}
+
+// What is left of an ended program now: what it left when its end was
+// read and is still the same process, with what those have started since,
+// and its group only while one of them is still in it (while one lives,
+// the id is no one else's). What has gone is forgotten.
+Processes leftovers(pid_t pid) {
+  const auto it = leftBehind().find(pid);
+  if (it == leftBehind().end()) return {};
+  const Processes processes = process_tree::all();
+  Processes tree;
+  addSurvivors(tree, it->second, processes, pid);
+  const bool group = std::any_of(tree.begin(), tree.end(), [pid](const Process& p) { return p.pgid == pid; });
+  Processes still;
+  for (const Process& r : it->second)
+    if (std::any_of(tree.begin(), tree.end(), [&](const Process& t) { return t.pid == r.pid && t.start == r.start; }))
+      still.push_back(r);
+  if (still.empty()) {
+    leftBehind().erase(it);
+    return tree;
+  }
+  it->second = still;
+  if (group) {
+    const std::size_t from = tree.size();
+    for (const Process& p : processes)
+      if (p.pgid == pid && !listed(tree, p.pid)) tree.push_back(p);
+    addDescendants(tree, from, processes, pid);
   }
   return tree;
 }
+
+// What is left of the program now.
+Processes remains(pid_t pid, bool ended) {
+  return ended ? leftovers(pid) : treeOf(pid, process_tree::all());
+}
+
+// Holds SIGCHLD while the program's fate is decided and it is signalled:
+// a program whose end is not reaped keeps its pid (at worst as a zombie)
+// until then. Every end already reaped is read first, so that a program
+// that has ended is taken for ended whatever its owner believes.
+class EndsRead {
+ public:
+  EndsRead() {
+    sigset_t chld;
+    ::sigemptyset(&chld);
+    ::sigaddset(&chld, SIGCHLD);
+    ::sigprocmask(SIG_BLOCK, &chld, &before_);
+    if (ChildWaitService::childWaitService) ChildWaitService::childWaitService->Collect();
+  }
+  ~EndsRead() { ::sigprocmask(SIG_SETMASK, &before_, nullptr); }
+  EndsRead(const EndsRead&) = delete;
+  EndsRead& operator=(const EndsRead&) = delete;
+
+  static bool ended(pid_t pid) { return running().count(pid) == 0; }
+
+ private:
+  sigset_t before_;
+};
 
 // One abandoned program: watched until its end, killed at the deadline
 // with what it started.
@@ -85,7 +195,7 @@ std::list<std::unique_ptr<Orphan>>& orphans() {
 unsigned long serials = 0;
 
 void forget(const Orphan* orphan, pid_t pid) {
-  outsiders().erase(pid);
+  forgetProgram(pid);
   orphans().remove_if([orphan](const std::unique_ptr<Orphan>& o) { return o.get() == orphan; });
 }
 
@@ -152,7 +262,9 @@ pid_t ChildProcess::Fork() {
     // the group all the same.
     if (pid > 0) {
       ::setpgid(pid, pid);
-      outsiders().erase(pid);
+      forgetProgram(pid);
+      running().insert(pid);
+      ChildWaitService::Listen(&onEnd);
     }
     ::sigprocmask(SIG_SETMASK, &before, nullptr);
     errno = err;
@@ -177,33 +289,37 @@ pid_t ChildProcess::Fork() {
 
 void ChildProcess::Signal(pid_t pid, int sig, bool ended) {
   if (pid < 1) return;
-  // A program not yet seen to end is this daemon's child: its group is
-  // its own. It is held still while its processes are read, so that
-  // nothing it starts meanwhile escapes the signal.
+  const EndsRead read;
+  ended = ended || EndsRead::ended(pid);
+  // A program whose end has not been read is this daemon's child: its
+  // group is its own. It is held still while its processes are read, so
+  // that nothing it starts meanwhile escapes the signal.
   if (!ended) ::kill(-pid, SIGSTOP);
-  const std::vector<process_tree::Process> tree = remains(pid, ended);
+  const Processes tree = remains(pid, ended);
   if (sig == SIGKILL) {
-    outsiders().erase(pid);
-  } else {
-    std::vector<process_tree::Process>& known = outsiders()[pid];
-    for (const process_tree::Process& p : tree)
-      if (p.pgid != pid && std::none_of(known.begin(), known.end(), [&](const process_tree::Process& k) {
-            return k.pid == p.pid && k.start == p.start;
-          }))
+    forgetProgram(pid);
+  } else if (!tree.empty()) {
+    // Remembered, since they become init's children once their parent has
+    // ended: of a running program those outside its group, of an ended one
+    // every process found to be its own now.
+    Processes& known = ended ? leftBehind()[pid] : outsiders()[pid];
+    for (const Process& p : tree)
+      if ((ended || p.pgid != pid) &&
+          std::none_of(known.begin(), known.end(), [&](const Process& k) { return k.pid == p.pid && k.start == p.start; }))
         known.push_back(p);
   }
-  // A program not yet seen to end is this daemon's child: its pid is its
-  // own, whatever /proc said a moment ago.
-  if (!ended && std::none_of(tree.begin(), tree.end(), [pid](const process_tree::Process& p) { return p.pid == pid; }))
-    ::kill(pid, sig);
+  // Its pid is its own, whatever /proc said a moment ago.
+  if (!ended && !listed(tree, pid)) ::kill(pid, sig);
   process_tree::signal(pid, ended, tree, sig);
   if (!ended) ::kill(-pid, SIGCONT);
 }
 
 void ChildProcess::Abandon(pid_t pid, int sig, unsigned grace_ms, const std::string& what, bool ended) {
   if (pid < 1) return;
+  const EndsRead read;
+  ended = ended || EndsRead::ended(pid);
   if (ended && remains(pid, true).empty()) {
-    outsiders().erase(pid);
+    forgetProgram(pid);
     return;
   }
   // Watched before it is told to stop, so its end cannot be missed.

@@ -15,6 +15,16 @@
 // /proc before anything is sent, and remembered, since they become init's
 // children once their parent has ended).
 //
+// Nothing is signalled on trust in a pid. Every end already reaped is read
+// before anything is sent, so a program that has ended is taken for ended
+// whatever its owner believes. What an ended program left running is
+// decided when its end is read: each process then in its group (of the
+// daemon's session) or remembered, by pid and start time. Afterwards only
+// those still alive as the same process are signalled, with what they
+// started since, and the group's id only while one of them is still in
+// the group. A process that left the group and was not seen while the
+// program ran is not followed.
+//
 // Abandon() takes over a child whose owner goes: it sends the owner's stop
 // signal to the program and, when the program or anything it started has
 // not ended after the grace period, SIGKILL with one log line. Nothing the
@@ -31,9 +41,9 @@ class ChildProcess {
   static pid_t Fork();
 
   // Sends sig to the program started as pid and to every process it
-  // started. ended: its own end has been seen (and its pid may be someone
-  // else's): only what it started is signalled. After SIGKILL nothing of it
-  // is remembered.
+  // started. ended: its owner has seen its end (and its pid may be someone
+  // else's): only what it left is signalled, as for any program whose end
+  // has been read. After SIGKILL nothing of it is remembered.
   static void Signal(pid_t pid, int sig, bool ended = false);
 
   // Sends sig (none when 0) to the program as Signal does and kills what

@@ -24,6 +24,8 @@ int usageCount = 0;
 // Cleanup may be freeing.
 volatile sig_atomic_t handlerWriteEnd = -1;
 
+void (*endListener)(int pid) = nullptr;
+
 // One record per reaped child, in host order: it never leaves the process.
 struct ChildRecord {
   std::int32_t pid;
@@ -144,16 +146,53 @@ void ChildWaitService::Drain() {
   if (event_.fd().valid()) OnChildEvent(event_.fd().get(), POLLIN);
 }
 
+void ChildWaitService::Listen(void (*listener)(int pid)) { endListener = listener; }
+
+bool ChildWaitService::ReadEnd(int fd, End& end) {
+  ChildRecord rec;
+  if (::read(fd, &rec, sizeof rec) != static_cast<ssize_t>(sizeof rec)) return false;
+  end = End{rec.pid, rec.status};
+  if (end.pid > 0 && endListener) endListener(end.pid);
+  return true;
+}
+
+void ChildWaitService::Collect() {
+  if (!event_.fd().valid()) return;
+  const std::size_t before = collected_.size();
+  End end;
+  while (ReadEnd(event_.fd().get(), end))
+    if (end.pid > 0) collected_.push_back(end);
+  // The pair is empty now: a record of no child wakes the loop for them.
+  if (collected_.size() > before && writeEnd_.valid()) {
+    const ChildRecord wake{0, 0};
+    if (::write(writeEnd_.get(), &wake, sizeof wake) < 0) {
+      // Full: the records in it wake the loop all the same.
+    }
+  }
+}
+
 void ChildWaitService::OnChildEvent(int fd, short revents) {
   if (!(revents & POLLIN)) return;
-  ChildRecord rec;
-  while (::read(fd, &rec, sizeof rec) == static_cast<ssize_t>(sizeof rec)) {
-    std::clog << "terminate child process, pid=" << rec.pid << " status=" << rec.status << std::endl;
-    ChildWait* w = watchers_.head();
-    while (w && w->pid_ != rec.pid) w = F_dual_list<ChildWait>::next(w);
-    if (!w) continue;
-    Detach(*w);
-    // The handler may attach the watcher again or destroy it.
-    w->handler_->Invoke(*w, rec.status);
+  End end;
+  for (;;) {
+    // The collected ones first: they were reaped before those still in
+    // the pair. One at a time, as a watcher may collect or drain again.
+    if (!collected_.empty()) {
+      end = collected_.front();
+      collected_.pop_front();
+    } else if (!ReadEnd(fd, end)) {
+      break;
+    }
+    if (end.pid > 0) Dispatch(end);
   }
+}
+
+void ChildWaitService::Dispatch(const End& end) {
+  std::clog << "terminate child process, pid=" << end.pid << " status=" << end.status << std::endl;
+  ChildWait* w = watchers_.head();
+  while (w && w->pid_ != end.pid) w = F_dual_list<ChildWait>::next(w);
+  if (!w) return;
+  Detach(*w);
+  // The handler may attach the watcher again or destroy it.
+  w->handler_->Invoke(*w, end.status);
 }

@@ -22,7 +22,13 @@
 // member may attach it again or destroy it. A record nobody waits for is
 // only logged. Reaping is process-wide: every child, including those of
 // popen or system, is reaped here once ChildWait::Activate has run.
+//
+// A reaped child's pid is free for any new process at once, while its
+// record may wait in the pair until the loop gets to it: whoever signals
+// children by pid reads the records first (Collect), and so learns of
+// every end that has been reaped.
 #include <cstddef>
+#include <deque>
 #include <new>
 
 #include "runtime/event.h"
@@ -128,6 +134,14 @@ class ChildWaitService {
   // The same outside the loop's poll: whoever is about to signal a child
   // by its pid learns first of an end that has been reaped already.
   void Drain();
+  // Reads the records queued by the signal handler without calling the
+  // watchers, which the loop calls for them as usual (so that no owner is
+  // called back in the middle of its own work); the end listener hears of
+  // each end now.
+  void Collect();
+  // Told of every child's end as its record is read, before its watcher
+  // is called (one listener: the child process registry's).
+  static void Listen(void (*listener)(int pid));
   // The SIGCHLD handler: reaps every ended child and queues its record.
   static void SigChldHandlerWrapper(int sig);
 
@@ -136,9 +150,20 @@ class ChildWaitService {
   const Event& event() const { return event_; }
 
  private:
+  struct End {
+    int pid;
+    int status;
+  };
+  // One record from the pair, told to the listener; false when none is
+  // left.
+  bool ReadEnd(int fd, End& end);
+  void Dispatch(const End& end);
+
   Event event_;
   Fd writeEnd_;
   F_dual_list<ChildWait> watchers_;
+  // Ends read by Collect, for the loop's next pass.
+  std::deque<End> collected_;
 };
 
 // One per program unit that includes this header, so the service exists

@@ -46,6 +46,7 @@ bool parse(const char* stat, std::size_t length, Process& out) {
   out.pid = static_cast<pid_t>(pid);
   out.ppid = static_cast<pid_t>(field[1]);
   out.pgid = static_cast<pid_t>(field[2]);
+  out.sid = static_cast<pid_t>(field[3]);
   out.start = field[19];
   return true;
 }

@@ -16,6 +16,7 @@ struct Process {
   pid_t pid = 0;
   pid_t ppid = 0;
   pid_t pgid = 0;
+  pid_t sid = 0;
   // Clock ticks since boot at its start: tells a process from a later one
   // under the same pid.
   unsigned long long start = 0;

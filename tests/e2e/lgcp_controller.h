@@ -12,11 +12,13 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "asn1/modules/LGCP.h"
 #include "tests/e2e/daemon_harness.h"
 #include "tests/e2e/raw_client.h"
+#include "tests/pid_namespace.h"
 
 namespace e2e {
 
@@ -34,6 +36,17 @@ class Controller {
   }
 
   void send(const std::string& valueNotation) { client_.sendPayload(encode(valueNotation)); }
+  // The octets of a message on the wire.
+  static std::size_t octets(const std::string& valueNotation) { return tpkt(encode(valueNotation)).size(); }
+  // Sends the messages in one write, as one stretch of octets.
+  void sendTogether(const Lines& valueNotations) {
+    Bytes all;
+    for (const std::string& m : valueNotations) {
+      const Bytes frame = tpkt(encode(m));
+      all.insert(all.end(), frame.begin(), frame.end());
+    }
+    client_.write(all);
+  }
   // The next message, or "" when none came within the deadline (which the
   // status reports passed over do not extend).
   std::string next(std::chrono::milliseconds deadline = std::chrono::seconds(5)) {
@@ -150,8 +163,13 @@ class ControllerTest : public ::testing::Test {
     EXPECT_EQ(daemon->exitCode(), 0) << daemon->err();
   }
   void start(const std::string& binary = simBinary()) {
-    daemon = std::make_unique<Daemon>(binary, root.dir(), std::vector<std::string>{"--port", std::to_string(port)},
-                                      root.dir());
+    const std::vector<std::string> argv = programArgv(binary, {"--port", std::to_string(port)});
+    if (pids)
+      daemon = pids->in([&] {
+        return std::make_unique<Daemon>(testkit::PidNamespace::withOwnProc(argv), root.dir(), root.dir());
+      });
+    else
+      daemon = std::make_unique<Daemon>(argv, root.dir(), root.dir());
     ASSERT_TRUE(waitFor([&] { return !daemon->out().empty(); })) << daemon->err();
     ASSERT_TRUE(c.connect(port)) << daemon->err();
   }
@@ -169,8 +187,60 @@ class ControllerTest : public ::testing::Test {
     board("clock");
   }
 
+  // A pid namespace the daemon is started in, if any.
+  std::string enterPidNamespace() {
+    pids = std::make_unique<testkit::PidNamespace>();
+    const std::string why = pids->why();
+    if (!why.empty()) pids.reset();
+    return why;
+  }
+  // The pid the test sees for one the daemon's processes name.
+  pid_t seen(pid_t pid) const { return pids ? pids->hostPid(pid) : pid; }
+
+  // Sends `destroy` behind as many pings as one read of the daemon takes,
+  // in one write. While the daemon works through them, the slot's program
+  // (pid as the daemon names it) is killed and, once the daemon has
+  // reaped it but not yet read its end, an impostor in the pid namespace
+  // takes its pid (group: the id of its group), noting the signals it gets
+  // in notes (PidNamespace::impostor). Returns the
+  // impostor as the test sees it (-1: none could be made), and in got what
+  // came up to the destroy's answer but the pings' answers.
+  pid_t destroyBehindALongBatch(const std::string& destroy, const std::string& answer, pid_t program, bool group,
+                                const std::string& notes, Lines& got) {
+    const std::string ping = "{ seq 64999, pdu command : ping : NULL }";
+    const std::string pong = "{ seq 64999, pdu response : success : NULL }";
+    Lines batch((40000 - Controller::octets(destroy)) / Controller::octets(ping), ping);
+    batch.push_back(destroy);
+    const pid_t host = seen(program);
+    const std::string stat = std::string(sysroot::proc_dir) + "/" + std::to_string(host) + "/stat";
+    // Stopped, so that the daemon reads the whole batch at once when it
+    // goes on; stopped again once it has answered the first pings.
+    daemon->signal(SIGSTOP);
+    c.sendTogether(batch);
+    daemon->signal(SIGCONT);
+    std::string m = c.next();
+    daemon->signal(SIGSTOP);
+    ::kill(host, SIGKILL);
+    // A zombie until the daemon goes on: its SIGCHLD handler runs first
+    // and reaps it.
+    waitFor([&] {
+      const std::string line = readFile(stat);
+      return line.empty() || line.find(") Z ") != std::string::npos;
+    });
+    daemon->signal(SIGCONT);
+    testkit::until([&] { return !exists(stat); }, std::chrono::seconds(10), [] { std::this_thread::yield(); });
+    daemon->signal(SIGSTOP);
+    const pid_t impostor = pids ? pids->impostor(program, group, notes) : -1;
+    daemon->signal(SIGCONT);
+    for (; !m.empty() && m != answer; m = c.next())
+      if (m != pong) got.push_back(m);
+    EXPECT_EQ(m, answer);
+    return impostor;
+  }
+
   Root root;
   int port = freePort();
+  std::unique_ptr<testkit::PidNamespace> pids;
   std::unique_ptr<Daemon> daemon;
   Controller c;
 };

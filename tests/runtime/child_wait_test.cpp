@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -60,6 +61,11 @@ struct Owner {
   void OnExit(int status) { statuses.push_back(status); }
 };
 
+std::vector<int>& toldPids() {
+  static std::vector<int> pids;
+  return pids;
+}
+
 std::string line(pid_t pid, int status) {
   return "terminate child process, pid=" + std::to_string(pid) + " status=" + std::to_string(status) + "\n";
 }
@@ -75,6 +81,18 @@ TEST_F(ChildWaitTest, ChildrenEndingBeforeTheLoopRunsAreEachReportedOnceWithThei
 
   // All three are reaped by the signal handler before the loop reads.
   ASSERT_TRUE(testkit::waitFor([&] { return gone(a) && gone(b) && gone(nobody); }));
+  // Collected ends reach their watchers from the loop, not before, though
+  // nothing is left in the pair to wake it.
+  std::vector<int> told;
+  ChildWaitService::Listen(+[](int pid) { toldPids().push_back(pid); });
+  ChildWaitService::childWaitService->Collect();
+  ChildWaitService::Listen(nullptr);
+  told.swap(toldPids());
+  std::sort(told.begin(), told.end());
+  std::vector<int> all{a, b, nobody};
+  std::sort(all.begin(), all.end());
+  EXPECT_EQ(told, all);
+  EXPECT_TRUE(exited.statuses.empty() && killed.statuses.empty());
 
   ASSERT_TRUE(runLoopUntil([&] { return !exited.statuses.empty() && !killed.statuses.empty(); }));
   EXPECT_EQ(exited.statuses, std::vector<int>{768});  // exit code 3

@@ -18,7 +18,10 @@
 //                            and writes its pid to t38/<pid>.child; when
 //                            t38/helper-holding-input exists, the same with
 //                            a child that also ignores SIGHUP and keeps the
-//                            standard input (the slot's channel) open.
+//                            standard input (the slot's channel) open;
+//                            when t38/helper-ending-on-term exists, one
+//                            that keeps it open and takes SIGTERM's
+//                            default.
 //
 // The records are written under a temporary name and renamed, so a test
 // that sees a file sees it whole.
@@ -78,13 +81,14 @@ int main(int argc, char** argv) {
   if (::access((dir() + "ignore-term").c_str(), F_OK) == 0) ::signal(SIGTERM, SIG_IGN);
   const std::string me = dir() + std::to_string(::getpid());
   const bool holding = ::access((dir() + "helper-holding-input").c_str(), F_OK) == 0;
-  if (holding || ::access((dir() + "child-ignoring-term").c_str(), F_OK) == 0) {
+  const bool ending = ::access((dir() + "helper-ending-on-term").c_str(), F_OK) == 0;
+  if (holding || ending || ::access((dir() + "child-ignoring-term").c_str(), F_OK) == 0) {
     const pid_t child = ::fork();
     if (child == 0) {
-      ::signal(SIGTERM, SIG_IGN);
+      if (!ending) ::signal(SIGTERM, SIG_IGN);
       if (holding)
         ::signal(SIGHUP, SIG_IGN);
-      else
+      else if (!ending)
         ::close(0);
       for (;;) ::pause();
     }

@@ -1,0 +1,175 @@
+#pragma once
+// A pid namespace of a test's own, where pids are small and a test can
+// hand a chosen one to a process of its making: to show that a daemon
+// under test signals nothing that merely took over a number of its
+// programs. The test process stays outside (it keeps its threads and
+// sees the host's /proc); what it starts inside `in()` lands in the
+// namespace, whose first process only adopts and reaps orphans. Needs
+// root; why() says why there is none.
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sched.h>
+#include <signal.h>
+#include <string.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/sysroot.h"
+
+namespace testkit {
+
+class PidNamespace {
+ public:
+  PidNamespace() {
+    host_ = ::open(proc("self/ns/pid").c_str(), O_RDONLY | O_CLOEXEC);
+    if (host_ < 0 || ::unshare(CLONE_NEWPID) != 0) {
+      why_ = std::string("unshare: ") + ::strerror(errno);
+      return;
+    }
+    init_ = ::fork();
+    if (init_ == 0) {
+      // Orphans of the namespace come here and are reaped at once; with
+      // this process the kernel ends everything in the namespace.
+      ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+      ::signal(SIGCHLD, SIG_IGN);
+      for (;;) ::pause();
+    }
+    const std::string own = proc(std::to_string(init_) + "/ns/pid");
+    ns_ = init_ > 0 ? ::open(own.c_str(), O_RDONLY | O_CLOEXEC) : -1;
+    // Back to the host's for everything else the test starts (threads
+    // cannot be made otherwise).
+    if (::setns(host_, CLONE_NEWPID) != 0 || ns_ < 0) why_ = std::string("no namespace made: ") + ::strerror(errno);
+    struct stat st;
+    if (ns_ >= 0 && ::fstat(ns_, &st) == 0) inode_ = "pid:[" + std::to_string(st.st_ino) + "]";
+  }
+  ~PidNamespace() {
+    if (init_ > 0) {
+      ::kill(init_, SIGKILL);
+      ::waitpid(init_, nullptr, 0);
+    }
+    if (ns_ >= 0) ::close(ns_);
+    if (host_ >= 0) ::close(host_);
+  }
+  PidNamespace(const PidNamespace&) = delete;
+  PidNamespace& operator=(const PidNamespace&) = delete;
+
+  const std::string& why() const { return why_; }
+
+  // Calls start with the processes it starts landing in the namespace.
+  template <class Start>
+  auto in(Start&& start) {
+    struct Back {
+      int host;
+      ~Back() { ::setns(host, CLONE_NEWPID); }
+    } back{host_};
+    ::setns(ns_, CLONE_NEWPID);
+    return start();
+  }
+
+  // argv run with the namespace's /proc mounted in a mount namespace of
+  // its own, under the same pid: what reads /proc there sees the
+  // namespace's pids, as its own are.
+  static std::vector<std::string> withOwnProc(const std::vector<std::string>& argv) {
+    std::vector<std::string> out{"unshare", "-m", "sh", "-c", "mount -t proc proc /proc && exec \"$0\" \"$@\""};
+    out.insert(out.end(), argv.begin(), argv.end());
+    return out;
+  }
+
+  // The pid the test sees for the namespace's process nsPid; -1 for none.
+  pid_t hostPid(pid_t nsPid) const {
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(sysroot::proc_dir, ec)) {
+      const std::string name = entry.path().filename().string();
+      if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+      std::ifstream status(entry.path() / "status");
+      for (std::string line; std::getline(status, line);) {
+        if (line.rfind("NSpid:", 0) != 0) continue;
+        std::istringstream fields(line.substr(6));
+        pid_t host = 0, inner = 0;
+        if (fields >> host >> inner && inner == nsPid &&
+            std::filesystem::read_symlink(entry.path() / "ns" / "pid", ec).string() == inode_)
+          return host;
+        break;
+      }
+    }
+    return -1;
+  }
+
+  // A process of the namespace under pid nsPid that writes to the file
+  // notes the number of every SIGTERM, SIGHUP and SIGCONT it gets, one a
+  // line. group: instead, a process whose group and session have that
+  // id, with no process under the pid, as a daemon detached the usual way
+  // (fork, setsid, fork, the middle one exits) leads. Its pid as the test
+  // sees it; -1 when the pid could not be had.
+  pid_t impostor(pid_t nsPid, bool group, const std::string& notes) {
+    int ready[2];
+    if (nsPid < 2 || ::pipe(ready) != 0) return -1;
+    const int out = ::open(notes.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    // Of the writer's own namespace: the next pid it hands out is one more.
+    const std::string lastPid = proc("sys/kernel/ns_last_pid");
+    const pid_t first = in([&] { return out >= 0 ? ::fork() : -1; });
+    if (first == 0) {
+      ::close(ready[0]);
+      char text[16];
+      const int n = std::snprintf(text, sizeof text, "%d", nsPid - 1);
+      const int last = ::open(lastPid.c_str(), O_WRONLY);
+      if (last < 0 || ::write(last, text, static_cast<std::size_t>(n)) != n) ::_exit(1);
+      ::close(last);
+      const pid_t taker = ::fork();
+      if (taker != 0) ::_exit(0);
+      if (::getpid() != nsPid) ::_exit(2);
+      if (group) {
+        ::setsid();
+        if (::fork() != 0) ::_exit(0);
+      }
+      noter(out, ready[1]);
+    }
+    ::close(ready[1]);
+    if (out >= 0) ::close(out);
+    if (first > 0) ::waitpid(first, nullptr, 0);
+    pid_t inner = -1;
+    pollfd p{ready[0], POLLIN, 0};
+    if (first > 0 && ::poll(&p, 1, 10000) == 1 && ::read(ready[0], &inner, sizeof inner) != sizeof inner) inner = -1;
+    ::close(ready[0]);
+    return inner > 0 ? hostPid(inner) : -1;
+  }
+
+ private:
+  static std::string proc(const std::string& rest) { return std::string(sysroot::proc_dir) + "/" + rest; }
+  [[noreturn]] static void noter(int notes, int ready) {
+    static int fd;
+    fd = notes;
+    struct sigaction sa;
+    std::memset(&sa, 0, sizeof sa);
+    sa.sa_handler = [](int sig) {
+      char line[8];
+      const int n = std::snprintf(line, sizeof line, "%d\n", sig);
+      if (::write(fd, line, static_cast<std::size_t>(n)) < 0) {
+      }
+    };
+    for (int sig : {SIGTERM, SIGHUP, SIGCONT}) ::sigaction(sig, &sa, nullptr);
+    const pid_t me = ::getpid();
+    if (::write(ready, &me, sizeof me) != sizeof me) ::_exit(3);
+    ::close(ready);
+    for (;;) ::pause();
+  }
+
+  int host_ = -1;
+  int ns_ = -1;
+  pid_t init_ = -1;
+  std::string inode_;
+  std::string why_;
+};
+
+}  // namespace testkit
