@@ -15,7 +15,16 @@
 
 namespace {
 const char kDefaultIdent[] = "syslog-tm";
+
+void put_null_device(int descriptor) {
+  const int null = ::open(sysroot::path(sysroot::dev_null).c_str(), O_RDWR | O_CLOEXEC);
+  if (null < 0) return;
+  if (null != descriptor) {
+    ::dup2(null, descriptor);
+    ::close(null);
+  }
 }
+}  // namespace
 
 SysLogManager& syslogManager = *new SysLogManager;
 
@@ -73,7 +82,11 @@ int SysLogManager::sendmsg() { return send_batch(); }
 void SysLogManager::copyOnto(int descriptor) {
   if (descriptor < 0) return;
   if (std::find(mCopies.begin(), mCopies.end(), descriptor) == mCopies.end()) mCopies.push_back(descriptor);
-  if (mFd >= 0 && descriptor != mFd) ::dup2(mFd, descriptor);
+  if (mConnected) {
+    if (descriptor != mFd) ::dup2(mFd, descriptor);
+  } else if (mCopiesNull) {
+    put_null_device(descriptor);
+  }
 }
 
 void SysLogManager::openlog_internal(const char* ident, int options, int facility) {
@@ -97,7 +110,6 @@ void SysLogManager::openlog_internal(const char* ident, int options, int facilit
       if (mOptions & LOG_NDELAY) {
         mFd = ::socket(AF_UNIX, mType | SOCK_CLOEXEC, 0);
         if (mFd < 0) return;
-        copy_socket();
       }
     }
     if (mFd < 0 || mConnected) return;
@@ -105,6 +117,7 @@ void SysLogManager::openlog_internal(const char* ident, int options, int facilit
     // place: what holds a copy of it follows.
     if (::connect(mFd, reinterpret_cast<const sockaddr*>(&mAddr), sizeof mAddr) == 0) {
       mConnected = true;
+      copy_socket();
       return;
     }
     const int error = errno;
@@ -130,11 +143,22 @@ void SysLogManager::connection_lost() {
   // A stream socket cannot be connected again: the next one replaces it,
   // and its copies with it.
   if (mType != SOCK_DGRAM) closelog_internal();
+  copy_null();
 }
 
 void SysLogManager::copy_socket() {
+  mCopiesNull = false;
   for (const int descriptor : mCopies)
     if (descriptor != mFd) ::dup2(mFd, descriptor);
+}
+
+void SysLogManager::copy_null() {
+  // A socket with no peer fails every write, and a program given it would
+  // stop at its first line: until a log daemon answers, the copies are the
+  // null device that daemon() put there.
+  if (mCopiesNull) return;
+  mCopiesNull = true;
+  for (const int descriptor : mCopies) put_null_device(descriptor);
 }
 
 void SysLogManager::syslog_internal(int priority, const char* format, va_list ap) {

@@ -37,9 +37,9 @@ class SysLogManager {
   void openlog(const char* ident, int options, int facility);
   // Disconnects and forgets the identity and the records not yet sent.
   void closelog();
-  // Makes descriptor a copy of the log socket, now when there is one, and
-  // again whenever a socket that cannot be connected again is replaced
-  // (a stream socket, or the log socket changed its kind).
+  // Makes descriptor a copy of the log socket while it is connected, and of
+  // the null device while no log daemon answers: now, once a connect has
+  // been tried, and again at every change between the two.
   void copyOnto(int descriptor);
   // Builds one record and adds it to the batch; the batch goes out on
   // sendmsg(), or at once when it is nearly full.
@@ -68,6 +68,7 @@ class SysLogManager {
   void closelog_internal();
   void connection_lost();
   void copy_socket();
+  void copy_null();
   int send_once();
   void syslog_internal(int priority, const char* format, va_list ap) __attribute__((format(printf, 3, 0)));
   int sendmsg_internal(const void* record, unsigned length);
@@ -83,6 +84,7 @@ class SysLogManager {
   bool mAddressReported = false;
   sockaddr_un mAddr;
   std::vector<int> mCopies;
+  bool mCopiesNull = false;
 
   char mRecord[kRecordSize];
   char mBatch[kBatchSize];
