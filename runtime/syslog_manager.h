@@ -12,6 +12,7 @@
 // socket again, so that every copy of it (the daemon's standard descriptors
 // and those of the programs it started) reaches the new one too.
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/uio.h>
 #include <sys/un.h>
 
@@ -49,6 +50,12 @@ class SysLogManager {
   // daemon that restarted gets it. When that fails too the batch is
   // dropped, and the next record connects again.
   int sendmsg();
+  // Sends nothing: when the connected socket no longer reaches a listening
+  // log daemon (the socket file at the path was made anew or is gone, or a
+  // write on a copy found the peer gone and left the socket unconnected),
+  // or when it is not connected, connects again. False when no log daemon
+  // answers.
+  bool check();
   // As setlogmask(3): severities whose bit is clear are dropped. Returns the
   // previous mask; 0 only reads it.
   int setlogmask(int mask);
@@ -69,6 +76,8 @@ class SysLogManager {
   void connection_lost();
   void copy_socket();
   void copy_null();
+  void remember_socket_file();
+  bool same_socket_file() const;
   int send_once();
   void syslog_internal(int priority, const char* format, va_list ap) __attribute__((format(printf, 3, 0)));
   int sendmsg_internal(const void* record, unsigned length);
@@ -85,6 +94,11 @@ class SysLogManager {
   sockaddr_un mAddr;
   std::vector<int> mCopies;
   bool mCopiesNull = false;
+  // The socket file connected to, as it was just before the connect.
+  bool mFileKnown = false;
+  dev_t mFileDev = 0;
+  ino_t mFileIno = 0;
+  timespec mFileChanged = {};
 
   char mRecord[kRecordSize];
   char mBatch[kBatchSize];

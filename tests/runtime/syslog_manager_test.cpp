@@ -184,6 +184,18 @@ TEST_F(SysLogManagerTest, FailedSendDropsTheConnectionAndTheNextRecordReconnects
   EXPECT_EQ(Socket(copy), Socket(m.descriptor()));
   m.sendmsg();
   EXPECT_EQ(testlog::NextRecords(*rx), std::vector<std::string>{"<30>STAMP korvend-T250428-2012: two"});
+
+  // It restarts: the check, sending nothing, connects again, and the copy
+  // reaches the new one.
+  EXPECT_TRUE(m.check());
+  rx.reset();
+  rx = std::make_unique<testlog::Receiver>(root.path(sysroot::syslog_socket));
+  EXPECT_TRUE(m.check());
+  ASSERT_EQ(::write(copy, "raw", 3), 3);
+  EXPECT_EQ(testlog::NextRecords(*rx), std::vector<std::string>{"raw<unterminated>"});
+  rx.reset();
+  EXPECT_FALSE(m.check());
+  EXPECT_TRUE(NullDevice(copy));
   ::close(copy);
 }
 
