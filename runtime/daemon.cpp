@@ -42,7 +42,8 @@ Sentry::Sentry(const Params& params) : mMode(params.mode) {
     std::cin.tie(&std::cout);
     // Raw writes to the standard descriptors reach the log socket too, and
     // so does what the programs the daemon starts write to theirs, after a
-    // restart of the log daemon as well.
+    // restart of the log daemon as well. While no log daemon answers they
+    // hold the null device, as daemon() left them.
     syslogManager.copyOnto(STDOUT_FILENO);
     syslogManager.copyOnto(STDERR_FILENO);
   } else if (mMode == Params::kLogFiles) {

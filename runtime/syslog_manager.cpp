@@ -1,6 +1,7 @@
 #include "runtime/syslog_manager.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <syslog.h>
 #include <unistd.h>
 
@@ -15,7 +16,16 @@
 
 namespace {
 const char kDefaultIdent[] = "syslog-tm";
+
+void put_null_device(int descriptor) {
+  const int null = ::open(sysroot::path(sysroot::dev_null).c_str(), O_RDWR | O_CLOEXEC);
+  if (null < 0) return;
+  if (null != descriptor) {
+    ::dup2(null, descriptor);
+    ::close(null);
+  }
 }
+}  // namespace
 
 SysLogManager& syslogManager = *new SysLogManager;
 
@@ -70,10 +80,25 @@ void SysLogManager::syslog(int priority, const char* format, ...) {
 
 int SysLogManager::sendmsg() { return send_batch(); }
 
+bool SysLogManager::check() {
+  if (mConnected) {
+    sockaddr_un peer;
+    socklen_t length = sizeof peer;
+    if (same_socket_file() && ::getpeername(mFd, reinterpret_cast<sockaddr*>(&peer), &length) == 0) return true;
+    connection_lost();
+  }
+  openlog_internal(nullptr, mOptions | LOG_NDELAY, 0);
+  return mConnected;
+}
+
 void SysLogManager::copyOnto(int descriptor) {
   if (descriptor < 0) return;
   if (std::find(mCopies.begin(), mCopies.end(), descriptor) == mCopies.end()) mCopies.push_back(descriptor);
-  if (mFd >= 0 && descriptor != mFd) ::dup2(mFd, descriptor);
+  if (mConnected) {
+    if (descriptor != mFd) ::dup2(mFd, descriptor);
+  } else if (mCopiesNull) {
+    put_null_device(descriptor);
+  }
 }
 
 void SysLogManager::openlog_internal(const char* ident, int options, int facility) {
@@ -97,14 +122,15 @@ void SysLogManager::openlog_internal(const char* ident, int options, int facilit
       if (mOptions & LOG_NDELAY) {
         mFd = ::socket(AF_UNIX, mType | SOCK_CLOEXEC, 0);
         if (mFd < 0) return;
-        copy_socket();
       }
     }
     if (mFd < 0 || mConnected) return;
     // A datagram socket that was connected before is connected again in
     // place: what holds a copy of it follows.
+    remember_socket_file();
     if (::connect(mFd, reinterpret_cast<const sockaddr*>(&mAddr), sizeof mAddr) == 0) {
       mConnected = true;
+      copy_socket();
       return;
     }
     const int error = errno;
@@ -130,11 +156,41 @@ void SysLogManager::connection_lost() {
   // A stream socket cannot be connected again: the next one replaces it,
   // and its copies with it.
   if (mType != SOCK_DGRAM) closelog_internal();
+  copy_null();
 }
 
 void SysLogManager::copy_socket() {
+  mCopiesNull = false;
   for (const int descriptor : mCopies)
     if (descriptor != mFd) ::dup2(mFd, descriptor);
+}
+
+void SysLogManager::copy_null() {
+  // A socket with no peer fails every write, and a program given it would
+  // stop at its first line: until a log daemon answers, the copies are the
+  // null device that daemon() put there.
+  if (mCopiesNull) return;
+  mCopiesNull = true;
+  for (const int descriptor : mCopies) put_null_device(descriptor);
+}
+
+void SysLogManager::remember_socket_file() {
+  struct stat st;
+  mFileKnown = ::stat(mAddr.sun_path, &st) == 0;
+  if (!mFileKnown) return;
+  mFileDev = st.st_dev;
+  mFileIno = st.st_ino;
+  mFileChanged = st.st_ctim;
+}
+
+bool SysLogManager::same_socket_file() const {
+  // A restarted log daemon binds a new socket file at the path, and a
+  // connected datagram socket learns that its peer has gone only at its
+  // next send. The inode number alone may come back for the new file, so
+  // its change time is compared too.
+  struct stat st;
+  return mFileKnown && ::stat(mAddr.sun_path, &st) == 0 && st.st_dev == mFileDev && st.st_ino == mFileIno &&
+         st.st_ctim.tv_sec == mFileChanged.tv_sec && st.st_ctim.tv_nsec == mFileChanged.tv_nsec;
 }
 
 void SysLogManager::syslog_internal(int priority, const char* format, va_list ap) {

@@ -12,6 +12,7 @@
 // socket again, so that every copy of it (the daemon's standard descriptors
 // and those of the programs it started) reaches the new one too.
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/uio.h>
 #include <sys/un.h>
 
@@ -37,9 +38,9 @@ class SysLogManager {
   void openlog(const char* ident, int options, int facility);
   // Disconnects and forgets the identity and the records not yet sent.
   void closelog();
-  // Makes descriptor a copy of the log socket, now when there is one, and
-  // again whenever a socket that cannot be connected again is replaced
-  // (a stream socket, or the log socket changed its kind).
+  // Makes descriptor a copy of the log socket while it is connected, and of
+  // the null device while no log daemon answers: now, once a connect has
+  // been tried, and again at every change between the two.
   void copyOnto(int descriptor);
   // Builds one record and adds it to the batch; the batch goes out on
   // sendmsg(), or at once when it is nearly full.
@@ -49,6 +50,12 @@ class SysLogManager {
   // daemon that restarted gets it. When that fails too the batch is
   // dropped, and the next record connects again.
   int sendmsg();
+  // Sends nothing: when the connected socket no longer reaches a listening
+  // log daemon (the socket file at the path was made anew or is gone, or a
+  // write on a copy found the peer gone and left the socket unconnected),
+  // or when it is not connected, connects again. False when no log daemon
+  // answers.
+  bool check();
   // As setlogmask(3): severities whose bit is clear are dropped. Returns the
   // previous mask; 0 only reads it.
   int setlogmask(int mask);
@@ -68,6 +75,9 @@ class SysLogManager {
   void closelog_internal();
   void connection_lost();
   void copy_socket();
+  void copy_null();
+  void remember_socket_file();
+  bool same_socket_file() const;
   int send_once();
   void syslog_internal(int priority, const char* format, va_list ap) __attribute__((format(printf, 3, 0)));
   int sendmsg_internal(const void* record, unsigned length);
@@ -83,6 +93,12 @@ class SysLogManager {
   bool mAddressReported = false;
   sockaddr_un mAddr;
   std::vector<int> mCopies;
+  bool mCopiesNull = false;
+  // The socket file connected to, as it was just before the connect.
+  bool mFileKnown = false;
+  dev_t mFileDev = 0;
+  ino_t mFileIno = 0;
+  timespec mFileChanged = {};
 
   char mRecord[kRecordSize];
   char mBatch[kBatchSize];

@@ -28,6 +28,8 @@
 #include "runtime/main/command_line.h"
 #include "runtime/main/signals.h"
 #include "runtime/multiplexer.h"
+#include "runtime/syslog_manager.h"
+#include "runtime/timer.h"
 #include "runtime/traces.h"
 #include "runtime/version.h"
 #include "slots/echo_factory.h"
@@ -68,6 +70,24 @@ void BuildSlotFactories() {
   HdlcSlotFactory::instance();
 }
 
+// A send connects the log socket again when it finds the log daemon gone,
+// but an idle daemon sends nothing, and its programs write on copies of that
+// socket: they would miss a log daemon that restarted, or one that came
+// after the start. A look once a second, sending nothing, finds it for them.
+class SysLogCheck {
+ public:
+  static constexpr unsigned kPeriodMs = 1000;
+  SysLogCheck() { Arm(); }
+
+ private:
+  void Arm() { timer_.set(kPeriodMs, &SysLogCheck::OnTimer, this); }
+  void OnTimer() {
+    syslogManager.check();
+    Arm();
+  }
+  Timer timer_;
+};
+
 // Detaches from the terminal; from here on the standard streams go to the
 // system log under the identity "korvend-" and the version tag.
 void RunDaemon() {
@@ -77,6 +97,8 @@ void RunDaemon() {
   Daemon::Params params;
   params.name = name.str();
   Daemon::Init(params);
+  // Armed now, it fires once the loop runs.
+  static SysLogCheck sysLogCheck;
 }
 
 }  // namespace

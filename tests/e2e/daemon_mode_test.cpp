@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <future>
@@ -89,14 +90,21 @@ const char kChattyProgram[] =
     "done\n";
 
 // True once a line the program wrote to its standard output and one it
-// wrote to its standard error have arrived: raw, each a datagram.
-bool ProgramHeard(testlog::Receiver& rx) {
+// wrote to its standard error have arrived by `end`: raw, each a datagram.
+// The daemon's own records met on the way are counted in *records.
+bool ProgramHeard(testlog::Receiver& rx,
+                  std::chrono::steady_clock::time_point end = std::chrono::steady_clock::now() + std::chrono::seconds(10),
+                  int* records = nullptr) {
   bool out = false, err = false;
   std::string d;
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (!(out && err) && std::chrono::steady_clock::now() < end && rx.receive(d)) {
+  const auto left = [&] {
+    return static_cast<int>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count());
+  };
+  while (!(out && err) && left() > 0 && rx.receive(d, left())) {
     out = out || d.rfind("program out ", 0) == 0;
     err = err || d.rfind("program err ", 0) == 0;
+    if (records && d.rfind("<", 0) == 0) ++*records;
   }
   return out && err;
 }
@@ -216,6 +224,77 @@ TEST(DaemonModeE2E, StreamsBecomeDaemonRecordsAndSurviveALogDaemonRestart) {
     return !testproc::Alive(guard.pid);
   }));
   EXPECT_FALSE(e2e::exists(root.path(std::string(sysroot::run_dir) + "server.pid")));
+}
+
+// With no log daemon a program writes into the null device and ends well
+// even when it stops at a failed write. A log daemon that appears, or
+// restarts, while the daemon has nothing to log is found by the daemon's
+// look once a second, for the programs.
+TEST(DaemonModeE2E, WithoutALogDaemonProgramsRunAndOneComingOrRestartingIsFoundWhileIdle) {
+  e2e::Root root;
+  root.make_parent(sysroot::t38);
+  // Given "once", the chatty program writes a line as a shell and as Python
+  // do, stopping at the first write that fails, and ends.
+  std::string program = kChattyProgram;
+  program.insert(program.find("i=0\n"),
+                 "if [ \"$4\" = once ]; then set -e; echo once; python3 -c 'print(\"once\")'; exit 0; fi\n");
+  std::ofstream(root.path(sysroot::t38)) << program;
+  ASSERT_EQ(::chmod(root.path(sysroot::t38).c_str(), 0755), 0);
+  const int port = e2e::freePort();
+  KillOnExit guard;
+  guard.pid = StartDaemon(root, port);
+  ASSERT_GT(guard.pid, 0) << e2e::readFile(root.dir() + "/terminal.err");
+  e2e::Controller c;
+  ASSERT_TRUE(c.connect(port));
+  const auto create = [](int seq, int slot, const std::string& args) {
+    return e2e::cmd(seq, slot,
+                    "create : t38soft : { dhost { iaddr \"192.0.2.9\", port 4100 }, shost { iaddr \"0.0.0.0\", "
+                    "port 4200 }, rx-packet-size 160, rx-threshold 1, tx-threshold 1, args { " + args + " } }");
+  };
+  e2e::Lines answer = c.exchange(create(1, 7, "\"once\""));
+  ASSERT_FALSE(answer.empty());
+  for (std::string m; answer.back().find("abort") == std::string::npos && !(m = c.next()).empty();)
+    answer.push_back(m);
+  EXPECT_EQ(answer.front(), e2e::ok(1, 7));
+  EXPECT_EQ(answer.back(), e2e::signal(7, "abort : 0"));
+
+  // A log daemon comes while the daemon has nothing to log: within two
+  // seconds descriptor 1 is the socket again, with no record of the
+  // daemon's own sent, and a program started then is heard.
+  char fds[64];
+  std::snprintf(fds, sizeof fds, sysroot::proc_fd_format, static_cast<int>(guard.pid));
+  const std::string fd1 = std::string(fds) + "/1";
+  const auto socketOnFd1 = [&] {
+    struct stat st;
+    return ::stat(fd1.c_str(), &st) == 0 && S_ISSOCK(st.st_mode);
+  };
+  EXPECT_FALSE(socketOnFd1());
+  auto rx = std::make_unique<testlog::Receiver>(root.path(sysroot::syslog_socket));
+  ASSERT_TRUE(rx->ok());
+  EXPECT_TRUE(testproc::WaitFor(socketOnFd1, 2000));
+  EXPECT_TRUE(rx->empty());
+  // The daemon waits for room in the log daemon's queue, which the program
+  // fills: the log is read meanwhile.
+  auto created = std::async(std::launch::async, [&] { return c.exchange(create(2, 8, "")); });
+  EXPECT_TRUE(ProgramHeard(*rx));
+  EXPECT_EQ(created.get().front(), e2e::ok(2, 8));
+
+  // The log daemon restarts while the daemon has nothing to log: the
+  // program running across it is heard by the new one within two seconds,
+  // before any record of the daemon's own.
+  rx.reset();
+  rx = std::make_unique<testlog::Receiver>(root.path(sysroot::syslog_socket));
+  ASSERT_TRUE(rx->ok());
+  int records = 0;
+  EXPECT_TRUE(ProgramHeard(*rx, std::chrono::steady_clock::now() + std::chrono::seconds(2), &records));
+  EXPECT_EQ(records, 0);
+
+  ASSERT_EQ(::kill(guard.pid, SIGTERM), 0);
+  std::string d;
+  EXPECT_TRUE(testproc::WaitFor([&] {
+    while (!rx->empty()) rx->receive(d);
+    return !testproc::Alive(guard.pid);
+  }));
 }
 
 TEST(DaemonModeE2E, BusyboxSyslogdFilesTheRecordsByFacilityAndSeverity) {

@@ -27,6 +27,12 @@ ino_t Socket(int fd) {
   return ::fstat(fd, &st) == 0 && S_ISSOCK(st.st_mode) ? st.st_ino : 0;
 }
 
+bool NullDevice(int fd) {
+  struct stat st, null;
+  return ::fstat(fd, &st) == 0 && ::stat(sysroot::dev_null, &null) == 0 && S_ISCHR(st.st_mode) &&
+         st.st_rdev == null.st_rdev;
+}
+
 class SysLogManagerTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -155,6 +161,10 @@ TEST_F(SysLogManagerTest, FailedSendDropsTheConnectionAndTheNextRecordReconnects
   auto rx = std::make_unique<testlog::Receiver>(root.path(sysroot::syslog_socket));
   SysLogManager m;
   m.openlog(kIdent, LOG_NDELAY, 0);
+  const int copy = ::eventfd(0, EFD_CLOEXEC);  // any descriptor
+  ASSERT_GE(copy, 0);
+  m.copyOnto(copy);
+  EXPECT_EQ(Socket(copy), Socket(m.descriptor()));
   m.syslog(LOG_DAEMON | LOG_INFO, "one");
   m.sendmsg();
   EXPECT_EQ(testlog::NextRecords(*rx).size(), 1u);
@@ -166,12 +176,27 @@ TEST_F(SysLogManagerTest, FailedSendDropsTheConnectionAndTheNextRecordReconnects
   m.syslog(LOG_DAEMON | LOG_INFO, "also lost");  // no receiver: dropped
   EXPECT_FALSE(m.connected());
   EXPECT_EQ(m.pendingRecords(), 0);
+  EXPECT_TRUE(NullDevice(copy)) << "not connected: the copy holds the null device";
 
   rx = std::make_unique<testlog::Receiver>(root.path(sysroot::syslog_socket));  // and comes back
   m.syslog(LOG_DAEMON | LOG_INFO, "two");
   EXPECT_TRUE(m.connected());
+  EXPECT_EQ(Socket(copy), Socket(m.descriptor()));
   m.sendmsg();
   EXPECT_EQ(testlog::NextRecords(*rx), std::vector<std::string>{"<30>STAMP korvend-T250428-2012: two"});
+
+  // It restarts: the check, sending nothing, connects again, and the copy
+  // reaches the new one.
+  EXPECT_TRUE(m.check());
+  rx.reset();
+  rx = std::make_unique<testlog::Receiver>(root.path(sysroot::syslog_socket));
+  EXPECT_TRUE(m.check());
+  ASSERT_EQ(::write(copy, "raw", 3), 3);
+  EXPECT_EQ(testlog::NextRecords(*rx), std::vector<std::string>{"raw<unterminated>"});
+  rx.reset();
+  EXPECT_FALSE(m.check());
+  EXPECT_TRUE(NullDevice(copy));
+  ::close(copy);
 }
 
 TEST_F(SysLogManagerTest, ConnectsLazilyAndCloselogForgetsIdentityAndBatch) {
