@@ -228,7 +228,7 @@ class ControllerTest : public ::testing::Test {
       return line.empty() || line.find(") Z ") != std::string::npos;
     });
     daemon->signal(SIGCONT);
-    testkit::until([&] { return !exists(stat); }, std::chrono::seconds(10), [] { std::this_thread::yield(); });
+    testkit::until([&] { return readFile(stat).empty(); }, std::chrono::seconds(10), [] { std::this_thread::yield(); });
     daemon->signal(SIGSTOP);
     const pid_t impostor = pids ? pids->impostor(program, group, notes) : -1;
     daemon->signal(SIGCONT);
