@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -90,6 +91,41 @@ Processes treeOf(pid_t pid, const Processes& processes) {
   return tree;
 }
 
+// Whether the daemon adopts what its programs leave (PR_SET_CHILD_SUBREAPER):
+// then a process descended from it stays so until it has reaped it, and
+// the daemon's descent tells its own processes from anyone else's.
+bool& reaper() {
+  static bool on = false;
+  return on;
+}
+
+// Whether every process in group `group` descends from the daemon, and
+// some does, while no process holds the pid of that id: the group is then
+// what an ended program of the daemon's left, and its members started
+// since (a leftover's child that outlived its parent) are that program's
+// too. While the pid is held, the group is that process's.
+bool ownGroup(pid_t group, const Processes& processes) {
+  if (!reaper()) return false;
+  std::map<pid_t, pid_t> parent;
+  for (const Process& p : processes) {
+    if (p.pid == group) return false;
+    parent[p.pid] = p.ppid;
+  }
+  const pid_t self = ::getpid();
+  bool any = false;
+  for (const Process& p : processes) {
+    if (p.pgid != group) continue;
+    pid_t up = p.ppid;
+    for (std::size_t steps = 0; up > 1 && up != self && steps < processes.size(); ++steps) {
+      const auto it = parent.find(up);
+      up = it == parent.end() ? 0 : it->second;
+    }
+    if (up != self) return false;
+    any = true;
+  }
+  return any;
+}
+
 // Told of each child's end as it is read. The pid has been reaped, but no
 // one has signalled by it since: what is in its group now is what the
 // program left, unless the group is another session's (a group of ours
@@ -97,31 +133,45 @@ Processes treeOf(pid_t pid, const Processes& processes) {
 // does not).
 void onEnd(int pid) {
   if (running().erase(pid) == 0) return;
+  Processes remembered;
+  const auto it = outsiders().find(pid);
+  if (it != outsiders().end()) {
+    remembered = std::move(it->second);
+    outsiders().erase(it);
+  }
+  // An empty group and no one seen leaving it: nothing can be left, and
+  // /proc need not be read.
+  if (remembered.empty() && ::kill(-pid, 0) != 0 && errno == ESRCH) return;
   const Processes processes = process_tree::all();
   Processes left = process_tree::of(pid, true, processes);
   if (!left.empty() && left.front().sid != ::getsid(0)) left.clear();
-  const auto it = outsiders().find(pid);
-  if (it != outsiders().end()) addSurvivors(left, it->second, processes, 0);
-  forgetProgram(pid);
-  if (!left.empty()) leftBehind()[pid] = left;
+  addSurvivors(left, remembered, processes, 0);
+  if (left.empty()) return;
+  // An earlier program under the same pid may have left processes too.
+  Processes& known = leftBehind()[pid];
+  for (const Process& p : left)
+    if (std::none_of(known.begin(), known.end(), [&](const Process& k) { return k.pid == p.pid && k.start == p.start; }))
+      known.push_back(p);
 }
 
 // What is left of an ended program now: what it left when its end was
 // read and is still the same process, with what those have started since,
-// and its group only while one of them is still in it (while one lives,
-// the id is no one else's). What has gone is forgotten.
+// and its group while one of them is still in it (while one lives, the id
+// is no one else's) or while the group is the daemon's own. What has gone
+// is forgotten.
 Processes leftovers(pid_t pid) {
   const auto it = leftBehind().find(pid);
   if (it == leftBehind().end()) return {};
   const Processes processes = process_tree::all();
   Processes tree;
   addSurvivors(tree, it->second, processes, pid);
-  const bool group = std::any_of(tree.begin(), tree.end(), [pid](const Process& p) { return p.pgid == pid; });
+  const bool group = std::any_of(tree.begin(), tree.end(), [pid](const Process& p) { return p.pgid == pid; }) ||
+                     ownGroup(pid, processes);
   Processes still;
   for (const Process& r : it->second)
     if (std::any_of(tree.begin(), tree.end(), [&](const Process& t) { return t.pid == r.pid && t.start == r.start; }))
       still.push_back(r);
-  if (still.empty()) {
+  if (still.empty() && !group) {
     leftBehind().erase(it);
     return tree;
   }
@@ -255,6 +305,9 @@ pid_t ChildProcess::Fork() {
   sigset_t all, before;
   ::sigfillset(&all);
   ::sigprocmask(SIG_BLOCK, &all, &before);
+  // Every end already reaped is read first: the new program cannot then
+  // take the pid of one whose end is still to be read, and be taken for it.
+  if (ChildWaitService::childWaitService) ChildWaitService::childWaitService->Collect();
   const pid_t pid = ::fork();
   if (pid != 0) {
     const int err = errno;
@@ -262,7 +315,7 @@ pid_t ChildProcess::Fork() {
     // the group all the same.
     if (pid > 0) {
       ::setpgid(pid, pid);
-      forgetProgram(pid);
+      outsiders().erase(pid);
       running().insert(pid);
       ChildWaitService::Listen(&onEnd);
     }
@@ -328,6 +381,13 @@ void ChildProcess::Abandon(pid_t pid, int sig, unsigned grace_ms, const std::str
 }
 
 std::size_t ChildProcess::abandoned() { return orphans().size(); }
+
+void ChildProcess::Adopt() {
+  // As the first process of its namespace every orphan there is the
+  // daemon's child: descent would tell nothing.
+  if (::getpid() == 1) return;
+  reaper() = ::prctl(PR_SET_CHILD_SUBREAPER, 1) == 0;
+}
 
 void ChildProcess::Settle() {
   while (!orphans().empty()) {

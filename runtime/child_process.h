@@ -12,18 +12,25 @@
 //
 // Signal() reaches a program and everything it started: its process group
 // and the processes descended from it that have left the group (read from
-// /proc before anything is sent, and remembered, since they become init's
-// children once their parent has ended).
+// /proc before anything is sent, and remembered, since nothing ties them
+// to the program once their parent has ended).
 //
 // Nothing is signalled on trust in a pid. Every end already reaped is read
-// before anything is sent, so a program that has ended is taken for ended
-// whatever its owner believes. What an ended program left running is
+// before anything is sent or started, so a program that has ended is taken
+// for ended whatever its owner believes, and a new one never shares its
+// pid with an end still to be read. What an ended program left running is
 // decided when its end is read: each process then in its group (of the
 // daemon's session) or remembered, by pid and start time. Afterwards only
 // those still alive as the same process are signalled, with what they
-// started since, and the group's id only while one of them is still in
-// the group. A process that left the group and was not seen while the
-// program ran is not followed.
+// started since, and the group's id while one of them is still in the
+// group, or while every process in it descends from the daemon and no
+// process holds the pid (see Adopt). A process that left the group and
+// was not seen while the program ran is not followed.
+//
+// Adopt() makes the daemon the reaper of what its programs leave: such a
+// process stays the daemon's descendant until the daemon reaps it, so a
+// process of an ended program's group that descends from the daemon is
+// that program's, also one a leftover started before it exited.
 //
 // Abandon() takes over a child whose owner goes: it sends the owner's stop
 // signal to the program and, when the program or anything it started has
@@ -51,6 +58,10 @@ class ChildProcess {
   // Needs the child watch (ChildWait::Activate) for a program that has not
   // ended; pid < 1 is ignored.
   static void Abandon(pid_t pid, int sig, unsigned grace_ms, const std::string& what, bool ended = false);
+
+  // Once, by the daemon before its loop runs; not when it is the first
+  // process of its namespace.
+  static void Adopt();
 
   // Abandoned programs not yet seen to end.
   static std::size_t abandoned();

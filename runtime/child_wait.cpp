@@ -62,6 +62,14 @@ void ChildWait::Attach(int pid) {
   if (ChildWaitService::childWaitService) ChildWaitService::childWaitService->Attach(*this);
 }
 
+bool ChildWait::ended() const {
+  const ChildWaitService* service = ChildWaitService::childWaitService;
+  if (!service) return false;
+  for (const ChildWaitService::End& end : service->collected_)
+    if (end.pid == pid_ && end.serial > since_) return true;
+  return false;
+}
+
 void ChildWait::Detach() {
   if (ChildWaitService::childWaitService) ChildWaitService::childWaitService->Detach(*this);
 }
@@ -111,6 +119,7 @@ void ChildWaitService::Activate() {
 }
 
 void ChildWaitService::Attach(ChildWait& watcher) {
+  watcher.since_ = reads_;
   if (watcher.listed_) watchers_.remove(&watcher);
   watchers_.push_back(&watcher);
   watcher.listed_ = true;
@@ -151,8 +160,10 @@ void ChildWaitService::Listen(void (*listener)(int pid)) { endListener = listene
 bool ChildWaitService::ReadEnd(int fd, End& end) {
   ChildRecord rec;
   if (::read(fd, &rec, sizeof rec) != static_cast<ssize_t>(sizeof rec)) return false;
-  end = End{rec.pid, rec.status};
-  if (end.pid > 0 && endListener) endListener(end.pid);
+  end = End{rec.pid, rec.status, 0};
+  if (end.pid <= 0) return true;
+  end.serial = ++reads_;
+  if (endListener) endListener(end.pid);
   return true;
 }
 
@@ -189,8 +200,10 @@ void ChildWaitService::OnChildEvent(int fd, short revents) {
 
 void ChildWaitService::Dispatch(const End& end) {
   std::clog << "terminate child process, pid=" << end.pid << " status=" << end.status << std::endl;
+  // A watcher attached after the end was read waits for a later process
+  // under the same pid.
   ChildWait* w = watchers_.head();
-  while (w && w->pid_ != end.pid) w = F_dual_list<ChildWait>::next(w);
+  while (w && (w->pid_ != end.pid || w->since_ >= end.serial)) w = F_dual_list<ChildWait>::next(w);
   if (!w) return;
   Detach(*w);
   // The handler may attach the watcher again or destroy it.

@@ -25,8 +25,10 @@
 //
 // A reaped child's pid is free for any new process at once, while its
 // record may wait in the pair until the loop gets to it: whoever signals
-// children by pid reads the records first (Collect), and so learns of
-// every end that has been reaped.
+// children by pid, or starts one, reads the records first (Collect), and
+// so learns of every end that has been reaped. An end goes only to a
+// watcher attached before it was read: one attached since, under the same
+// pid, waits for a later process.
 #include <cstddef>
 #include <deque>
 #include <new>
@@ -95,6 +97,9 @@ class ChildWait : public F_dual_list_item<ChildWait> {
 
   int pid() const { return pid_; }
   bool attached() const { return listed_; }
+  // Its process's end has been read (Collect) but not yet passed to it:
+  // the pid may already be another process's.
+  bool ended() const;
 
   // The service: made and destroyed by the usage counter; Activate (once, by
   // main, before the loop runs) opens the socket pair and installs the
@@ -110,6 +115,8 @@ class ChildWait : public F_dual_list_item<ChildWait> {
   void destroyHandler();
 
   int pid_ = 0;
+  // The ends read before it was attached: none of them is its own.
+  unsigned long since_ = 0;
   alignas(std::max_align_t) unsigned char storage_[kStorage];
   Handler* handler_;
   bool listed_ = false;
@@ -150,9 +157,12 @@ class ChildWaitService {
   const Event& event() const { return event_; }
 
  private:
+  friend class ChildWait;
   struct End {
     int pid;
     int status;
+    // Its place among the ends read.
+    unsigned long serial;
   };
   // One record from the pair, told to the listener; false when none is
   // left.
@@ -164,6 +174,7 @@ class ChildWaitService {
   F_dual_list<ChildWait> watchers_;
   // Ends read by Collect, for the loop's next pass.
   std::deque<End> collected_;
+  unsigned long reads_ = 0;
 };
 
 // One per program unit that includes this header, so the service exists

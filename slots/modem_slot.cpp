@@ -82,7 +82,8 @@ bool ModemSlot::IBeforeDestroy() {
   }
   say(std::cerr, "sent HUP to pppd.");
   // To what it started too: a wrapper's PPP daemon goes with the wrapper.
-  ChildProcess::Signal(pid, SIGHUP);
+  // An end read but not yet passed to the slot leaves the pid to others.
+  ChildProcess::Signal(pid, SIGHUP, child.ended());
   terminate.reset(new Timer);
   terminate->set(terminate_ms, &ModemSlot::on_terminate_timeout, this);
   return false;
@@ -226,7 +227,7 @@ void ModemSlot::pppd_kill() {
     return;
   }
   say(std::cerr, "pppd isn't terminated, killing ...");
-  ChildProcess::Signal(pid, SIGKILL);
+  ChildProcess::Signal(pid, SIGKILL, child.ended());
   // Its end, if it comes, finds nothing to kill again.
   pid = -1;
   started = -1;
@@ -268,10 +269,11 @@ DspModemSlot::~DspModemSlot() {
   Stop();
   // The receiver's end is no concern of the controller's, but neither it
   // nor what it started goes on with the slot gone.
+  const bool ended = receiver == -1 || receiverWait.ended();
   receiverWait.Detach();
   std::ostringstream what;
   what << *this << ": fax receiver";
-  ChildProcess::Abandon(receiverStarted, SIGTERM, terminate_ms, what.str(), receiver == -1);
+  ChildProcess::Abandon(receiverStarted, SIGTERM, terminate_ms, what.str(), ended);
   unbind();
 }
 

@@ -182,8 +182,9 @@ void T38SoftFactory::Counted(bool late) {
   countLine.clear();
   if (countPid != -1) {
     // A late one is killed now; one that has answered gets its time to end.
+    const bool ended = countWait.ended();
     countWait.Detach();
-    ChildProcess::Abandon(countPid, late ? SIGKILL : 0, count_ms, "t38 --num-of-instances");
+    ChildProcess::Abandon(countPid, late ? SIGKILL : 0, count_ms, "t38 --num-of-instances", ended);
     countPid = -1;
   }
   Slots::instance().OnQueryReady();

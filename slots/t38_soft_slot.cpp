@@ -27,8 +27,9 @@ bool T38SoftSlot::IBeforeDestroy() {
   // The slot goes at once; the child, which holds the slot's controller
   // channel, and what it started are followed up until they have ended.
   // An ended child has been reaped, so its pid may name another process
-  // now: only what it left running is told to stop.
-  const bool ended = pid < 1;
+  // now (also when its end has been read but not yet passed to the slot):
+  // only what it left running is told to stop.
+  const bool ended = pid < 1 || child.ended();
   child.Detach();
   std::ostringstream what;
   what << ext::header(this) << "t38 daemon";

@@ -140,6 +140,7 @@ int korvend_main(int argc, char** argv) {
   ctrlServer.Bind(&MonitoringCtl::instance());
 
   ChildWait::Activate();
+  ChildProcess::Adopt();
 
   Dpc signals;
   signals.Bind(new DpcHandler1(CheckSignals));
