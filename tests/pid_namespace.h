@@ -1,8 +1,9 @@
 #pragma once
 // A pid namespace of a test's own, where pids are small and a test can
-// hand a chosen one to a process of its making: to show that a daemon
-// under test signals nothing that merely took over a number of its
-// programs. The test process stays outside (it keeps its threads and
+// hand a chosen one to a process of its making, or to whatever process is
+// made next: to show that a daemon under test signals nothing that merely
+// took over a number of its programs, and takes a new program of its own
+// under such a number for what it is. The test process stays outside (it keeps its threads and
 // sees the host's /proc); what it starts inside `in()` lands in the
 // namespace, whose first process only adopts and reaps orphans. Needs
 // root; why() says why there is none.
@@ -116,16 +117,11 @@ class PidNamespace {
     int ready[2];
     if (nsPid < 2 || ::pipe(ready) != 0) return -1;
     const int out = ::open(notes.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    // Of the writer's own namespace: the next pid it hands out is one more.
     const std::string lastPid = proc("sys/kernel/ns_last_pid");
     const pid_t first = in([&] { return out >= 0 ? ::fork() : -1; });
     if (first == 0) {
       ::close(ready[0]);
-      char text[16];
-      const int n = std::snprintf(text, sizeof text, "%d", nsPid - 1);
-      const int last = ::open(lastPid.c_str(), O_WRONLY);
-      if (last < 0 || ::write(last, text, static_cast<std::size_t>(n)) != n) ::_exit(1);
-      ::close(last);
+      if (!handOut(lastPid.c_str(), nsPid)) ::_exit(1);
       const pid_t taker = ::fork();
       if (taker != 0) ::_exit(0);
       if (::getpid() != nsPid) ::_exit(2);
@@ -145,8 +141,28 @@ class PidNamespace {
     return inner > 0 ? hostPid(inner) : -1;
   }
 
+  // The next process made in the namespace (by anyone) gets pid nsPid,
+  // if it is free then.
+  bool handNext(pid_t nsPid) {
+    const std::string lastPid = proc("sys/kernel/ns_last_pid");
+    const pid_t writer = in([] { return ::fork(); });
+    if (writer == 0) ::_exit(handOut(lastPid.c_str(), nsPid) ? 0 : 1);
+    int status = -1;
+    return writer > 0 && ::waitpid(writer, &status, 0) == writer && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  }
+
  private:
   static std::string proc(const std::string& rest) { return std::string(sysroot::proc_dir) + "/" + rest; }
+  // In a process of the namespace (the counter is the writer's own
+  // namespace's): the next pid handed out is one more than the last.
+  static bool handOut(const char* lastPid, pid_t nsPid) {
+    char text[16];
+    const int n = std::snprintf(text, sizeof text, "%d", nsPid - 1);
+    const int last = ::open(lastPid, O_WRONLY);
+    const bool written = last >= 0 && ::write(last, text, static_cast<std::size_t>(n)) == n;
+    if (last >= 0) ::close(last);
+    return written;
+  }
   [[noreturn]] static void noter(int notes, int ready) {
     static int fd;
     fd = notes;

@@ -197,20 +197,27 @@ class ControllerTest : public ::testing::Test {
   // The pid the test sees for one the daemon's processes name.
   pid_t seen(pid_t pid) const { return pids ? pids->hostPid(pid) : pid; }
 
-  // Sends `destroy` behind as many pings as one read of the daemon takes,
-  // in one write. While the daemon works through them, the slot's program
-  // (pid as the daemon names it) is killed and, once the daemon has
-  // reaped it but not yet read its end, an impostor in the pid namespace
-  // takes its pid (group: the id of its group), noting the signals it gets
-  // in notes (PidNamespace::impostor). Returns the
-  // impostor as the test sees it (-1: none could be made), and in got what
-  // came up to the destroy's answer but the pings' answers.
-  pid_t destroyBehindALongBatch(const std::string& destroy, const std::string& answer, pid_t program, bool group,
-                                const std::string& notes, Lines& got) {
+  // What takes the number of a program killed in a batch.
+  enum class Taker { pid, group, program };
+  // Sends the tail commands behind as many pings as one read of the daemon
+  // takes, in one write. While the daemon works through them, the slot's
+  // program (pid as the daemon names it) is killed and, once the daemon
+  // has reaped it but not yet read its end, its number is taken: by an
+  // impostor in the pid namespace (Taker::pid, or Taker::group: the id of
+  // its group) noting the signals it gets in notes
+  // (PidNamespace::impostor), or by the daemon's next program
+  // (Taker::program). Returns the impostor as the test sees it (-1: none),
+  // in got what came up to `answer` but the pings' answers, and in raced
+  // whether the number was taken while only those answers had come: the
+  // daemon had not handled the tail yet.
+  pid_t behindALongBatch(const Lines& tail, const std::string& answer, pid_t program, Taker taker,
+                         const std::string& notes, Lines& got, bool& raced) {
     const std::string ping = "{ seq 64999, pdu command : ping : NULL }";
     const std::string pong = "{ seq 64999, pdu response : success : NULL }";
-    Lines batch((40000 - Controller::octets(destroy)) / Controller::octets(ping), ping);
-    batch.push_back(destroy);
+    std::size_t room = 40000;
+    for (const std::string& t : tail) room -= Controller::octets(t);
+    Lines batch(room / Controller::octets(ping), ping);
+    batch.insert(batch.end(), tail.begin(), tail.end());
     const pid_t host = seen(program);
     const std::string stat = std::string(sysroot::proc_dir) + "/" + std::to_string(host) + "/stat";
     // Stopped, so that the daemon reads the whole batch at once when it
@@ -218,7 +225,7 @@ class ControllerTest : public ::testing::Test {
     daemon->signal(SIGSTOP);
     c.sendTogether(batch);
     daemon->signal(SIGCONT);
-    std::string m = c.next();
+    Lines early{c.next()};
     daemon->signal(SIGSTOP);
     ::kill(host, SIGKILL);
     // A zombie until the daemon goes on: its SIGCHLD handler runs first
@@ -230,12 +237,30 @@ class ControllerTest : public ::testing::Test {
     daemon->signal(SIGCONT);
     testkit::until([&] { return readFile(stat).empty(); }, std::chrono::seconds(10), [] { std::this_thread::yield(); });
     daemon->signal(SIGSTOP);
-    const pid_t impostor = pids ? pids->impostor(program, group, notes) : -1;
+    pid_t impostor = -1;
+    bool taken = false;
+    if (taker == Taker::program)
+      taken = pids && pids->handNext(program);
+    else
+      taken = (impostor = pids ? pids->impostor(program, taker == Taker::group, notes) : -1) > 0;
+    for (std::string m; !(m = c.next(std::chrono::milliseconds(0))).empty();) early.push_back(m);
+    early.erase(std::remove(early.begin(), early.end(), pong), early.end());
+    raced = taken && early.empty();
     daemon->signal(SIGCONT);
-    for (; !m.empty() && m != answer; m = c.next())
+    std::string m;
+    for (const std::string& e : early)
+      if (m != answer && (m = e) != answer) got.push_back(e);
+    for (m = m == answer ? m : c.next(); !m.empty() && m != answer; m = c.next())
       if (m != pong) got.push_back(m);
     EXPECT_EQ(m, answer);
     return impostor;
+  }
+  // The round has not run the race: its daemon goes, with the impostor.
+  void notExercised(pid_t impostor) {
+    if (impostor > 0) ::kill(impostor, SIGKILL);
+    daemon->signal(SIGTERM);
+    EXPECT_EQ(daemon->exitCode(), 0) << daemon->err();
+    daemon.reset();
   }
 
   Root root;

@@ -21,7 +21,12 @@
 //                            standard input (the slot's channel) open;
 //                            when t38/helper-ending-on-term exists, one
 //                            that keeps it open and takes SIGTERM's
-//                            default.
+//                            default; when t38/helper-forking-into-group
+//                            exists, one like the holding helper that,
+//                            once t38/fork-now exists, starts a child of
+//                            its own (ignoring SIGTERM and SIGHUP, holding
+//                            the input), writes its pid to
+//                            t38/<pid>.grandchild and exits.
 //
 // The records are written under a temporary name and renamed, so a test
 // that sees a file sees it whole.
@@ -82,14 +87,23 @@ int main(int argc, char** argv) {
   const std::string me = dir() + std::to_string(::getpid());
   const bool holding = ::access((dir() + "helper-holding-input").c_str(), F_OK) == 0;
   const bool ending = ::access((dir() + "helper-ending-on-term").c_str(), F_OK) == 0;
-  if (holding || ending || ::access((dir() + "child-ignoring-term").c_str(), F_OK) == 0) {
+  const bool forking = ::access((dir() + "helper-forking-into-group").c_str(), F_OK) == 0;
+  if (holding || ending || forking || ::access((dir() + "child-ignoring-term").c_str(), F_OK) == 0) {
     const pid_t child = ::fork();
     if (child == 0) {
       if (!ending) ::signal(SIGTERM, SIG_IGN);
-      if (holding)
+      if (holding || forking)
         ::signal(SIGHUP, SIG_IGN);
       else if (!ending)
         ::close(0);
+      while (forking && ::access((dir() + "fork-now").c_str(), F_OK) != 0) ::usleep(10000);
+      if (forking) {
+        const pid_t grandchild = ::fork();
+        if (grandchild == 0)
+          for (;;) ::pause();
+        writeWhole(me + ".grandchild", std::to_string(grandchild));
+        ::_exit(0);
+      }
       for (;;) ::pause();
     }
     writeWhole(me + ".child", std::to_string(child));

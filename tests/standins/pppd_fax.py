@@ -24,6 +24,7 @@ step a line:
   send HEX...                sends the octets as they are
   flood N HEX...             sends the octets N times over, in one go
   sleep MS                   waits MS milliseconds
+  await NAME                 waits until <own path>.NAME exists
   receive N                  reads N octets and logs them in hex
   exit CODE                  exits with the code
   kill SIGNAL                ends by the signal (a number)
@@ -128,6 +129,9 @@ def main():
             log("flooded")
         elif op == "sleep":
             time.sleep(int(args[0]) / 1000)
+        elif op == "await":
+            while not os.path.exists(me + "." + args[0]):
+                time.sleep(0.01)
         elif op == "receive":
             want, got = int(args[0]), b""
             while len(got) < want:

@@ -26,7 +26,8 @@ inline std::string read(const std::string& path) {
 }
 
 // Installs the stand-in at a board path (sysroot::pppd, ...) with a plan,
-// one step a line; forgets what an earlier run wrote.
+// one step a line; forgets what an earlier run wrote, and the files its
+// plan awaited.
 inline bool install(const std::string& program, const std::string& plan) {
   namespace fs = std::filesystem;
   const std::string at = sysroot::path(program);
@@ -34,7 +35,7 @@ inline bool install(const std::string& program, const std::string& plan) {
   fs::create_directories(fs::path(at).parent_path(), ec);
   fs::copy_file(script(), at, fs::copy_options::overwrite_existing, ec);
   if (ec || ::chmod(at.c_str(), 0755) != 0) return false;
-  for (const char* old : {".argv", ".log"}) fs::remove(at + old, ec);
+  for (const char* old : {".argv", ".log", ".go"}) fs::remove(at + old, ec);
   std::ofstream(at + ".plan") << plan;
   return true;
 }
