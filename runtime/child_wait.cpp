@@ -169,12 +169,13 @@ bool ChildWaitService::ReadEnd(int fd, End& end) {
 
 void ChildWaitService::Collect() {
   if (!event_.fd().valid()) return;
-  const std::size_t before = collected_.size();
   End end;
   while (ReadEnd(event_.fd().get(), end))
     if (end.pid > 0) collected_.push_back(end);
-  // The pair is empty now: a record of no child wakes the loop for them.
-  if (collected_.size() > before && writeEnd_.valid()) {
+  // The pair is empty now, also of the record of no child that an earlier
+  // call left to wake the loop for what it collected: one is written
+  // again while any collected end waits.
+  if (!collected_.empty() && writeEnd_.valid()) {
     const ChildRecord wake{0, 0};
     if (::write(writeEnd_.get(), &wake, sizeof wake) < 0) {
       // Full: the records in it wake the loop all the same.

@@ -82,11 +82,18 @@ TEST_F(ChildWaitTest, ChildrenEndingBeforeTheLoopRunsAreEachReportedOnceWithThei
   // All three are reaped by the signal handler before the loop reads.
   ASSERT_TRUE(testkit::waitFor([&] { return gone(a) && gone(b) && gone(nobody); }));
   // Collected ends reach their watchers from the loop, not before, though
-  // nothing is left in the pair to wake it.
+  // nothing is left in the pair to wake it (a second collect in the same
+  // pass finds only the record that wakes it), and never to a watcher
+  // attached since under one of their pids.
   std::vector<int> told;
   ChildWaitService::Listen(+[](int pid) { toldPids().push_back(pid); });
   ChildWaitService::childWaitService->Collect();
+  ChildWaitService::childWaitService->Collect();
   ChildWaitService::Listen(nullptr);
+  Owner later;
+  later.wait.Attach(nobody);
+  EXPECT_TRUE(exited.wait.ended());
+  EXPECT_FALSE(later.wait.ended());
   told.swap(toldPids());
   std::sort(told.begin(), told.end());
   std::vector<int> all{a, b, nobody};
@@ -97,6 +104,8 @@ TEST_F(ChildWaitTest, ChildrenEndingBeforeTheLoopRunsAreEachReportedOnceWithThei
   ASSERT_TRUE(runLoopUntil([&] { return !exited.statuses.empty() && !killed.statuses.empty(); }));
   EXPECT_EQ(exited.statuses, std::vector<int>{768});  // exit code 3
   EXPECT_EQ(killed.statuses, std::vector<int>{SIGKILL});
+  EXPECT_TRUE(later.statuses.empty());
+  EXPECT_TRUE(later.wait.attached());
   EXPECT_FALSE(exited.wait.attached());
   EXPECT_FALSE(killed.wait.attached());
 
