@@ -5,6 +5,7 @@
 // own accord whatever the test does (the trunks' and the power status) is
 // passed over and counted.
 #include <gtest/gtest.h>
+#include <sched.h>
 
 #include <algorithm>
 #include <chrono>
@@ -197,6 +198,36 @@ class ControllerTest : public ::testing::Test {
   // The pid the test sees for one the daemon's processes name.
   pid_t seen(pid_t pid) const { return pids ? pids->hostPid(pid) : pid; }
 
+  // While it lives, the daemon runs on the calling thread's processor,
+  // where that thread is held too, and only while the thread waits: once
+  // the thread is woken, the daemon does nothing until it waits again.
+  class Behind {
+   public:
+    explicit Behind(pid_t daemon) : daemon_(daemon) {
+      ::sched_getaffinity(0, sizeof mine_, &mine_);
+      ::sched_getaffinity(daemon, sizeof theirs_, &theirs_);
+      cpu_set_t one;
+      CPU_ZERO(&one);
+      CPU_SET(::sched_getcpu(), &one);
+      ::sched_setaffinity(0, sizeof one, &one);
+      ::sched_setaffinity(daemon, sizeof one, &one);
+      const sched_param none{};
+      ::sched_setscheduler(daemon, SCHED_IDLE, &none);
+    }
+    ~Behind() {
+      const sched_param none{};
+      ::sched_setscheduler(daemon_, SCHED_OTHER, &none);
+      ::sched_setaffinity(daemon_, sizeof theirs_, &theirs_);
+      ::sched_setaffinity(0, sizeof mine_, &mine_);
+    }
+    Behind(const Behind&) = delete;
+    Behind& operator=(const Behind&) = delete;
+
+   private:
+    pid_t daemon_;
+    cpu_set_t mine_, theirs_;
+  };
+
   // What takes the number of a program killed in a batch.
   enum class Taker { pid, group, program };
   // Sends the tail commands behind as many pings as one read of the daemon
@@ -220,29 +251,35 @@ class ControllerTest : public ::testing::Test {
     batch.insert(batch.end(), tail.begin(), tail.end());
     const pid_t host = seen(program);
     const std::string stat = std::string(sysroot::proc_dir) + "/" + std::to_string(host) + "/stat";
-    // Stopped, so that the daemon reads the whole batch at once when it
-    // goes on; stopped again once it has answered the first pings.
-    daemon->signal(SIGSTOP);
-    c.sendTogether(batch);
-    daemon->signal(SIGCONT);
-    Lines early{c.next()};
-    daemon->signal(SIGSTOP);
-    ::kill(host, SIGKILL);
-    // A zombie until the daemon goes on: its SIGCHLD handler runs first
-    // and reaps it.
-    waitFor([&] {
-      const std::string line = readFile(stat);
-      return line.empty() || line.find(") Z ") != std::string::npos;
-    });
-    daemon->signal(SIGCONT);
-    testkit::until([&] { return readFile(stat).empty(); }, std::chrono::seconds(10), [] { std::this_thread::yield(); });
-    daemon->signal(SIGSTOP);
-    pid_t impostor = -1;
+    Lines early;
     bool taken = false;
-    if (taker == Taker::program)
-      taken = pids && pids->handNext(program);
-    else
-      taken = (impostor = pids ? pids->impostor(program, taker == Taker::group, notes) : -1) > 0;
+    pid_t impostor = -1;
+    {
+      const Behind behind(daemon->pid());
+      // Stopped, so that the daemon reads the whole batch at once when it
+      // goes on; stopped again once it has answered the first pings (the
+      // answer wakes the test, which the daemon cannot then outrun).
+      daemon->signal(SIGSTOP);
+      c.sendTogether(batch);
+      daemon->signal(SIGCONT);
+      early.push_back(c.next());
+      daemon->signal(SIGSTOP);
+      ::kill(host, SIGKILL);
+      waitFor([&] {
+        const std::string line = readFile(stat);
+        return line.empty() || line.find(") Z ") != std::string::npos;
+      });
+      // Going on, it runs its SIGCHLD handler first, which reaps the
+      // program, and is stopped as soon as the test wakes.
+      daemon->signal(SIGCONT);
+      testkit::until([&] { return readFile(stat).empty(); }, std::chrono::seconds(10),
+                     [] { std::this_thread::sleep_for(std::chrono::milliseconds(1)); });
+      daemon->signal(SIGSTOP);
+      if (taker == Taker::program)
+        taken = pids && pids->handNext(program);
+      else
+        taken = (impostor = pids ? pids->impostor(program, taker == Taker::group, notes) : -1) > 0;
+    }
     for (std::string m; !(m = c.next(std::chrono::milliseconds(0))).empty();) early.push_back(m);
     early.erase(std::remove(early.begin(), early.end(), pong), early.end());
     raced = taken && early.empty();

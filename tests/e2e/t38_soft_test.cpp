@@ -145,8 +145,8 @@ TEST_F(T38SoftSlots, AProgramIgnoringTheStopIsKilledAfterTheGracePeriod) {
 // ends on the stop is not killed. What only took over a number of an
 // ended program (run in a pid namespace, where the test hands it that
 // number) is no one's to signal: a group that took the id of a program's
-// emptied group, a process that took the pid of a helper the program left,
-// or one that took the pid (or the group's id) of a program killed while
+// emptied group, a process that took the pid of a helper the program left
+// once that went (after the destroy, before the deadline), or one that took the pid (or the group's id) of a program killed while
 // the daemon worked through the batch that ends in its destroy. A program
 // the daemon starts in such a batch under the killed one's pid is a
 // program like any other, whether the killed one's slot stays, goes first
@@ -172,7 +172,7 @@ TEST_F(T38SoftSlots, NothingAProgramStartedOutlivesTheGracePeriodOfADestroyOrOfT
       {"helper-forking-into-group", "0 3", false, started, none},
       {"", "0 3", true, nullptr, groupTaken},
       {"", "0 3", false, nullptr, groupTaken},
-      {"helper-ending-on-term", "0 3", true, nullptr, helperPidTaken},
+      {"helper-holding-input", "0 3", true, nullptr, helperPidTaken},
       {"", "", true, nullptr, pidInBatch},
       {"", "", true, nullptr, groupInBatch},
       {"", "", true, nullptr, created},
@@ -229,13 +229,8 @@ TEST_F(T38SoftSlots, NothingAProgramStartedOutlivesTheGracePeriodOfADestroyOrOfT
       const std::string notes = root.dir() + "/impostor";
       std::filesystem::remove(notes);
       pid_t impostor = -1;
-      if (k.taker == groupTaken) impostor = pids->impostor(program, true, notes);
-      if (k.taker == helperPidTaken) {
-        ::kill(tree.back(), SIGKILL);
-        ASSERT_TRUE(e2e::waitFor([&] { return e2e::readFile(helperStat).empty(); }));
-        impostor = pids->impostor(std::atoi(record(".child").c_str()), false, notes);
-      }
-      if (k.taker == groupTaken || k.taker == helperPidTaken) {
+      if (k.taker == groupTaken) {
+        impostor = pids->impostor(program, true, notes);
         ASSERT_GT(impostor, 0) << "the pid could not be had";
       }
       auto stopped = std::chrono::steady_clock::now();
@@ -294,6 +289,14 @@ TEST_F(T38SoftSlots, NothingAProgramStartedOutlivesTheGracePeriodOfADestroyOrOfT
         EXPECT_EQ(daemon->exitCode(), 0) << daemon->err();
       }
       raced = true;
+      if (k.taker == helperPidTaken) {
+        // The helper it left, told to stop, goes before the deadline, and
+        // its pid is taken.
+        ::kill(tree.back(), SIGKILL);
+        ASSERT_TRUE(e2e::waitFor([&] { return e2e::readFile(helperStat).empty(); }));
+        impostor = pids->impostor(std::atoi(record(".child").c_str()), false, notes);
+        ASSERT_GT(impostor, 0) << "the pid could not be had";
+      }
       if (impostor > 0) {
         EXPECT_FALSE(e2e::waitFor([&] { return e2e::ended(impostor) || !e2e::readFile(notes).empty(); }, grace + 1s));
         EXPECT_EQ(e2e::readFile(notes), "") << "signals the impostor got";
