@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -374,6 +375,11 @@ TEST_F(ModemEndToEnd, AFaxReceiverEndsWithItsSlot) {
     SCOPED_TRACE(std::string(*k.plan ? "ended" : "running") + (k.killed ? " leaving a helper" : "") +
                  (k.plan == forking ? " that forks and exits" : "") + (k.destroy ? ", destroyed" : ", daemon stopped") +
                  takers[k.taker]);
+    if (k.plan == forking && std::getenv("KORVEND_EMULATOR")) {
+      std::cout << "qemu-user: the emulator refuses PR_SET_CHILD_SUBREAPER, so an emulated daemon cannot adopt what "
+                   "its programs leave: row passed over\n";
+      continue;
+    }
     const bool inBatch = k.taker >= pidInBatch;
     bool raced = false;
     for (int round = 0; round < (inBatch ? rounds : 1) && !raced; ++round) {
