@@ -59,6 +59,12 @@ bool listed(const Processes& tree, pid_t pid) {
   return std::any_of(tree.begin(), tree.end(), [pid](const Process& t) { return t.pid == pid; });
 }
 
+// Adds p to known unless it is there already as the same process.
+void remember(Processes& known, const Process& p) {
+  if (std::none_of(known.begin(), known.end(), [&](const Process& k) { return k.pid == p.pid && k.start == p.start; }))
+    known.push_back(p);
+}
+
 // Adds to tree, from its entry `from` on, every process descended from
 // one of its own, whatever group it is in, but for members of group
 // `skip`.
@@ -149,9 +155,7 @@ void onEnd(int pid) {
   if (left.empty()) return;
   // An earlier program under the same pid may have left processes too.
   Processes& known = leftBehind()[pid];
-  for (const Process& p : left)
-    if (std::none_of(known.begin(), known.end(), [&](const Process& k) { return k.pid == p.pid && k.start == p.start; }))
-      known.push_back(p);
+  for (const Process& p : left) remember(known, p);
 }
 
 // What is left of an ended program now: what it left when its end was
@@ -357,9 +361,7 @@ void ChildProcess::Signal(pid_t pid, int sig, bool ended) {
     // every process found to be its own now.
     Processes& known = ended ? leftBehind()[pid] : outsiders()[pid];
     for (const Process& p : tree)
-      if ((ended || p.pgid != pid) &&
-          std::none_of(known.begin(), known.end(), [&](const Process& k) { return k.pid == p.pid && k.start == p.start; }))
-        known.push_back(p);
+      if (ended || p.pgid != pid) remember(known, p);
   }
   // Its pid is its own, whatever /proc said a moment ago.
   if (!ended && !listed(tree, pid)) ::kill(pid, sig);
