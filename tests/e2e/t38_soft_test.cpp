@@ -257,7 +257,9 @@ TEST_F(T38SoftSlots, NothingAProgramStartedOutlivesTheGracePeriodOfADestroyOrOfT
         Lines got;
         behindALongBatch(tail, tail.back() == destroyed ? ok(2, 7) : ok(3, 8), program, Taker::program, notes, got,
                          raced);
-        ASSERT_TRUE(e2e::waitFor([&] { return !record(".argv").empty(); })) << daemon->err();
+        ASSERT_TRUE(e2e::waitFor([&] { return !record(".argv").empty(); }))
+            << "the new program ended before it ran\n"
+            << daemon->err();
         raced = raced && programPid() == program;
         if (!raced) {
           notExercised(-1);
