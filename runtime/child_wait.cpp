@@ -33,6 +33,20 @@ struct ChildRecord {
 };
 static_assert(sizeof(ChildRecord) == 8, "a child record is 8 bytes");
 
+// The wait status waitpid gives for the end waitid describes.
+int statusOf(const siginfo_t& info) {
+  switch (info.si_code) {
+    case CLD_EXITED:
+      return (info.si_status & 0xff) << 8;
+    case CLD_KILLED:
+      return info.si_status & 0x7f;
+    case CLD_DUMPED:
+      return (info.si_status & 0x7f) | 0x80;
+    default:
+      return 0;
+  }
+}
+
 }  // namespace
 
 // ---- ChildWait ----
@@ -107,7 +121,8 @@ void ChildWaitService::Activate() {
   Fd first(pair[0]), second(pair[1]);
   SetCloexec(first.get(), true);
   // The signal handler must never block, even when the loop has not read
-  // the records for a long time: a full pair loses a record instead.
+  // the records for a long time: a child whose record finds the pair full
+  // is left unreaped instead.
   first.NonBlock();
   writeEnd_ = std::move(first);
   event_.Bind("ChildWaitService::OnChildEvent", &ChildWaitService::OnChildEvent, this);
@@ -131,24 +146,49 @@ void ChildWaitService::Detach(ChildWait& watcher) {
   watcher.listed_ = false;
 }
 
+// Async-signal-safe. A child is reaped only once its record is in the
+// pair: when the pair is full it stays a zombie, its pid no one else's,
+// until the loop has read the pair and calls this again (Refill). The
+// kernel hands the ended children out in one order every time, so the
+// records keep the order in which waitpid would have reaped them.
+std::size_t ChildWaitService::Reap() {
+  std::size_t recorded = 0;
+  for (;;) {
+    siginfo_t info;
+    info.si_pid = 0;
+    if (::waitid(P_ALL, 0, &info, WEXITED | WNOHANG | WNOWAIT) != 0 || info.si_pid <= 0) return recorded;
+    const int fd = handlerWriteEnd;
+    if (fd >= 0) {
+      std::int32_t pidWord = info.si_pid;
+      std::int32_t statusWord = statusOf(info);
+      struct iovec parts[2] = {{&pidWord, sizeof pidWord}, {&statusWord, sizeof statusWord}};
+      if (::writev(fd, parts, 2) >= 0)
+        ++recorded;
+      else if (errno == EAGAIN || errno == EWOULDBLOCK || errno == ENOBUFS)
+        return recorded;
+      // Otherwise the pair is gone, and no one is left to tell.
+    }
+    siginfo_t reaped;
+    ::waitid(P_PID, static_cast<id_t>(info.si_pid), &reaped, WEXITED | WNOHANG);
+  }
+}
+
 void ChildWaitService::SigChldHandlerWrapper(int) {
-  // Loop code tests errno after its own failed calls; waitpid's final
+  // Loop code tests errno after its own failed calls; waitid's final
   // ECHILD must not leak into it.
   const int savedErrno = errno;
-  for (;;) {
-    int status = 0;
-    const pid_t pid = ::waitpid(-1, &status, WNOHANG);
-    if (pid <= 0) break;
-    const int fd = handlerWriteEnd;
-    if (fd < 0) continue;
-    std::int32_t pidWord = pid;
-    std::int32_t statusWord = status;
-    struct iovec parts[2] = {{&pidWord, sizeof pidWord}, {&statusWord, sizeof statusWord}};
-    if (::writev(fd, parts, 2) < 0) {
-      // Nothing can be done here: the pair is full or gone.
-    }
-  }
+  Reap();
   errno = savedErrno;
+}
+
+bool ChildWaitService::Refill() {
+  sigset_t chld, before;
+  ::sigemptyset(&chld);
+  ::sigaddset(&chld, SIGCHLD);
+  ::sigprocmask(SIG_BLOCK, &chld, &before);
+  const std::size_t recorded = Reap();
+  ::sigprocmask(SIG_SETMASK, &before, nullptr);
+  return recorded > 0;
 }
 
 void ChildWaitService::Drain() {
@@ -170,8 +210,10 @@ bool ChildWaitService::ReadEnd(int fd, End& end) {
 void ChildWaitService::Collect() {
   if (!event_.fd().valid()) return;
   End end;
-  while (ReadEnd(event_.fd().get(), end))
-    if (end.pid > 0) collected_.push_back(end);
+  do {
+    while (ReadEnd(event_.fd().get(), end))
+      if (end.pid > 0) collected_.push_back(end);
+  } while (Refill());
   // The pair is empty now, also of the record of no child that an earlier
   // call left to wake the loop for what it collected: one is written
   // again while any collected end waits.
@@ -193,6 +235,8 @@ void ChildWaitService::OnChildEvent(int fd, short revents) {
       end = collected_.front();
       collected_.pop_front();
     } else if (!ReadEnd(fd, end)) {
+      // Children the handler found no room for wait as zombies.
+      if (Refill()) continue;
       break;
     }
     if (end.pid > 0) Dispatch(end);

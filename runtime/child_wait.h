@@ -1,9 +1,12 @@
 #pragma once
 // Child processes watched from the event loop.
 //
-// The SIGCHLD handler only reaps and writes one record {pid, wait status} per
-// child into a datagram socket pair; the loop reads the records and calls the
-// member bound to the watcher of that pid. An owner starts its child itself
+// The SIGCHLD handler only writes one record {pid, wait status} per ended
+// child into a datagram socket pair and reaps it; the loop reads the records
+// and calls the member bound to the watcher of that pid. No end is lost
+// however many children end while the loop does not read: a child is reaped
+// only once its record is in the pair, and one that finds the pair full
+// stays a zombie until the loop has read it. An owner starts its child itself
 // and attaches a watcher right after the fork:
 //
 //   class ModemSlot {
@@ -149,7 +152,8 @@ class ChildWaitService {
   // Told of every child's end as its record is read, before its watcher
   // is called (one listener: the child process registry's).
   static void Listen(void (*listener)(int pid));
-  // The SIGCHLD handler: reaps every ended child and queues its record.
+  // The SIGCHLD handler: queues the record of every ended child and reaps
+  // it, as many as the pair has room for.
   static void SigChldHandlerWrapper(int sig);
 
   // The handler's end of the pair (-1 until activated).
@@ -168,6 +172,12 @@ class ChildWaitService {
   // left.
   bool ReadEnd(int fd, End& end);
   void Dispatch(const End& end);
+  // Records and reaps ended children until none is left or the pair is
+  // full; how many it recorded.
+  static std::size_t Reap();
+  // The same from the loop, once it has emptied the pair: whether it
+  // recorded any.
+  static bool Refill();
 
   Event event_;
   Fd writeEnd_;

@@ -8,12 +8,15 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <fstream>
 #include <iostream>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "platform/sysroot.h"
 #include "runtime/ipc_signal.h"
+#include "tests/child_records.h"
 #include "tests/runtime/run_loop.h"
 #include "tests/deadline.h"
 #include "tests/stream_capture.h"
@@ -50,6 +53,13 @@ class ChildWaitTest : public testing::Test {
   }
   // Reaped (by the handler): the pid no longer names even a zombie.
   static bool gone(pid_t pid) { return ::kill(pid, 0) != 0 && errno == ESRCH; }
+  static bool zombie(pid_t pid) {
+    std::ifstream stat(std::string(sysroot::proc_dir) + "/" + std::to_string(pid) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    const std::size_t close = line.rfind(')');
+    return close != std::string::npos && line.compare(close, 4, ") Z ") == 0;
+  }
 
   testkit::StreamCapture log_{std::clog};
 };
@@ -90,10 +100,14 @@ TEST_F(ChildWaitTest, ChildrenEndingBeforeTheLoopRunsAreEachReportedOnceWithThei
   ChildWaitService::childWaitService->Collect();
   ChildWaitService::childWaitService->Collect();
   ChildWaitService::Listen(nullptr);
-  Owner later;
-  later.wait.Attach(nobody);
+  // One attached since under each pid: whichever end was read last, none
+  // is theirs.
+  const pid_t pids[] = {a, b, nobody};
+  Owner later[3];
+  for (int i = 0; i < 3; ++i) later[i].wait.Attach(pids[i]);
   EXPECT_TRUE(exited.wait.ended());
-  EXPECT_FALSE(later.wait.ended());
+  EXPECT_TRUE(killed.wait.ended());
+  for (const Owner& l : later) EXPECT_FALSE(l.wait.ended()) << l.wait.pid();
   told.swap(toldPids());
   std::sort(told.begin(), told.end());
   std::vector<int> all{a, b, nobody};
@@ -104,8 +118,10 @@ TEST_F(ChildWaitTest, ChildrenEndingBeforeTheLoopRunsAreEachReportedOnceWithThei
   ASSERT_TRUE(runLoopUntil([&] { return !exited.statuses.empty() && !killed.statuses.empty(); }));
   EXPECT_EQ(exited.statuses, std::vector<int>{768});  // exit code 3
   EXPECT_EQ(killed.statuses, std::vector<int>{SIGKILL});
-  EXPECT_TRUE(later.statuses.empty());
-  EXPECT_TRUE(later.wait.attached());
+  for (const Owner& l : later) {
+    EXPECT_TRUE(l.statuses.empty()) << l.wait.pid();
+    EXPECT_TRUE(l.wait.attached()) << l.wait.pid();
+  }
   EXPECT_FALSE(exited.wait.attached());
   EXPECT_FALSE(killed.wait.attached());
 
@@ -115,6 +131,58 @@ TEST_F(ChildWaitTest, ChildrenEndingBeforeTheLoopRunsAreEachReportedOnceWithThei
   EXPECT_NE(text.find(line(b, SIGKILL)), std::string::npos) << text;
   multiplexer.run_once(0);
   EXPECT_EQ(exited.statuses.size() + killed.statuses.size(), 2u);
+}
+
+// Twice as many children as the pair holds end while the loop does not
+// read, the watched one last: none is reaped before its record is in the
+// pair, so the last stays a zombie, and once the loop reads, every end
+// comes once with its own status.
+TEST_F(ChildWaitTest, MoreEndsThanThePairHoldsAreEachDeliveredOnceTheLoopReads) {
+  const std::size_t room = testkit::childRecordRoom();
+  ASSERT_GT(room, 0u);
+  int release[2];
+  ASSERT_EQ(::pipe(release), 0);
+  std::vector<pid_t> others;
+  for (std::size_t i = 0; i < 2 * room; ++i) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      ::close(release[1]);
+      char c;
+      ::_exit(::read(release[0], &c, 1) == 0 ? static_cast<int>(i % 256) : 255);
+    }
+    ASSERT_GT(pid, 0);
+    others.push_back(pid);
+  }
+  ::close(release[0]);
+  Owner watched;
+  const pid_t last = ::fork();
+  if (last == 0) {
+    ::close(release[1]);
+    for (;;) ::pause();
+  }
+  watched.wait.Attach(last);
+  ::close(release[1]);
+  ASSERT_TRUE(testkit::waitFor(
+      [&] { return std::all_of(others.begin(), others.end(), [](pid_t p) { return gone(p) || zombie(p); }); }));
+  ::kill(last, SIGKILL);
+  ASSERT_TRUE(testkit::waitFor([&] { return zombie(last) || gone(last); }));
+  // The race ran: the pair was full when the last one ended.
+  EXPECT_TRUE(zombie(last)) << "reaped with " << room << " records in the pair";
+
+  ASSERT_TRUE(runLoopUntil([&] { return !watched.statuses.empty(); })) << "the watched end is lost";
+  EXPECT_EQ(watched.statuses, std::vector<int>{SIGKILL});
+  multiplexer.run_once(0);
+  const std::string text = log_.str();
+  const auto count = [&](const std::string& what) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+  };
+  for (std::size_t i = 0; i < others.size(); ++i) {
+    EXPECT_EQ(count(line(others[i], static_cast<int>(i % 256) << 8)), 1u) << others[i];
+    EXPECT_TRUE(gone(others[i])) << others[i];
+  }
+  EXPECT_EQ(count("terminate child process"), others.size() + 1);
 }
 
 // A watcher is out of the list before its member runs: the member may
