@@ -381,6 +381,7 @@ TEST_F(ModemEndToEnd, AFaxReceiverEndsWithItsSlot) {
       continue;
     }
     const bool inBatch = k.taker >= pidInBatch;
+    if (inBatch && !canHoldBehind()) continue;
     bool raced = false;
     for (int round = 0; round < (inBatch ? rounds : 1) && !raced; ++round) {
       ASSERT_TRUE(standin::install(sysroot::fax_bin, k.plan));
