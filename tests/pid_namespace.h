@@ -5,7 +5,8 @@
 // took over a number of its programs, and takes a new program of its own
 // under such a number for what it is. The test process stays outside (it keeps its threads and
 // sees the host's /proc); what it starts inside `in()` lands in the
-// namespace, whose first process only adopts and reaps orphans. Needs
+// namespace, whose first process only adopts and reaps orphans (or is
+// the daemon itself, for a test of a daemon as the first process). Needs
 // root; why() says why there is none.
 #include <errno.h>
 #include <fcntl.h>
@@ -32,12 +33,16 @@ namespace testkit {
 
 class PidNamespace {
  public:
-  PidNamespace() {
+  // first: the namespace gets no first process of its own; the next
+  // process the test starts, in in(), is, and the namespace lasts only as
+  // long as that one. Until then, this thread's children go there.
+  explicit PidNamespace(bool first = false) : first_(first) {
     host_ = ::open(proc("self/ns/pid").c_str(), O_RDONLY | O_CLOEXEC);
     if (host_ < 0 || ::unshare(CLONE_NEWPID) != 0) {
       why_ = std::string("unshare: ") + ::strerror(errno);
       return;
     }
+    if (first) return;
     init_ = ::fork();
     if (init_ == 0) {
       // Orphans of the namespace come here and are reaped at once; with
@@ -51,8 +56,7 @@ class PidNamespace {
     // Back to the host's for everything else the test starts (threads
     // cannot be made otherwise).
     if (::setns(host_, CLONE_NEWPID) != 0 || ns_ < 0) why_ = std::string("no namespace made: ") + ::strerror(errno);
-    struct stat st;
-    if (ns_ >= 0 && ::fstat(ns_, &st) == 0) inode_ = "pid:[" + std::to_string(st.st_ino) + "]";
+    named();
   }
   ~PidNamespace() {
     if (init_ > 0) {
@@ -71,10 +75,17 @@ class PidNamespace {
   template <class Start>
   auto in(Start&& start) {
     struct Back {
-      int host;
-      ~Back() { ::setns(host, CLONE_NEWPID); }
-    } back{host_};
-    ::setns(ns_, CLONE_NEWPID);
+      PidNamespace& ns;
+      ~Back() {
+        // The kernel names a namespace of no process yet to no one.
+        if (ns.ns_ < 0 && ns.first_) {
+          ns.ns_ = ::open(proc("self/ns/pid_for_children").c_str(), O_RDONLY | O_CLOEXEC);
+          ns.named();
+        }
+        ::setns(ns.host_, CLONE_NEWPID);
+      }
+    } back{*this};
+    if (ns_ >= 0) ::setns(ns_, CLONE_NEWPID);
     return start();
   }
 
@@ -152,6 +163,10 @@ class PidNamespace {
   }
 
  private:
+  void named() {
+    struct stat st;
+    if (ns_ >= 0 && ::fstat(ns_, &st) == 0) inode_ = "pid:[" + std::to_string(st.st_ino) + "]";
+  }
   static std::string proc(const std::string& rest) { return std::string(sysroot::proc_dir) + "/" + rest; }
   // In a process of the namespace (the counter is the writer's own
   // namespace's): the next pid handed out is one more than the last.
@@ -181,6 +196,7 @@ class PidNamespace {
     for (;;) ::pause();
   }
 
+  bool first_;
   int host_ = -1;
   int ns_ = -1;
   pid_t init_ = -1;

@@ -16,6 +16,7 @@
 #include <string>
 
 #include "platform/sysroot.h"
+#include "tests/child_records.h"
 #include "tests/e2e/lgcp_controller.h"
 #include "tests/e2e/process_scan.h"
 
@@ -140,26 +141,42 @@ TEST_F(T38SoftSlots, AProgramIgnoringTheStopIsKilledAfterTheGracePeriod) {
 // once the grace period is over, after a destroy as after the daemon's own
 // stop, also when the program has ended by itself and left a helper that
 // holds the slot's channel (which then comes back), or a helper that
-// started a child in its group and exited after the end was read; and so
-// is a program that ignores SIGTERM when the daemon stops. A helper that
-// ends on the stop is not killed. What only took over a number of an
-// ended program (run in a pid namespace, where the test hands it that
-// number) is no one's to signal: a group that took the id of a program's
-// emptied group, a process that took the pid of a helper the program left
-// once that went (after the destroy, before the deadline), or one that
-// took the pid (or the group's id) of a program killed while the daemon
-// worked through the batch that ends in its destroy. A program
-// the daemon starts in such a batch under the killed one's pid is a
-// program like any other, whether the killed one's slot stays, goes first
-// or goes after: it hears no end but its own and goes at its destroy.
+// started a child in its group, or left the group, after the end was
+// read; and so is a program that ignores SIGTERM when the daemon stops. A
+// helper that ends on the stop is not killed. What only took over a number
+// of an ended program (run in a pid namespace, where the test hands it
+// that number) is no one's to signal: a group that took the id of a
+// program's emptied group (also where the daemon is the namespace's first
+// process, and so every orphan's parent), a process that took the pid of a
+// helper the program left once that went (after the destroy, before the
+// deadline), or one that took the pid (or the group's id) of a program
+// killed while the daemon worked through the batch that ends in its
+// destroy. A program the daemon starts under an ended one's pid is a
+// program like any other, whether it is started in such a batch and the
+// killed one's slot stays, goes first or goes after, or later, when what
+// the ended one left still runs: it hears no end but its own and goes at
+// its destroy. A program's end is not lost when more ends than the
+// daemon's child records hold come with it while the daemon is held.
 TEST_F(T38SoftSlots, NothingAProgramStartedOutlivesTheGracePeriodOfADestroyOrOfTheDaemonsStop) {
-  enum Took { none, groupTaken, helperPidTaken, pidInBatch, groupInBatch, created, destroyedCreated, createdDestroyed };
+  enum Took {
+    none,
+    groupTaken,
+    helperPidTaken,
+    nextProgram,
+    endsWithOrphans,
+    pidInBatch,
+    groupInBatch,
+    created,
+    destroyedCreated,
+    createdDestroyed
+  };
   struct Case {
     const char* told;  // what the stand-in is told to do
     const char* exit;  // "BYTES CODE": the program ends by itself
     bool destroy;      // the slot is destroyed, else the daemon stopped
     const char* killed;
-    Took taker;  // what takes a number of the program, and when
+    Took taker;          // what takes a number of the program, and when
+    bool first = false;  // the daemon is the first process of its pid namespace
   };
   const char* const started = "]: 1 of the processes it started isn't terminated, killing ...\n";
   const Case cases[] = {
@@ -174,6 +191,10 @@ TEST_F(T38SoftSlots, NothingAProgramStartedOutlivesTheGracePeriodOfADestroyOrOfT
       {"", "0 3", true, nullptr, groupTaken},
       {"", "0 3", false, nullptr, groupTaken},
       {"helper-holding-input", "0 3", true, nullptr, helperPidTaken},
+      {"helper-leaving-group", "0 3", true, started, groupTaken},
+      {"helper-leaving-group", "0 3", true, started, groupTaken, true},
+      {"helper-leaving-group", "0 3", true, started, nextProgram},
+      {"", "0 3", true, nullptr, endsWithOrphans},
       {"", "", true, nullptr, pidInBatch},
       {"", "", true, nullptr, groupInBatch},
       {"", "", true, nullptr, created},
@@ -183,6 +204,8 @@ TEST_F(T38SoftSlots, NothingAProgramStartedOutlivesTheGracePeriodOfADestroyOrOfT
   const char* const takers[] = {"",
                                 ", its group taken",
                                 ", its helper's pid taken",
+                                ", its pid the next program's after its end was read",
+                                ", its orphans ending with another slot's program, whose pid is taken",
                                 ", its pid taken",
                                 ", its group taken in the batch",
                                 ", its pid the next program's, created",
@@ -193,7 +216,7 @@ TEST_F(T38SoftSlots, NothingAProgramStartedOutlivesTheGracePeriodOfADestroyOrOfT
   const std::string noNamespace = enterPidNamespace();
   for (const Case& k : cases) {
     SCOPED_TRACE(std::string(k.told) + (*k.exit ? ", ended" : "") + (k.destroy ? ", destroyed" : ", daemon stopped") +
-                 takers[k.taker]);
+                 takers[k.taker] + (k.first ? ", the daemon first of its namespace" : ""));
     if (k.taker != none && !pids) continue;
     const bool inBatch = k.taker >= pidInBatch;
     if (inBatch && !canHoldBehind()) continue;
@@ -203,7 +226,18 @@ TEST_F(T38SoftSlots, NothingAProgramStartedOutlivesTheGracePeriodOfADestroyOrOfT
       std::filesystem::create_directories(records());
       if (*k.told) tell(k.told, "");
       if (*k.exit) tell("exit", k.exit);
+      if (k.taker == endsWithOrphans) tell("orphans", std::to_string(2 * testkit::childRecordRoom()));
+      // Where the daemon is the first process, it lasts only as long.
+      std::unique_ptr<testkit::PidNamespace> shared;
+      if (k.first) {
+        shared = std::move(pids);
+        pids = std::make_unique<testkit::PidNamespace>(true);
+        ASSERT_EQ(pids->why(), "");
+      }
       start();
+      if (k.first) {
+        ASSERT_EQ(pids->hostPid(1), daemon->pid()) << "the daemon is not the first process";
+      }
       ASSERT_EQ(c.exchange(create(1, 7)).front(), ok(1, 7));
       ASSERT_TRUE(e2e::waitFor([&] { return !record(".argv").empty(); })) << daemon->err();
       const pid_t program = programPid();
@@ -227,6 +261,12 @@ TEST_F(T38SoftSlots, NothingAProgramStartedOutlivesTheGracePeriodOfADestroyOrOfT
         ASSERT_TRUE(e2e::waitFor([&] { return !record(".grandchild").empty(); }));
         tree.push_back(seen(std::atoi(record(".grandchild").c_str())));
         EXPECT_TRUE(e2e::waitFor([&] { return e2e::readFile(helperStat).empty(); }, 2s)) << "the helper not reaped";
+      }
+      if (std::string(k.told) == "helper-leaving-group") {
+        // Its end has been read; then the helper leaves the group, which
+        // empties.
+        tell("leave-now", "");
+        ASSERT_TRUE(e2e::waitFor([&] { return !record(".left").empty(); }));
       }
       const std::string notes = root.dir() + "/impostor";
       std::filesystem::remove(notes);
@@ -289,6 +329,52 @@ TEST_F(T38SoftSlots, NothingAProgramStartedOutlivesTheGracePeriodOfADestroyOrOfT
         EXPECT_TRUE(e2e::waitFor([&] { return record(".in") == "\x0A"; })) << "the new program has ended";
         stopped = std::chrono::steady_clock::now();
         EXPECT_EQ(c.exchange(cmd(4, 8, "destroy : NULL")), Lines{ok(4, 8)});
+      } else if (k.taker == nextProgram) {
+        // The next program takes the pid of the ended one, whose helper
+        // has left the group: the old slot's destroy reaches the helper,
+        // not the new program.
+        std::filesystem::remove_all(records());
+        std::filesystem::create_directories(records());
+        ASSERT_TRUE(pids->handNext(program));
+        EXPECT_EQ(c.exchange(create(3, 8)),
+                  (Lines{ok(3, 8), signal(8, "transmitter : active : 1025"), signal(8, "receiver : active : 1025")}));
+        ASSERT_TRUE(e2e::waitFor([&] { return !record(".argv").empty(); })) << daemon->err();
+        ASSERT_EQ(programPid(), program) << "the pid could not be had";
+        const pid_t fresh = seen(program);
+        stopped = std::chrono::steady_clock::now();
+        EXPECT_EQ(c.exchange(cmd(2, 7, "destroy : NULL")), Lines{ok(2, 7)});
+        ASSERT_EQ(e2e::simboardctl(root.dir(), "mcc inject 1025 0A").status, 0);
+        EXPECT_TRUE(e2e::waitFor([&] { return record(".in") == "\x0A"; })) << "the new program has ended";
+        EXPECT_EQ(c.exchange(cmd(4, 8, "destroy : NULL")), Lines{ok(4, 8)});
+        EXPECT_TRUE(e2e::allEndBy({fresh}, std::chrono::steady_clock::now() + grace / 2)) << "the new program";
+      } else if (k.taker == endsWithOrphans) {
+        // Another slot's program, started after the orphans became the
+        // daemon's, ends with them while the daemon is held: more ends
+        // than the pair holds, its own last.
+        std::filesystem::remove_all(records());
+        std::filesystem::create_directories(records());
+        EXPECT_EQ(c.exchange(create(3, 8)).front(), ok(3, 8));
+        ASSERT_TRUE(e2e::waitFor([&] { return !record(".argv").empty(); })) << daemon->err();
+        const pid_t other = programPid();
+        std::vector<pid_t> ending = e2e::childrenOf(daemon->pid());
+        ending.erase(std::remove(ending.begin(), ending.end(), seen(other)), ending.end());
+        ASSERT_EQ(ending.size(), 2 * testkit::childRecordRoom());
+        const std::string daemonStat = std::string(sysroot::proc_dir) + "/" + std::to_string(daemon->pid()) + "/stat";
+        daemon->signal(SIGSTOP);
+        ASSERT_TRUE(e2e::waitFor([&] { return e2e::readFile(daemonStat).find(") T ") != std::string::npos; }));
+        for (pid_t o : ending) ::kill(o, SIGUSR1);
+        ending.push_back(seen(other));
+        ::kill(ending.back(), SIGKILL);
+        const bool together = e2e::waitFor([&] { return std::all_of(ending.begin(), ending.end(), e2e::ended); });
+        daemon->signal(SIGCONT);
+        ASSERT_TRUE(together) << "not all ended while the daemon was held";
+        EXPECT_EQ(c.next(), signal(8, "abort : 9"));
+        const std::string otherStat = std::string(sysroot::proc_dir) + "/" + std::to_string(ending.back()) + "/stat";
+        ASSERT_TRUE(e2e::waitFor([&] { return e2e::readFile(otherStat).empty(); })) << "never reaped";
+        impostor = pids->impostor(other, false, notes);
+        ASSERT_GT(impostor, 0) << "the pid could not be had";
+        EXPECT_EQ(c.exchange(cmd(4, 8, "destroy : NULL")), Lines{ok(4, 8)});
+        EXPECT_EQ(c.exchange(cmd(2, 7, "destroy : NULL")), Lines{ok(2, 7)});
       } else if (k.destroy) {
         EXPECT_EQ(c.exchange(cmd(2, 7, "destroy : NULL")), Lines{ok(2, 7)});
       } else {
@@ -303,6 +389,7 @@ TEST_F(T38SoftSlots, NothingAProgramStartedOutlivesTheGracePeriodOfADestroyOrOfT
         ASSERT_TRUE(e2e::waitFor([&] { return e2e::readFile(helperStat).empty(); }));
         impostor = pids->impostor(std::atoi(record(".child").c_str()), false, notes);
         ASSERT_GT(impostor, 0) << "the pid could not be had";
+        EXPECT_LT(std::chrono::steady_clock::now(), stopped + grace) << "the pid was taken after the deadline";
       }
       if (impostor > 0) {
         EXPECT_FALSE(e2e::waitFor([&] { return e2e::ended(impostor) || !e2e::readFile(notes).empty(); }, grace + 1s));
@@ -327,6 +414,7 @@ TEST_F(T38SoftSlots, NothingAProgramStartedOutlivesTheGracePeriodOfADestroyOrOfT
         EXPECT_EQ(daemon->exitCode(), 0) << daemon->err();
       }
       daemon.reset();
+      if (shared) pids = std::move(shared);
     }
     if (inBatch && !raced) ADD_FAILURE() << "not exercised: the daemon handled the batch before the number was taken, "
                                          << rounds << " rounds";

@@ -26,7 +26,13 @@
 //                            once t38/fork-now exists, starts a child of
 //                            its own (ignoring SIGTERM and SIGHUP, holding
 //                            the input), writes its pid to
-//                            t38/<pid>.grandchild and exits.
+//                            t38/<pid>.grandchild and exits; when
+//                            t38/helper-leaving-group exists, one like the
+//                            holding helper that, once t38/leave-now
+//                            exists, moves to a process group of its own
+//                            and writes its pid to t38/<pid>.left. When
+//                            t38/orphans holds N it starts N children
+//                            that wait for a signal, holding nothing.
 //
 // The records are written under a temporary name and renamed, so a test
 // that sees a file sees it whole.
@@ -88,14 +94,20 @@ int main(int argc, char** argv) {
   const bool holding = ::access((dir() + "helper-holding-input").c_str(), F_OK) == 0;
   const bool ending = ::access((dir() + "helper-ending-on-term").c_str(), F_OK) == 0;
   const bool forking = ::access((dir() + "helper-forking-into-group").c_str(), F_OK) == 0;
-  if (holding || ending || forking || ::access((dir() + "child-ignoring-term").c_str(), F_OK) == 0) {
+  const bool leaving = ::access((dir() + "helper-leaving-group").c_str(), F_OK) == 0;
+  if (holding || ending || forking || leaving || ::access((dir() + "child-ignoring-term").c_str(), F_OK) == 0) {
     const pid_t child = ::fork();
     if (child == 0) {
       if (!ending) ::signal(SIGTERM, SIG_IGN);
-      if (holding || forking)
+      if (holding || forking || leaving)
         ::signal(SIGHUP, SIG_IGN);
       else if (!ending)
         ::close(0);
+      while (leaving && ::access((dir() + "leave-now").c_str(), F_OK) != 0) ::usleep(10000);
+      if (leaving) {
+        ::setpgid(0, 0);
+        writeWhole(me + ".left", std::to_string(::getpid()));
+      }
       while (forking && ::access((dir() + "fork-now").c_str(), F_OK) != 0) ::usleep(10000);
       if (forking) {
         const pid_t grandchild = ::fork();
@@ -108,6 +120,13 @@ int main(int argc, char** argv) {
     }
     writeWhole(me + ".child", std::to_string(child));
   }
+  long orphans = 0;
+  std::istringstream(readWhole(dir() + "orphans")) >> orphans;
+  for (long i = 0; i < orphans; ++i)
+    if (::fork() == 0) {
+      ::close(0);
+      for (;;) ::pause();
+    }
   std::string args;
   for (int i = 0; i < argc; ++i) args += std::string(argv[i]) + "\n";
   writeWhole(me + ".argv", args);
