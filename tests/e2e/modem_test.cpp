@@ -340,18 +340,24 @@ TEST_F(ModemEndToEnd, ControllerResetsRightAfterTwoDialInsLeaveNoProgram) {
 // its own: what took the id of an ended receiver's emptied group, or the
 // pid of one killed while the daemon worked through the batch that ends in
 // its destroy, is left alone. A receiver the daemon starts in such a batch
-// under the killed one's pid, the killed one's slot staying or destroyed
-// first, goes at its own slot's destroy.
+// under the killed one's pid, the killed one's slot staying, destroyed
+// first or after, goes at its own slot's destroy and at no other; so does
+// a PPP daemon, the slot's own program, whose slot hears no end but its
+// own.
 TEST_F(ModemEndToEnd, AFaxReceiverEndsWithItsSlot) {
-  enum Took { none, groupTaken, pidInBatch, created, destroyedCreated };
+  enum Took { none, groupTaken, pidInBatch, created, destroyedCreated, createdDestroyed };
   struct Case {
     const char* plan;
     bool destroy;  // the slot is destroyed, else the daemon stopped
     bool killed;   // what it left ignores the stop and is killed
     Took taker;    // what takes a number of the receiver, and when
+    const char* program = sysroot::fax_bin;  // or the PPP daemon of a dial-in
   };
   const char* const ended = "ignore-term\nignore-hup\nfork 3\n";
   const std::string forking = std::string(ended) + "await go\nfork 0\n";
+  // The next program shows that no stop reached it by going on once the
+  // test says so, after the batch.
+  const char* const awaiting = "await go\n";
   const Case cases[] = {
       {"", true, false, none},
       {ended, true, true, none},
@@ -364,17 +370,24 @@ TEST_F(ModemEndToEnd, AFaxReceiverEndsWithItsSlot) {
       {"", true, false, pidInBatch},
       {"", true, false, created},
       {"", true, false, destroyedCreated},
+      {awaiting, true, false, createdDestroyed},
+      {awaiting, true, false, created, sysroot::pppd},
+      {awaiting, true, false, destroyedCreated, sysroot::pppd},
+      {awaiting, true, false, createdDestroyed, sysroot::pppd},
   };
   const char* const takers[] = {"", ", its group taken", ", its pid taken",
-                                ", its pid the next receiver's, created",
-                                ", its pid the next receiver's, destroyed then created"};
+                                ", its pid the next program's, created",
+                                ", its pid the next program's, destroyed then created",
+                                ", its pid the next program's, created then destroyed"};
   constexpr int rounds = 5;
   const std::string noNamespace = enterPidNamespace();
   if (!noNamespace.empty()) GTEST_SKIP() << "no pid namespace here: " << noNamespace;
   for (const Case& k : cases) {
-    SCOPED_TRACE(std::string(*k.plan ? "ended" : "running") + (k.killed ? " leaving a helper" : "") +
-                 (k.plan == forking ? " that forks and exits" : "") + (k.destroy ? ", destroyed" : ", daemon stopped") +
-                 takers[k.taker]);
+    const bool ends = *k.plan && k.plan != awaiting;  // by itself, before the stop
+    const bool pppd = k.program == sysroot::pppd;
+    SCOPED_TRACE(std::string(pppd ? "pppd " : "") + (ends ? "ended" : "running") +
+                 (k.killed ? " leaving a helper" : "") + (k.plan == forking ? " that forks and exits" : "") +
+                 (k.destroy ? ", destroyed" : ", daemon stopped") + takers[k.taker]);
     if (k.plan == forking && std::getenv("KORVEND_EMULATOR")) {
       std::cout << "qemu-user: the emulator refuses PR_SET_CHILD_SUBREAPER, so an emulated daemon cannot adopt what "
                    "its programs leave: row passed over\n";
@@ -384,19 +397,20 @@ TEST_F(ModemEndToEnd, AFaxReceiverEndsWithItsSlot) {
     if (inBatch && !canHoldBehind()) continue;
     bool raced = false;
     for (int round = 0; round < (inBatch ? rounds : 1) && !raced; ++round) {
-      ASSERT_TRUE(standin::install(sysroot::fax_bin, k.plan));
+      ASSERT_TRUE(standin::install(k.program, k.plan));
       start();
-      dial(2, "{ cid \"\", cdid \"\", fax NULL }");
-      ASSERT_TRUE(e2e::waitFor([&] { return pidOf(sysroot::fax_bin) > 0; })) << daemon->err();
-      const int receiver = pidOf(sysroot::fax_bin);
+      const std::string modem = pppd ? "{ cid \"1\", cdid \"\" }" : "{ cid \"\", cdid \"\", fax NULL }";
+      dial(2, modem);
+      ASSERT_TRUE(e2e::waitFor([&] { return pidOf(k.program) > 0; })) << daemon->err();
+      const int receiver = pidOf(k.program);
       const auto logged = [&](const std::string& line, std::size_t times) {
         return e2e::waitFor([&] {
-          const std::string log = standin::log(sysroot::fax_bin);
+          const std::string log = standin::log(k.program);
           return e2e::count(log, line) >= times && log.back() == '\n';
         });
       };
       std::vector<int> tree;
-      if (*k.plan) {
+      if (ends) {
         ASSERT_TRUE(logged(*k.plan == 'e' ? "exit 3" : "forked pid=", 1));
         for (int p : pidsIn(standin::log(sysroot::fax_bin))) tree.push_back(seen(p));
         // Reaped (what it left is the daemon's child now, not a sign).
@@ -429,19 +443,47 @@ TEST_F(ModemEndToEnd, AFaxReceiverEndsWithItsSlot) {
         }
         EXPECT_EQ(got, Lines{});
       } else if (inBatch) {
-        Lines tail{cmd(5, 3, "create : trunk : { trunk 1, timeslot 6 }"),
-                   cmd(6, 4, "create : modem : { cid \"\", cdid \"\", fax NULL }"), cmd(7, 3, "connect : 4")};
-        if (k.taker == destroyedCreated) tail.insert(tail.begin(), cmd(4, 2, "destroy : NULL"));
+        const std::string destroyed = cmd(4, 2, "destroy : NULL");
+        Lines tail{cmd(5, 3, "create : trunk : { trunk 1, timeslot 6 }"), cmd(6, 4, "create : modem : " + modem),
+                   cmd(7, 3, "connect : 4")};
+        if (k.taker == destroyedCreated) tail.insert(tail.begin(), destroyed);
+        if (k.taker == createdDestroyed) tail.push_back(destroyed);
         Lines got;
-        behindALongBatch(tail, ok(7, 3), receiver, Taker::program, notes, got, raced);
-        raced = raced && logged("start pid=" + std::to_string(receiver) + "\n", 2);
+        behindALongBatch(tail, tail.back() == destroyed ? ok(4, 2) : ok(7, 3), receiver, Taker::program, notes, got,
+                         raced);
+        ASSERT_TRUE(logged("start pid=", 2)) << "the new program ended before it ran\n" << daemon->err();
+        raced = raced && e2e::count(standin::log(k.program), "start pid=" + std::to_string(receiver) + "\n") == 2;
         if (!raced) {
           notExercised(-1);
           continue;
         }
+        if (k.plan == awaiting) {
+          // The killed one's end reaches its own slot if it is still
+          // there (for the PPP daemon, heard as an abort), never the new
+          // one; a destroy waiting for it then finishes.
+          Lines heard = got;
+          for (const std::string& m : c.until()) heard.push_back(m);
+          // A fax slot closes the modem's device as it starts its
+          // receiver, which frees the modem: the board hands out the
+          // lowest free one.
+          const std::string channel = pppd ? "3585" : "3584";
+          Lines expected{ok(5, 3),
+                         e2e::signal(3, "transmitter : active : 38"),
+                         e2e::signal(3, "receiver : active : 38"),
+                         ok(6, 4),
+                         e2e::signal(4, "transmitter : active : " + channel),
+                         e2e::signal(4, "receiver : active : " + channel)};
+          expected.push_back(k.taker == createdDestroyed ? ok(7, 3)
+                             : k.taker == destroyedCreated ? ok(4, 2)
+                                                           : aborted(2, 9));
+          EXPECT_EQ(heard, expected);
+          std::ofstream(sysroot::path(k.program) + ".go").flush();
+          EXPECT_TRUE(logged("awaited go", 1)) << "the new program has ended";
+        }
         tree = {seen(receiver)};
         stopped = std::chrono::steady_clock::now();
-        EXPECT_EQ(c.exchange(cmd(8, 4, "destroy : NULL")), Lines{ok(8, 4)});
+        c.send(cmd(8, 4, "destroy : NULL"));
+        EXPECT_EQ(c.next(), ok(8, 4));
       } else if (k.destroy) {
         EXPECT_EQ(c.exchange(cmd(4, 2, "destroy : NULL")), Lines{ok(4, 2)});
       } else {
@@ -462,7 +504,7 @@ TEST_F(ModemEndToEnd, AFaxReceiverEndsWithItsSlot) {
         EXPECT_FALSE(e2e::waitFor(allEnded, grace - 1s)) << "killed before the grace period was over";
       }
       EXPECT_TRUE(e2e::allEndBy(tree, stopped + (k.killed ? grace + 1s : grace / 2)))
-          << standin::log(sysroot::fax_bin);
+          << standin::log(k.program);
       const std::string killed = "02:dsp-modem: fax receiver[" + std::to_string(receiver) + "]";
       EXPECT_EQ(e2e::count(daemon->err(), killed + ": 1 of the processes it started isn't terminated"),
                 k.killed ? 1u : 0u)

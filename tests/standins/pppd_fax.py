@@ -24,7 +24,8 @@ step a line:
   send HEX...                sends the octets as they are
   flood N HEX...             sends the octets N times over, in one go
   sleep MS                   waits MS milliseconds
-  await NAME                 waits until <own path>.NAME exists
+  await NAME                 waits until <own path>.NAME exists, then
+                             logs "awaited NAME"
   receive N                  reads N octets and logs them in hex
   exit CODE                  exits with the code
   kill SIGNAL                ends by the signal (a number)
@@ -132,6 +133,7 @@ def main():
         elif op == "await":
             while not os.path.exists(me + "." + args[0]):
                 time.sleep(0.01)
+            log("awaited " + args[0])
         elif op == "receive":
             want, got = int(args[0]), b""
             while len(got) < want:
