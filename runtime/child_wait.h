@@ -144,10 +144,11 @@ class ChildWaitService {
   // The same outside the loop's poll: whoever is about to signal a child
   // by its pid learns first of an end that has been reaped already.
   void Drain();
-  // Reads the records queued by the signal handler without calling the
-  // watchers, which the loop calls for them as usual (so that no owner is
-  // called back in the middle of its own work); the end listener hears of
-  // each end now.
+  // Reads the records queued by the signal handler, and records and reaps
+  // the children it found no room for, without calling the watchers,
+  // which the loop calls for them as usual (so that no owner is called
+  // back in the middle of its own work); the end listener hears of each
+  // end now.
   void Collect();
   // Told of every child's end as its record is read, before its watcher
   // is called (one listener: the child process registry's).

@@ -220,8 +220,11 @@ TEST_F(T38SoftSlots, NothingAProgramStartedOutlivesTheGracePeriodOfADestroyOrOfT
     if (k.taker != none && !pids) continue;
     const bool inBatch = k.taker >= pidInBatch;
     if (inBatch && !canHoldBehind()) continue;
+    // Rows that need a number taken within a window run again when it
+    // was missed.
+    const bool windowed = inBatch || k.taker == helperPidTaken;
     bool raced = false;
-    for (int round = 0; round < (inBatch ? rounds : 1) && !raced; ++round) {
+    for (int round = 0; round < (windowed ? rounds : 1) && !raced; ++round) {
       std::filesystem::remove_all(records());
       std::filesystem::create_directories(records());
       if (*k.told) tell(k.told, "");
@@ -389,7 +392,11 @@ TEST_F(T38SoftSlots, NothingAProgramStartedOutlivesTheGracePeriodOfADestroyOrOfT
         ASSERT_TRUE(e2e::waitFor([&] { return e2e::readFile(helperStat).empty(); }));
         impostor = pids->impostor(std::atoi(record(".child").c_str()), false, notes);
         ASSERT_GT(impostor, 0) << "the pid could not be had";
-        EXPECT_LT(std::chrono::steady_clock::now(), stopped + grace) << "the pid was taken after the deadline";
+        raced = std::chrono::steady_clock::now() < stopped + grace;
+        if (!raced) {
+          notExercised(impostor);
+          continue;
+        }
       }
       if (impostor > 0) {
         EXPECT_FALSE(e2e::waitFor([&] { return e2e::ended(impostor) || !e2e::readFile(notes).empty(); }, grace + 1s));
@@ -416,8 +423,10 @@ TEST_F(T38SoftSlots, NothingAProgramStartedOutlivesTheGracePeriodOfADestroyOrOfT
       daemon.reset();
       if (shared) pids = std::move(shared);
     }
-    if (inBatch && !raced) ADD_FAILURE() << "not exercised: the daemon handled the batch before the number was taken, "
-                                         << rounds << " rounds";
+    if (windowed && !raced)
+      ADD_FAILURE() << "not exercised: the number was not taken within its window (before the daemon handled the "
+                       "batch, or before the deadline), "
+                    << rounds << " rounds";
   }
   if (!noNamespace.empty()) GTEST_SKIP() << "no pid namespace here, for the impostors' rows: " << noNamespace;
 }

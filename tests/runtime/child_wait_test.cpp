@@ -8,15 +8,14 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <fstream>
 #include <iostream>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "platform/sysroot.h"
 #include "runtime/ipc_signal.h"
 #include "tests/child_records.h"
+#include "tests/e2e/process_scan.h"
 #include "tests/runtime/run_loop.h"
 #include "tests/deadline.h"
 #include "tests/stream_capture.h"
@@ -53,13 +52,6 @@ class ChildWaitTest : public testing::Test {
   }
   // Reaped (by the handler): the pid no longer names even a zombie.
   static bool gone(pid_t pid) { return ::kill(pid, 0) != 0 && errno == ESRCH; }
-  static bool zombie(pid_t pid) {
-    std::ifstream stat(std::string(sysroot::proc_dir) + "/" + std::to_string(pid) + "/stat");
-    std::string line;
-    std::getline(stat, line);
-    const std::size_t close = line.rfind(')');
-    return close != std::string::npos && line.compare(close, 4, ") Z ") == 0;
-  }
 
   testkit::StreamCapture log_{std::clog};
 };
@@ -162,12 +154,12 @@ TEST_F(ChildWaitTest, MoreEndsThanThePairHoldsAreEachDeliveredOnceTheLoopReads) 
   }
   watched.wait.Attach(last);
   ::close(release[1]);
-  ASSERT_TRUE(testkit::waitFor(
-      [&] { return std::all_of(others.begin(), others.end(), [](pid_t p) { return gone(p) || zombie(p); }); }));
+  ASSERT_TRUE(testkit::waitFor([&] { return std::all_of(others.begin(), others.end(), e2e::ended); }));
   ::kill(last, SIGKILL);
-  ASSERT_TRUE(testkit::waitFor([&] { return zombie(last) || gone(last); }));
-  // The race ran: the pair was full when the last one ended.
-  EXPECT_TRUE(zombie(last)) << "reaped with " << room << " records in the pair";
+  ASSERT_TRUE(testkit::waitFor([&] { return e2e::ended(last); }));
+  // The race ran: the pair was full when the last one ended, which is
+  // still a zombie.
+  EXPECT_FALSE(gone(last)) << "reaped with " << room << " records in the pair";
 
   ASSERT_TRUE(runLoopUntil([&] { return !watched.statuses.empty(); })) << "the watched end is lost";
   EXPECT_EQ(watched.statuses, std::vector<int>{SIGKILL});
