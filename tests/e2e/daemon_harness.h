@@ -90,7 +90,10 @@ class Daemon {
 
   pid_t pid() const { return pid_; }
   bool running() const { return pid_ > 0 && !exited_; }
-  void signal(int sig) const { ::kill(pid_, sig); }
+  // Only until it has been waited for: its pid may be another's then.
+  void signal(int sig) const {
+    if (running()) ::kill(pid_, sig);
+  }
   std::string out() const { return readFile(out_); }
   std::string err() const { return readFile(err_); }
 

@@ -17,6 +17,7 @@
 #include "platform/sysroot.h"
 #include "tests/e2e/daemon_harness.h"
 #include "tests/e2e/lgcp_controller.h"
+#include "tests/e2e/process_scan.h"
 #include "tests/runtime/busybox_syslogd.h"
 #include "tests/runtime/syslog_receiver.h"
 #include "tests/runtime/test_process.h"
@@ -29,9 +30,9 @@ using Datagram = std::vector<std::string>;
 // Ends the detached daemon if a failed test left it running.
 struct KillOnExit {
   ~KillOnExit() {
-    if (pid > 0 && testproc::Alive(pid)) ::kill(pid, SIGKILL);
+    if (!e2e::ended(daemon)) e2e::kill(daemon, SIGKILL);
   }
-  pid_t pid = -1;
+  e2e::Process daemon;
 };
 
 void WriteConfig(const e2e::Root& root, const std::string& text) {
@@ -41,21 +42,21 @@ void WriteConfig(const e2e::Root& root, const std::string& text) {
 
 // Starts korvend-sim -D with the terminal's streams in files under the root;
 // returns the daemon's process id (from its pid file), or -1.
-pid_t StartDaemon(const e2e::Root& root, int port) {
+e2e::Process StartDaemon(const e2e::Root& root, int port) {
   const pid_t starter = testproc::Spawn(
       testproc::With(testproc::BuildProgram("runtime/main/korvend-sim"), {"-D", "--port", std::to_string(port)}),
       {"KORVEND_ROOT=" + root.dir()}, root.dir() + "/terminal.out", root.dir() + "/terminal.err");
-  if (starter <= 0) return -1;
+  if (starter <= 0) return {};
   const int status = testproc::WaitExit(starter);
-  if (status == -1 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1;
+  if (status == -1 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return {};
   const std::string pidFile = root.path(std::string(sysroot::run_dir) + "server.pid");
   std::string pid;
   if (!testproc::WaitFor([&] {
         pid = e2e::readFile(pidFile);
         return !pid.empty() && pid.find_first_not_of("0123456789") == std::string::npos;
       }))
-    return -1;
-  return static_cast<pid_t>(std::stol(pid));
+    return {};
+  return e2e::capture(static_cast<pid_t>(std::stol(pid)));
 }
 
 // The datagrams (records with masked stamps) that hold any of `mine`, until
@@ -120,8 +121,8 @@ TEST(DaemonModeE2E, StreamsBecomeDaemonRecordsAndSurviveALogDaemonRestart) {
   ASSERT_TRUE(rx->ok());
   const int port = e2e::freePort();
   KillOnExit guard;
-  guard.pid = StartDaemon(root, port);
-  ASSERT_GT(guard.pid, 0) << e2e::readFile(root.dir() + "/terminal.err");
+  guard.daemon = StartDaemon(root, port);
+  ASSERT_GT(guard.daemon.start, 0u) << e2e::readFile(root.dir() + "/terminal.err");
   // Before the detach the log stream is the terminal's too: the echo
   // canceller scan and the matrix report there.
   EXPECT_EQ(e2e::readFile(root.dir() + "/terminal.err"),
@@ -166,7 +167,7 @@ TEST(DaemonModeE2E, StreamsBecomeDaemonRecordsAndSurviveALogDaemonRestart) {
 
   // An error line of the daemon's own is daemon.err.
   std::filesystem::remove_all(root.parent(sysroot::status_dump));
-  ASSERT_EQ(::kill(guard.pid, SIGUSR2), 0);
+  ASSERT_TRUE(e2e::kill(guard.daemon, SIGUSR2));
   got = Until(*rx, {"<27>" + kTag + "dump status error"});
   ASSERT_EQ(got.size(), 1u) << testing::PrintToString(got);
   EXPECT_EQ(got[0], Datagram{"<27>" + kTag + "dump status error"});
@@ -214,14 +215,14 @@ TEST(DaemonModeE2E, StreamsBecomeDaemonRecordsAndSurviveALogDaemonRestart) {
   EXPECT_EQ(got[0], back);
   EXPECT_TRUE(ProgramHeard(*rx)) << "the program's lines after the gap";
 
-  ASSERT_EQ(::kill(guard.pid, SIGTERM), 0);
+  ASSERT_TRUE(e2e::kill(guard.daemon, SIGTERM));
   got = Until(*rx, {"<31>" + kTag + "Mux: terminating..."});
   EXPECT_FALSE(got.empty());
   // The line chips are switched off on the way out, with a line each: the
   // log daemon keeps reading them.
   EXPECT_TRUE(testproc::WaitFor([&] {
     while (!rx->empty()) rx->receive(d);
-    return !testproc::Alive(guard.pid);
+    return e2e::ended(guard.daemon);
   }));
   EXPECT_FALSE(e2e::exists(root.path(std::string(sysroot::run_dir) + "server.pid")));
 }
@@ -242,8 +243,8 @@ TEST(DaemonModeE2E, WithoutALogDaemonProgramsRunAndOneComingOrRestartingIsFoundW
   ASSERT_EQ(::chmod(root.path(sysroot::t38).c_str(), 0755), 0);
   const int port = e2e::freePort();
   KillOnExit guard;
-  guard.pid = StartDaemon(root, port);
-  ASSERT_GT(guard.pid, 0) << e2e::readFile(root.dir() + "/terminal.err");
+  guard.daemon = StartDaemon(root, port);
+  ASSERT_GT(guard.daemon.start, 0u) << e2e::readFile(root.dir() + "/terminal.err");
   e2e::Controller c;
   ASSERT_TRUE(c.connect(port));
   const auto create = [](int seq, int slot, const std::string& args) {
@@ -262,7 +263,7 @@ TEST(DaemonModeE2E, WithoutALogDaemonProgramsRunAndOneComingOrRestartingIsFoundW
   // seconds descriptor 1 is the socket again, with no record of the
   // daemon's own sent, and a program started then is heard.
   char fds[64];
-  std::snprintf(fds, sizeof fds, sysroot::proc_fd_format, static_cast<int>(guard.pid));
+  std::snprintf(fds, sizeof fds, sysroot::proc_fd_format, static_cast<int>(guard.daemon.pid));
   const std::string fd1 = std::string(fds) + "/1";
   const auto socketOnFd1 = [&] {
     struct stat st;
@@ -289,11 +290,11 @@ TEST(DaemonModeE2E, WithoutALogDaemonProgramsRunAndOneComingOrRestartingIsFoundW
   EXPECT_TRUE(ProgramHeard(*rx, std::chrono::steady_clock::now() + std::chrono::seconds(2), &records));
   EXPECT_EQ(records, 0);
 
-  ASSERT_EQ(::kill(guard.pid, SIGTERM), 0);
+  ASSERT_TRUE(e2e::kill(guard.daemon, SIGTERM));
   std::string d;
   EXPECT_TRUE(testproc::WaitFor([&] {
     while (!rx->empty()) rx->receive(d);
-    return !testproc::Alive(guard.pid);
+    return e2e::ended(guard.daemon);
   }));
 }
 
@@ -304,8 +305,8 @@ TEST(DaemonModeE2E, BusyboxSyslogdFilesTheRecordsByFacilityAndSeverity) {
   if (!syslogd->whyNot().empty()) GTEST_SKIP() << syslogd->whyNot();
   const int port = e2e::freePort();
   KillOnExit guard;
-  guard.pid = StartDaemon(root, port);
-  ASSERT_GT(guard.pid, 0) << e2e::readFile(root.dir() + "/terminal.err");
+  guard.daemon = StartDaemon(root, port);
+  ASSERT_GT(guard.daemon.start, 0u) << e2e::readFile(root.dir() + "/terminal.err");
 
   std::string text;
   auto logged = [&](const std::string& line) {
@@ -333,8 +334,8 @@ TEST(DaemonModeE2E, BusyboxSyslogdFilesTheRecordsByFacilityAndSeverity) {
   EXPECT_NE(text.find(" daemon.notice korvend-T250428-2012: after-restart\n", text.rfind("syslogd started")),
             std::string::npos)
       << text;
-  ::kill(guard.pid, SIGTERM);
-  EXPECT_TRUE(testproc::WaitFor([&] { return !testproc::Alive(guard.pid); }));
+  e2e::kill(guard.daemon, SIGTERM);
+  EXPECT_TRUE(testproc::WaitFor([&] { return e2e::ended(guard.daemon); }));
 }
 
 }  // namespace

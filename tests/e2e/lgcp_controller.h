@@ -25,6 +25,7 @@
 
 #include "asn1/modules/LGCP.h"
 #include "tests/e2e/daemon_harness.h"
+#include "tests/e2e/process_scan.h"
 #include "tests/e2e/raw_client.h"
 #include "tests/pid_namespace.h"
 
@@ -269,23 +270,22 @@ class ControllerTest : public ::testing::Test {
   // impostor in the pid namespace (Taker::pid, or Taker::group: the id of
   // its group) noting the signals it gets in notes
   // (PidNamespace::impostor), or by the daemon's next program
-  // (Taker::program). Returns the impostor as the test sees it (-1: none),
+  // (Taker::program). Returns the impostor as the test sees it (none: no process),
   // in got what came up to `answer` but the pings' answers, and in raced
   // whether the number was taken while only those answers had come: the
   // daemon had not handled the tail yet.
-  pid_t behindALongBatch(const Lines& tail, const std::string& answer, pid_t program, Taker taker,
-                         const std::string& notes, Lines& got, bool& raced) {
+  Process behindALongBatch(const Lines& tail, const std::string& answer, pid_t program, Taker taker,
+                           const std::string& notes, Lines& got, bool& raced) {
     const std::string ping = "{ seq 64999, pdu command : ping : NULL }";
     const std::string pong = "{ seq 64999, pdu response : success : NULL }";
     std::size_t room = 40000;
     for (const std::string& t : tail) room -= Controller::octets(t);
     Lines batch(room / Controller::octets(ping), ping);
     batch.insert(batch.end(), tail.begin(), tail.end());
-    const pid_t host = seen(program);
-    const std::string stat = std::string(sysroot::proc_dir) + "/" + std::to_string(host) + "/stat";
+    const Process host = capture(seen(program));
     Lines early;
     bool taken = false;
-    pid_t impostor = -1;
+    Process impostor;
     {
       const Behind behind(daemon->pid());
       // Stopped, so that the daemon reads the whole batch at once when it
@@ -296,21 +296,18 @@ class ControllerTest : public ::testing::Test {
       daemon->signal(SIGCONT);
       early.push_back(c.next());
       daemon->signal(SIGSTOP);
-      ::kill(host, SIGKILL);
-      waitFor([&] {
-        const std::string line = readFile(stat);
-        return line.empty() || line.find(") Z ") != std::string::npos;
-      });
+      kill(host, SIGKILL);
+      waitFor([&] { return ended(host); });
       // Going on, it runs its SIGCHLD handler first, which reaps the
       // program, and is stopped as soon as the test wakes.
       daemon->signal(SIGCONT);
-      testkit::until([&] { return readFile(stat).empty(); }, std::chrono::seconds(10),
+      testkit::until([&] { return gone(host); }, std::chrono::seconds(10),
                      [] { std::this_thread::sleep_for(std::chrono::milliseconds(1)); });
       daemon->signal(SIGSTOP);
       if (taker == Taker::program)
         taken = pids && pids->handNext(program);
       else
-        taken = (impostor = pids ? pids->impostor(program, taker == Taker::group, notes) : -1) > 0;
+        taken = (impostor = capture(pids ? pids->impostor(program, taker == Taker::group, notes) : -1)).start != 0;
     }
     for (std::string m; !(m = c.next(std::chrono::milliseconds(0))).empty();) early.push_back(m);
     early.erase(std::remove(early.begin(), early.end(), pong), early.end());
@@ -325,8 +322,8 @@ class ControllerTest : public ::testing::Test {
     return impostor;
   }
   // The round has not run the race: its daemon goes, with the impostor.
-  void notExercised(pid_t impostor) {
-    if (impostor > 0) ::kill(impostor, SIGKILL);
+  void notExercised(const Process& impostor) {
+    kill(impostor, SIGKILL);
     daemon->signal(SIGTERM);
     EXPECT_EQ(daemon->exitCode(), 0) << daemon->err();
     daemon.reset();

@@ -50,12 +50,16 @@ int pidOf(const char* program) {
   const std::size_t at = log.find("start pid=");
   return at == std::string::npos ? -1 : std::atoi(log.c_str() + at + 10);
 }
-bool gone(int pid) { return pid > 0 && ::kill(pid, 0) != 0; }
 // Every "pid=N" of a text.
 std::vector<int> pidsIn(const std::string& text) {
   std::vector<int> out;
   for (std::size_t at = text.find("pid="); at != std::string::npos; at = text.find("pid=", at + 4))
     out.push_back(std::atoi(text.c_str() + at + 4));
+  return out;
+}
+std::vector<e2e::Process> captured(const std::vector<int>& pids) {
+  std::vector<e2e::Process> out;
+  for (int p : pids) out.push_back(e2e::capture(p));
   return out;
 }
 
@@ -122,11 +126,13 @@ TEST_F(ModemEndToEnd, ADialInIsSetUpAuthenticatedAccountedAndDestroyedPastAPppDa
   EXPECT_EQ(c.next(), acct(2, 1, 2, 5));
 
   // The destroy waits for the PPP daemon, which does not end on SIGHUP.
+  const e2e::Process pppd = e2e::capture(pidOf(sysroot::pppd));
+  ASSERT_NE(pppd.start, 0u) << "the stand-in does not run";
   c.send(cmd(9, 2, "destroy : NULL"));
   ASSERT_TRUE(logged(sysroot::pppd, "hup ignored"));
   EXPECT_EQ(c.next(4s), "");
   EXPECT_EQ(c.next(6s), ok(9, 2));
-  EXPECT_TRUE(e2e::waitFor([&] { return gone(pidOf(sysroot::pppd)); })) << "the stand-in still runs";
+  EXPECT_TRUE(e2e::waitFor([&] { return e2e::gone(pppd); })) << "the stand-in still runs";
   EXPECT_NE(daemon->err().find("02:dsp-modem: pppd terminate timeout!\n"), std::string::npos) << daemon->err();
 }
 
@@ -166,8 +172,8 @@ TEST_F(ModemEndToEnd, EveryShapeOfProgramAuthenticatesAndNothingOfItOutlivesTheS
     EXPECT_TRUE(said("no modem's program holds port " + std::to_string(eve.localPort()) + ", closing.\n"));
 
     const std::vector<int> started = pidsIn(daemon->out() + daemon->err());
-    std::vector<int> tree = pidsIn(standin::log(logged));
-    tree.push_back(started.back());  // the program itself, as the daemon started it
+    std::vector<e2e::Process> tree = captured(pidsIn(standin::log(logged)));
+    tree.push_back(e2e::capture(started.back()));  // the program itself, as the daemon started it
     c.send(cmd(++seq, 2, "destroy : NULL"));
     EXPECT_EQ(c.next(6s), ok(seq, 2));
     EXPECT_TRUE(e2e::waitFor([&] { return std::all_of(tree.begin(), tree.end(), e2e::ended); },
@@ -181,8 +187,8 @@ TEST_F(ModemEndToEnd, EveryShapeOfProgramAuthenticatesAndNothingOfItOutlivesTheS
   ASSERT_TRUE(standin::install(program, std::string(shapes[4].steps) + "auth dan pw\n"));
   dial(2, "{ cid \"1\", cdid \"\", execfile \"" + program + "\" }");
   EXPECT_EQ(c.next(10s), auth(2, "dan", "pw")) << daemon->err();
-  std::vector<int> tree = pidsIn(standin::log(program));
-  tree.push_back(pidsIn(daemon->out() + daemon->err()).back());
+  std::vector<e2e::Process> tree = captured(pidsIn(standin::log(program)));
+  tree.push_back(e2e::capture(pidsIn(daemon->out() + daemon->err()).back()));
   daemon->signal(SIGTERM);
   EXPECT_EQ(daemon->exitCode(grace + 5s), 0) << daemon->err();
   EXPECT_TRUE(e2e::waitFor([&] { return std::all_of(tree.begin(), tree.end(), e2e::ended); }, 3s))
@@ -288,11 +294,13 @@ TEST_F(ModemEndToEnd, AnAuthRecordAfterTheControllerTookAReleasingModemFindsNoSl
   start();
   dial(2, "{ cid \"1\", cdid \"\" }");
   EXPECT_EQ(c.next(10s), auth(2, "ann", "pw"));
+  const e2e::Process pppd = e2e::capture(pidOf(sysroot::pppd));
+  ASSERT_NE(pppd.start, 0u) << "the stand-in does not run";
   c.send(cmd(4, 2, "destroy : NULL"));
   ASSERT_TRUE(logged(sysroot::pppd, "hup ignored"));
   c.close();
   ASSERT_TRUE(said("02:dsp-modem: pppd isn't terminated, killing ...\n"));
-  EXPECT_TRUE(e2e::waitFor([&] { return gone(pidOf(sysroot::pppd)); })) << "the stand-in still runs";
+  EXPECT_TRUE(e2e::waitFor([&] { return e2e::gone(pppd); })) << "the stand-in still runs";
   Plugin p;
   ASSERT_TRUE(p.connect(auth_port));
   ASSERT_TRUE(p.write(accounting(0, 1, 2, 3)));
@@ -409,10 +417,10 @@ TEST_F(ModemEndToEnd, AFaxReceiverEndsWithItsSlot) {
           return e2e::count(log, line) >= times && log.back() == '\n';
         });
       };
-      std::vector<int> tree;
+      std::vector<e2e::Process> tree;
       if (ends) {
         ASSERT_TRUE(logged(*k.plan == 'e' ? "exit 3" : "forked pid=", 1));
-        for (int p : pidsIn(standin::log(sysroot::fax_bin))) tree.push_back(seen(p));
+        for (int p : pidsIn(standin::log(sysroot::fax_bin))) tree.push_back(e2e::capture(seen(p)));
         // Reaped (what it left is the daemon's child now, not a sign).
         ASSERT_TRUE(e2e::waitFor([&] { return seen(receiver) < 0; }));
         // Its end has been read: the stop finds it ended.
@@ -424,15 +432,15 @@ TEST_F(ModemEndToEnd, AFaxReceiverEndsWithItsSlot) {
       if (k.plan == forking) {
         // Then the helper starts a child and exits, and is reaped at once
         // (a zombie would still pass for it).
-        const std::string helperStat = std::string(sysroot::proc_dir) + "/" + std::to_string(tree.back()) + "/stat";
+        const e2e::Process helper = tree.back();
         std::ofstream(sysroot::path(sysroot::fax_bin) + ".go").flush();
         ASSERT_TRUE(logged("forked pid=", 2));
-        tree.push_back(seen(pidsIn(standin::log(sysroot::fax_bin)).back()));
-        EXPECT_TRUE(e2e::waitFor([&] { return e2e::readFile(helperStat).empty(); }, 2s)) << "the helper not reaped";
+        tree.push_back(e2e::capture(seen(pidsIn(standin::log(sysroot::fax_bin)).back())));
+        EXPECT_TRUE(e2e::waitFor([&] { return e2e::gone(helper); }, 2s)) << "the helper not reaped";
       }
       const std::string notes = root.dir() + "/impostor";
       std::filesystem::remove(notes);
-      pid_t impostor = k.taker == groupTaken ? pids->impostor(receiver, true, notes) : -1;
+      e2e::Process impostor = e2e::capture(k.taker == groupTaken ? pids->impostor(receiver, true, notes) : -1);
       auto stopped = std::chrono::steady_clock::now();
       if (k.taker == pidInBatch) {
         Lines got;
@@ -454,7 +462,7 @@ TEST_F(ModemEndToEnd, AFaxReceiverEndsWithItsSlot) {
         ASSERT_TRUE(logged("start pid=", 2)) << "the new program ended before it ran\n" << daemon->err();
         raced = raced && e2e::count(standin::log(k.program), "start pid=" + std::to_string(receiver) + "\n") == 2;
         if (!raced) {
-          notExercised(-1);
+          notExercised({});
           continue;
         }
         if (k.plan == awaiting) {
@@ -480,7 +488,7 @@ TEST_F(ModemEndToEnd, AFaxReceiverEndsWithItsSlot) {
           std::ofstream(sysroot::path(k.program) + ".go").flush();
           EXPECT_TRUE(logged("awaited go", 1)) << "the new program has ended";
         }
-        tree = {seen(receiver)};
+        tree = {e2e::capture(seen(receiver))};
         stopped = std::chrono::steady_clock::now();
         c.send(cmd(8, 4, "destroy : NULL"));
         EXPECT_EQ(c.next(), ok(8, 4));
@@ -492,10 +500,10 @@ TEST_F(ModemEndToEnd, AFaxReceiverEndsWithItsSlot) {
       }
       raced = true;
       if (k.taker == groupTaken || k.taker == pidInBatch) {
-        ASSERT_GT(impostor, 0) << "the receiver's pid could not be had";
+        ASSERT_GT(impostor.start, 0u) << "the receiver's pid could not be had";
         EXPECT_FALSE(e2e::waitFor([&] { return e2e::ended(impostor) || !e2e::readFile(notes).empty(); }, grace + 1s));
         EXPECT_EQ(e2e::readFile(notes), "") << "signals the impostor got";
-        ::kill(impostor, SIGKILL);
+        e2e::kill(impostor, SIGKILL);
       }
       const auto allEnded = [&] { return std::all_of(tree.begin(), tree.end(), e2e::ended); };
       // What ignores the stop has the whole grace period (after a destroy,

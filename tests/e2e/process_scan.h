@@ -1,14 +1,19 @@
 #pragma once
 // The processes a daemon has started, read from /proc as an operator
-// would: the pids whose parent is the daemon.
+// would: the pids whose parent is the daemon, each told apart from a later
+// process under its pid.
+#include <errno.h>
 #include <signal.h>
+#include <sys/syscall.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -17,44 +22,98 @@
 
 namespace e2e {
 
-inline std::vector<pid_t> childrenOf(pid_t parent) {
-  std::vector<pid_t> out;
+// A process as a test captured it: its pid and when it started (field 22 of
+// its stat file, in clock ticks after boot). The pid alone names whatever
+// process holds it now: once the captured one has been reaped, the machine
+// may give it to any other. Only what is still the captured process is ever
+// looked at or signalled as such.
+struct Process {
+  pid_t pid = -1;
+  unsigned long long start = 0;  // 0: no process held the pid when captured
+  bool operator==(const Process& o) const { return pid == o.pid && start == o.start; }
+};
+
+namespace detail {
+
+// What the stat file of the process under pid says now ({}: none is there).
+struct Stat {
+  char state = 0;
+  pid_t parent = 0;
+  unsigned long long start = 0;
+};
+inline Stat statOf(pid_t pid) {
+  if (pid <= 0) return {};
+  std::ifstream file(std::string(sysroot::proc_dir) + "/" + std::to_string(pid) + "/stat");
+  std::string line;
+  if (!std::getline(file, line)) return {};
+  // "pid (comm) state ppid ...": the command may hold spaces and ')'.
+  const std::size_t close = line.rfind(')');
+  if (close == std::string::npos) return {};
+  std::istringstream fields(line.substr(close + 1));
+  Stat out;
+  std::string skipped;
+  fields >> out.state >> out.parent;
+  for (int field = 5; field < 22; ++field) fields >> skipped;
+  if (!(fields >> out.start)) return {};
+  return out;
+}
+
+}  // namespace detail
+
+inline Process capture(pid_t pid) { return Process{pid, detail::statOf(pid).start}; }
+
+// The processes whose parent is `parent`, captured as they are found.
+inline std::vector<Process> childrenOf(pid_t parent) {
+  std::vector<Process> out;
   std::error_code ec;
   for (const auto& entry : std::filesystem::directory_iterator(sysroot::proc_dir, ec)) {
     const std::string name = entry.path().filename().string();
     if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-    std::ifstream stat(entry.path() / "stat");
-    std::string line;
-    if (!std::getline(stat, line)) continue;
-    // "pid (comm) state ppid ...": the command may hold spaces and ')'.
-    const std::size_t close = line.rfind(')');
-    if (close == std::string::npos || close + 4 > line.size()) continue;
-    const char* rest = line.c_str() + close + 4;  // past ") S "
-    if (std::strtol(rest, nullptr, 10) == parent) out.push_back(static_cast<pid_t>(std::atoi(name.c_str())));
+    const pid_t pid = static_cast<pid_t>(std::atoi(name.c_str()));
+    const detail::Stat stat = detail::statOf(pid);
+    if (stat.start != 0 && stat.parent == parent) out.push_back(Process{pid, stat.start});
   }
   return out;
 }
 
+// Reaped: the pid no longer names the captured process, not even as a
+// zombie.
+inline bool gone(const Process& p) {
+  const detail::Stat now = detail::statOf(p.pid);
+  return p.start == 0 || now.start != p.start;
+}
+
 // Gone, or a zombie that no one has reaped yet (a program's own children
 // are reaped by whoever adopts them).
-inline bool ended(pid_t pid) {
-  std::ifstream stat(std::string(sysroot::proc_dir) + "/" + std::to_string(pid) + "/stat");
-  std::string line;
-  if (!std::getline(stat, line)) return true;
-  const std::size_t close = line.rfind(')');
-  return close != std::string::npos && close + 2 < line.size() && (line[close + 2] == 'Z' || line[close + 2] == 'X');
+inline bool ended(const Process& p) {
+  const detail::Stat now = detail::statOf(p.pid);
+  return p.start == 0 || now.start != p.start || now.state == 'Z' || now.state == 'X';
+}
+
+// Sends sig to p while its pid still names it; whether it was sent. The
+// signal goes through a descriptor of the process opened before it is
+// checked, so that it cannot reach one that took the pid in between.
+inline bool kill(const Process& p, int sig) {
+  if (p.start == 0) return false;
+  const int fd = static_cast<int>(::syscall(SYS_pidfd_open, p.pid, 0));
+  if (fd < 0 && errno != ENOSYS) return false;
+  bool sent = false;
+  if (detail::statOf(p.pid).start == p.start)
+    sent = (fd >= 0 ? ::syscall(SYS_pidfd_send_signal, fd, sig, nullptr, 0) : ::kill(p.pid, sig)) == 0;
+  if (fd >= 0) ::close(fd);
+  return sent;
 }
 
 // Whether every process of tree has ended by `by`. What is left then is
 // killed, so that a failing test leaves nothing behind that ignores every
 // stop.
-inline bool allEndBy(const std::vector<pid_t>& tree, std::chrono::steady_clock::time_point by) {
+inline bool allEndBy(const std::vector<Process>& tree, std::chrono::steady_clock::time_point by) {
   const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(by - std::chrono::steady_clock::now());
   const bool over = testkit::waitFor([&] { return std::all_of(tree.begin(), tree.end(), ended); },
                                      std::max(left, std::chrono::milliseconds(0)));
   if (!over)
-    for (pid_t p : tree)
-      if (!ended(p)) ::kill(p, SIGKILL);
+    for (const Process& p : tree)
+      if (!ended(p)) kill(p, SIGKILL);
   return over;
 }
 

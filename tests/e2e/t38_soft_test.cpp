@@ -126,14 +126,14 @@ TEST_F(T38SoftSlots, AProgramIgnoringTheStopIsKilledAfterTheGracePeriod) {
   start();
   ASSERT_EQ(c.exchange(create(1, 7)).front(), ok(1, 7));
   ASSERT_TRUE(e2e::waitFor([&] { return !record(".argv").empty(); })) << daemon->err();
-  const std::vector<pid_t> children = e2e::childrenOf(daemon->pid());
+  const std::vector<e2e::Process> children = e2e::childrenOf(daemon->pid());
   ASSERT_EQ(children.size(), 1u);
   EXPECT_EQ(c.exchange(cmd(2, 7, "destroy : NULL")), Lines{ok(2, 7)});
   // Still there well inside the grace period: SIGTERM did not end it.
   EXPECT_FALSE(e2e::waitFor([&] { return nothingLeft(); }, 500ms));
   EXPECT_TRUE(e2e::waitFor([&] { return nothingLeft(); }, 5s)) << channelsInUse();
   const std::string line =
-      "07:t38 soft: t38 daemon[" + std::to_string(children[0]) + "] isn't terminated, killing ...\n";
+      "07:t38 soft: t38 daemon[" + std::to_string(children[0].pid) + "] isn't terminated, killing ...\n";
   EXPECT_EQ(e2e::count(daemon->err(), line), 1u) << daemon->err();
 }
 
@@ -244,7 +244,7 @@ TEST_F(T38SoftSlots, NothingAProgramStartedOutlivesTheGracePeriodOfADestroyOrOfT
       ASSERT_EQ(c.exchange(create(1, 7)).front(), ok(1, 7));
       ASSERT_TRUE(e2e::waitFor([&] { return !record(".argv").empty(); })) << daemon->err();
       const pid_t program = programPid();
-      std::vector<pid_t> tree;
+      std::vector<e2e::Process> tree;
       if (*k.exit) {
         EXPECT_EQ(c.next(), signal(7, "abort : 768"));
       } else {
@@ -253,17 +253,16 @@ TEST_F(T38SoftSlots, NothingAProgramStartedOutlivesTheGracePeriodOfADestroyOrOfT
       }
       if (*k.told && std::string(k.told) != "ignore-term") {
         ASSERT_TRUE(e2e::waitFor([&] { return !record(".child").empty(); }));
-        tree.push_back(seen(std::atoi(record(".child").c_str())));
+        tree.push_back(e2e::capture(seen(std::atoi(record(".child").c_str()))));
       }
-      const std::string helperStat =
-          std::string(sysroot::proc_dir) + "/" + std::to_string(tree.empty() ? 0 : tree.back()) + "/stat";
+      const e2e::Process helper = tree.empty() ? e2e::Process{} : tree.back();
       if (std::string(k.told) == "helper-forking-into-group") {
         // Its end has been read; then the helper starts a child and exits,
         // and is reaped at once (a zombie would still pass for it).
         tell("fork-now", "");
         ASSERT_TRUE(e2e::waitFor([&] { return !record(".grandchild").empty(); }));
-        tree.push_back(seen(std::atoi(record(".grandchild").c_str())));
-        EXPECT_TRUE(e2e::waitFor([&] { return e2e::readFile(helperStat).empty(); }, 2s)) << "the helper not reaped";
+        tree.push_back(e2e::capture(seen(std::atoi(record(".grandchild").c_str()))));
+        EXPECT_TRUE(e2e::waitFor([&] { return e2e::gone(helper); }, 2s)) << "the helper not reaped";
       }
       if (std::string(k.told) == "helper-leaving-group") {
         // Its end has been read; then the helper leaves the group, which
@@ -273,10 +272,10 @@ TEST_F(T38SoftSlots, NothingAProgramStartedOutlivesTheGracePeriodOfADestroyOrOfT
       }
       const std::string notes = root.dir() + "/impostor";
       std::filesystem::remove(notes);
-      pid_t impostor = -1;
+      e2e::Process impostor;
       if (k.taker == groupTaken) {
-        impostor = pids->impostor(program, true, notes);
-        ASSERT_GT(impostor, 0) << "the pid could not be had";
+        impostor = e2e::capture(pids->impostor(program, true, notes));
+        ASSERT_GT(impostor.start, 0u) << "the pid could not be had";
       }
       auto stopped = std::chrono::steady_clock::now();
       if (k.taker == pidInBatch || k.taker == groupInBatch) {
@@ -306,7 +305,7 @@ TEST_F(T38SoftSlots, NothingAProgramStartedOutlivesTheGracePeriodOfADestroyOrOfT
             << daemon->err();
         raced = raced && programPid() == program;
         if (!raced) {
-          notExercised(-1);
+          notExercised({});
           continue;
         }
         // The killed one's end goes to its own slot if it is still there,
@@ -325,7 +324,7 @@ TEST_F(T38SoftSlots, NothingAProgramStartedOutlivesTheGracePeriodOfADestroyOrOfT
                                : k.taker == destroyedCreated ? Lines{ok(2, 7), active[0], active[1]}
                                                              : Lines{ok(3, 8), active[0], active[1]};
         EXPECT_EQ(heard, expected);
-        tree = {seen(program)};
+        tree = {e2e::capture(seen(program))};
         // It reads what comes on its channel after the killed one's slot
         // has gone, so no stop reached it (one pending would end it first).
         ASSERT_EQ(e2e::simboardctl(root.dir(), "mcc inject " + channel + " 0A").status, 0);
@@ -343,7 +342,7 @@ TEST_F(T38SoftSlots, NothingAProgramStartedOutlivesTheGracePeriodOfADestroyOrOfT
                   (Lines{ok(3, 8), signal(8, "transmitter : active : 1025"), signal(8, "receiver : active : 1025")}));
         ASSERT_TRUE(e2e::waitFor([&] { return !record(".argv").empty(); })) << daemon->err();
         ASSERT_EQ(programPid(), program) << "the pid could not be had";
-        const pid_t fresh = seen(program);
+        const e2e::Process fresh = e2e::capture(seen(program));
         stopped = std::chrono::steady_clock::now();
         EXPECT_EQ(c.exchange(cmd(2, 7, "destroy : NULL")), Lines{ok(2, 7)});
         ASSERT_EQ(e2e::simboardctl(root.dir(), "mcc inject 1025 0A").status, 0);
@@ -359,23 +358,23 @@ TEST_F(T38SoftSlots, NothingAProgramStartedOutlivesTheGracePeriodOfADestroyOrOfT
         EXPECT_EQ(c.exchange(create(3, 8)).front(), ok(3, 8));
         ASSERT_TRUE(e2e::waitFor([&] { return !record(".argv").empty(); })) << daemon->err();
         const pid_t other = programPid();
-        std::vector<pid_t> ending = e2e::childrenOf(daemon->pid());
-        ending.erase(std::remove(ending.begin(), ending.end(), seen(other)), ending.end());
+        std::vector<e2e::Process> ending = e2e::childrenOf(daemon->pid());
+        const e2e::Process otherProgram = e2e::capture(seen(other));
+        ending.erase(std::remove(ending.begin(), ending.end(), otherProgram), ending.end());
         ASSERT_EQ(ending.size(), 2 * testkit::childRecordRoom());
         const std::string daemonStat = std::string(sysroot::proc_dir) + "/" + std::to_string(daemon->pid()) + "/stat";
         daemon->signal(SIGSTOP);
         ASSERT_TRUE(e2e::waitFor([&] { return e2e::readFile(daemonStat).find(") T ") != std::string::npos; }));
-        for (pid_t o : ending) ::kill(o, SIGUSR1);
-        ending.push_back(seen(other));
-        ::kill(ending.back(), SIGKILL);
+        for (const e2e::Process& o : ending) e2e::kill(o, SIGUSR1);
+        ending.push_back(otherProgram);
+        e2e::kill(otherProgram, SIGKILL);
         const bool together = e2e::waitFor([&] { return std::all_of(ending.begin(), ending.end(), e2e::ended); });
         daemon->signal(SIGCONT);
         ASSERT_TRUE(together) << "not all ended while the daemon was held";
         EXPECT_EQ(c.next(), signal(8, "abort : 9"));
-        const std::string otherStat = std::string(sysroot::proc_dir) + "/" + std::to_string(ending.back()) + "/stat";
-        ASSERT_TRUE(e2e::waitFor([&] { return e2e::readFile(otherStat).empty(); })) << "never reaped";
-        impostor = pids->impostor(other, false, notes);
-        ASSERT_GT(impostor, 0) << "the pid could not be had";
+        ASSERT_TRUE(e2e::waitFor([&] { return e2e::gone(otherProgram); })) << "never reaped";
+        impostor = e2e::capture(pids->impostor(other, false, notes));
+        ASSERT_GT(impostor.start, 0u) << "the pid could not be had";
         EXPECT_EQ(c.exchange(cmd(4, 8, "destroy : NULL")), Lines{ok(4, 8)});
         EXPECT_EQ(c.exchange(cmd(2, 7, "destroy : NULL")), Lines{ok(2, 7)});
       } else if (k.destroy) {
@@ -388,20 +387,20 @@ TEST_F(T38SoftSlots, NothingAProgramStartedOutlivesTheGracePeriodOfADestroyOrOfT
       if (k.taker == helperPidTaken) {
         // The helper it left, told to stop, goes before the deadline, and
         // its pid is taken.
-        ::kill(tree.back(), SIGKILL);
-        ASSERT_TRUE(e2e::waitFor([&] { return e2e::readFile(helperStat).empty(); }));
-        impostor = pids->impostor(std::atoi(record(".child").c_str()), false, notes);
-        ASSERT_GT(impostor, 0) << "the pid could not be had";
+        e2e::kill(helper, SIGKILL);
+        ASSERT_TRUE(e2e::waitFor([&] { return e2e::gone(helper); }));
+        impostor = e2e::capture(pids->impostor(std::atoi(record(".child").c_str()), false, notes));
+        ASSERT_GT(impostor.start, 0u) << "the pid could not be had";
         raced = std::chrono::steady_clock::now() < stopped + grace;
         if (!raced) {
           notExercised(impostor);
           continue;
         }
       }
-      if (impostor > 0) {
+      if (impostor.start != 0) {
         EXPECT_FALSE(e2e::waitFor([&] { return e2e::ended(impostor) || !e2e::readFile(notes).empty(); }, grace + 1s));
         EXPECT_EQ(e2e::readFile(notes), "") << "signals the impostor got";
-        ::kill(impostor, SIGKILL);
+        e2e::kill(impostor, SIGKILL);
       }
       // Gone on the stop, or killed after the grace period.
       EXPECT_TRUE(e2e::allEndBy(tree, stopped + (k.killed ? grace + 1s : grace / 2)));

@@ -13,6 +13,7 @@
 #include "runtime/ipc_signal.h"
 #include "runtime/test_clock.h"
 #include "tests/deadline.h"
+#include "tests/e2e/process_scan.h"
 #include "tests/runtime/run_loop.h"
 #include "tests/stream_capture.h"
 
@@ -110,7 +111,6 @@ class AbandonTest : public testing::Test {
     }
     return pid;
   }
-  static bool gone(pid_t pid) { return ::kill(pid, 0) != 0 && errno == ESRCH; }
 
   testkit::StreamCapture err_{std::cerr};
   testkit::StreamCapture log_{std::clog};
@@ -119,10 +119,11 @@ class AbandonTest : public testing::Test {
 TEST_F(AbandonTest, AChildEndingOnTheStopIsForgottenWithoutAKill) {
   const pid_t pid = spawn(false);
   ASSERT_GT(pid, 0);
+  const e2e::Process child = e2e::capture(pid);
   ChildProcess::Abandon(pid, SIGTERM, 60000, "probe");
   EXPECT_EQ(ChildProcess::abandoned(), 1u);
   ASSERT_TRUE(runLoopUntil([] { return ChildProcess::abandoned() == 0; }));
-  EXPECT_TRUE(gone(pid));
+  EXPECT_TRUE(e2e::gone(child));
   EXPECT_EQ(err_.str(), "");
 }
 
@@ -137,6 +138,7 @@ TEST_F(AbandonTest, AChildIgnoringTheStopIsKilledAtTheDeadlineWithOneLine) {
     for (;;) ::pause();
   }
   ASSERT_GT(pid, 0);
+  const e2e::Process child = e2e::capture(pid);
   char c;
   ASSERT_EQ(::read(ready[0], &c, 1), 1);
   ::close(ready[0]);
@@ -145,12 +147,12 @@ TEST_F(AbandonTest, AChildIgnoringTheStopIsKilledAtTheDeadlineWithOneLine) {
   Mux::TestClock clock(1000);
   ChildProcess::Abandon(pid, SIGTERM, 2000, "probe");
   clock.advance(1999);
-  EXPECT_FALSE(gone(pid));
+  EXPECT_FALSE(e2e::gone(child));
   EXPECT_EQ(err_.str(), "");
   clock.advance(1);
   EXPECT_EQ(err_.str(), "probe[" + std::to_string(pid) + "] isn't terminated, killing ...\n");
   EXPECT_EQ(ChildProcess::abandoned(), 0u);
-  EXPECT_TRUE(testkit::waitFor([&] { return gone(pid); }));
+  EXPECT_TRUE(testkit::waitFor([&] { return e2e::gone(child); }));
 }
 
 // A child whose end has been reaped but not yet read when the deadline
@@ -158,10 +160,11 @@ TEST_F(AbandonTest, AChildIgnoringTheStopIsKilledAtTheDeadlineWithOneLine) {
 TEST_F(AbandonTest, AnEndNotYetReadAtTheDeadlineIsReadFirstAndNothingIsKilled) {
   const pid_t pid = spawn(false);
   ASSERT_GT(pid, 0);
+  const e2e::Process child = e2e::capture(pid);
   Mux::TestClock clock(1000);
   ChildProcess::Abandon(pid, SIGTERM, 50, "probe");
   // Reaped by the handler; the loop has not read the record.
-  ASSERT_TRUE(testkit::waitFor([&] { return gone(pid); }));
+  ASSERT_TRUE(testkit::waitFor([&] { return e2e::gone(child); }));
   clock.advance(50);
   EXPECT_EQ(err_.str(), "");
   EXPECT_EQ(ChildProcess::abandoned(), 0u);

@@ -50,8 +50,6 @@ class ChildWaitTest : public testing::Test {
     ::kill(pid, sig);
     return pid;
   }
-  // Reaped (by the handler): the pid no longer names even a zombie.
-  static bool gone(pid_t pid) { return ::kill(pid, 0) != 0 && errno == ESRCH; }
 
   testkit::StreamCapture log_{std::clog};
 };
@@ -80,9 +78,12 @@ TEST_F(ChildWaitTest, ChildrenEndingBeforeTheLoopRunsAreEachReportedOnceWithThei
   killed.wait.Attach(b);
   const pid_t nobody = spawnExit(0);  // nobody waits for this one
   ASSERT_TRUE(a > 0 && b > 0 && nobody > 0);
+  const pid_t pids[] = {a, b, nobody};
+  std::vector<e2e::Process> children;
+  for (pid_t p : pids) children.push_back(e2e::capture(p));
 
   // All three are reaped by the signal handler before the loop reads.
-  ASSERT_TRUE(testkit::waitFor([&] { return gone(a) && gone(b) && gone(nobody); }));
+  ASSERT_TRUE(testkit::waitFor([&] { return std::all_of(children.begin(), children.end(), e2e::gone); }));
   // Collected ends reach their watchers from the loop, not before, though
   // nothing is left in the pair to wake it (a second collect in the same
   // pass finds only the record that wakes it), and never to a watcher
@@ -94,7 +95,6 @@ TEST_F(ChildWaitTest, ChildrenEndingBeforeTheLoopRunsAreEachReportedOnceWithThei
   ChildWaitService::Listen(nullptr);
   // One attached since under each pid: whichever end was read last, none
   // is theirs.
-  const pid_t pids[] = {a, b, nobody};
   Owner later[3];
   for (int i = 0; i < 3; ++i) later[i].wait.Attach(pids[i]);
   EXPECT_TRUE(exited.wait.ended());
@@ -134,7 +134,7 @@ TEST_F(ChildWaitTest, MoreEndsThanThePairHoldsAreEachDeliveredOnceTheLoopReads) 
   ASSERT_GT(room, 0u);
   int release[2];
   ASSERT_EQ(::pipe(release), 0);
-  std::vector<pid_t> others;
+  std::vector<e2e::Process> others;
   for (std::size_t i = 0; i < 2 * room; ++i) {
     const pid_t pid = ::fork();
     if (pid == 0) {
@@ -143,7 +143,7 @@ TEST_F(ChildWaitTest, MoreEndsThanThePairHoldsAreEachDeliveredOnceTheLoopReads) 
       ::_exit(::read(release[0], &c, 1) == 0 ? static_cast<int>(i % 256) : 255);
     }
     ASSERT_GT(pid, 0);
-    others.push_back(pid);
+    others.push_back(e2e::capture(pid));
   }
   ::close(release[0]);
   Owner watched;
@@ -152,14 +152,15 @@ TEST_F(ChildWaitTest, MoreEndsThanThePairHoldsAreEachDeliveredOnceTheLoopReads) 
     ::close(release[1]);
     for (;;) ::pause();
   }
+  const e2e::Process lastOne = e2e::capture(last);
   watched.wait.Attach(last);
   ::close(release[1]);
   ASSERT_TRUE(testkit::waitFor([&] { return std::all_of(others.begin(), others.end(), e2e::ended); }));
   ::kill(last, SIGKILL);
-  ASSERT_TRUE(testkit::waitFor([&] { return e2e::ended(last); }));
+  ASSERT_TRUE(testkit::waitFor([&] { return e2e::ended(lastOne); }));
   // The race ran: the pair was full when the last one ended, which is
   // still a zombie.
-  EXPECT_FALSE(gone(last)) << "reaped with " << room << " records in the pair";
+  EXPECT_FALSE(e2e::gone(lastOne)) << "reaped with " << room << " records in the pair";
 
   ASSERT_TRUE(runLoopUntil([&] { return !watched.statuses.empty(); })) << "the watched end is lost";
   EXPECT_EQ(watched.statuses, std::vector<int>{SIGKILL});
@@ -171,8 +172,8 @@ TEST_F(ChildWaitTest, MoreEndsThanThePairHoldsAreEachDeliveredOnceTheLoopReads) 
     return n;
   };
   for (std::size_t i = 0; i < others.size(); ++i) {
-    EXPECT_EQ(count(line(others[i], static_cast<int>(i % 256) << 8)), 1u) << others[i];
-    EXPECT_TRUE(gone(others[i])) << others[i];
+    EXPECT_EQ(count(line(others[i].pid, static_cast<int>(i % 256) << 8)), 1u) << others[i].pid;
+    EXPECT_TRUE(e2e::gone(others[i])) << others[i].pid;
   }
   EXPECT_EQ(count("terminate child process"), others.size() + 1);
 }
@@ -226,8 +227,8 @@ TEST_F(ChildWaitTest, SignalHandlerKeepsErrnoAndItsEndOfThePairIsNonBlocking) {
   EXPECT_TRUE(::fcntl(fd, F_GETFD) & FD_CLOEXEC);
   EXPECT_TRUE(::fcntl(ChildWaitService::childWaitService->event().fd().get(), F_GETFL) & O_NONBLOCK);
 
-  const pid_t a = spawnExit(0);
-  ASSERT_TRUE(testkit::waitFor([&] { return gone(a); }));
+  const e2e::Process a = e2e::capture(spawnExit(0));
+  ASSERT_TRUE(testkit::waitFor([&] { return e2e::gone(a); }));
   errno = EAGAIN;
   ChildWaitService::SigChldHandlerWrapper(SIGCHLD);  // waitpid ends with ECHILD
   EXPECT_EQ(errno, EAGAIN);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/sysroot.h"
+#include "tests/e2e/process_scan.h"
 #include "tests/runtime/busybox_syslogd.h"
 #include "tests/runtime/syslog_receiver.h"
 #include "tests/temp_root.h"
@@ -35,9 +36,9 @@ std::vector<std::vector<std::string>> Collect(testlog::Receiver& rx, const std::
 // Ends a detached probe that a failed test left waiting.
 struct KillOnExit {
   ~KillOnExit() {
-    if (pid > 0 && testproc::Alive(pid)) ::kill(pid, SIGKILL);
+    if (!e2e::ended(daemon)) e2e::kill(daemon, SIGKILL);
   }
-  pid_t pid = -1;
+  e2e::Process daemon;
 };
 
 TEST(DaemonMode, StreamsGoToTheSystemLogAndSurviveALogDaemonRestart) {
@@ -62,7 +63,7 @@ TEST(DaemonMode, StreamsGoToTheSystemLogAndSurviveALogDaemonRestart) {
   const std::string pidRecord = "<31>" + tag + "pid ";
   ASSERT_EQ(got[2][0].compare(0, pidRecord.size(), pidRecord), 0) << got[2][0];
   const pid_t daemonPid = std::stoi(got[2][0].substr(pidRecord.size()));
-  guard.pid = daemonPid;
+  guard.daemon = e2e::capture(daemonPid);
   EXPECT_NE(daemonPid, starter);
   // Descriptor 2 is the log socket itself: raw bytes, no record around them.
   EXPECT_EQ(got[3], std::vector<std::string>{"raw descriptor 2\n<unterminated>"});
@@ -71,12 +72,12 @@ TEST(DaemonMode, StreamsGoToTheSystemLogAndSurviveALogDaemonRestart) {
   rx.reset();
   rx = std::make_unique<testlog::Receiver>(root.path(sysroot::syslog_socket));
   ASSERT_TRUE(rx->ok());
-  ASSERT_EQ(::kill(daemonPid, SIGUSR1), 0);
+  ASSERT_TRUE(e2e::kill(guard.daemon, SIGUSR1));
   got = Collect(*rx, "<29>" + tag + "flushed at exit");
   ASSERT_EQ(got.size(), 2u);
   EXPECT_EQ(got[0], std::vector<std::string>{"<29>" + tag + "marker"});
   EXPECT_EQ(got[1], std::vector<std::string>{"<29>" + tag + "flushed at exit"});
-  EXPECT_TRUE(testproc::WaitFor([&] { return !testproc::Alive(daemonPid); }));
+  EXPECT_TRUE(testproc::WaitFor([&] { return e2e::ended(guard.daemon); }));
 }
 
 TEST(DaemonMode, LogFilesTakeAllThreeStreams) {
@@ -124,7 +125,7 @@ TEST(DaemonMode, BusyboxSyslogdReadsTheRecordsAsTheDaemonFacility) {
     text = testproc::ReadFile(messages);
     return text.find(pidLine) != std::string::npos;
   })) << text;
-  guard.pid = std::stoi(text.substr(text.find(pidLine) + pidLine.size()));
+  guard.daemon = e2e::capture(std::stoi(text.substr(text.find(pidLine) + pidLine.size())));
   // Several records of one datagram come out as lines of their own.
   EXPECT_NE(text.find(" daemon.err korvend-T250428-2012: abc\n"), std::string::npos) << text;
   const size_t line1 = text.find(" daemon.debug korvend-T250428-2012: line1\n");
@@ -139,7 +140,7 @@ TEST(DaemonMode, BusyboxSyslogdReadsTheRecordsAsTheDaemonFacility) {
   syslogd.reset();
   syslogd = std::make_unique<testlog::BusyboxSyslogd>(root.dir(), messages);
   ASSERT_EQ(syslogd->whyNot(), "");
-  ASSERT_EQ(::kill(guard.pid, SIGUSR1), 0);
+  ASSERT_TRUE(e2e::kill(guard.daemon, SIGUSR1));
   EXPECT_TRUE(testproc::WaitFor([&] {
     text = testproc::ReadFile(messages);
     return text.find(" daemon.notice korvend-T250428-2012: flushed at exit\n") != std::string::npos;

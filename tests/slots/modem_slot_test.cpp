@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/modem_records.h"
+#include "tests/e2e/process_scan.h"
 #include "tests/slots/modem_fixture.h"
 
 namespace {
@@ -86,7 +87,7 @@ TEST_F(ModemTest, ADestroyGivesAPppDaemonThatIgnoresHangUpFiveSecondsThenKillsIt
   ASSERT_TRUE(standin::install(sysroot::pppd, "ignore-hup\n"));
   connectModem(2, "{ cid \"1\", cdid \"\" }");
   ASSERT_TRUE(logged(sysroot::pppd, "ignoring hup"));
-  const int pid = factory->modem_slots().at(0)->child_pid();
+  const e2e::Process pppd = e2e::capture(factory->modem_slots().at(0)->child_pid());
   EXPECT_EQ(unanswered(cmd(4, 2, "destroy : NULL")), Lines{});
   EXPECT_EQ(answer(cmd(5, 2, "destroy : NULL")), slotstest::error(5, 2, "destroyInProgress"));
   ASSERT_TRUE(logged(sysroot::pppd, "hup ignored"));
@@ -94,7 +95,7 @@ TEST_F(ModemTest, ADestroyGivesAPppDaemonThatIgnoresHangUpFiveSecondsThenKillsIt
   EXPECT_EQ(drain(), Lines{});
   clock.advance(1);
   EXPECT_EQ(next(), success(4, 2));
-  EXPECT_TRUE(testkit::waitFor([&] { return ::kill(pid, 0) != 0; })) << "the stand-in still runs";
+  EXPECT_TRUE(testkit::waitFor([&] { return e2e::gone(pppd); })) << "the stand-in still runs";
   EXPECT_TRUE(contains(err(), "02:dsp-modem: pppd terminate timeout!\n02:dsp-modem: pppd isn't terminated, killing ...\n"))
       << err();
   EXPECT_EQ(at(2), nullptr);
@@ -194,6 +195,7 @@ TEST_F(ModemTest, AReleasingModemTakenWithTheControllerLeavesTheFactoryAndItsCon
   connectModem(2, "{ cid \"1\", cdid \"\" }");
   ASSERT_TRUE(logged(sysroot::pppd, "ignoring hup"));
   const int pid = factory->modem_slots().at(0)->child_pid();
+  const e2e::Process pppd = e2e::capture(pid);
   Plugin plugin;
   ASSERT_TRUE(plugin.connect(authPort));
   own(plugin, pid);
@@ -203,7 +205,7 @@ TEST_F(ModemTest, AReleasingModemTakenWithTheControllerLeavesTheFactoryAndItsCon
   disconnect();  // the release is cut short after a pause
   EXPECT_EQ(Slots::instance().slots(), std::vector<Slot*>{});
   EXPECT_EQ(factory->modem_slots(), std::vector<ModemSlot*>{});
-  EXPECT_TRUE(testkit::waitFor([&] { return ::kill(pid, 0) != 0; })) << "the stand-in still runs";
+  EXPECT_TRUE(testkit::waitFor([&] { return e2e::gone(pppd); })) << "the stand-in still runs";
   // Its plug-in's connection went with it: nothing more can name it.
   EXPECT_TRUE(plugin.awaitClose());
   EXPECT_TRUE(await([&] { return factory->clients() == 0; }));
