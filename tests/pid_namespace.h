@@ -17,6 +17,7 @@
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -127,6 +128,7 @@ class PidNamespace {
   pid_t impostor(pid_t nsPid, bool group, const std::string& notes) {
     int ready[2];
     if (nsPid < 2 || ::pipe(ready) != 0) return -1;
+    nextTick();
     const int out = ::open(notes.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     const std::string lastPid = proc("sys/kernel/ns_last_pid");
     const pid_t first = in([&] { return out >= 0 ? ::fork() : -1; });
@@ -155,6 +157,7 @@ class PidNamespace {
   // The next process made in the namespace (by anyone) gets pid nsPid,
   // if it is free then.
   bool handNext(pid_t nsPid) {
+    nextTick();
     const std::string lastPid = proc("sys/kernel/ns_last_pid");
     const pid_t writer = in([] { return ::fork(); });
     if (writer == 0) ::_exit(handOut(lastPid.c_str(), nsPid) ? 0 : 1);
@@ -168,6 +171,20 @@ class PidNamespace {
     if (ns_ >= 0 && ::fstat(ns_, &st) == 0) inode_ = "pid:[" + std::to_string(st.st_ino) + "]";
   }
   static std::string proc(const std::string& rest) { return std::string(sysroot::proc_dir) + "/" + rest; }
+  // Returns once the clock has moved on to its next tick. A process is
+  // told from a later one under its pid by its start time, in ticks: one
+  // handed the pid of a process that started in the same tick would pass
+  // for it (to the daemon as to the tests), which no pid that comes round
+  // again by itself can do.
+  static void nextTick() {
+    const long hz = ::sysconf(_SC_CLK_TCK);
+    const auto tick = [hz] {
+      timespec t;
+      ::clock_gettime(CLOCK_BOOTTIME, &t);
+      return static_cast<long long>(t.tv_sec) * hz + t.tv_nsec / (1000000000L / hz);
+    };
+    for (const long long now = tick(); tick() == now;) ::usleep(1000);
+  }
   // In a process of the namespace (the counter is the writer's own
   // namespace's): the next pid handed out is one more than the last.
   static bool handOut(const char* lastPid, pid_t nsPid) {
