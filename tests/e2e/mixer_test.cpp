@@ -59,7 +59,7 @@ class Lgcpctl {
   }
   ~Lgcpctl() {
     ::close(in_);
-    if (testproc::WaitExit(pid_) == -1) {
+    if (pid_ > 0 && testproc::WaitExit(pid_) == -1) {
       ::kill(pid_, SIGKILL);
       testproc::WaitExit(pid_);
     }
