@@ -264,6 +264,13 @@ class ControllerTest : public ::testing::Test {
       }
     passedOver_.emplace_back(why, "\"" + row + "\"");
   }
+  // Whether the daemon can be held behind the test here: when not, the
+  // row is passed over, saying why.
+  bool canHoldBehind(const std::string& row) {
+    const std::string why = Behind::cannot();
+    if (!why.empty()) passOver(why, row);
+    return why.empty();
+  }
   // At the end of such a test. The emulator's reasons first, which the
   // board's build expects.
   void skipIfPassedOver() {

@@ -224,10 +224,7 @@ TEST_F(T38SoftSlots, NothingAProgramStartedOutlivesTheGracePeriodOfADestroyOrOfT
       continue;
     }
     const bool inBatch = k.taker >= pidInBatch;
-    if (inBatch && !Behind::cannot().empty()) {
-      passOver(Behind::cannot(), row);
-      continue;
-    }
+    if (inBatch && !canHoldBehind(row)) continue;
     // Rows that need a number taken within a window run again when it
     // was missed.
     const bool windowed = inBatch || k.taker == helperPidTaken;
