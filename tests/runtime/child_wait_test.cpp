@@ -12,7 +12,9 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <memory>
 #include <random>
@@ -20,8 +22,10 @@
 #include <thread>
 #include <vector>
 
+#include "platform/sysroot.h"
 #include "runtime/ipc_signal.h"
 #include "tests/child_records.h"
+#include "tests/children.h"
 #include "tests/e2e/process_scan.h"
 #include "tests/runtime/run_loop.h"
 #include "tests/deadline.h"
@@ -29,49 +33,59 @@
 
 namespace child_wait_test {  // named: see "Unity builds" in tests/README.md
 
+std::vector<int>& toldPids() {
+  static std::vector<int> pids;
+  return pids;
+}
+
 // Activates the service for one test and puts everything back afterwards:
 // the handler reaps every child of the process while it is installed.
 class ChildWaitTest : public testing::Test {
  protected:
   void SetUp() override {
+    toldPids().clear();
     ChildWait::Activate();
     ASSERT_NE(ChildWaitService::childWaitService, nullptr);
     ASSERT_TRUE(ChildWaitService::childWaitService->writeEnd().valid());
   }
   void TearDown() override {
+    children_.end();
     ChildWaitService::Listen(nullptr);
     IPC::Signal::system(SIGCHLD);
     ChildWait::Cleanup();
     ChildWait::Initialize();
   }
 
-  static pid_t spawnExit(int code) {
-    const pid_t pid = ::fork();
-    if (pid == 0) ::_exit(code);
-    return pid;
+  e2e::Process spawnExit(int code) {
+    return children_.start([code] { return code; });
   }
-  static pid_t spawnKilled(int sig) {
-    const pid_t pid = ::fork();
-    if (pid == 0) {
+  // A child that waits for a signal, sent sig.
+  e2e::Process spawnKilled(int sig) {
+    const e2e::Process child = children_.start([] {
       for (;;) ::pause();
-    }
-    ::kill(pid, sig);
-    return pid;
+      return 0;
+    });
+    if (child.pid > 0) ::kill(child.pid, sig);
+    return child;
   }
-  // A shell that dumps core in dir, where core files are written with no
-  // limit on their size.
-  static pid_t spawnDumped(const std::string& dir) {
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-      const rlimit unlimited{RLIM_INFINITY, RLIM_INFINITY};
-      if (::setrlimit(RLIMIT_CORE, &unlimited) != 0 || ::chdir(dir.c_str()) != 0) ::_exit(1);
-      ::execlp("sh", "sh", "-c", "kill -QUIT $$", static_cast<char*>(nullptr));
-      ::_exit(127);
-    }
-    return pid;
+  // A shell that dumps core in dir, with SIGQUIT's default disposition
+  // whatever the test was started with, and the soft core limit at `core`.
+  static int dumpCore(const std::string& dir, rlim_t core) {
+    rlimit limit;
+    if (::getrlimit(RLIMIT_CORE, &limit) != 0) return 1;
+    limit.rlim_cur = core;
+    sigset_t quit;
+    ::sigemptyset(&quit);
+    ::sigaddset(&quit, SIGQUIT);
+    if (::setrlimit(RLIMIT_CORE, &limit) != 0 || ::chdir(dir.c_str()) != 0 || ::signal(SIGQUIT, SIG_DFL) == SIG_ERR ||
+        ::sigprocmask(SIG_UNBLOCK, &quit, nullptr) != 0)
+      return 1;
+    ::execlp("sh", "sh", "-c", "kill -QUIT $$", static_cast<char*>(nullptr));
+    return 127;
   }
 
   testkit::StreamCapture log_{std::clog};
+  testkit::Children children_;
 };
 
 struct Owner {
@@ -81,39 +95,98 @@ struct Owner {
   void OnExit(int status) { statuses.push_back(status); }
 };
 
-std::vector<int>& toldPids() {
-  static std::vector<int> pids;
-  return pids;
-}
-
 std::string line(pid_t pid, int status) {
   return "terminate child process, pid=" + std::to_string(pid) + " status=" + std::to_string(status) + "\n";
 }
 
+// A pipe whose ends are closed on every return.
+struct Pipe {
+  int fd[2] = {-1, -1};
+  Pipe() {
+    if (::pipe(fd) != 0) fd[0] = fd[1] = -1;
+  }
+  ~Pipe() {
+    close(0);
+    close(1);
+  }
+  void close(int end) {
+    if (fd[end] >= 0) ::close(fd[end]);
+    fd[end] = -1;
+  }
+};
+
+// A folder of its own for the test's core dumps, removed with them.
+struct CoreFolder {
+  std::string dir = (std::filesystem::temp_directory_path() / "kv-core.XXXXXX").string();
+  bool made = ::mkdtemp(dir.data()) != nullptr;
+  ~CoreFolder() {
+    std::error_code ec;
+    if (made) std::filesystem::remove_all(dir, ec);
+  }
+};
+
+// The soft core limit the dumping children take: the hard one, unless the
+// kernel hands dumps to a collector (a core_pattern that pipes): there the
+// dump is passed over rather than leave a crash record at every run, as a
+// limit of 1 makes the kernel drop it. Why in *passed.
+rlim_t coreLimit(std::string* passed) {
+  rlimit limit{0, 0};
+  ::getrlimit(RLIMIT_CORE, &limit);
+  std::ifstream pattern(std::string(sysroot::proc_dir) + "/" + "sys/kernel/core_pattern");
+  std::string first;
+  if (!std::getline(pattern, first) || first.rfind('|', 0) != 0) return limit.rlim_max;
+  *passed = "core_pattern hands dumps to a collector (\"" + first +
+            "\"): the dump is passed over rather than leave a crash record at every run";
+  return std::min<rlim_t>(1, limit.rlim_max);
+}
+
 TEST_F(ChildWaitTest, ChildrenEndingBeforeTheLoopRunsAreEachReportedOnceWithTheirOwnStatus) {
-  std::string cores = (std::filesystem::temp_directory_path() / "kv-core.XXXXXX").string();
-  ASSERT_NE(::mkdtemp(cores.data()), nullptr);
+  CoreFolder cores;
+  ASSERT_TRUE(cores.made) << std::strerror(errno);
+  const std::string rowDumps = cores.dir + "/row", ownDumps = cores.dir + "/own";
+  ASSERT_TRUE(std::filesystem::create_directory(rowDumps) && std::filesystem::create_directory(ownDumps));
+  std::string passedOver;
+  const rlim_t core = coreLimit(&passedOver);
+  // What the kernel gives for a child dumped that way, as its parent reaps
+  // it with waitpid: the status the loop must report. A child of the test
+  // reaps it, out of the handler's reach, and passes it on.
+  Pipe status;
+  ASSERT_GE(status.fd[0], 0) << std::strerror(errno);
+  const e2e::Process reaper = children_.start([&] {
+    status.close(0);
+    ::signal(SIGCHLD, SIG_DFL);  // not the loop's handler: this child reaps its own
+    const pid_t dumper = ::fork();
+    if (dumper == 0) ::_exit(dumpCore(ownDumps, core));
+    int st = 0;
+    if (dumper < 0 || ::waitpid(dumper, &st, 0) != dumper) return 1;
+    return ::write(status.fd[1], &st, sizeof st) == static_cast<ssize_t>(sizeof st) ? 0 : 1;
+  });
+  status.close(1);
+  int dump = -1;
+  const bool heard = reaper.pid > 0 && ::read(status.fd[0], &dump, sizeof dump) == static_cast<ssize_t>(sizeof dump);
+  ASSERT_GT(reaper.pid, 0) << children_.why();
+  ASSERT_TRUE(heard) << "no status of the dumped child: its fork was refused, or it could not be reaped";
+  ASSERT_TRUE(dump == SIGQUIT || dump == (SIGQUIT | WCOREFLAG)) << dump;
+  // Its end is read before the row's children start.
+  ASSERT_TRUE(runLoopUntil([&] { return log_.str().find(line(reaper.pid, 0)) != std::string::npos; })) << log_.str();
+
   Owner exited, killed, dumped;
-  const pid_t a = spawnExit(3);
-  exited.wait.Attach(a);
-  const pid_t b = spawnKilled(SIGKILL);
-  killed.wait.Attach(b);
-  const pid_t d = spawnDumped(cores);
-  dumped.wait.Attach(d);
-  const pid_t nobody = spawnExit(0);  // nobody waits for this one
-  ASSERT_TRUE(a > 0 && b > 0 && d > 0 && nobody > 0);
-  const pid_t pids[] = {a, b, d, nobody};
-  std::vector<e2e::Process> children;
-  for (pid_t p : pids) children.push_back(e2e::capture(p));
+  const e2e::Process a = spawnExit(3);
+  ASSERT_GT(a.pid, 0) << children_.why();
+  exited.wait.Attach(a.pid);
+  const e2e::Process b = spawnKilled(SIGKILL);
+  ASSERT_GT(b.pid, 0) << children_.why();
+  killed.wait.Attach(b.pid);
+  const e2e::Process d = children_.start([&] { return dumpCore(rowDumps, core); });
+  ASSERT_GT(d.pid, 0) << children_.why();
+  dumped.wait.Attach(d.pid);
+  const e2e::Process nobody = spawnExit(0);  // nobody waits for this one
+  ASSERT_GT(nobody.pid, 0) << children_.why();
+  const std::vector<e2e::Process> children{a, b, d, nobody};
+  const pid_t pids[] = {a.pid, b.pid, d.pid, nobody.pid};
 
   // All four are reaped by the signal handler before the loop reads.
   ASSERT_TRUE(testkit::waitFor([&] { return std::all_of(children.begin(), children.end(), e2e::gone); }));
-  // Where the kernel wrote the core, waitpid gives the signal with the
-  // core flag.
-  bool cored = false;
-  for (const auto& entry : std::filesystem::directory_iterator(cores))
-    cored = cored || entry.path().filename().string().rfind("core", 0) == 0;
-  std::filesystem::remove_all(cores);
   // Collected ends reach their watchers from the loop, not before, though
   // nothing is left in the pair to wake it (a second collect in the same
   // pass finds only the record that wakes it), and never to a watcher
@@ -133,7 +206,7 @@ TEST_F(ChildWaitTest, ChildrenEndingBeforeTheLoopRunsAreEachReportedOnceWithThei
   for (const Owner& l : later) EXPECT_FALSE(l.wait.ended()) << l.wait.pid();
   told.swap(toldPids());
   std::sort(told.begin(), told.end());
-  std::vector<int> all{a, b, d, nobody};
+  std::vector<int> all(std::begin(pids), std::end(pids));
   std::sort(all.begin(), all.end());
   EXPECT_EQ(told, all);
   EXPECT_TRUE(exited.statuses.empty() && killed.statuses.empty() && dumped.statuses.empty());
@@ -142,7 +215,6 @@ TEST_F(ChildWaitTest, ChildrenEndingBeforeTheLoopRunsAreEachReportedOnceWithThei
       [&] { return !exited.statuses.empty() && !killed.statuses.empty() && !dumped.statuses.empty(); }));
   EXPECT_EQ(exited.statuses, std::vector<int>{768});  // exit code 3
   EXPECT_EQ(killed.statuses, std::vector<int>{SIGKILL});
-  const int dump = cored ? SIGQUIT | WCOREFLAG : SIGQUIT;
   EXPECT_EQ(dumped.statuses, std::vector<int>{dump});
   for (const Owner& l : later) {
     EXPECT_TRUE(l.statuses.empty()) << l.wait.pid();
@@ -151,14 +223,18 @@ TEST_F(ChildWaitTest, ChildrenEndingBeforeTheLoopRunsAreEachReportedOnceWithThei
   EXPECT_FALSE(exited.wait.attached());
   EXPECT_FALSE(killed.wait.attached());
 
-  ASSERT_TRUE(runLoopUntil([&] { return log_.str().find(line(nobody, 0)) != std::string::npos; })) << log_.str();
+  ASSERT_TRUE(runLoopUntil([&] { return log_.str().find(line(nobody.pid, 0)) != std::string::npos; })) << log_.str();
   const std::string text = log_.str();
-  EXPECT_NE(text.find(line(a, 768)), std::string::npos) << text;
-  EXPECT_NE(text.find(line(b, SIGKILL)), std::string::npos) << text;
-  EXPECT_NE(text.find(line(d, dump)), std::string::npos) << text;
+  EXPECT_NE(text.find(line(a.pid, 768)), std::string::npos) << text;
+  EXPECT_NE(text.find(line(b.pid, SIGKILL)), std::string::npos) << text;
+  EXPECT_NE(text.find(line(d.pid, dump)), std::string::npos) << text;
   multiplexer.run_once(0);
   EXPECT_EQ(exited.statuses.size() + killed.statuses.size() + dumped.statuses.size(), 3u);
-  if (!cored) GTEST_SKIP() << "no core file was written here: the status of a core dump is not shown";
+  if (!WCOREDUMP(dump))
+    GTEST_SKIP() << (passedOver.empty() ? "the kernel wrote no core dump here (a core limit of " +
+                                              (core == RLIM_INFINITY ? std::string("unlimited") : std::to_string(core)) +
+                                              "): the status of a dumped child is not shown"
+                                        : passedOver);
 }
 
 // Twice as many children as the pair holds end while the loop does not
@@ -186,41 +262,39 @@ TEST_F(ChildWaitTest, MoreEndsThanThePairHoldsAreEachDeliveredOnceTheLoopReads) 
     bool raced = false;
     for (int round = 0; round < (k.read == amidMoreEnds ? 5 : 1) && !raced; ++round) {
       log_.clear();
-      int release[2];
-      ASSERT_EQ(::pipe(release), 0);
+      // The others wait for its write end to close, on every return.
+      Pipe release;
+      ASSERT_GE(release.fd[0], 0) << std::strerror(errno);
       std::vector<e2e::Process> others;
       for (std::size_t i = 0; i < 2 * room; ++i) {
-        const pid_t pid = ::fork();
-        if (pid == 0) {
-          ::close(release[1]);
+        const e2e::Process other = children_.start([&] {
+          release.close(1);
           char c;
-          ::_exit(::read(release[0], &c, 1) == 0 ? static_cast<int>(i % 256) : 255);
-        }
-        ASSERT_GT(pid, 0);
-        others.push_back(e2e::capture(pid));
+          return ::read(release.fd[0], &c, 1) == 0 ? static_cast<int>(i % 256) : 255;
+        });
+        ASSERT_GT(other.pid, 0) << children_.why() << ", after " << i << " of the others";
+        others.push_back(other);
       }
-      ::close(release[0]);
+      release.close(0);
       // Those that end one at a time while the loop reads, once the others
       // have.
       std::vector<pid_t> more;
+      const auto paused = [&] {
+        release.close(1);
+        for (;;) ::pause();
+        return 0;
+      };
       for (std::size_t i = 0; k.read == amidMoreEnds && i < room / 2; ++i) {
-        const pid_t pid = ::fork();
-        if (pid == 0) {
-          ::close(release[1]);
-          for (;;) ::pause();
-        }
-        ASSERT_GT(pid, 0);
-        more.push_back(pid);
+        const e2e::Process one = children_.start(paused);
+        ASSERT_GT(one.pid, 0) << children_.why() << ", after " << i << " of those that end while the loop reads";
+        more.push_back(one.pid);
       }
       Owner watched;
-      const pid_t last = ::fork();
-      if (last == 0) {
-        ::close(release[1]);
-        for (;;) ::pause();
-      }
-      const e2e::Process lastOne = e2e::capture(last);
+      const e2e::Process lastOne = children_.start(paused);
+      ASSERT_GT(lastOne.pid, 0) << children_.why() << ", for the watched child";
+      const pid_t last = lastOne.pid;
       watched.wait.Attach(last);
-      ::close(release[1]);
+      release.close(1);
       ASSERT_TRUE(testkit::waitFor([&] { return std::all_of(others.begin(), others.end(), e2e::ended); }));
       ::kill(last, SIGKILL);
       ASSERT_TRUE(testkit::waitFor([&] { return e2e::ended(lastOne); }));
@@ -330,15 +404,18 @@ TEST_F(ChildWaitTest, WatcherMayDestroyItselfAndADetachedWatcherIsNotCalled) {
   SelfDestroying self;
   self.wait->Bind(&self, &SelfDestroying::OnExit);
   Owner detached, rebound;
-  const pid_t a = spawnExit(1);
+  const pid_t a = spawnExit(1).pid;
+  ASSERT_GT(a, 0) << children_.why();
   self.wait->Attach(a);
   self.wait->Attach(a);
-  const pid_t b = spawnExit(2);
+  const pid_t b = spawnExit(2).pid;
+  ASSERT_GT(b, 0) << children_.why();
   detached.wait.Attach(b);
   detached.wait.Detach();
   // Binding again replaces the handler: the first owner is not called.
   Owner other;
-  const pid_t c = spawnExit(4);
+  const pid_t c = spawnExit(4).pid;
+  ASSERT_GT(c, 0) << children_.why();
   rebound.wait.Attach(c);
   rebound.wait.Bind(&other, &Owner::OnExit);
 
@@ -363,7 +440,8 @@ TEST_F(ChildWaitTest, SignalHandlerKeepsErrnoAndItsEndOfThePairIsNonBlocking) {
   EXPECT_TRUE(::fcntl(fd, F_GETFD) & FD_CLOEXEC);
   EXPECT_TRUE(::fcntl(ChildWaitService::childWaitService->event().fd().get(), F_GETFL) & O_NONBLOCK);
 
-  const e2e::Process a = e2e::capture(spawnExit(0));
+  const e2e::Process a = spawnExit(0);
+  ASSERT_GT(a.pid, 0) << children_.why();
   ASSERT_TRUE(testkit::waitFor([&] { return e2e::gone(a); }));
   errno = EAGAIN;
   ChildWaitService::SigChldHandlerWrapper(SIGCHLD);  // waitpid ends with ECHILD
