@@ -27,14 +27,6 @@ namespace {
 const std::string kTag = "STAMP korvend-T250428-2012: ";
 using Datagram = std::vector<std::string>;
 
-// Ends the detached daemon if a failed test left it running.
-struct KillOnExit {
-  ~KillOnExit() {
-    if (!e2e::ended(daemon)) e2e::kill(daemon, SIGKILL);
-  }
-  e2e::Process daemon;
-};
-
 void WriteConfig(const e2e::Root& root, const std::string& text) {
   std::filesystem::create_directories(root.parent(sysroot::server_conf));
   std::ofstream(root.path(sysroot::server_conf)) << text;
@@ -47,7 +39,7 @@ e2e::Process StartDaemon(const e2e::Root& root, int port) {
       testproc::With(testproc::BuildProgram("runtime/main/korvend-sim"), {"-D", "--port", std::to_string(port)}),
       {"KORVEND_ROOT=" + root.dir()}, root.dir() + "/terminal.out", root.dir() + "/terminal.err");
   if (starter <= 0) return {};
-  const int status = testproc::WaitExit(starter);
+  const int status = testproc::Finish(starter);
   if (status == -1 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return {};
   const std::string pidFile = root.path(std::string(sysroot::run_dir) + "server.pid");
   std::string pid;
@@ -120,7 +112,7 @@ TEST(DaemonModeE2E, StreamsBecomeDaemonRecordsAndSurviveALogDaemonRestart) {
   auto rx = std::make_unique<testlog::Receiver>(root.path(sysroot::syslog_socket));
   ASSERT_TRUE(rx->ok());
   const int port = e2e::freePort();
-  KillOnExit guard;
+  e2e::EndOnExit guard(root.dir());
   guard.daemon = StartDaemon(root, port);
   ASSERT_GT(guard.daemon.start, 0u) << e2e::readFile(root.dir() + "/terminal.err");
   // Before the detach the log stream is the terminal's too: the echo
@@ -242,7 +234,7 @@ TEST(DaemonModeE2E, WithoutALogDaemonProgramsRunAndOneComingOrRestartingIsFoundW
   std::ofstream(root.path(sysroot::t38)) << program;
   ASSERT_EQ(::chmod(root.path(sysroot::t38).c_str(), 0755), 0);
   const int port = e2e::freePort();
-  KillOnExit guard;
+  e2e::EndOnExit guard(root.dir());
   guard.daemon = StartDaemon(root, port);
   ASSERT_GT(guard.daemon.start, 0u) << e2e::readFile(root.dir() + "/terminal.err");
   e2e::Controller c;
@@ -304,7 +296,7 @@ TEST(DaemonModeE2E, BusyboxSyslogdFilesTheRecordsByFacilityAndSeverity) {
   auto syslogd = std::make_unique<testlog::BusyboxSyslogd>(root.dir(), messages);
   if (!syslogd->whyNot().empty()) GTEST_SKIP() << syslogd->whyNot();
   const int port = e2e::freePort();
-  KillOnExit guard;
+  e2e::EndOnExit guard(root.dir());
   guard.daemon = StartDaemon(root, port);
   ASSERT_GT(guard.daemon.start, 0u) << e2e::readFile(root.dir() + "/terminal.err");
 

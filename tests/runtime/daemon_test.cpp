@@ -33,25 +33,17 @@ std::vector<std::vector<std::string>> Collect(testlog::Receiver& rx, const std::
   return out;
 }
 
-// Ends a detached probe that a failed test left waiting.
-struct KillOnExit {
-  ~KillOnExit() {
-    if (!e2e::ended(daemon)) e2e::kill(daemon, SIGKILL);
-  }
-  e2e::Process daemon;
-};
-
 TEST(DaemonMode, StreamsGoToTheSystemLogAndSurviveALogDaemonRestart) {
-  KillOnExit guard;
   TempRoot root;
+  e2e::EndOnExit guard(root.dir());  // a detached probe that a failed test left waiting
   root.make_parent(sysroot::syslog_socket);
   auto rx = std::make_unique<testlog::Receiver>(root.path(sysroot::syslog_socket));
   ASSERT_TRUE(rx->ok());
   const pid_t starter =
       testproc::Spawn(testproc::With(testproc::BuildProgram("tests/runtime/log_probe"), {"syslog", kIdent}), {"KORVEND_ROOT=" + root.dir()});
-  ASSERT_GT(starter, 0);
+  ASSERT_GT(starter, 0) << "could not start log_probe";
   // The process that was started returns at once; its child carries on.
-  const int status = testproc::WaitExit(starter);
+  const int status = testproc::Finish(starter);
   ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 
   const std::string tag = std::string("STAMP ") + kIdent + ": ";
@@ -83,8 +75,8 @@ TEST(DaemonMode, StreamsGoToTheSystemLogAndSurviveALogDaemonRestart) {
 TEST(DaemonMode, LogFilesTakeAllThreeStreams) {
   TempRoot root;
   const pid_t starter = testproc::Spawn(testproc::With(testproc::BuildProgram("tests/runtime/log_probe"), {"files", root.dir()}));
-  ASSERT_GT(starter, 0);
-  const int status = testproc::WaitExit(starter);
+  ASSERT_GT(starter, 0) << "could not start log_probe";
+  const int status = testproc::Finish(starter);
   ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
   std::string text;
   // The file is written when the detached process closes it at exit.
@@ -108,8 +100,8 @@ TEST(DaemonMode, LogFilesTakeAllThreeStreams) {
 }
 
 TEST(DaemonMode, BusyboxSyslogdReadsTheRecordsAsTheDaemonFacility) {
-  KillOnExit guard;
   TempRoot root;
+  e2e::EndOnExit guard(root.dir());
   root.make_parent(sysroot::syslog_socket);
   const std::string messages = root.dir() + "/messages";
   auto syslogd = std::make_unique<testlog::BusyboxSyslogd>(root.dir(), messages);
@@ -117,7 +109,8 @@ TEST(DaemonMode, BusyboxSyslogdReadsTheRecordsAsTheDaemonFacility) {
 
   const pid_t starter =
       testproc::Spawn(testproc::With(testproc::BuildProgram("tests/runtime/log_probe"), {"syslog", kIdent}), {"KORVEND_ROOT=" + root.dir()});
-  ASSERT_EQ(testproc::WaitExit(starter), 0);
+  ASSERT_GT(starter, 0) << "could not start log_probe";
+  ASSERT_EQ(testproc::Finish(starter), 0);
   // Lines as busybox writes them: "Mmm dd hh:mm:ss host facility.severity text".
   const std::string pidLine = " daemon.debug korvend-T250428-2012: pid ";
   std::string text;

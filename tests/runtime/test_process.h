@@ -68,13 +68,23 @@ inline pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::
   return rc == 0 ? pid : -1;
 }
 
-// The wait status of a child, or -1 when it did not end within timeoutMs.
+// The wait status of a child, or -1 when it did not end within timeoutMs
+// (or pid names no child: below 1, waitpid would take any).
 inline int WaitExit(pid_t pid, int timeoutMs = 10000) {
+  if (pid <= 0) return -1;
   int status = 0;
   pid_t r = 0;
   testkit::until([&] { return (r = ::waitpid(pid, &status, WNOHANG)) != 0; }, std::chrono::milliseconds(timeoutMs),
                  [] { std::this_thread::sleep_for(std::chrono::milliseconds(5)); });
   return r == pid ? status : -1;
+}
+
+// WaitExit, and a child that has not ended by then is killed and reaped:
+// nothing is left of it however the test goes on.
+inline int Finish(pid_t pid, int timeoutMs = 10000) {
+  const int status = WaitExit(pid, timeoutMs);
+  if (status == -1 && pid > 0 && ::kill(pid, SIGKILL) == 0) ::waitpid(pid, nullptr, 0);
+  return status;
 }
 
 // Polls until pred() holds or timeoutMs passes.
@@ -88,7 +98,7 @@ inline std::string ReadFile(const std::string& path);
 // True while a process (not necessarily a child) runs; a zombie that its
 // adoptive parent has not reaped yet counts as ended.
 inline bool Alive(pid_t pid) {
-  if (::kill(pid, 0) != 0) return false;
+  if (pid <= 0 || ::kill(pid, 0) != 0) return false;
   char stat[64];
   std::snprintf(stat, sizeof stat, sysroot::proc_stat_format, static_cast<int>(pid));
   const std::string text = ReadFile(stat);
