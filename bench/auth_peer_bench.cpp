@@ -89,6 +89,10 @@ class Idle {
     const unsigned share = 16000;
     for (unsigned left = count; left > 0; left -= std::min(left, share)) {
       const pid_t p = ::fork();
+      if (p < 0) {
+        std::perror("auth_peer_bench: fork");  // fewer sockets, as the count says
+        break;
+      }
       if (p == 0) {
         ::close(hold_[1]);
         std::vector<int> fds = open(std::min(left, share));
@@ -282,6 +286,12 @@ int main(int argc, char** argv) {
   std::vector<pid_t> programs;
   for (int i = 0; i < 8; ++i) {
     const pid_t p = ::fork();
+    if (p < 0) {
+      std::perror("auth_peer_bench: fork");
+      ::close(hold[1]);
+      for (pid_t started : programs) ::waitpid(started, nullptr, 0);
+      return 1;
+    }
     if (p == 0) {
       char c;
       ::close(hold[1]);

@@ -36,6 +36,13 @@ inline std::string inFreshNamespaces(const std::string& ipBatch, const std::func
     return "";
   }
   const pid_t pid = ::fork();
+  if (pid < 0) {
+    // A failure, not a skip: what the body would have said is this.
+    const std::string why = std::string("could not fork: ") + ::strerror(errno);
+    ::close(p[0]);
+    ::close(p[1]);
+    return why;
+  }
   if (pid == 0) {
     ::close(p[0]);
     std::string out;

@@ -100,6 +100,7 @@ class Daemon {
   // The wait status, or -1 when it has not ended within the deadline.
   int wait(std::chrono::milliseconds deadline = std::chrono::seconds(10)) {
     if (exited_) return status_;
+    if (pid_ <= 0) return -1;  // never started: waitpid would take any child
     waitFor(
         [this] {
           int st;

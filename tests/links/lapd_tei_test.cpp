@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <set>
 #include <sstream>
 #include <string>
@@ -212,7 +213,7 @@ TEST(LapdTei, TerminalsStartedTogetherDrawDifferentReferences) {
   for (int t = 0; t < 2; ++t) {
     ASSERT_EQ(::pipe(fd[t]), 0);
     child[t] = ::fork();
-    ASSERT_GE(child[t], 0);
+    ASSERT_GE(child[t], 0) << "could not fork: " << std::strerror(errno);
     if (child[t] == 0) {
       const std::vector<std::uint16_t> ri = references(n);
       const bool whole = ri.size() == n && ::write(fd[t][1], ri.data(), n * sizeof ri[0]) == ssize_t(n * sizeof ri[0]);

@@ -107,10 +107,7 @@ class TrapOracle : public ::testing::Test {
     if (::mkdtemp(tmpl.data())) dir_ = tmpl;
   }
   ~TrapOracle() override {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGTERM);
-      testproc::WaitExit(pid_);
-    }
+    if (pid_ > 0 && ::kill(pid_, SIGTERM) == 0) testproc::Finish(pid_);
     std::error_code ec;
     if (!dir_.empty()) std::filesystem::remove_all(dir_, ec);
   }
@@ -138,7 +135,8 @@ class TrapOracle : public ::testing::Test {
       // It names its version once it listens.
       auto listens = [&] { return log().find("NET-SNMP version") != std::string::npos; };
       if (pid_ > 0 && testproc::WaitFor([&] { return listens() || !testproc::Alive(pid_); }) && listens()) return "";
-      if (pid_ > 0) testproc::WaitExit(pid_, 1000);
+      // One that did not listen is stopped, whether or not it still runs.
+      if (pid_ > 0 && ::kill(pid_, SIGKILL) == 0) testproc::WaitExit(pid_);
       pid_ = -1;
     }
     return "snmptrapd did not start: " + testproc::ReadFile(dir_ + "/err");

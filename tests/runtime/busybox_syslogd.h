@@ -49,10 +49,7 @@ class BusyboxSyslogd {
   BusyboxSyslogd& operator=(const BusyboxSyslogd&) = delete;
 
   void stop() {
-    if (mPid > 0) {
-      ::kill(mPid, SIGTERM);
-      testproc::WaitExit(mPid);
-    }
+    if (mPid > 0 && ::kill(mPid, SIGTERM) == 0) testproc::Finish(mPid);
     mPid = -1;
   }
   const std::string& whyNot() const { return mWhyNot; }

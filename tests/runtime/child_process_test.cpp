@@ -3,15 +3,18 @@
 #include <errno.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <iostream>
 #include <string>
 
 #include "runtime/child_wait.h"
 #include "runtime/ipc_signal.h"
 #include "runtime/test_clock.h"
+#include "tests/children.h"
 #include "tests/deadline.h"
 #include "tests/e2e/process_scan.h"
 #include "tests/runtime/run_loop.h"
@@ -69,7 +72,7 @@ class ForkTest : public testing::Test {
 // daemon had; the daemon's mask is as before the fork.
 TEST_F(ForkTest, ChildHasDefaultHandlersAndTheCallersMaskAndTheCallerKeepsItsOwn) {
   const pid_t pid = ChildProcess::Fork();
-  ASSERT_GE(pid, 0);
+  ASSERT_GE(pid, 0) << "could not fork: " << std::strerror(errno);
   if (pid == 0) ::_exit(childCheck(mask_));
   sigset_t after;
   ::sigprocmask(SIG_SETMASK, nullptr, &after);
@@ -83,7 +86,7 @@ TEST_F(ForkTest, ChildHasDefaultHandlersAndTheCallersMaskAndTheCallerKeepsItsOwn
 // rather than raising the daemon's flag in the child's copy.
 TEST_F(ForkTest, AStopSignalInTheChildTakesItsDefaultEffect) {
   const pid_t pid = ChildProcess::Fork();
-  ASSERT_GE(pid, 0);
+  ASSERT_GE(pid, 0) << "could not fork: " << std::strerror(errno);
   if (pid == 0) {
     ::raise(SIGTERM);
     ::_exit(caught ? 1 : 0);
@@ -98,28 +101,33 @@ class AbandonTest : public testing::Test {
  protected:
   void SetUp() override { ChildWait::Activate(); }
   void TearDown() override {
+    children_.end();
     IPC::Signal::system(SIGCHLD);
     ChildWait::Cleanup();
     ChildWait::Initialize();
   }
-  // A child that takes no notice of SIGTERM, or takes the default.
+  // A child that takes no notice of SIGTERM, or takes the default; it
+  // dies with the test.
   static pid_t spawn(bool ignoreTerm) {
     const pid_t pid = ChildProcess::Fork();
     if (pid == 0) {
+      ::prctl(PR_SET_PDEATHSIG, SIGKILL);
       if (ignoreTerm) ::signal(SIGTERM, SIG_IGN);
       for (;;) ::pause();
     }
     return pid;
   }
 
+  testkit::Children children_;  // ends what a failed test left paused
   testkit::StreamCapture err_{std::cerr};
   testkit::StreamCapture log_{std::clog};
 };
 
 TEST_F(AbandonTest, AChildEndingOnTheStopIsForgottenWithoutAKill) {
   const pid_t pid = spawn(false);
-  ASSERT_GT(pid, 0);
+  ASSERT_GT(pid, 0) << "could not fork: " << std::strerror(errno);
   const e2e::Process child = e2e::capture(pid);
+  children_.hold(child);
   ChildProcess::Abandon(pid, SIGTERM, 60000, "probe");
   EXPECT_EQ(ChildProcess::abandoned(), 1u);
   ASSERT_TRUE(runLoopUntil([] { return ChildProcess::abandoned() == 0; }));
@@ -133,12 +141,18 @@ TEST_F(AbandonTest, AChildIgnoringTheStopIsKilledAtTheDeadlineWithOneLine) {
   ASSERT_EQ(::pipe(ready), 0);
   const pid_t pid = ChildProcess::Fork();
   if (pid == 0) {
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
     ::signal(SIGTERM, SIG_IGN);
     if (::write(ready[1], "x", 1) != 1) ::_exit(3);
     for (;;) ::pause();
   }
-  ASSERT_GT(pid, 0);
+  if (pid < 0) {
+    ::close(ready[0]);
+    ::close(ready[1]);
+  }
+  ASSERT_GT(pid, 0) << "could not fork: " << std::strerror(errno);
   const e2e::Process child = e2e::capture(pid);
+  children_.hold(child);
   char c;
   ASSERT_EQ(::read(ready[0], &c, 1), 1);
   ::close(ready[0]);
@@ -159,8 +173,9 @@ TEST_F(AbandonTest, AChildIgnoringTheStopIsKilledAtTheDeadlineWithOneLine) {
 // comes is not signalled again: its pid may name another process by then.
 TEST_F(AbandonTest, AnEndNotYetReadAtTheDeadlineIsReadFirstAndNothingIsKilled) {
   const pid_t pid = spawn(false);
-  ASSERT_GT(pid, 0);
+  ASSERT_GT(pid, 0) << "could not fork: " << std::strerror(errno);
   const e2e::Process child = e2e::capture(pid);
+  children_.hold(child);
   Mux::TestClock clock(1000);
   ChildProcess::Abandon(pid, SIGTERM, 50, "probe");
   // Reaped by the handler; the loop has not read the record.

@@ -171,13 +171,14 @@ TEST(SocketPeer, TheKernelFindsThePeerOfEitherFamilyAndTheProgramWhoseDescendant
     int hold[2], ready[2];
     ASSERT_EQ(::pipe(hold), 0);
     ASSERT_EQ(::pipe(ready), 0);
-    pid_t forked[2];
+    pid_t forked[2] = {-1, -1};
     for (int i = 0; i < 2; ++i) {
       forked[i] = ::fork();
       if (forked[i] != 0) continue;
-      if (i == 0 || ::fork() != 0) {
+      const pid_t holder = i == 0 ? 1 : ::fork();
+      if (holder != 0) {
         ::close(client.get());
-        if (::write(ready[1], "x", 1) != 1) ::_exit(1);
+        if (::write(ready[1], holder > 0 ? "x" : "!", 1) != 1) ::_exit(1);
       }
       ::close(hold[1]);
       char c;
@@ -185,18 +186,29 @@ TEST(SocketPeer, TheKernelFindsThePeerOfEitherFamilyAndTheProgramWhoseDescendant
       }
       ::_exit(0);
     }
+    const int forkError = errno;
+    // On every return the children are let go and reaped.
+    struct Release {
+      int hold;
+      const pid_t* forked;
+      ~Release() {
+        ::close(hold);
+        for (int i = 0; i < 2; ++i)
+          if (forked[i] > 0) ::waitpid(forked[i], nullptr, 0);
+      }
+    } release{hold[1], forked};
     const pid_t stranger = forked[0], program = forked[1];
     ::close(hold[0]);
     ::close(ready[1]);
     client.close();
+    if (stranger <= 0 || program <= 0) ::close(ready[0]);
+    ASSERT_TRUE(stranger > 0 && program > 0) << "could not fork: " << std::strerror(forkError);
     char copies[2];
     ASSERT_EQ(::read(ready[0], copies, 1) + ::read(ready[0], copies + 1, 1), 2) << "the copies are closed";
     ::close(ready[0]);
+    ASSERT_EQ(std::string(copies, 2), "xx") << "the program could not fork the holder";
     EXPECT_EQ(socket_peer::holder(accepted.get(), {stranger, program}), program);
     EXPECT_EQ(socket_peer::holder(accepted.get(), {stranger}), -1);
-    ::close(hold[1]);
-    ::waitpid(stranger, nullptr, 0);
-    ::waitpid(program, nullptr, 0);
   }
 }
 

@@ -74,6 +74,13 @@ std::string readWhole(const std::string& path) {
   return text.str();
 }
 
+// A refused fork ends the program saying so, rather than name pid -1 in
+// its files.
+int refused(const char* what) {
+  std::fprintf(stderr, "t38 stand-in: could not fork %s: %s\n", what, std::strerror(errno));
+  return 3;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -97,6 +104,7 @@ int main(int argc, char** argv) {
   const bool leaving = ::access((dir() + "helper-leaving-group").c_str(), F_OK) == 0;
   if (holding || ending || forking || leaving || ::access((dir() + "child-ignoring-term").c_str(), F_OK) == 0) {
     const pid_t child = ::fork();
+    if (child < 0) return refused("its helper");
     if (child == 0) {
       if (!ending) ::signal(SIGTERM, SIG_IGN);
       if (holding || forking || leaving)
@@ -111,6 +119,7 @@ int main(int argc, char** argv) {
       while (forking && ::access((dir() + "fork-now").c_str(), F_OK) != 0) ::usleep(10000);
       if (forking) {
         const pid_t grandchild = ::fork();
+        if (grandchild < 0) ::_exit(refused("the helper's child"));
         if (grandchild == 0)
           for (;;) ::pause();
         writeWhole(me + ".grandchild", std::to_string(grandchild));
@@ -122,11 +131,14 @@ int main(int argc, char** argv) {
   }
   long orphans = 0;
   std::istringstream(readWhole(dir() + "orphans")) >> orphans;
-  for (long i = 0; i < orphans; ++i)
-    if (::fork() == 0) {
+  for (long i = 0; i < orphans; ++i) {
+    const pid_t orphan = ::fork();
+    if (orphan < 0) return refused("an orphan");
+    if (orphan == 0) {
       ::close(0);
       for (;;) ::pause();
     }
+  }
   std::string args;
   for (int i = 0; i < argc; ++i) args += std::string(argv[i]) + "\n";
   writeWhole(me + ".argv", args);
