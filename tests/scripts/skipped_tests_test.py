@@ -22,6 +22,12 @@ QEMU_SKIP = ('<testcase name="T38.Child" classname="T38.Child" time="0.2" status
 SCRIPT_SKIP = ('<testcase name="r2s_tshark" classname="r2s_tshark" time="0.1" status="notrun">'
                '<skipped message="SKIP_RETURN_CODE=77"/><system-out>checking\ntshark is not installed\n'
                '</system-out></testcase>')
+# A table's skip naming the reasons of the rows it passed over.
+PASSED_OVER = ('<testcase name="Fax.Table" classname="Fax.Table" time="0.2" status="notrun">'
+               '<skipped message="SKIP_REGULAR_EXPRESSION_MATCHED"/><system-out>x.cpp:532: Skipped\n'
+               '%s\n[  SKIPPED ] Fax.Table\n</system-out></testcase>')
+QEMU_ROWS = 'qemu-user: the emulator refuses it: rows passed over: "a"; "b"'
+NICE_ROWS = 'no CAP_SYS_NICE: the daemon could not be put back: rows passed over: "c"'
 DISABLED = ('<testcase name="Old.Case" classname="Old.Case" time="0" status="disabled">'
             '<system-out>Disabled</system-out></testcase>')
 FAILED = ('<testcase name="Bad.Case" classname="Bad.Case" time="0.1" status="fail">'
@@ -69,6 +75,15 @@ class SkippedTests(unittest.TestCase):
         self.assertEqual(code, 1)
         self.assertIn("SKIPPED Rtp.Capture", out)
         self.assertNotIn("SKIPPED T38.Child", out)
+
+    def test_a_skip_naming_several_reasons_is_expected_only_when_every_one_is(self):
+        for reasons, code in [((QEMU_ROWS,), 0), ((QEMU_ROWS, QEMU_ROWS), 0), ((QEMU_ROWS, NICE_ROWS), 1),
+                              ((NICE_ROWS, QEMU_ROWS), 1)]:
+            with self.subTest(reasons=reasons):
+                got, out = check(report(PASSED_OVER % "; and ".join(reasons)), "--expect", "qemu-user:")
+                self.assertEqual(got, code, out)
+                if code:
+                    self.assertIn("SKIPPED Fax.Table: " + "; and ".join(reasons), out)
 
     def test_a_missing_or_broken_report_fails(self):
         code, out = check("/nonexistent/ctest.xml")
