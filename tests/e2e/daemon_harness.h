@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -16,6 +17,7 @@
 
 #include "platform/sysroot.h"
 #include "tests/build_paths.h"
+#include "tests/e2e/process_scan.h"
 #include "tests/loopback_client.h"
 #include "tests/runtime/test_process.h"
 #include "tests/temp_root.h"
@@ -73,17 +75,25 @@ class Daemon {
   // that ends by exec'ing the daemon, so the process keeps its pid. An empty
   // root runs it without one.
   Daemon(const std::vector<std::string>& argv, const std::string& root, const std::string& logDir)
-      : out_(logDir + "/daemon.out"), err_(logDir + "/daemon.err") {
+      : out_(logDir + "/daemon.out"), err_(logDir + "/daemon.err"), root_(root) {
     const std::vector<std::string> env =
         root.empty() ? std::vector<std::string>{"env", "-u", "KORVEND_ROOT"}
                      : std::vector<std::string>{"env", "KORVEND_ROOT=" + root};
     pid_ = testproc::Spawn(testproc::With(env, argv), {}, out_, err_);
   }
+  // A daemon still running is killed, and so is what its programs left
+  // under its root, which would otherwise outlive the test (but not a
+  // later daemon of the test's under the same root).
   ~Daemon() {
-    if (running()) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
-    }
+    if (!running()) return;
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
+    if (root_.empty()) return;
+    std::vector<Process> left = withEnvironment("KORVEND_ROOT=" + root_);
+    left.erase(std::remove_if(left.begin(), left.end(),
+                              [](const Process& p) { return detail::statOf(p.pid).parent == ::getpid(); }),
+               left.end());
+    endNow(left);
   }
   Daemon(const Daemon&) = delete;
   Daemon& operator=(const Daemon&) = delete;
@@ -120,7 +130,7 @@ class Daemon {
   }
 
  private:
-  std::string out_, err_;
+  std::string out_, err_, root_;
   pid_t pid_ = -1;
   bool exited_ = false;
   int status_ = 0;

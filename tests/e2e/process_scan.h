@@ -139,6 +139,13 @@ inline bool allEndBy(const std::vector<Process>& tree, std::chrono::steady_clock
   return over;
 }
 
+// Kills what is left of `processes` and waits, 2 s at most, for it to end.
+inline void endNow(const std::vector<Process>& processes) {
+  for (const Process& p : processes)
+    if (!ended(p)) kill(p, SIGKILL);
+  testkit::waitFor([&] { return std::all_of(processes.begin(), processes.end(), ended); }, std::chrono::seconds(2));
+}
+
 // Ends, when the test returns, passed or failed, what it started under a
 // root of its own: the detached process it captured, and every process
 // whose environment names that root (one that detached before the test
@@ -149,9 +156,7 @@ class EndOnExit {
   ~EndOnExit() {
     std::vector<Process> left = withEnvironment(entry_);
     left.push_back(daemon);
-    for (const Process& p : left)
-      if (!ended(p)) kill(p, SIGKILL);
-    testkit::waitFor([&] { return std::all_of(left.begin(), left.end(), ended); }, std::chrono::seconds(2));
+    endNow(left);
   }
   EndOnExit(const EndOnExit&) = delete;
   EndOnExit& operator=(const EndOnExit&) = delete;
