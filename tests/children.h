@@ -8,13 +8,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <chrono>
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "tests/deadline.h"
 #include "tests/e2e/process_scan.h"
 
 namespace testkit {
@@ -63,9 +60,7 @@ class Children {
   // Kills every child still running and reaps every one still an unreaped
   // child of the test; within 2 s nothing is left of them.
   void end() {
-    for (const e2e::Process& p : started_)
-      if (!e2e::ended(p)) e2e::kill(p, SIGKILL);
-    waitFor([&] { return std::all_of(started_.begin(), started_.end(), e2e::ended); }, std::chrono::seconds(2));
+    e2e::endNow(started_);
     for (const e2e::Process& p : started_)
       if (!e2e::gone(p)) ::waitpid(p.pid, nullptr, WNOHANG);  // still that child: its zombie
     started_.clear();

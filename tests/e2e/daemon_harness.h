@@ -8,7 +8,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -82,18 +81,13 @@ class Daemon {
     pid_ = testproc::Spawn(testproc::With(env, argv), {}, out_, err_);
   }
   // A daemon still running is killed, and so is what its programs left
-  // under its root, which would otherwise outlive the test (but not a
-  // later daemon of the test's under the same root).
+  // under its root, which would otherwise outlive the test (a test starts
+  // the next daemon under a root only once the one before has gone).
   ~Daemon() {
     if (!running()) return;
     ::kill(pid_, SIGKILL);
     ::waitpid(pid_, nullptr, 0);
-    if (root_.empty()) return;
-    std::vector<Process> left = withEnvironment("KORVEND_ROOT=" + root_);
-    left.erase(std::remove_if(left.begin(), left.end(),
-                              [](const Process& p) { return detail::statOf(p.pid).parent == ::getpid(); }),
-               left.end());
-    endNow(left);
+    if (!root_.empty()) endNow(withEnvironment("KORVEND_ROOT=" + root_));
   }
   Daemon(const Daemon&) = delete;
   Daemon& operator=(const Daemon&) = delete;

@@ -62,18 +62,28 @@ inline Stat statOf(pid_t pid) {
 
 inline Process capture(pid_t pid) { return Process{pid, detail::statOf(pid).start}; }
 
-// The processes whose parent is `parent`, captured as they are found.
-inline std::vector<Process> childrenOf(pid_t parent) {
+namespace detail {
+
+// The processes for which keep(pid, stat) holds, captured as they are found.
+template <class Keep>
+std::vector<Process> scan(Keep keep) {
   std::vector<Process> out;
   std::error_code ec;
   for (const auto& entry : std::filesystem::directory_iterator(sysroot::proc_dir, ec)) {
     const std::string name = entry.path().filename().string();
     if (name.find_first_not_of("0123456789") != std::string::npos) continue;
     const pid_t pid = static_cast<pid_t>(std::atoi(name.c_str()));
-    const detail::Stat stat = detail::statOf(pid);
-    if (stat.start != 0 && stat.parent == parent) out.push_back(Process{pid, stat.start});
+    const Stat stat = statOf(pid);
+    if (stat.start != 0 && keep(pid, stat)) out.push_back(Process{pid, stat.start});
   }
   return out;
+}
+
+}  // namespace detail
+
+// The processes whose parent is `parent`, captured as they are found.
+inline std::vector<Process> childrenOf(pid_t parent) {
+  return detail::scan([&](pid_t, const detail::Stat& stat) { return stat.parent == parent; });
 }
 
 // Reaped: the pid no longer names the captured process, not even as a
@@ -107,23 +117,17 @@ inline bool kill(const Process& p, int sig) {
   return sent;
 }
 
-// The processes whose environment holds `entry` ("NAME=value"), captured
-// as they are found: those a test started with it, and what they started
-// in turn, even once they have detached.
+// The processes but this one whose environment holds `entry`
+// ("NAME=value"), captured as they are found: those a test started with
+// it, and what they started in turn, even once they have detached.
 inline std::vector<Process> withEnvironment(const std::string& entry) {
-  std::vector<Process> out;
-  std::error_code ec;
-  for (const auto& dir : std::filesystem::directory_iterator(sysroot::proc_dir, ec)) {
-    const std::string name = dir.path().filename().string();
-    if (name.find_first_not_of("0123456789") != std::string::npos || std::atoi(name.c_str()) == ::getpid()) continue;
-    const Process p = capture(static_cast<pid_t>(std::atoi(name.c_str())));
-    std::ifstream file(dir.path() / "environ");
+  return detail::scan([&](pid_t pid, const detail::Stat& stat) {
+    if (pid == ::getpid()) return false;
+    std::ifstream file(std::string(sysroot::proc_dir) + "/" + std::to_string(pid) + "/environ");
     bool holds = false;
     for (std::string e; !holds && std::getline(file, e, '\0');) holds = e == entry;
-    // Still the process whose environment was read.
-    if (holds && p.start != 0 && !gone(p)) out.push_back(p);
-  }
-  return out;
+    return holds && !gone(Process{pid, stat.start});  // still the process whose environment was read
+  });
 }
 
 // Whether every process of tree has ended by `by`. What is left then is
