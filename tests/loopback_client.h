@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "tests/deadline.h"
+#include "tests/machine_lock.h"
 
 namespace testkit {
 
@@ -44,27 +45,24 @@ inline sockaddr_in loopback(int port) {
 // to 0) it may pick again for another, or give a client as its own end of
 // a connection. So the port is drawn below the kernel's range for those
 // (32768 up), and reserved by a lock on a file named after it in a
-// directory all tests share; the lock goes with the process.
+// folder that the tests of every user share (tests/machine_lock.h); the
+// lock goes with the process.
 inline int freePort() {
   static std::mt19937 draw(std::random_device{}());
-  std::error_code ec;
-  const std::filesystem::path dir = std::filesystem::temp_directory_path(ec) / "korvend-test-ports";
-  std::filesystem::create_directories(dir, ec);
   for (int attempt = 0; attempt < 1000; ++attempt) {
     const int port = 20000 + static_cast<int>(draw() % 12000);
-    const int lock = ::open((dir / std::to_string(port)).c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0666);
-    if (lock < 0) break;
-    if (::flock(lock, LOCK_EX | LOCK_NB) != 0) {
-      ::close(lock);
-      continue;
-    }
+    MachineLock lock("korvend-ports/" + std::to_string(port), false);
+    if (lock.busy()) continue;
+    if (!lock.held()) break;
     const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in a = loopback(port);
     a.sin_addr.s_addr = htonl(INADDR_ANY);  // as the daemon binds it
     const bool free = ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
     ::close(s);
-    if (free) return port;  // the lock stays held
-    ::close(lock);
+    if (free) {
+      lock.keep();
+      return port;
+    }
   }
   // No lock directory: a port the kernel picks.
   const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);

@@ -18,7 +18,9 @@
 #include "tests/build_paths.h"
 #include "tests/e2e/process_scan.h"
 #include "tests/loopback_client.h"
+#include "tests/net_namespace.h"
 #include "tests/runtime/test_process.h"
+#include "tests/skip_reason.h"
 #include "tests/temp_root.h"
 
 namespace e2e {
@@ -65,6 +67,9 @@ inline std::vector<std::string> programArgv(const std::string& binary, const std
 }
 
 // One run of a daemon binary; killed at destruction if still running.
+// Outside a network namespace of its own it waits for its turn on the
+// fixed ports first, and holds it until the daemon has gone; one that
+// cannot get its turn is not started, and says why on its error stream.
 class Daemon {
  public:
   Daemon(const std::string& binary, const std::string& root, const std::vector<std::string>& args,
@@ -78,6 +83,10 @@ class Daemon {
     const std::vector<std::string> env =
         root.empty() ? std::vector<std::string>{"env", "-u", "KORVEND_ROOT"}
                      : std::vector<std::string>{"env", "KORVEND_ROOT=" + root};
+    if (!turn_.held()) {
+      std::ofstream(err_) << "not started, the fixed ports not taken: " << turn_.why() << "\n";
+      return;
+    }
     pid_ = testproc::Spawn(testproc::With(env, argv), {}, out_, err_);
   }
   // A daemon still running is killed, and so is what its programs left
@@ -124,6 +133,7 @@ class Daemon {
   }
 
  private:
+  testkit::FixedPortsTurn turn_;
   std::string out_, err_, root_;
   pid_t pid_ = -1;
   bool exited_ = false;
@@ -150,8 +160,8 @@ inline Ran run(const std::string& command) {
 
 // The command line of lgcpctl (through the emulator in the board's build).
 inline std::string lgcpctlCommand(const std::string& args) {
-  const char* emulator = std::getenv("KORVEND_EMULATOR");
-  const std::string prefix = emulator && *emulator ? std::string(emulator) + " " : std::string();
+  const char* emulator = testproc::Emulator();
+  const std::string prefix = emulator ? std::string(emulator) + " " : std::string();
   return prefix + buildDir() + "/tools/lgcpctl/lgcpctl " + args;
 }
 

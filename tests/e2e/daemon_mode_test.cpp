@@ -112,6 +112,8 @@ TEST(DaemonModeE2E, StreamsBecomeDaemonRecordsAndSurviveALogDaemonRestart) {
   auto rx = std::make_unique<testlog::Receiver>(root.path(sysroot::syslog_socket));
   ASSERT_TRUE(rx->ok());
   const int port = e2e::freePort();
+  testkit::FixedPortsTurn turn;  // until the daemon the guard ends has gone
+  ASSERT_TRUE(turn.held()) << turn.why();
   e2e::EndOnExit guard(root.dir());
   guard.daemon = StartDaemon(root, port);
   ASSERT_GT(guard.daemon.start, 0u) << e2e::readFile(root.dir() + "/terminal.err");
@@ -234,6 +236,8 @@ TEST(DaemonModeE2E, WithoutALogDaemonProgramsRunAndOneComingOrRestartingIsFoundW
   std::ofstream(root.path(sysroot::t38)) << program;
   ASSERT_EQ(::chmod(root.path(sysroot::t38).c_str(), 0755), 0);
   const int port = e2e::freePort();
+  testkit::FixedPortsTurn turn;  // until the daemon the guard ends has gone
+  ASSERT_TRUE(turn.held()) << turn.why();
   e2e::EndOnExit guard(root.dir());
   guard.daemon = StartDaemon(root, port);
   ASSERT_GT(guard.daemon.start, 0u) << e2e::readFile(root.dir() + "/terminal.err");
@@ -296,6 +300,8 @@ TEST(DaemonModeE2E, BusyboxSyslogdFilesTheRecordsByFacilityAndSeverity) {
   auto syslogd = std::make_unique<testlog::BusyboxSyslogd>(root.dir(), messages);
   if (!syslogd->whyNot().empty()) GTEST_SKIP() << syslogd->whyNot();
   const int port = e2e::freePort();
+  testkit::FixedPortsTurn turn;  // until the daemon the guard ends has gone
+  ASSERT_TRUE(turn.held()) << turn.why();
   e2e::EndOnExit guard(root.dir());
   guard.daemon = StartDaemon(root, port);
   ASSERT_GT(guard.daemon.start, 0u) << e2e::readFile(root.dir() + "/terminal.err");

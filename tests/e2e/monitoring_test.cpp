@@ -152,12 +152,12 @@ struct Decoded {
 };
 std::vector<Decoded> decodedFrames(const Agent& a, const std::string& dir) {
   const std::string codec = e2e::buildDir() + "/tools/asn1-codec/asn1-codec";
-  const char* emulator = std::getenv("KORVEND_EMULATOR");
+  const char* emulator = testproc::Emulator();
   const std::string file = dir + "/frame.hex";
   std::vector<Decoded> out;
   for (const std::string& hex : a.frames()) {
     std::ofstream(file) << hex << "\n";
-    out.push_back({hex, e2e::run((emulator && *emulator ? std::string(emulator) + " " : std::string()) + codec +
+    out.push_back({hex, e2e::run((emulator ? std::string(emulator) + " " : std::string()) + codec +
                                  " -r aper decode MON Message < " + file)});
   }
   return out;
@@ -173,7 +173,7 @@ const char kFramerFile[] =
 class Monitoring : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!std::filesystem::exists(beamDir() + "/MON.beam")) GTEST_SKIP() << "no Erlang asn1 (erlang-asn1): no agent";
+    if (!std::filesystem::exists(beamDir() + "/MON.beam")) GTEST_SKIP() << testkit::missing("Erlang asn1 (erlang-asn1)") << ": no agent";
     agent1 = std::make_unique<Agent>(root.dir(), "agent1");
     agent2 = std::make_unique<Agent>(root.dir(), "agent2");
     port1 = agent1->port();
@@ -280,6 +280,7 @@ TEST_F(Monitoring, BoardValuesReachTheTreeAndBothAgents) {
 TEST_F(Monitoring, ControllerDisplayAndTheLocalControllerProcess) {
   start("power 2\n");
   testkit::ControllerProcessLock lock;
+  ASSERT_TRUE(lock.held()) << lock.why();
   for (const Agent* a : {agent1.get(), agent2.get()})
     ASSERT_TRUE(e2e::waitFor([&] { return pushedTwiceInARow(a->cells("gatewayCommon", "powerStatus", 0), 0); }, 20s))
         << a->record();

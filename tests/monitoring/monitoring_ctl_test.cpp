@@ -212,6 +212,7 @@ TEST_F(MonitoringTest, DisplayRecordsReachTheAgentsAndTrunkStatusPushesEverythin
 
 TEST_F(MonitoringTest, ControllerStatusFromTheLinkOrTheLocalProcess) {
   testkit::ControllerProcessLock lock;
+  ASSERT_TRUE(lock.held()) << lock.why();
   make();
   const std::string own = addr2str(mon->holder().own_address());
   connect(*mon);

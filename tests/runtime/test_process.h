@@ -25,11 +25,18 @@ extern char** environ;
 
 namespace testproc {
 
+// The emulator the build's programs run through (the board's build), or
+// null. Set and empty is none: ctest sets it so in the host's builds, over
+// one the caller may have exported.
+inline const char* Emulator() {
+  const char* emulator = std::getenv("KORVEND_EMULATOR");
+  return emulator && *emulator ? emulator : nullptr;
+}
+
 // argv as the test must run it: through the emulator in the board's build,
 // where the test itself runs emulated and cannot exec a PowerPC program.
 inline std::vector<std::string> Emulated(std::vector<std::string> argv) {
-  const char* emulator = std::getenv("KORVEND_EMULATOR");
-  if (emulator && *emulator) argv.insert(argv.begin(), emulator);
+  if (const char* emulator = Emulator()) argv.insert(argv.begin(), emulator);
   return argv;
 }
 
@@ -45,14 +52,29 @@ inline std::vector<std::string> With(std::vector<std::string> argv, const std::v
   return argv;
 }
 
-// Starts argv with extra "NAME=value" entries added to the environment and
-// its output sent to the given files ("" keeps the test's own). Returns the
-// process id, or -1.
+// The test's environment with the given "NAME=value" entries in it, each
+// in place of an inherited one of the same name: a variable the caller
+// exported (KORVEND_ROOT, say) must not stand before the test's own, which
+// getenv would not see.
+inline std::vector<std::string> Environment(const std::vector<std::string>& env) {
+  auto name = [](const std::string& entry) { return entry.substr(0, entry.find('=')); };
+  std::vector<std::string> out;
+  for (char** e = environ; *e; ++e) {
+    const std::string entry(*e);
+    bool replaced = false;
+    for (const std::string& mine : env) replaced = replaced || name(mine) == name(entry);
+    if (!replaced) out.push_back(entry);
+  }
+  out.insert(out.end(), env.begin(), env.end());
+  return out;
+}
+
+// Starts argv with extra "NAME=value" entries in its environment (each in
+// place of an inherited one of that name) and its output sent to the given
+// files ("" keeps the test's own). Returns the process id, or -1.
 inline pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env = {},
                    const std::string& out = "", const std::string& err = "") {
-  std::vector<std::string> envStore;
-  for (char** e = environ; *e; ++e) envStore.emplace_back(*e);
-  for (const std::string& e : env) envStore.push_back(e);
+  const std::vector<std::string> envStore = Environment(env);
   std::vector<char*> a, en;
   for (const std::string& s : argv) a.push_back(const_cast<char*>(s.c_str()));
   a.push_back(nullptr);
