@@ -47,14 +47,20 @@ function(korvend_test_suite name)
     target_precompile_headers(${name} PRIVATE ${KORVEND_TEST_PCH_HEADERS})
   endif()
   gtest_discover_tests(${name} WORKING_DIRECTORY ${CMAKE_BINARY_DIR} DISCOVERY_TIMEOUT 60)
-  # Labels and environment go on the discovered tests from a script of our
-  # own, included after the discovery's: its PROPERTIES option flattens list
-  # values, so only the first variable of the environment would be set.
+  korvend_discovered_test_properties(${name} ${KT_LABELS})
+endfunction()
+
+# korvend_discovered_test_properties(<test program> <labels>...)
+# Labels and the tests' environment on the tests gtest_discover_tests found
+# in a program, from a script of our own included after the discovery's:
+# its PROPERTIES option flattens list values, so only the first variable
+# of the environment would be set.
+function(korvend_discovered_test_properties name)
   set(_props ${CMAKE_CURRENT_BINARY_DIR}/${name}_properties.cmake)
   file(WRITE ${_props}
     "if(${name}_TESTS)\n"
     "  set_tests_properties(\${${name}_TESTS} PROPERTIES\n"
-    "    LABELS [==[${KT_LABELS}]==] ENVIRONMENT [==[${KORVEND_TEST_ENVIRONMENT}]==])\n"
+    "    LABELS [==[${ARGN}]==] ENVIRONMENT [==[${KORVEND_TEST_ENVIRONMENT}]==])\n"
     "endif()\n")
   set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${_props})
 endfunction()

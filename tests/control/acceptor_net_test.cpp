@@ -12,6 +12,7 @@
 
 #include "runtime/test_clock.h"
 #include "tests/control/link_test_support.h"
+#include "tests/runtime/test_process.h"
 
 namespace {
 
@@ -113,7 +114,7 @@ TEST_F(AcceptorTest, SecondPeerIsRefusedWhileTheFirstIsServedAndTakenAfterItLeav
   EXPECT_EQ(link.check_state(), Control::AcceptorNetCheckConnection::Checking);
   EXPECT_EQ(keepIdle(link.checked_fd()), 1);
   // A healthy one returns to the normal keep-alive at the next check.
-  if (!std::getenv("KORVEND_EMULATOR")) {  // qemu-user: TCP_INFO comes back as an int, not the record
+  if (!testproc::Emulator()) {  // qemu-user: TCP_INFO comes back as an int, not the record
     clock.advance(1000);
     EXPECT_EQ(link.check_state(), Control::AcceptorNetCheckConnection::Idle);
     EXPECT_EQ(keepIdle(link.checked_fd()), 7200);

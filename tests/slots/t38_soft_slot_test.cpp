@@ -20,6 +20,7 @@
 #include "runtime/ipc_signal.h"
 #include "slots/t38_soft_factory.h"
 #include "tests/build_paths.h"
+#include "tests/runtime/test_process.h"
 #include "tests/slots/slots_fixture.h"
 
 namespace {
@@ -53,7 +54,7 @@ class T38Soft : public SlotsTest {
   // Installs the stand-in as the program; false (the test skipped) where an
   // emulated process cannot start it.
   bool install() {
-    if (std::getenv("KORVEND_EMULATOR")) return false;
+    if (testproc::Emulator()) return false;
     const std::string program = root_.path(sysroot::t38);
     root_.make_parent(sysroot::t38);
     std::filesystem::copy_file(testkit::buildDir() + "/tests/slots/t38-standin", program);

@@ -97,7 +97,8 @@ std::vector<int> one_to(int n) {
 class SlcLibss7 : public ::testing::Test {
  protected:
   SlcLibss7() : clock(1000), log(140), line(log) {
-    if (std::getenv("KORVEND_SS7_PEER_DEBUG")) linktest::Libss7Line::set_peer_debug(true);
+    const char* debug = std::getenv("KORVEND_SS7_PEER_DEBUG");
+    if (debug && *debug) linktest::Libss7Line::set_peer_debug(true);
     slc = new SLC;
     slc->set_transmitter(&line);
     slc->set_dpc(kPeerPc);
@@ -106,7 +107,8 @@ class SlcLibss7 : public ::testing::Test {
     mtp3.add_protocol_tail(slc);
   }
   ~SlcLibss7() override {
-    if (const char* dir = std::getenv("KORVEND_LINK_PCAP_DIR"))
+    const char* dir = std::getenv("KORVEND_LINK_PCAP_DIR");
+    if (dir && *dir)
       log.write_pcapng(std::string(dir) + "/" + ::testing::UnitTest::GetInstance()->current_test_info()->name() +
                        ".pcapng");
   }
