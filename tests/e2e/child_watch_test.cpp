@@ -23,9 +23,9 @@ using e2e::Root;
 // namespace with empty file systems over its run and log directories, so
 // the host's are never touched; its dump is read through its own root.
 TEST(ChildWatch, BoardBuildWithoutRootRunsUntilSigtermWithTheChildWatchAndTheControllerListener) {
-  if (::geteuid() != 0) GTEST_SKIP() << "private mount and network namespaces need root";
+  if (::geteuid() != 0) GTEST_SKIP() << testkit::refused("private mount and network namespaces need root");
   if (std::system("unshare -m -n --propagation private true >/dev/null 2>&1") != 0)
-    GTEST_SKIP() << "no mount and network namespace here";
+    GTEST_SKIP() << testkit::refused("no mount and network namespace here");
   std::error_code ec;
   const std::filesystem::path statusDump(sysroot::status_dump);
   const std::string logDir = std::filesystem::canonical(statusDump.parent_path(), ec).string();

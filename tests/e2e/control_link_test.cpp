@@ -27,11 +27,11 @@ class LoopbackCapture {
   LoopbackCapture(const std::string& dir, int port)
       : file_(dir + "/session.pcapng"), err_(dir + "/dumpcap.err"), port_(port), probePort_(e2e::freePort()) {
     if (::geteuid() != 0) {
-      whyNot_ = "capturing on the loopback needs root";
+      whyNot_ = testkit::refused("capturing on the loopback needs root");
       return;
     }
     if (e2e::run("command -v dumpcap && command -v tshark").status != 0) {
-      whyNot_ = "dumpcap or tshark is not installed";
+      whyNot_ = testkit::missing("dumpcap or tshark");
       return;
     }
     const std::string filter = "tcp port " + std::to_string(port) + " or udp port " + std::to_string(probePort_);
@@ -39,7 +39,7 @@ class LoopbackCapture {
     const bool opened = e2e::waitFor(
         [&] { return (e2e::readFile(err_).find("Capturing on") != std::string::npos && size() > 0) || exited(); },
         10s);
-    if (!opened || size() == 0 || !grows(size())) whyNot_ = "dumpcap could not capture: " + e2e::readFile(err_);
+    if (!opened || size() == 0 || !grows(size())) whyNot_ = testkit::refused("dumpcap could not capture: " + e2e::readFile(err_));
   }
   ~LoopbackCapture() {
     if (pid_ > 0 && !exited()) {
@@ -174,7 +174,7 @@ TEST_F(ControlLink, EnvelopeRulesOctetForOctetAndTsharkReadsTheSessionBack) {
   // no seq, no slot) and the power state on connecting (signal power both).
   for (const e2e::Bytes& s : c.signals()) EXPECT_TRUE(s.at(0) == 0x22 || hex(s) == "24 70") << hex(s);
 
-  if (!capture.whyNot().empty()) GTEST_SKIP() << "octets checked, no capture: " << capture.whyNot();
+  if (!capture.whyNot().empty()) GTEST_SKIP() << capture.whyNot() << " (the octets were checked, not captured)";
   EXPECT_EQ(capture.frames(), expected);
 }
 

@@ -153,7 +153,7 @@ TEST_F(ED137Radio, ANegotiatedRadioSessionFromCreateToDestroy) {
   // tshark reads the keep-alives: squelch on, the quality index 20 by C/N,
   // about 150 ms apart.
   if (e2e::run("command -v tshark").status != 0)
-    GTEST_SKIP() << "tshark not installed: the keep-alives are not read back";
+    GTEST_SKIP() << testkit::missing("tshark") << ": the keep-alives are not read back";
   const e2e::Ran read =
       e2e::run("(tshark -r " + root.dir() +
                "/ext.pcap -d udp.port==5004,rtp -T fields -e rtp.ext.profile -e rtp.ext.ed137a.squ -e "

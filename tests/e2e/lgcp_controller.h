@@ -268,7 +268,7 @@ class ControllerTest : public ::testing::Test {
   // row is passed over, saying why.
   bool canHoldBehind(const std::string& row) {
     const std::string why = Behind::cannot();
-    if (!why.empty()) passOver(why, row);
+    if (!why.empty()) passOver(testkit::refused(why), row);
     return why.empty();
   }
   // At the end of such a test. The emulator's reasons first, which the

@@ -75,9 +75,9 @@ class Plugin : public testkit::Client {
 class ModemEndToEnd : public e2e::ControllerTest {
  protected:
   void SetUp() override {
-    if (::geteuid() != 0) GTEST_SKIP() << "the fixed port needs a network namespace of its own, which needs root";
+    if (::geteuid() != 0) GTEST_SKIP() << testkit::refused("the fixed port needs a network namespace of its own, which needs root");
     const std::string why = testkit::enterFreshNetNamespace();
-    if (!why.empty()) GTEST_SKIP() << "no network namespace here: " << why;
+    if (!why.empty()) GTEST_SKIP() << testkit::refused("no network namespace here: " + why);
     root.make_parent(sysroot::sim_board_init);
     std::ofstream(root.path(sysroot::sim_board_init)) << "mctl modems 2\nnetif add hdlc0\n";
   }
@@ -388,7 +388,7 @@ TEST_F(ModemEndToEnd, AFaxReceiverEndsWithItsSlot) {
                                 ", its pid the next program's, created then destroyed"};
   constexpr int rounds = 5;
   const std::string noNamespace = enterPidNamespace();
-  if (!noNamespace.empty()) GTEST_SKIP() << "no pid namespace here: " << noNamespace;
+  if (!noNamespace.empty()) GTEST_SKIP() << testkit::refused("no pid namespace here: " + noNamespace);
   for (const Case& k : cases) {
     const bool ends = *k.plan && k.plan != awaiting;  // by itself, before the stop
     const bool pppd = k.program == sysroot::pppd;
@@ -396,7 +396,7 @@ TEST_F(ModemEndToEnd, AFaxReceiverEndsWithItsSlot) {
                             (k.killed ? " leaving a helper" : "") + (k.plan == forking ? " that forks and exits" : "") +
                             (k.destroy ? ", destroyed" : ", daemon stopped") + takers[k.taker];
     SCOPED_TRACE(row);
-    if (k.plan == forking && std::getenv("KORVEND_EMULATOR")) {
+    if (k.plan == forking && testproc::Emulator()) {
       passOver("qemu-user: the emulator refuses PR_SET_CHILD_SUBREAPER, so an emulated daemon cannot adopt what its "
                "programs leave",
                row);

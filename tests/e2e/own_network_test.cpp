@@ -28,7 +28,7 @@ std::string OwnNetwork::why = "not root";
 const ::testing::Environment* const ownNetwork = ::testing::AddGlobalTestEnvironment(new OwnNetwork);
 
 TEST(OwnNetwork, TheAuthenticationServersPortIsTheCasesOwn) {
-  if (!OwnNetwork::why.empty()) GTEST_SKIP() << "no network namespace of its own: " << OwnNetwork::why;
+  if (!OwnNetwork::why.empty()) GTEST_SKIP() << testkit::refused("no network namespace of its own: " + OwnNetwork::why);
   Fd s(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
   const sockaddr_in a = testkit::loopback(52000);
   EXPECT_EQ(::bind(s.get(), reinterpret_cast<const sockaddr*>(&a), sizeof a), 0);

@@ -117,7 +117,7 @@ TEST_F(RtpSlotScenario, ATrunkCallOverRtpFromCreateToDestroy) {
   EXPECT_EQ(c.exchange(cmd(12, 2, "destroy : NULL")), Lines{refused(12, 2, "slotNotExists")});
 
   if (e2e::run("command -v tshark").status != 0)
-    GTEST_SKIP() << "tshark not installed: the RTCP packets are not read back";
+    GTEST_SKIP() << testkit::missing("tshark") << ": the RTCP packets are not read back";
   const std::string capture = root.dir() + "/rtcp.pcap";
   ASSERT_TRUE(peer.writePcap(capture));
   EXPECT_EQ(e2e::run("(tshark -r " + capture + " -d udp.port==" + std::to_string(peer.port()) +

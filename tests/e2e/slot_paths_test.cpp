@@ -46,12 +46,12 @@ bool succeeded(const Lines& messages, int seq, int slot) {
 class SlotPaths : public e2e::ControllerTest {
  protected:
   void SetUp() override {
-    if (::geteuid() != 0) GTEST_SKIP() << "the fixed ports need a network namespace of its own, which needs root";
+    if (::geteuid() != 0) GTEST_SKIP() << testkit::refused("the fixed ports need a network namespace of its own, which needs root");
     const std::string why = testkit::enterFreshNetNamespace();
-    if (!why.empty()) GTEST_SKIP() << "no network namespace here: " << why;
+    if (!why.empty()) GTEST_SKIP() << testkit::refused("no network namespace here: " + why);
     root.make_parent(sysroot::sim_board_init);
     std::ofstream(root.path(sysroot::sim_board_init)) << "cable 2 3\nmctl modems 2\n";
-    const bool emulated = std::getenv("KORVEND_EMULATOR") != nullptr;
+    const bool emulated = testproc::Emulator() != nullptr;
     if (!emulated) {
       root.make_parent(sysroot::t38);
       std::filesystem::copy_file(e2e::buildDir() + "/tests/slots/t38-standin", root.path(sysroot::t38));

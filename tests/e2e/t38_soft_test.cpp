@@ -37,7 +37,7 @@ std::string create(int seq, int slot) {
 class T38SoftSlots : public e2e::ControllerTest {
  protected:
   void SetUp() override {
-    if (std::getenv("KORVEND_EMULATOR")) GTEST_SKIP() << "qemu-user: an emulated daemon cannot start a target program";
+    if (testproc::Emulator()) GTEST_SKIP() << "qemu-user: an emulated daemon cannot start a target program";
     root.make_parent(sysroot::t38);
     std::filesystem::copy_file(e2e::buildDir() + "/tests/slots/t38-standin", root.path(sysroot::t38));
     std::filesystem::create_directories(records());
@@ -220,7 +220,7 @@ TEST_F(T38SoftSlots, NothingAProgramStartedOutlivesTheGracePeriodOfADestroyOrOfT
                             (k.first ? ", the daemon first of its namespace" : "");
     SCOPED_TRACE(row);
     if (k.taker != none && !pids) {
-      passOver("no pid namespace here, for the impostors' rows: " + noNamespace, row);
+      passOver(testkit::refused("no pid namespace here, for the impostors' rows: " + noNamespace), row);
       continue;
     }
     const bool inBatch = k.taker >= pidInBatch;

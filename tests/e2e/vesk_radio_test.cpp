@@ -199,7 +199,7 @@ TEST_F(VeskRadio, AGatewayChannelFromCreateToDestroy) {
   EXPECT_EQ(board("rtp-ext").find(" open "), std::string::npos);
 
   if (e2e::run("command -v tshark").status != 0)
-    GTEST_SKIP() << "tshark not installed: the extension is not read back";
+    GTEST_SKIP() << testkit::missing("tshark") << ": the extension is not read back";
   const e2e::Ran read = e2e::run("tshark -r " + root.dir() + "/ext.pcap -d udp.port==5004,rtp -T fields "
                             "-e rtp.ext.profile -e rtp.hdr_ext 2>/dev/null | sort -u | head -3");
   EXPECT_NE(read.out.find("0x1337\t0x81"), std::string::npos) << read.out;

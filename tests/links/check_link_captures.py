@@ -41,7 +41,7 @@ def main():
     ap.add_argument("program", nargs=argparse.REMAINDER)
     args = ap.parse_args()
     if not shutil.which("tshark"):
-        print("tshark not installed: skipped")
+        print("missing: tshark: skipped")
         return 77
     tmp = tempfile.mkdtemp()
     try:

@@ -183,7 +183,7 @@ def main():
         print(__doc__.strip().splitlines()[2].strip(), file=sys.stderr)
         return 2
     if not shutil.which("tshark") or not shutil.which("text2pcap"):
-        print("tshark not installed: skipped")
+        print("missing: tshark or text2pcap: skipped")
         return 77
     frames = read_frames(sys.argv[2])
     a, b = ours(sys.argv[1], sys.argv[2]), theirs(frames)

@@ -12,7 +12,7 @@ try:
     from pyasn1.type import namedtype, tag, univ
     from pysnmp.proto import rfc1902, rfc1905
 except ImportError as e:
-    print("pysnmp is not installed: %s" % e)
+    print("missing: pysnmp (python3-pysnmp4): %s" % e)
     sys.exit(77)
 
 

@@ -498,7 +498,7 @@ bool waitRunning(const char* name, bool wanted) {
 // one, every interface the kernel knows is watched, and a veth whose peer
 // goes down is judged not running two samples later.
 TEST(MonitoringDataHolder, InANamespaceFindsTheOwnAddressAndJudgesAVethPair) {
-  if (::geteuid() != 0) GTEST_SKIP() << "network namespaces need root; not tested here";
+  if (::geteuid() != 0) GTEST_SKIP() << testkit::refused("network namespaces need root; not tested here");
   TempRoot root;
   ASSERT_TRUE(root.ok());
   fs::create_directory(root.path(kVar));

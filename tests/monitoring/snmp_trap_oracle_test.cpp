@@ -17,6 +17,7 @@
 #include "monitoring/snmp_trap.h"
 #include "tests/loopback_client.h"
 #include "tests/runtime/test_process.h"
+#include "tests/skip_reason.h"
 
 namespace {
 
@@ -118,7 +119,7 @@ class TrapOracle : public ::testing::Test {
   // community>; <binding>|<binding>|...". Returns why it cannot run, or "".
   std::string start_snmptrapd() {
     const std::string program = KORVEND_SNMPTRAPD;
-    if (program.empty()) return "snmptrapd is not installed";
+    if (program.empty()) return testkit::missing("snmptrapd");
     std::ofstream(dir_ + "/conf") << "authCommunity log " << community << "\n";
     // A port found free may be taken before snmptrapd binds it: try again.
     for (int attempt = 0; attempt < 3; ++attempt) {

@@ -358,7 +358,7 @@ def main():
     parser.add_argument('--keep', help='directory to keep the pcaps in')
     args = parser.parse_args()
     if not shutil.which('tshark'):
-        print('tshark is not installed: skipped')
+        print('missing: tshark: skipped')
         return 77
     rng = random.Random(args.seed)
     print('seed %d' % args.seed)

@@ -211,7 +211,7 @@ TEST_F(RadioControlTest, TheStatusStepComesEveryIntervalOnlyWhileTheTimerIsOn) {
 }
 
 TEST_F(RadioControlTest, TheOwnAddressIsTheFirstPrivateOneOrElseLoopback) {
-  if (::geteuid() != 0) GTEST_SKIP() << "network namespaces need root; not tested here";
+  if (::geteuid() != 0) GTEST_SKIP() << testkit::refused("network namespaces need root; not tested here");
   auto own = [this] {
     return RadioControl(1, Fd(::dup(rtp_)), rtp_attach_session_params{7, 123}).local_addr().GetString();
   };

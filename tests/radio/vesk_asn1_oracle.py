@@ -70,7 +70,7 @@ def main():
     ap.add_argument('--escript', required=True, help='oracle.escript')
     args = ap.parse_args()
     if not shutil.which('escript') or not os.path.isdir(os.path.join(args.oracle, 'per')):
-        print('Erlang or its compiled modules are missing: not checked')
+        print('missing: Erlang or its compiled modules (erlang-base, erlang-asn1): not checked')
         return 77
 
     emulator = os.environ.get('KORVEND_EMULATOR', '')

@@ -12,6 +12,7 @@
 
 #include "platform/sysroot.h"
 #include "tests/runtime/test_process.h"
+#include "tests/skip_reason.h"
 
 namespace testlog {
 
@@ -22,7 +23,7 @@ class BusyboxSyslogd {
   // could not start (tests then skip).
   BusyboxSyslogd(const std::string& root, const std::string& messages) {
     if (std::system("command -v busybox >/dev/null 2>&1 && command -v unshare >/dev/null 2>&1") != 0) {
-      mWhyNot = "busybox or unshare is not installed";
+      mWhyNot = testkit::missing("busybox or unshare");
       return;
     }
     const std::string devDir = std::filesystem::path(sysroot::syslog_socket).parent_path().string();
@@ -41,7 +42,7 @@ class BusyboxSyslogd {
     const bool up = mPid > 0 && testproc::WaitFor([&] { return starts() > before; });
     if (!up) {
       stop();
-      mWhyNot = "busybox syslogd did not start in a private mount namespace";
+      mWhyNot = testkit::refused("busybox syslogd did not start in a private mount namespace");
     }
   }
   ~BusyboxSyslogd() { stop(); }

@@ -28,6 +28,7 @@
 #include "tests/children.h"
 #include "tests/e2e/process_scan.h"
 #include "tests/runtime/run_loop.h"
+#include "tests/skip_reason.h"
 #include "tests/deadline.h"
 #include "tests/stream_capture.h"
 
@@ -231,10 +232,11 @@ TEST_F(ChildWaitTest, ChildrenEndingBeforeTheLoopRunsAreEachReportedOnceWithThei
   multiplexer.run_once(0);
   EXPECT_EQ(exited.statuses.size() + killed.statuses.size() + dumped.statuses.size(), 3u);
   if (!WCOREDUMP(dump))
-    GTEST_SKIP() << (passedOver.empty() ? "the kernel wrote no core dump here (a core limit of " +
-                                              (core == RLIM_INFINITY ? std::string("unlimited") : std::to_string(core)) +
-                                              "): the status of a dumped child is not shown"
-                                        : passedOver);
+    GTEST_SKIP() << testkit::noCoreDumps(
+        passedOver.empty() ? "the kernel wrote no core dump here (a core limit of " +
+                                 (core == RLIM_INFINITY ? std::string("unlimited") : std::to_string(core)) +
+                                 "): the status of a dumped child is not shown"
+                           : passedOver);
 }
 
 // Twice as many children as the pair holds end while the loop does not

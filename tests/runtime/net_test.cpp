@@ -35,7 +35,7 @@ std::string names(Net::ifconfig_mode_t mode, unsigned flags) {
 }
 
 #define SKIP_WITHOUT_NAMESPACES()                                                         \
-  if (::geteuid() != 0) GTEST_SKIP() << "network namespaces need root; not tested here"
+  if (::geteuid() != 0) GTEST_SKIP() << testkit::refused("network namespaces need root; not tested here")
 
 TEST(NetIfconfig, ModesSelectByNameLinkLocalAndPrivateRanges) {
   SKIP_WITHOUT_NAMESPACES();

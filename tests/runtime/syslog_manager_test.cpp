@@ -15,6 +15,7 @@
 #include "platform/sysroot.h"
 #include "tests/runtime/syslog_receiver.h"
 #include "tests/runtime/test_process.h"
+#include "tests/skip_reason.h"
 #include "tests/temp_root.h"
 
 namespace syslog_manager_test {  // named: see "Unity builds" in tests/README.md
@@ -60,7 +61,7 @@ TEST_F(SysLogManagerTest, RecordMatchesWhatLoggerWrites) {
   EXPECT_EQ(testlog::MaskStamp(record), "<27>STAMP korvend-T250428-2012: abc");
 
   const std::string reference = testlog::LoggerRecord(root.path(sysroot::syslog_socket), "daemon.err", kIdent, "abc", rx);
-  if (reference.empty()) GTEST_SKIP() << "logger (util-linux) not available: record bytes not compared";
+  if (reference.empty()) GTEST_SKIP() << testkit::missing("logger (util-linux)") << ": record bytes not compared";
   EXPECT_EQ(testlog::MaskStamp(record), testlog::MaskStamp(reference));
 }
 

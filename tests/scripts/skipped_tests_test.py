@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """scripts/skipped_tests on ctest JUnit reports: every test that did not run
-is named with its reason and fails the check, unless its reason is expected."""
+is named with its reason and fails the check, unless its reason is expected
+or, but with --strict, says that the machine refused what it needs."""
 import os
 import subprocess
 import sys
@@ -84,6 +85,49 @@ class SkippedTests(unittest.TestCase):
                 self.assertEqual(got, code, out)
                 if code:
                     self.assertIn("SKIPPED Fax.Table: " + "; and ".join(reasons), out)
+
+    def test_a_skip_fails_by_its_kind_and_a_refusal_only_when_strict(self):
+        refused_ns = "refused (privileges): unshare: Operation not permitted"
+        refused_core = 'refused (core dumps): core_pattern hands dumps to a collector ("|/bin/true")'
+        for why, plain, strict in [
+                ("missing: tshark: the tap is not read back", 1, 1),
+                (refused_ns, 0, 1),
+                (refused_core, 0, 1),
+                ("qemu-user: the emulator refuses it", 0, 0),
+                ("tshark not installed", 1, 1),  # no kind
+                (refused_ns + ': rows passed over: "a"; and missing: tshark: rows passed over: "b"', 1, 1),
+                ('qemu-user: x: rows passed over: "a"; and ' + refused_ns + ': rows passed over: "b"', 0, 1)]:
+            for options, code in [((), plain), (("--strict",), strict)]:
+                with self.subTest(why=why, options=options):
+                    got, out = check(report(PASSED, PASSED_OVER % why), "--expect", "qemu-user:", *options)
+                    self.assertEqual(got, code, out)
+                    self.assertEqual("SKIPPED Fax.Table: " + why in out, bool(code), out)
+        # A script's skip: the line that gives its kind, wherever it stands.
+        script = SCRIPT_SKIP.replace("tshark is not installed\n", "missing: tshark: skipped\ndone\n")
+        got, out = check(report(script))
+        self.assertIn("SKIPPED r2s_tshark: missing: tshark: skipped", out)
+
+    def test_the_summary_groups_what_the_machine_refused_with_what_would_let_it_run(self):
+        refused_ns = "refused (privileges): unshare: Operation not permitted"
+        one = report(PASSED_OVER % refused_ns, GTEST_SKIP, QEMU_SKIP)
+        two = report(PASSED_OVER % refused_ns, PASSED_OVER.replace("Fax.Table", "Core.Row") %
+                     "refused (core dumps): a core limit of 0")
+        r = subprocess.run([sys.executable, SCRIPT, "--summary", "build=" + one, "build-asan=" + two,
+                            "build-ppc=/nonexistent.xml", "--expect", "qemu-user:"], capture_output=True, text=True)
+        os.unlink(one)
+        os.unlink(two)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertIn("3 tests did not run, as this machine refused", r.stdout)
+        self.assertIn("  2 x " + refused_ns + "\n      build: Fax.Table\n      build-asan: Fax.Table\n", r.stdout)
+        self.assertIn("  1 x refused (core dumps): a core limit of 0\n      build-asan: Core.Row\n", r.stdout)
+        self.assertIn("    refused (privileges): root", r.stdout)
+        self.assertIn("    refused (core dumps): a kernel.core_pattern that writes files", r.stdout)
+        self.assertNotIn("Rtp.Capture", r.stdout)  # a missing tool fails its build instead
+        self.assertNotIn("T38.Child", r.stdout)
+        none = report(PASSED)
+        quiet = subprocess.run([sys.executable, SCRIPT, "--summary", "build=" + none], capture_output=True, text=True)
+        os.unlink(none)
+        self.assertEqual((quiet.returncode, quiet.stdout), (0, ""))
 
     def test_a_missing_or_broken_report_fails(self):
         code, out = check("/nonexistent/ctest.xml")

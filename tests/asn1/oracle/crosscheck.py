@@ -57,7 +57,7 @@ def import_order(mods):
 def prepare(out, src):
     erlc = shutil.which('erlc')
     if not erlc:
-        print('erlc not found (Debian erlang-base, erlang-asn1): skipped')
+        print('missing: erlc (Debian erlang-base, erlang-asn1): skipped')
         sys.exit(SKIP)
     # ctest runs the rules' checks in parallel, each preparing first: one at
     # a time, so nobody reads a copy while another rewrites or recompiles it.

@@ -137,7 +137,7 @@ def main():
     a = ap.parse_args()
     unber = shutil.which('unber')
     if not unber:
-        print('unber not found (Debian asn1c): skipped')
+        print('missing: unber (Debian asn1c): skipped')
         sys.exit(SKIP)
     mods = asn1_text.load_dir(a.src)
     # In the board's build the peer is a PowerPC program started through qemu.
