@@ -33,10 +33,12 @@ endmacro()
 set(KORVEND_TEST_PCH_HEADERS <gtest/gtest.h> <algorithm> <chrono> <filesystem> <fstream> <functional> <map>
     <memory> <sstream> <string> <vector>)
 
-# korvend_test_suite(<name> [DEPS <targets>...] [LABELS <labels>...])
+# korvend_test_suite(<name> [FIXED_PORTS] [DEPS <targets>...] [LABELS <labels>...])
 # One GoogleTest program per test folder, made of every *_test.cpp in it.
+# FIXED_PORTS: its cases start daemons, which bind the fixed ports (see
+# korvend_discovered_test_properties).
 function(korvend_test_suite name)
-  cmake_parse_arguments(KT "" "" "DEPS;LABELS" ${ARGN})
+  cmake_parse_arguments(KT "FIXED_PORTS" "" "DEPS;LABELS" ${ARGN})
   file(GLOB _srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
   if(NOT _srcs)
     return()
@@ -47,20 +49,34 @@ function(korvend_test_suite name)
     target_precompile_headers(${name} PRIVATE ${KORVEND_TEST_PCH_HEADERS})
   endif()
   gtest_discover_tests(${name} WORKING_DIRECTORY ${CMAKE_BINARY_DIR} DISCOVERY_TIMEOUT 60)
-  korvend_discovered_test_properties(${name} ${KT_LABELS})
+  if(KT_FIXED_PORTS)
+    korvend_discovered_test_properties(${name} FIXED_PORTS ${KT_LABELS})
+  else()
+    korvend_discovered_test_properties(${name} ${KT_LABELS})
+  endif()
 endfunction()
 
-# korvend_discovered_test_properties(<test program> <labels>...)
+# korvend_discovered_test_properties(<test program> [FIXED_PORTS] <labels>...)
 # Labels and the tests' environment on the tests gtest_discover_tests found
 # in a program, from a script of our own included after the discovery's:
 # its PROPERTIES option flattens list values, so only the first variable
 # of the environment would be set.
+# FIXED_PORTS: where a case cannot have a network namespace of its own (not
+# root, or namespaces refused), its daemons take turns on the fixed ports
+# with every other suite's (tests/net_namespace.h); there ctest runs such
+# cases one at a time itself, so that none spends its time-out waiting for
+# the others' turns. The script runs as ctest starts, so the probe is that
+# of whoever runs the tests, where they run.
 function(korvend_discovered_test_properties name)
+  cmake_parse_arguments(KD "FIXED_PORTS" "" "" ${ARGN})
   set(_props ${CMAKE_CURRENT_BINARY_DIR}/${name}_properties.cmake)
   file(WRITE ${_props}
     "if(${name}_TESTS)\n"
     "  set_tests_properties(\${${name}_TESTS} PROPERTIES\n"
-    "    LABELS [==[${ARGN}]==] ENVIRONMENT [==[${KORVEND_TEST_ENVIRONMENT}]==])\n"
-    "endif()\n")
-  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${_props})
+    "    LABELS [==[${KD_UNPARSED_ARGUMENTS}]==] ENVIRONMENT [==[${KORVEND_TEST_ENVIRONMENT}]==])\n")
+  if(KD_FIXED_PORTS)
+    file(APPEND ${_props} "  korvend_fixed_ports_turns(\${${name}_TESTS})\n")
+  endif()
+  file(APPEND ${_props} "endif()\n")
+  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${CMAKE_SOURCE_DIR}/cmake/fixed_ports.cmake ${_props})
 endfunction()
