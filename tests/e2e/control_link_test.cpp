@@ -39,7 +39,8 @@ class LoopbackCapture {
     const bool opened = e2e::waitFor(
         [&] { return (e2e::readFile(err_).find("Capturing on") != std::string::npos && size() > 0) || exited(); },
         10s);
-    if (!opened || size() == 0 || !grows(size())) whyNot_ = testkit::refused("dumpcap could not capture: " + e2e::readFile(err_));
+    if (!opened || size() == 0 || !grows(size()))
+      whyNot_ = testkit::refused("dumpcap could not capture: " + e2e::readFile(err_));
   }
   ~LoopbackCapture() {
     if (pid_ > 0 && !exited()) {

@@ -173,7 +173,8 @@ const char kFramerFile[] =
 class Monitoring : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!std::filesystem::exists(beamDir() + "/MON.beam")) GTEST_SKIP() << testkit::missing("Erlang asn1 (erlang-asn1)") << ": no agent";
+    if (!std::filesystem::exists(beamDir() + "/MON.beam"))
+      GTEST_SKIP() << testkit::missing("Erlang asn1 (erlang-asn1)") << ": no agent";
     agent1 = std::make_unique<Agent>(root.dir(), "agent1");
     agent2 = std::make_unique<Agent>(root.dir(), "agent2");
     port1 = agent1->port();

@@ -46,7 +46,8 @@ bool succeeded(const Lines& messages, int seq, int slot) {
 class SlotPaths : public e2e::ControllerTest {
  protected:
   void SetUp() override {
-    if (::geteuid() != 0) GTEST_SKIP() << testkit::refused("the fixed ports need a network namespace of its own, which needs root");
+    if (::geteuid() != 0)
+      GTEST_SKIP() << testkit::refused("the fixed ports need a network namespace of its own, which needs root");
     const std::string why = testkit::enterFreshNetNamespace();
     if (!why.empty()) GTEST_SKIP() << testkit::refused("no network namespace here: " + why);
     root.make_parent(sysroot::sim_board_init);

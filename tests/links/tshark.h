@@ -15,7 +15,8 @@ namespace linktest {
 inline const char* tshark_missing() {
   const char* emulator = std::getenv("KORVEND_EMULATOR");
   if (emulator && *emulator) return "qemu-user: tshark is a host program run on the host's file";
-  if (std::system("command -v tshark >/dev/null 2>&1") != 0) return "missing: tshark";  // the kind of tests/skip_reason.h
+  // "missing: " is the kind tests/skip_reason.h gives a tool not installed.
+  if (std::system("command -v tshark >/dev/null 2>&1") != 0) return "missing: tshark";
   return nullptr;
 }
 

@@ -61,7 +61,8 @@ TEST_F(SysLogManagerTest, RecordMatchesWhatLoggerWrites) {
   EXPECT_EQ(testlog::MaskStamp(record), "<27>STAMP korvend-T250428-2012: abc");
 
   const std::string reference = testlog::LoggerRecord(root.path(sysroot::syslog_socket), "daemon.err", kIdent, "abc", rx);
-  if (reference.empty()) GTEST_SKIP() << testkit::missing("logger (util-linux)") << ": record bytes not compared";
+  if (reference.empty())
+    GTEST_SKIP() << testkit::missing("logger (util-linux)") << ": record bytes not compared";
   EXPECT_EQ(testlog::MaskStamp(record), testlog::MaskStamp(reference));
 }
 

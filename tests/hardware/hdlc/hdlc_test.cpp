@@ -238,7 +238,8 @@ TEST_F(HdlcTest, TwoChannelsOnCabledTrunksExchangeTwoHundredFramesEachWayInOrder
   EXPECT_EQ(a.errors.size() + b.errors.size(), 0u);
   EXPECT_NE(command("mcc")[0].find("tap lapd tx 200 "), std::string::npos);
 
-  if (std::system("tshark -v >/dev/null 2>&1") != 0) GTEST_SKIP() << testkit::missing("tshark") << ": no independent check of the tap";
+  if (std::system("tshark -v >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << testkit::missing("tshark") << ": no independent check of the tap";
   FILE* p = ::popen(("tshark -r " + root_.dir() + "/a.pcap -x 2>/dev/null").c_str(), "r");
   ASSERT_NE(p, nullptr);
   std::string text;

@@ -169,7 +169,8 @@ TEST_F(RtpExtTest, WrittenPayloadsAreKeptAndGoToThePcapAsRtpHeaderExtensions) {
   EXPECT_EQ(command("rtp-ext written 1"), Lines{});
   EXPECT_NE(command("rtp-ext")[1].find(" written=1"), std::string::npos);
 
-  if (std::system("tshark -v >/dev/null 2>&1") != 0) GTEST_SKIP() << testkit::missing("tshark") << ": no independent check";
+  if (std::system("tshark -v >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << testkit::missing("tshark") << ": no independent check";
   FILE* p = ::popen(("tshark -r " + root_.dir() + "/ext.pcap -d udp.port==5004,rtp -T fields -E separator=, "
                      "-e rtp.ext.profile -e rtp.ext.len -e rtp.hdr_ext -e rtp.ext.ed137a.ptt_type 2>/dev/null")
                         .c_str(),
