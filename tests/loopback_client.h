@@ -17,6 +17,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <random>
@@ -53,7 +55,13 @@ inline int freePort() {
     const int port = 20000 + static_cast<int>(draw() % 12000);
     MachineLock lock("korvend-ports/" + std::to_string(port), false);
     if (lock.busy()) continue;
-    if (!lock.held()) break;
+    if (!lock.held()) {
+      // A port no other test is kept from would make this one fail, now
+      // and then, for another's: fail at once, saying why, instead.
+      std::fprintf(stderr, "freePort: %s\n", lock.why().c_str());
+      std::fflush(stderr);
+      std::_Exit(1);
+    }
     const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in a = loopback(port);
     a.sin_addr.s_addr = htonl(INADDR_ANY);  // as the daemon binds it
@@ -64,7 +72,7 @@ inline int freePort() {
       return port;
     }
   }
-  // No lock directory: a port the kernel picks.
+  // Every port of the range taken: one the kernel picks.
   const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in a = loopback(0);
   ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);

@@ -39,7 +39,8 @@ class MachineLock {
         fd_ = ::open(path_.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     }
     if (fd_ < 0) {
-      why_ = "cannot open the lock " + path_ + ": " + ::strerror(errno) + owner();
+      const std::string error = ::strerror(errno);  // before owner() looks
+      why_ = "cannot open the lock " + path_ + ": " + error + owner(path_) + (folder != P_tmpdir ? owner(folder) : std::string());
       return;
     }
     int rc;
@@ -65,14 +66,14 @@ class MachineLock {
   void keep() { fd_ = -1; }
 
  private:
-  // Whose file refused us, for the one who can remove it.
-  std::string owner() const {
+  // Whose file or folder refused us, for the one who can mend it.
+  static std::string owner(const std::string& path) {
     struct stat st;
-    if (::lstat(path_.c_str(), &st) != 0) return "";
-    char text[96];
-    std::snprintf(text, sizeof text, " (a %s of uid %u, mode %03o: its owner or root can remove it)",
-                  S_ISREG(st.st_mode) ? "file" : "non-file", static_cast<unsigned>(st.st_uid),
-                  static_cast<unsigned>(st.st_mode & 0777));
+    if (::lstat(path.c_str(), &st) != 0) return "";
+    char text[160];
+    std::snprintf(text, sizeof text, "; %s is a %s of uid %u, mode %04o", path.c_str(),
+                  S_ISREG(st.st_mode) ? "file" : S_ISDIR(st.st_mode) ? "folder" : "non-file",
+                  static_cast<unsigned>(st.st_uid), static_cast<unsigned>(st.st_mode & 07777));
     return text;
   }
 
